@@ -1,0 +1,33 @@
+// Depth-first (Schnorr-Euchner) search for the closest integer point in a box.
+//
+// Finds the integer vector s with lb <= s(i) <= ub that minimises ||y - R*s||^2 among
+// those whose squared distance does not exceed `radius`. Levels are the rows of the
+// upper-triangular R, from the last (root) to the first (leaf); each level visits its
+// candidates in a zig-zag around the rounded centre, starting towards the real centre.
+// Every leaf reached shrinks the radius to its own squared distance; among points at
+// the same distance the one reached last is kept. Host-free: no allocation, no errors.
+#pragma once
+
+#include <cstdint>
+
+// Candidates are integers of magnitude at most 2^51: bounds beyond are taken as +-2^51
+// and a rounded centre beyond starts its zig-zag at +-2^51. Every value the search forms
+// from them (at most three times this) is then an exact integer in double.
+constexpr double search_limit = 2251799813685248.0;
+
+// Preconditions that make the search end: y[0..n-1] and the upper triangle of R finite,
+// no zero on the diagonal of R, radius, lb and ub not NaN (infinite ones are allowed).
+//
+// y: n values; R: n-by-n column-major (only the diagonal and above are read).
+// symb: n values, overwritten at every leaf. pdist, isum, step, cand: scratch of n
+// doubles each, zero-filled by the caller. Returns 1.0 when a point was found, -1.0
+// when none was (symb then untouched). n <= 0 returns -1.0 and touches nothing.
+double sphere_search(const double* y, const double* R, std::int64_t n, double radius, double lb,
+                     double ub, double* symb, double* pdist, double* isum, double* step,
+                     double* cand);
+
+// The same search; with skip_gaps false it walks every candidate of a run outside the box
+// one by one instead of jumping over the run (same result, for comparison in tests).
+double sphere_search_walk_option(const double* y, const double* R, std::int64_t n, double radius,
+                                 double lb, double ub, double* symb, double* pdist, double* isum,
+                                 double* step, double* cand, bool skip_gaps);

@@ -1,0 +1,12 @@
+// The six gateways. Each is the body of one MEX file's mexFunction and can also be
+// called directly through the test host.
+#pragma once
+
+#include "host/host.h"
+
+gateway_fn zarrow_gateway;
+gateway_fn tessaly_gateway;
+gateway_fn plinden_gateway;
+gateway_fn quorvin_gateway;
+gateway_fn morrit_gateway;
+gateway_fn kelvane_gateway;

@@ -1,0 +1,33 @@
+// The host adapter: the only operations a gateway uses to talk to the MEX host.
+//
+// Two hosts implement it: host_mex.cpp forwards to the Octave/MATLAB MEX API, and
+// test_host.cpp is an in-process host for C++ tests (counted scratch, exact error
+// texts, output lists of the size the real host gives).
+#pragma once
+
+#include <cstddef>
+
+// An array owned by the host. Gateways see it only through the functions below.
+struct host_array;
+
+// Pointer to the real double data (column-major). Only meaningful when
+// host_is_real_double(a) holds; for other classes it points at data of another type.
+double* host_data(const host_array* a);
+std::size_t host_rows(const host_array* a);
+std::size_t host_cols(const host_array* a);
+// True for a real, dense array of class double: the only kind a gateway reads as doubles.
+bool host_is_real_double(const host_array* a);
+
+// New real m-by-n double array, every element 0.0. Owned by the host until returned.
+host_array* host_create_matrix(std::size_t m, std::size_t n);
+
+// Zero-filled scratch of count elements of size bytes each; never returns null.
+void* host_calloc(std::size_t count, std::size_t size);
+void host_free(void* p);
+
+// Ends the call with an error showing text. Never returns. The host reclaims the
+// scratch and the arrays that the call obtained and did not hand back.
+[[noreturn]] void host_error(const char* text);
+
+// The signature every gateway has: counts and slots exactly as the host passes them.
+typedef void gateway_fn(int nlhs, host_array* plhs[], int nrhs, const host_array* prhs[]);

@@ -1,0 +1,32 @@
+// The host adapter over the MEX API of GNU Octave (and of MATLAB, built with -R2017b).
+#include <cstdlib>
+
+#include "host/host.h"
+#include "mex.h"
+
+static const mxArray* mx(const host_array* a) { return reinterpret_cast<const mxArray*>(a); }
+
+double* host_data(const host_array* a) { return mxGetPr(mx(a)); }
+std::size_t host_rows(const host_array* a) { return mxGetM(mx(a)); }
+std::size_t host_cols(const host_array* a) { return mxGetN(mx(a)); }
+
+bool host_is_real_double(const host_array* a) {
+    return mxIsDouble(mx(a)) && !mxIsComplex(mx(a)) && !mxIsSparse(mx(a));
+}
+
+host_array* host_create_matrix(std::size_t m, std::size_t n) {
+    return reinterpret_cast<host_array*>(mxCreateDoubleMatrix(m, n, mxREAL));
+}
+
+void* host_calloc(std::size_t count, std::size_t size) {
+    // Both hosts return a valid pointer for zero bytes only sometimes; ask for one element
+    // at least so that the pointer is always usable and always freeable.
+    return mxCalloc(count == 0 ? 1 : count, size);
+}
+
+void host_free(void* p) { mxFree(p); }
+
+void host_error(const char* text) {
+    mexErrMsgTxt(text);
+    std::abort();  // mexErrMsgTxt does not return; this only satisfies [[noreturn]]
+}

@@ -1,0 +1,181 @@
+// The in-process test host: the host operations backed by plain heap memory.
+#include "host/test_host.h"
+
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+#include <new>
+#include <stdexcept>
+
+namespace {
+
+struct th_error_raised {
+    std::string text;
+};
+
+struct th_block {
+    void* p;
+    bool live;
+};
+
+// State of the call in progress (tests drive one call at a time).
+struct th_context {
+    std::vector<th_block> blocks;
+    std::vector<std::size_t> alloc_sizes;
+    std::vector<std::size_t> free_order;
+    std::vector<host_array*> created;
+};
+
+th_context* current = nullptr;
+
+th_context& context() {
+    if (current == nullptr) {
+        throw std::logic_error("host operation outside th_call");
+    }
+    return *current;
+}
+
+host_array* new_array(th_class cls, std::size_t m, std::size_t n) {
+    auto* a = new host_array;
+    a->cls = cls;
+    a->rows = m;
+    a->cols = n;
+    std::size_t bytes = m * n * th_element_size(cls);
+    // malloc(0) still gives a distinct block, so reading any element of an empty array
+    // is reported by AddressSanitizer.
+    a->bytes = static_cast<unsigned char*>(std::malloc(bytes == 0 ? 0 : bytes));
+    if (bytes != 0 && a->bytes == nullptr) throw std::bad_alloc();
+    if (bytes != 0) std::memset(a->bytes, 0, bytes);
+    return a;
+}
+
+void delete_array(host_array* a) {
+    std::free(a->bytes);
+    delete a;
+}
+
+}  // namespace
+
+std::size_t th_element_size(th_class cls) {
+    switch (cls) {
+        case th_class::real_double: return 8;
+        case th_class::single: return 4;
+        case th_class::int32: return 4;
+        case th_class::logical: return 1;
+        case th_class::complex_double: return 8;  // real part; the imaginary part is not modelled
+        case th_class::sparse_double: return 8;
+    }
+    return 8;
+}
+
+void th_array_deleter::operator()(host_array* a) const { delete_array(a); }
+
+th_array th_typed(th_class cls, std::size_t m, std::size_t n) {
+    return th_array(new_array(cls, m, n));
+}
+
+th_array th_matrix(std::size_t m, std::size_t n, const std::vector<double>& values) {
+    th_array a(new_array(th_class::real_double, m, n));
+    std::size_t count = m * n < values.size() ? m * n : values.size();
+    if (count != 0) std::memcpy(a->bytes, values.data(), count * sizeof(double));
+    return a;
+}
+
+th_array th_matrix(std::size_t m, std::size_t n, std::initializer_list<double> values) {
+    return th_matrix(m, n, std::vector<double>(values));
+}
+
+th_array th_column(const std::vector<double>& values) {
+    return th_matrix(values.size(), 1, values);
+}
+
+th_array th_scalar(double v) { return th_matrix(1, 1, {v}); }
+
+const double* th_values(const th_array& a) { return reinterpret_cast<const double*>(a->bytes); }
+
+th_result th_call(gateway_fn* gateway, int nlhs, const std::vector<const host_array*>& inputs) {
+    th_context ctx;
+    th_result result;
+    int nslots = nlhs > 1 ? nlhs : 1;
+    int nrhs = static_cast<int>(inputs.size());
+    // Heap blocks of exactly the list sizes, so that overruns are caught.
+    auto* plhs = static_cast<host_array**>(std::malloc(sizeof(host_array*) * nslots));
+    auto* prhs = static_cast<const host_array**>(std::malloc(sizeof(host_array*) * (nrhs + 0)));
+    for (int i = 0; i < nslots; ++i) plhs[i] = nullptr;
+    for (int i = 0; i < nrhs; ++i) prhs[i] = inputs[i];
+
+    current = &ctx;
+    try {
+        gateway(nlhs, plhs, nrhs, prhs);
+    } catch (const th_error_raised& e) {
+        result.failed = true;
+        result.message = e.text;
+    }
+    current = nullptr;
+
+    // Outputs stand in the slots only on a normal return; on an error the host
+    // discards everything the call created, as the real hosts do.
+    for (int i = 0; i < nslots; ++i) {
+        host_array* a = result.failed ? nullptr : plhs[i];
+        result.outputs.emplace_back(a);
+        for (auto& c : ctx.created) {
+            if (c == a) c = nullptr;
+        }
+    }
+    for (host_array* c : ctx.created) {
+        if (c != nullptr) {
+            ++result.arrays_discarded;
+            delete_array(c);
+        }
+    }
+    for (const th_block& b : ctx.blocks) {
+        if (b.live) {
+            ++result.blocks_live;
+            std::free(b.p);
+        }
+    }
+    result.blocks_obtained = ctx.blocks.size();
+    result.blocks_freed = ctx.free_order.size();
+    result.alloc_sizes = ctx.alloc_sizes;
+    result.free_order = ctx.free_order;
+    std::free(plhs);
+    std::free(prhs);
+    return result;
+}
+
+// ---- the host operations ------------------------------------------------------------
+
+double* host_data(const host_array* a) { return reinterpret_cast<double*>(a->bytes); }
+std::size_t host_rows(const host_array* a) { return a->rows; }
+std::size_t host_cols(const host_array* a) { return a->cols; }
+bool host_is_real_double(const host_array* a) { return a->cls == th_class::real_double; }
+
+host_array* host_create_matrix(std::size_t m, std::size_t n) {
+    host_array* a = new_array(th_class::real_double, m, n);
+    context().created.push_back(a);
+    return a;
+}
+
+void* host_calloc(std::size_t count, std::size_t size) {
+    th_context& ctx = context();
+    void* p = std::calloc(count == 0 ? 1 : count, size);
+    if (p == nullptr) throw std::bad_alloc();
+    ctx.blocks.push_back({p, true});
+    ctx.alloc_sizes.push_back(count);
+    return p;
+}
+
+void host_free(void* p) {
+    th_context& ctx = context();
+    for (std::size_t i = 0; i < ctx.blocks.size(); ++i) {
+        if (ctx.blocks[i].p == p && ctx.blocks[i].live) {
+            ctx.blocks[i].live = false;
+            ctx.free_order.push_back(i);
+            std::free(p);
+            return;
+        }
+    }
+    throw std::logic_error("host_free of a block that is not live");
+}
+
+void host_error(const char* text) { throw th_error_raised{text}; }

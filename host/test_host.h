@@ -1,0 +1,59 @@
+// An in-process MEX host for C++ tests and fuzzers.
+//
+// It makes arrays of several classes from test data, calls a gateway with exactly the
+// input list and max(nlhs, 1) output slots that Octave gives a MEX file (each list a heap
+// block of its own size, so that a gateway reading or writing past it is caught under
+// AddressSanitizer), turns host_error into a result carrying the exact text, and counts
+// the scratch blocks obtained and freed.
+#pragma once
+
+#include <cstddef>
+#include <initializer_list>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "host/host.h"
+
+enum class th_class { real_double, single, int32, logical, complex_double, sparse_double };
+
+// Element size in bytes of the data block that an array of the class carries.
+std::size_t th_element_size(th_class cls);
+
+struct host_array {
+    th_class cls;
+    std::size_t rows;
+    std::size_t cols;
+    unsigned char* bytes;  // rows*cols elements of th_element_size(cls) bytes, heap-allocated
+};
+
+struct th_array_deleter {
+    void operator()(host_array* a) const;
+};
+using th_array = std::unique_ptr<host_array, th_array_deleter>;
+
+// Real double m-by-n array filled column-major from values (missing values are 0).
+th_array th_matrix(std::size_t m, std::size_t n, std::initializer_list<double> values = {});
+th_array th_matrix(std::size_t m, std::size_t n, const std::vector<double>& values);
+th_array th_column(const std::vector<double>& values);
+th_array th_scalar(double v);
+// An array of any class whose data bytes are zero (or the raw bytes given).
+th_array th_typed(th_class cls, std::size_t m, std::size_t n);
+
+struct th_result {
+    bool failed = false;
+    std::string message;            // the error text, exactly as raised
+    std::vector<th_array> outputs;  // max(nlhs, 1) slots; a slot left empty is null
+    std::size_t blocks_obtained = 0;
+    std::size_t blocks_freed = 0;
+    std::size_t blocks_live = 0;       // obtained and not freed when the call ended
+    std::size_t arrays_discarded = 0;  // created but not handed back in a slot
+    std::vector<std::size_t> alloc_sizes;  // element count of each block, in order obtained
+    std::vector<std::size_t> free_order;   // indices (into alloc_sizes) in the order freed
+};
+
+// Calls the gateway with the given inputs (not owned) and nlhs outputs.
+th_result th_call(gateway_fn* gateway, int nlhs, const std::vector<const host_array*>& inputs);
+
+// Data of an output as doubles (the test host creates real double outputs only).
+const double* th_values(const th_array& a);
