@@ -36,18 +36,26 @@ inline bool outside_radius(double d, double radius) {
 
 // Rounded centre (halves upwards), and the first step towards the real centre: the
 // sign of the residual, turned round when the diagonal entry is negative.
-inline void start_level(const search_state& s, std::int64_t k) {
+//
+// A centre beyond +-search_limit starts its zig-zag at the limit when the box ends on
+// that side within the limit (every candidate there is outside the box anyway, and the
+// runs outside it are skipped); when the box reaches beyond the limit on that side, the
+// candidates that matter are not exact integers, and the search stops (returns false).
+inline bool start_level(const search_state& s, std::int64_t k, double lb, double ub) {
     const double r = s.R[k + k * s.n];
     double c = std::floor((s.y[k] - s.isum[k]) / r + 0.5);
     if (c > search_limit) {
+        if (ub > search_limit) return false;
         c = search_limit;
     } else if (c < -search_limit) {
+        if (lb < -search_limit) return false;
         c = -search_limit;
     }
     s.cand[k] = c;
     const double e = level_residual(s, k, c);
     const double toward = r < 0.0 ? -e : e;
     s.step[k] = toward <= 0.0 ? -1.0 : 1.0;
+    return true;
 }
 
 // Next candidate of the zig-zag: c, c+1, c-1, c+2, c-2, ... (or mirrored).
@@ -166,7 +174,7 @@ double sphere_search_walk_option(const double* y, const double* R, std::int64_t 
     const double hi = ub > search_limit ? search_limit : ub;
     double info = -1.0;
     std::int64_t k = n - 1;
-    start_level(s, k);
+    if (!start_level(s, k, lb, ub)) return 0.0;
     for (;;) {
         const double d = level_distance(s, k, cand[k]);
         if (!outside_radius(d, radius)) {
@@ -179,7 +187,7 @@ double sphere_search_walk_option(const double* y, const double* R, std::int64_t 
                 isum[k - 1] = sum;
                 pdist[k - 1] = d;
                 --k;
-                start_level(s, k);
+                if (!start_level(s, k, lb, ub)) return 0.0;
                 continue;
             } else {
                 radius = d;  // leaf: the radius shrinks to this point's distance

@@ -10,9 +10,11 @@
 
 #include <cstdint>
 
-// Candidates are integers of magnitude at most 2^51: bounds beyond are taken as +-2^51
-// and a rounded centre beyond starts its zig-zag at +-2^51. Every value the search forms
-// from them (at most three times this) is then an exact integer in double.
+// Candidates are integers of magnitude at most 2^51, so that every value the search forms
+// from them (at most three times this) is an exact integer in double: bounds beyond are
+// taken as +-2^51. A rounded centre beyond +-2^51 starts its zig-zag at the limit when the
+// box ends on that side within it; when the box reaches beyond the limit on that side, the
+// search would need inexact candidates and stops, returning 0.0.
 constexpr double search_limit = 2251799813685248.0;
 
 // Preconditions that make the search end: y[0..n-1] and the upper triangle of R finite,
@@ -21,7 +23,8 @@ constexpr double search_limit = 2251799813685248.0;
 // y: n values; R: n-by-n column-major (only the diagonal and above are read).
 // symb: n values, overwritten at every leaf. pdist, isum, step, cand: scratch of n
 // doubles each, zero-filled by the caller. Returns 1.0 when a point was found, -1.0
-// when none was (symb then untouched). n <= 0 returns -1.0 and touches nothing.
+// when none was (symb then untouched), 0.0 when a centre left the exact integer range
+// (symb then holds the last point found, if any). n <= 0 returns -1.0, touching nothing.
 double sphere_search(const double* y, const double* R, std::int64_t n, double radius, double lb,
                      double ub, double* symb, double* pdist, double* isum, double* step,
                      double* cand);
