@@ -167,15 +167,18 @@ bool move_outside_box(const search_state& s, std::int64_t k, double radius, doub
 
 double sphere_search_walk_option(const double* y, const double* R, std::int64_t n, double radius,
                                  double lb, double ub, double* symb, double* pdist, double* isum,
-                                 double* step, double* cand, bool skip_gaps) {
+                                 double* step, double* cand, bool skip_gaps,
+                                 std::int64_t* nodes) {
+    if (nodes != nullptr) *nodes = 0;
     if (n <= 0) return -1.0;
     const search_state s{y, R, n, pdist, isum, step, cand};
     const double lo = lb < -search_limit ? -search_limit : lb;
     const double hi = ub > search_limit ? search_limit : ub;
     double info = -1.0;
+    std::int64_t visited = 0;
     std::int64_t k = n - 1;
     if (!start_level(s, k, lb, ub)) return 0.0;
-    for (;;) {
+    for (;; ++visited) {
         const double d = level_distance(s, k, cand[k]);
         if (!outside_radius(d, radius)) {
             if (cand[k] < lo || cand[k] > hi) {
@@ -187,7 +190,10 @@ double sphere_search_walk_option(const double* y, const double* R, std::int64_t 
                 isum[k - 1] = sum;
                 pdist[k - 1] = d;
                 --k;
-                if (!start_level(s, k, lb, ub)) return 0.0;
+                if (!start_level(s, k, lb, ub)) {
+                    info = 0.0;
+                    break;
+                }
                 continue;
             } else {
                 radius = d;  // leaf: the radius shrinks to this point's distance
@@ -200,6 +206,7 @@ double sphere_search_walk_option(const double* y, const double* R, std::int64_t 
         ++k;
         advance(s, k);
     }
+    if (nodes != nullptr) *nodes = visited + 1;
     return info;
 }
 

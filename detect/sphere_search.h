@@ -30,7 +30,9 @@ double sphere_search(const double* y, const double* R, std::int64_t n, double ra
                      double* cand);
 
 // The same search; with skip_gaps false it walks every candidate of a run outside the box
-// one by one instead of jumping over the run (same result, for comparison in tests).
+// one by one instead of jumping over the run (same result, for comparison in tests). When
+// nodes is not null it receives the number of candidates whose distance was computed.
 double sphere_search_walk_option(const double* y, const double* R, std::int64_t n, double radius,
                                  double lb, double ub, double* symb, double* pdist, double* isum,
-                                 double* step, double* cand, bool skip_gaps);
+                                 double* step, double* cand, bool skip_gaps,
+                                 std::int64_t* nodes = nullptr);

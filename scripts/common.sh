@@ -1,7 +1,8 @@
 # Shared by the scripts: the packages the build and tests need, and the build itself.
 LATBOX_ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 LATBOX_PACKAGES=(cmake make g++ libgtest-dev octave liboctave-dev
-                 libopenblas64-dev libopenblas64-0-serial)
+                 libopenblas64-dev libopenblas64-0-serial
+                 gnuplot-nox ghostscript fonts-freefont-otf)
 
 latbox_build() {  # latbox_build <build dir> [cmake options...]
   local dir="$1"
