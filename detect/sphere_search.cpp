@@ -12,23 +12,14 @@ struct search_state {
     const double* R;
     std::int64_t n;
     double* pdist;  // squared distance accumulated over the levels above k
-    double* cleared;  // y[k] - isum(k), isum(k) = sum_{j>k} R(k,j)*cand[j]: level k's
-                      // observation cleared of the candidates above, formed once per start
+    double* isum;   // interference sum_{j>k} R(k,j)*cand[j]
     double* step;   // signed offset from cand[k] to the level's next candidate
     double* cand;   // current candidate of each level
-    // Cleared observations of row k-1 for up to four candidates of level k, all with the
-    // same candidates above level k: key[4k+i] is the candidate, value[4k+i] the result,
-    // filled[k] how many are valid. Starting level k (a new path above) empties it.
-    double* key;
-    double* value;
-    double* filled;
 };
 
-constexpr int sums_per_fill = 4;
-
-// e(k) = (y[k] - isum(k)) - x*R(k,k), in this order.
+// e(k) = (y[k] - isum[k]) - x*R(k,k), in this order.
 inline double level_residual(const search_state& s, std::int64_t k, double x) {
-    return s.cleared[k] - x * s.R[k + k * s.n];
+    return (s.y[k] - s.isum[k]) - x * s.R[k + k * s.n];
 }
 
 // d(k) = pdist[k] + e(k)^2.
@@ -52,7 +43,7 @@ inline bool outside_radius(double d, double radius) {
 // candidates that matter are not exact integers, and the search stops (returns false).
 inline bool start_level(const search_state& s, std::int64_t k, double lb, double ub) {
     const double r = s.R[k + k * s.n];
-    double c = std::floor(s.cleared[k] / r + 0.5);
+    double c = std::floor((s.y[k] - s.isum[k]) / r + 0.5);
     if (c > search_limit) {
         if (ub > search_limit) return false;
         c = search_limit;
@@ -61,7 +52,6 @@ inline bool start_level(const search_state& s, std::int64_t k, double lb, double
         c = -search_limit;
     }
     s.cand[k] = c;
-    s.filled[k] = 0.0;
     const double e = level_residual(s, k, c);
     const double toward = r < 0.0 ? -e : e;
     s.step[k] = toward <= 0.0 ? -1.0 : 1.0;
@@ -173,66 +163,15 @@ bool move_outside_box(const search_state& s, std::int64_t k, double radius, doub
     return true;
 }
 
-// y[k-1] - sum_{j>=k} R(k-1,j)*cand[j], the sum accumulated from 0.0 in ascending j.
-//
-// The sum's first term is the one that changes from one descent to the next, so no part of
-// it can be kept; instead it is formed for the current candidate of level k and the next
-// three of its zig-zag at once. The four sums run the same operations in the same order
-// (the shared terms are the same products), so each is exactly the sum for its candidate;
-// being independent, they cost about as much time as one. Later descents from level k
-// with the same path above take theirs from the cache.
-double cleared_below(const search_state& s, std::int64_t k) {
-    const std::int64_t n = s.n;
-    const double x = s.cand[k];
-    double* key = s.key + sums_per_fill * k;
-    double* value = s.value + sums_per_fill * k;
-    const int filled = static_cast<int>(s.filled[k]);
-    for (int i = 0; i < filled; ++i) {
-        if (key[i] == x) return value[i];
-    }
-    double c[sums_per_fill];
-    double st = s.step[k];
-    c[0] = x;
-    for (int i = 1; i < sums_per_fill; ++i) {
-        c[i] = c[i - 1] + st;
-        st = st > 0.0 ? -st - 1.0 : -st + 1.0;
-    }
-    const double* row = s.R + (k - 1);  // R(k-1, j) at row[j*n]
-    const double first = row[k * n];
-    double sum0 = 0.0, sum1 = 0.0, sum2 = 0.0, sum3 = 0.0;
-    sum0 = sum0 + first * c[0];
-    sum1 = sum1 + first * c[1];
-    sum2 = sum2 + first * c[2];
-    sum3 = sum3 + first * c[3];
-    for (std::int64_t j = k + 1; j < n; ++j) {
-        const double p = row[j * n] * s.cand[j];
-        sum0 = sum0 + p;
-        sum1 = sum1 + p;
-        sum2 = sum2 + p;
-        sum3 = sum3 + p;
-    }
-    const double yk = s.y[k - 1];
-    const double sums[sums_per_fill] = {sum0, sum1, sum2, sum3};
-    for (int i = 0; i < sums_per_fill; ++i) {
-        key[i] = c[i];
-        value[i] = yk - sums[i];
-    }
-    s.filled[k] = sums_per_fill;
-    return value[0];
-}
-
 }  // namespace
 
 double sphere_search_walk_option(const double* y, const double* R, std::int64_t n, double radius,
                                  double lb, double ub, double* symb, double* pdist, double* isum,
-                                 double* step, double* cand, double* sums, bool skip_gaps,
+                                 double* step, double* cand, bool skip_gaps,
                                  std::int64_t* nodes) {
     if (nodes != nullptr) *nodes = 0;
     if (n <= 0) return -1.0;
-    // isum holds y[k] - isum(k) for each level; the root has no levels above it
-    const search_state s{y,    R,        n,        pdist,   isum, step,
-                         cand, sums,     sums + sums_per_fill * n, sums + 2 * sums_per_fill * n};
-    isum[n - 1] = y[n - 1] - 0.0;
+    const search_state s{y, R, n, pdist, isum, step, cand};
     const double lo = lb < -search_limit ? -search_limit : lb;
     const double hi = ub > search_limit ? search_limit : ub;
     double info = -1.0;
@@ -245,8 +184,10 @@ double sphere_search_walk_option(const double* y, const double* R, std::int64_t 
             if (cand[k] < lo || cand[k] > hi) {
                 if (move_outside_box(s, k, radius, lo, hi, skip_gaps)) continue;
             } else if (k > 0) {
-                // descend: clear row k-1 of the candidates of levels k and above
-                isum[k - 1] = cleared_below(s, k);
+                // descend: interference of the candidates above on row k-1, ascending columns
+                double sum = 0.0;
+                for (std::int64_t j = k; j < n; ++j) sum = sum + R[(k - 1) + j * n] * cand[j];
+                isum[k - 1] = sum;
                 pdist[k - 1] = d;
                 --k;
                 if (!start_level(s, k, lb, ub)) {
@@ -271,7 +212,6 @@ double sphere_search_walk_option(const double* y, const double* R, std::int64_t 
 
 double sphere_search(const double* y, const double* R, std::int64_t n, double radius, double lb,
                      double ub, double* symb, double* pdist, double* isum, double* step,
-                     double* cand, double* sums) {
-    return sphere_search_walk_option(y, R, n, radius, lb, ub, symb, pdist, isum, step, cand, sums,
-                                     true);
+                     double* cand) {
+    return sphere_search_walk_option(y, R, n, radius, lb, ub, symb, pdist, isum, step, cand, true);
 }

@@ -22,21 +22,17 @@ constexpr double search_limit = 2251799813685248.0;
 //
 // y: n values; R: n-by-n column-major (only the diagonal and above are read).
 // symb: n values, overwritten at every leaf. pdist, isum, step, cand: scratch of n
-// doubles each, zero-filled by the caller; sums: scratch of sphere_search_sums(n) doubles
-// (a cache of interference sums), zero-filled by the caller. Returns 1.0 when a point was found, -1.0
+// doubles each, zero-filled by the caller. Returns 1.0 when a point was found, -1.0
 // when none was (symb then untouched), 0.0 when a centre left the exact integer range
 // (symb then holds the last point found, if any). n <= 0 returns -1.0, touching nothing.
 double sphere_search(const double* y, const double* R, std::int64_t n, double radius, double lb,
                      double ub, double* symb, double* pdist, double* isum, double* step,
-                     double* cand, double* sums);
-
-// Size in doubles of the sums scratch for n levels.
-constexpr std::int64_t sphere_search_sums(std::int64_t n) { return 9 * n; }
+                     double* cand);
 
 // The same search; with skip_gaps false it walks every candidate of a run outside the box
 // one by one instead of jumping over the run (same result, for comparison in tests). When
 // nodes is not null it receives the number of candidates whose distance was computed.
 double sphere_search_walk_option(const double* y, const double* R, std::int64_t n, double radius,
                                  double lb, double ub, double* symb, double* pdist, double* isum,
-                                 double* step, double* cand, double* sums, bool skip_gaps,
+                                 double* step, double* cand, bool skip_gaps,
                                  std::int64_t* nodes = nullptr);

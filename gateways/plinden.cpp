@@ -50,20 +50,17 @@ void plinden_gateway(int nlhs, host_array* plhs[], int nrhs, const host_array* p
     auto* isum = static_cast<double*>(host_calloc(n, sizeof(double)));
     auto* step = static_cast<double*>(host_calloc(n, sizeof(double)));
     auto* cand = static_cast<double*>(host_calloc(n, sizeof(double)));
-    const auto nsums = static_cast<std::size_t>(sphere_search_sums(static_cast<std::int64_t>(n)));
-    auto* sums = static_cast<double*>(host_calloc(nsums, sizeof(double)));
     host_array* symb = host_create_matrix(n, 1);
     plhs[0] = symb;
     host_array* info = host_create_matrix(1, 1);
     plhs[1] = info;
     host_data(info)[0] = -1.0;
     const double found = sphere_search(y, R, static_cast<std::int64_t>(n), radius, lb, ub,
-                                       host_data(symb), pdist, isum, step, cand, sums);
+                                       host_data(symb), pdist, isum, step, cand);
     host_free(pdist);
     host_free(isum);
     host_free(step);
     host_free(cand);
-    host_free(sums);
     if (found == 0.0) {
         host_error("y is too large for R: the search would need integers beyond 2^51\n");
     }

@@ -21,10 +21,9 @@ outcome search(const std::vector<double>& y, const std::vector<double>& R, doubl
                double lb, double ub, bool skip_gaps = true) {
     const auto n = static_cast<std::int64_t>(std::lround(std::sqrt(R.size())));
     std::vector<double> symb(n, 0.0), pdist(n, 0.0), isum(n, 0.0), step(n, 0.0), cand(n, 0.0);
-    std::vector<double> sums(sphere_search_sums(n), 0.0);
     const double info = sphere_search_walk_option(y.data(), R.data(), n, radius, lb, ub, symb.data(),
                                                   pdist.data(), isum.data(), step.data(),
-                                                  cand.data(), sums.data(), skip_gaps);
+                                                  cand.data(), skip_gaps);
     return {symb, info};
 }
 
@@ -200,7 +199,7 @@ TEST(SphereSearch, EndsOnExtremeFiniteInputs) {
 TEST(SphereSearch, EmptyProblemTouchesNothing) {
     double sentinel = 42.0;
     EXPECT_EQ(sphere_search(nullptr, nullptr, 0, 1.0, 0.0, 1.0, &sentinel, nullptr, nullptr,
-                            nullptr, nullptr, nullptr),
+                            nullptr, nullptr),
               -1.0);
     EXPECT_EQ(sentinel, 42.0);
 }
