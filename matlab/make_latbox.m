@@ -55,10 +55,51 @@ function fns = latbox_functions(is_octave)
   fns{end+1} = entry('zarrow', {'detect/decision_feedback.cpp'});
   fns{end+1} = entry('tessaly', {'detect/decision_feedback.cpp'});
   fns{end+1} = entry('plinden', {'detect/sphere_search.cpp'});
+  fns{end+1} = entry('quorvin', {'reduce/reduce_qr_factors.cpp'});
+  fns{end+1} = entry('morrit', {'box/bound_classification.cpp'});
+  [blas_defines, blas_libs] = blas64_binding(is_octave);
+  fns{end+1} = entry('kelvane', {'box/blas64.cpp', 'box/gram_inverse.cpp', 'box/bvls.cpp'}, ...
+                     blas_defines, blas_libs);
 end
 
 function f = entry(name, sources, defines, libs)
   if nargin < 3, defines = {}; end
   if nargin < 4, libs = {}; end
   f = struct('name', name, 'sources', {sources}, 'defines', {defines}, 'libs', {libs});
+end
+
+function [defines, libs] = blas64_binding(is_octave)
+% BLAS/LAPACK with 64-bit integers for kelvane (box/blas64.h has the one switch).
+%   Octave: Octave has already loaded its own 32-bit-integer BLAS under the standard
+%     names, so kelvane links the static archive of Debian's 64-bit OpenBLAS
+%     (libopenblas64-serial-dev) and keeps all its symbols local to the MEX file
+%     (-Wl,--exclude-libs,ALL); the LAPACK part needs libgfortran. Set the environment
+%     variable LATBOX_BLAS64_ARCHIVE to use another archive.
+%   MATLAB: libmwblas and libmwlapack take 64-bit integers (ptrdiff_t) and are the
+%     host's own, so binding to them is right. Their names are dgemv_ on Linux and
+%     macOS, dgemv on Windows (-DLATBOX_BLAS_NO_UNDERSCORE).
+  defines = {};
+  if ~is_octave
+    libs = {'-lmwblas', '-lmwlapack'};
+    if ispc
+      defines = {'-DLATBOX_BLAS_NO_UNDERSCORE'};
+    end
+    return;
+  end
+  archive = getenv('LATBOX_BLAS64_ARCHIVE');
+  candidates = {archive, ...
+                '/usr/lib/x86_64-linux-gnu/openblas64-serial/libopenblas64.a', ...
+                '/usr/lib/x86_64-linux-gnu/openblas64-pthread/libopenblas64.a', ...
+                '/usr/lib/x86_64-linux-gnu/libopenblas64.a'};
+  archive = '';
+  for i = 1:numel(candidates)
+    if ~isempty(candidates{i}) && exist(candidates{i}, 'file')
+      archive = candidates{i};
+      break;
+    end
+  end
+  if isempty(archive)
+    error('make_latbox: libopenblas64.a not found (apt-get install libopenblas64-serial-dev, or set LATBOX_BLAS64_ARCHIVE)');
+  end
+  libs = {archive, '-lgfortran', '-lpthread', '-Wl,--exclude-libs,ALL'};
 end
