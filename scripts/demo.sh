@@ -7,5 +7,5 @@ bash "$LATBOX_ROOT/scripts/install_deps.sh" "${LATBOX_PACKAGES[@]}"
 build="$LATBOX_ROOT/build"
 latbox_build "$build" > /dev/null
 cd "$LATBOX_ROOT/demo"
-octave-cli --no-gui --norc --quiet --eval "addpath('$build/mex'); detection_study" 2>&1 |
+octave-cli --no-gui --norc --quiet --eval "addpath('$build/mex'); detection_study;" 2>&1 |
   grep -v "ignoring const execution_exception"
