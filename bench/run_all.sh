@@ -1,0 +1,75 @@
+#!/usr/bin/env bash
+# Builds and runs every benchmark and writes one report, bench/report.md (or the path
+# given as the first argument). Figures are measured side by side in one run; the
+# machine's other load adds time to both sides, so compare ratios.
+set -euo pipefail
+source "$(dirname "${BASH_SOURCE[0]}")/../scripts/common.sh"
+bash "$LATBOX_ROOT/scripts/install_deps.sh" "${LATBOX_PACKAGES[@]}" libfplll-dev pkg-config \
+  python3-scipy python3-numpy time
+
+report="${1:-$LATBOX_ROOT/bench/report.md}"
+build="$LATBOX_ROOT/build-bench"
+latbox_build "$build" -DLATBOX_BENCH=ON -DLATBOX_TESTS=OFF > /dev/null
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+rss_log="$work/rss.txt"
+
+# Runs a command in a directory, appending its peak resident size (kB) to the memory
+# table. Octave's harmless note at exit is dropped.
+measured() {  # measured <label> <dir> <command...>
+  local label="$1" dir="$2"
+  shift 2
+  (cd "$dir" && /usr/bin/time -f "%M" -o "$work/rss.one" "$@" 2>&1) |
+    grep -v "ignoring const execution_exception"
+  echo "| $label | $(cat "$work/rss.one") |" >> "$rss_log"
+}
+
+
+{
+  echo "# latbox benchmark report"
+  echo
+  echo "- date: $(date -u '+%Y-%m-%d %H:%M UTC')"
+  echo "- CPU: $(lscpu | sed -n 's/^Model name: *//p'), $(nproc) cores"
+  echo "- compiler: $(g++ --version | head -1); Octave $(octave-cli --version | head -1 | awk '{print $4}')"
+  echo "- commit: $(git -C "$LATBOX_ROOT" rev-parse --short HEAD 2>/dev/null || echo unknown)"
+  echo
+  echo "## Call overhead from Octave"
+  echo
+  echo "9 runs of 20000 calls each; median and (min-max) per call."
+  echo
+  measured "octave-cli, call overhead" "$LATBOX_ROOT/bench/overhead" \
+    octave-cli --no-gui --norc --quiet --eval \
+    "addpath('$build/mex'); addpath('$build/bench-mex'); bench_overhead"
+  echo
+  echo "## Sphere-decoding search against fplll's closest_vector"
+  echo
+  echo "Random integer bases (entries in [-1000, 1000]) LLL-reduced by fplll; an integer target;"
+  echo "latbox's search with an infinite radius and a box too wide to bind, on R and Q'*t from a"
+  echo "QR of the basis (timed apart); fplll's closest_vector (CVPM_FAST) on the same basis and target."
+  echo
+  measured "bench_search (C++, with fplll)" "$work" "$build/bench/search/bench_search" "$work"
+  echo
+  echo "The same problems from Octave: plinden (including the call) and the same search written"
+  echo "in plain Octave code (the baseline a user would otherwise write; up to n = 24)."
+  echo
+  measured "octave-cli, plinden and Octave-code search" "$LATBOX_ROOT/bench/search" \
+    octave-cli --no-gui --norc --quiet --eval \
+    "addpath('$build/mex'); bench_search_octave('$work/search_problems.txt')"
+  echo
+  echo "## LLL reduction on QR factors against fplll's LLL"
+  echo
+  measured "bench_reduce (C++, with fplll)" "$work" "$build/bench/reduce/bench_reduce" 3
+  echo
+  echo "## Box-constrained least squares against Octave's qp and SciPy's lsq_linear"
+  echo
+  measured "kelvane benchmark (Octave, SciPy, BLAS candidates; largest process)" "$work" \
+    bash "$LATBOX_ROOT/bench/kelvane/run.sh" "$build"
+  echo
+  echo "## Memory: peak resident size of each benchmark process"
+  echo
+  echo "| process | peak RSS (kB) |"
+  echo "|---|---|"
+  cat "$rss_log"
+} > "$report.tmp"
+mv "$report.tmp" "$report"
+echo "report written to $report"
