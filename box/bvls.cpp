@@ -1,6 +1,7 @@
 // The BVLS active-set iteration.
 #include "box/bvls.h"
 
+#include <cmath>
 #include <cstring>
 
 #include "box/blas64.h"
@@ -14,6 +15,8 @@ const char* bvls_exit_message(bvls_exit exit) {
             return gram_status_message(gram_status::chol_failed);
         case bvls_exit::inverse_failed:
             return gram_status_message(gram_status::inverse_failed);
+        case bvls_exit::breakdown:
+            return "the free-set Gram matrix is numerically singular (R is too ill-conditioned)\n";
         default:
             return "";
     }
@@ -178,6 +181,9 @@ bvls_result bvls_iterate(bvls_state& state, bool warm) {
             bool outside = false;
             for (std::int64_t i = 1; i <= n_free; ++i) {
                 const double v = s.free_value(i);
+                // An overflowed solve would turn x into NaN (0 * Inf) and the step below
+                // could then never send a variable to a bound: stop instead of looping.
+                if (!std::isfinite(v)) return {bvls_exit::breakdown, iter};
                 if (v < -u || v > u) {
                     outside = true;
                     break;
@@ -212,6 +218,9 @@ bvls_result bvls_iterate(bvls_state& state, bool warm) {
                     limit_sign = v >= 0.0 ? 1.0 : -1.0;
                 }
             }
+            // No ratio below 2 (each was NaN, from differences that overflowed): no variable
+            // would reach a bound, and the loop would repeat the same step forever.
+            if (alpha == 2.0) return {bvls_exit::breakdown, iter};
             // A2
             for (std::int64_t i = 1; i <= n_free; ++i) {
                 const std::int64_t j = s.free_variable(i);

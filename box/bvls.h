@@ -46,6 +46,8 @@ enum class bvls_exit {
     too_many_free,   // a freeing made the free set larger than n (corrupt index set)
     chol_failed,     // the initial free columns are dependent (Cholesky failed)
     inverse_failed,  // the initial free columns are dependent (singular factor)
+    breakdown,       // a free-set solution that is not finite, or a step that cannot be
+                     // formed from it: the free-set Gram matrix is numerically singular
 };
 
 struct bvls_result {

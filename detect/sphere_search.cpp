@@ -168,9 +168,19 @@ bool move_outside_box(const search_state& s, std::int64_t k, double radius, doub
 double sphere_search_walk_option(const double* y, const double* R, std::int64_t n, double radius,
                                  double lb, double ub, double* symb, double* pdist, double* isum,
                                  double* step, double* cand, bool skip_gaps,
-                                 std::int64_t* nodes) {
+                                 std::int64_t* nodes, std::int64_t max_nodes) {
     if (nodes != nullptr) *nodes = 0;
     if (n <= 0) return -1.0;
+    // A box wholly beyond the exact range on one side holds no candidate the search can
+    // represent (and its gaps would not fit the skip arithmetic): with an integer in it the
+    // answer needs inexact candidates (0.0), without one there is nothing to find (-1.0).
+    if (lb > search_limit || ub < -search_limit) {
+        const double first = std::ceil(lb);
+        const double last = std::floor(ub);
+        const bool holds_integer = first <= last && first != std::numeric_limits<double>::infinity() &&
+                                   last != -std::numeric_limits<double>::infinity();
+        return holds_integer ? 0.0 : -1.0;
+    }
     const search_state s{y, R, n, pdist, isum, step, cand};
     const double lo = lb < -search_limit ? -search_limit : lb;
     const double hi = ub > search_limit ? search_limit : ub;
@@ -179,6 +189,10 @@ double sphere_search_walk_option(const double* y, const double* R, std::int64_t 
     std::int64_t k = n - 1;
     if (!start_level(s, k, lb, ub)) return 0.0;
     for (;; ++visited) {
+        if (max_nodes > 0 && visited >= max_nodes) {
+            info = 2.0;
+            break;
+        }
         const double d = level_distance(s, k, cand[k]);
         if (!outside_radius(d, radius)) {
             if (cand[k] < lo || cand[k] > hi) {

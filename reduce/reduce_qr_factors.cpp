@@ -71,17 +71,29 @@ inline bool quotient_rounds_to_zero(double x, double y) {
 // the last copy and compared bit for bit at every stalled exchange (Brent's cycle
 // detection): a match proves that the loop would cycle forever. From then on stalled
 // exchanges are skipped.
+//
+// An exact tie can also keep a pair exchanging back and forth while the rotations move the
+// later columns by an ulp or so each round, so that R never repeats bit for bit (found by
+// fuzzing: an 8-by-8 R with R(2,2)^2 = R(2,3)^2 + R(3,3)^2 = 384 exactly, delta = 1). So
+// stalled exchanges are also counted, and past stalled_limit of them they are skipped as
+// well. Reductions that end by themselves make a handful at most.
 struct cycle_watch {
     double* seen;  // n*n + 1 doubles: R, then k
     bool have_seen;
     bool cycling;
     std::int64_t power;
     std::int64_t since;
+    std::int64_t stalled;
+    std::int64_t stalled_limit;
 };
 
 // Whether the stalled exchange at pair k-1, k is made.
 bool allow_stalled_exchange(cycle_watch& w, const double* R, std::int64_t n, std::int64_t k) {
     if (w.cycling) return false;
+    if (++w.stalled > w.stalled_limit) {
+        w.cycling = true;
+        return false;
+    }
     const std::size_t bytes = sizeof(double) * static_cast<std::size_t>(n * n);
     if (w.have_seen && w.seen[n * n] == static_cast<double>(k) &&
         std::memcmp(w.seen, R, bytes) == 0) {
@@ -103,7 +115,7 @@ bool allow_stalled_exchange(cycle_watch& w, const double* R, std::int64_t n, std
 
 void reduce_qr_factors(double* Q, double* R, double* U, std::int64_t m, std::int64_t n,
                        double delta, double* scratch) {
-    cycle_watch watch = {scratch, false, false, 1, 0};
+    cycle_watch watch = {scratch, false, false, 1, 0, 0, 1000 + 100 * n};
 
     // k is 0-based here: the pair under test is columns k-1 and k.
     std::int64_t k = 1;

@@ -19,8 +19,9 @@
 // on values that are equal in exact arithmetic: the loop can cycle forever on ordinary
 // 2-by-2 inputs (R = [18 9; 0 -15] with delta = 1). Such a "stalled" exchange is still made,
 // exactly as above, until the loop is seen to return to a state it was in before (R and k equal bit
-// for bit; Q and U are never read, so the loop would then repeat forever). From then on stalled
-// exchanges are skipped. A reduction that ends without this rule is therefore never changed by it,
+// for bit; Q and U are never read, so the loop would then repeat forever), or until it has made
+// 1000 + 100*n of them (a tie can also keep a pair exchanging while the later columns drift by
+// ulps, so that R never repeats exactly). From then on stalled exchanges are skipped. A reduction that ends without this rule is therefore never changed by it,
 // and one that does not end without it comes back to a state (there are finitely many), with a
 // stalled exchange in every round (below), and is caught. Every exchange that is not
 // stalled makes the vector (|R(1,1)|, ..., |R(n,n)|), NaN ranked below every number,

@@ -1,0 +1,28 @@
+// tessaly(y,R,u) on any call. On success: s is n-by-1 (n = columns of R, R square, y of at
+// least n elements, |u| < 2^31) and every element is NaN or an integer no larger in
+// magnitude than u truncated (the clamp to [-u, u]).
+#include <cmath>
+
+#include "fuzz/fuzz_input.h"
+#include "gateways/gateways.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    const fuzz_call call = fuzz_decode(data, size, {3, 1});
+    const th_result r = th_call(tessaly_gateway, call.nlhs, call.inputs());
+    fuzz_check_result(r, call, true, true, 3);
+    if (r.failed) return 0;
+    FUZZ_CHECK(call.args.size() == 3 && call.nlhs == 1);
+    const host_array* y = call.args[0].get();
+    const host_array* R = call.args[1].get();
+    const std::size_t n = R->cols;
+    FUZZ_CHECK(R->rows == n && y->rows * y->cols >= n);
+    FUZZ_CHECK(call.args[2]->rows * call.args[2]->cols >= 1);
+    const double u = std::trunc(th_values(call.args[2])[0]);
+    FUZZ_CHECK(std::fabs(u) < 2147483648.0);
+    FUZZ_CHECK(fuzz_shape(r.outputs[0], n, 1));
+    const double* s = th_values(r.outputs[0]);
+    for (std::size_t i = 0; i < n; ++i) {
+        FUZZ_CHECK(std::isnan(s[i]) || (s[i] == std::trunc(s[i]) && std::fabs(s[i]) <= std::fabs(u)));
+    }
+    return 0;
+}

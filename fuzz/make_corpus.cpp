@@ -1,0 +1,205 @@
+// Writes the seed corpus: fuzz_make_corpus <dir> makes <dir>/<gateway>/<case> for every
+// gateway, from the edge cases of the unit tests and of each function's documentation.
+#include <cmath>
+#include <cstdio>
+#include <limits>
+#include <string>
+#include <sys/stat.h>
+
+#include "fuzz/fuzz_input.h"
+
+namespace {
+
+const double inf = std::numeric_limits<double>::infinity();
+const double nan = std::numeric_limits<double>::quiet_NaN();
+const int own = 0xF0;  // the harness's own nrhs / nlhs
+std::string root;
+int written = 0;
+
+void put(const std::string& fn, const std::string& name, const fuzz_encoder& e) {
+    const std::string dir = root + "/" + fn;
+    mkdir(root.c_str(), 0755);
+    mkdir(dir.c_str(), 0755);
+    FILE* f = std::fopen((dir + "/" + name).c_str(), "wb");
+    if (f == nullptr) {
+        std::perror(dir.c_str());
+        return;
+    }
+    std::fwrite(e.bytes().data(), 1, e.bytes().size(), f);
+    std::fclose(f);
+    ++written;
+}
+
+fuzz_encoder call(int nrhs = own, int nlhs = own, int n = 2) {
+    fuzz_encoder e;
+    e.counts(nrhs, nlhs).size(n);
+    return e;
+}
+
+// Cases every gateway must refuse cleanly: no arguments, wrong classes, empty arrays.
+void common(const std::string& fn, int nrhs) {
+    put(fn, "no_args", call(0, 0));
+    put(fn, "too_many_args", [&] {
+        fuzz_encoder e = call(7, 5);
+        for (int k = 0; k < 7; ++k) e.values(1, 1, {1.0});
+        return e;
+    }());
+    const th_class classes[] = {th_class::single, th_class::int32, th_class::logical,
+                                th_class::complex_double, th_class::sparse_double};
+    for (th_class c : classes) {
+        for (int bad = 0; bad < nrhs; ++bad) {
+            fuzz_encoder e = call();
+            for (int k = 0; k < nrhs; ++k) {
+                if (k == bad) e.arg(c, dim_n(0), dim_n(0), fill_mode::raw, std::vector<std::uint8_t>(64, 0x3f));
+                else e.arg(th_class::real_double, dim_n(0), dim_n(0), fill_mode::upper, {2, 1, 4, 6});
+            }
+            put(fn, "class" + std::to_string(static_cast<int>(c)) + "_arg" + std::to_string(bad), e);
+        }
+    }
+    for (int empty = 0; empty < nrhs; ++empty) {
+        fuzz_encoder e = call();
+        for (int k = 0; k < nrhs; ++k) {
+            if (k == empty) e.arg(th_class::real_double, dim_abs(0), dim_n(0), fill_mode::zeros);
+            else e.arg(th_class::real_double, dim_n(0), dim_n(0), fill_mode::upper, {2, 1, 4, 6});
+        }
+        put(fn, "empty_arg" + std::to_string(empty), e);
+    }
+}
+
+void zarrow() {
+    common("zarrow", 2);
+    put("zarrow", "ok_2", call().values(2, 1, {1, 2}).values(2, 2, {1, 0, 0.5, 2}));
+    put("zarrow", "ok_halves", call().values(3, 1, {0.5, -0.5, 1.5}).values(3, 3, {1, 0, 0, 1, 1, 0, 1, 1, 2}));
+    put("zarrow", "empty", call().values(0, 0, {}).values(0, 0, {}));
+    put("zarrow", "wide_R", call().values(2, 1, {1, 2}).values(2, 3, {1, 0, 0, 1, 1, 1}));
+    put("zarrow", "short_y", call().values(1, 1, {1}).values(2, 2, {1, 0, 0, 1}));
+    put("zarrow", "nan_inf", call().values(2, 1, {nan, inf}).values(2, 2, {1, 0, -inf, 0}));
+    put("zarrow", "huge_denormal", call().values(2, 1, {1e300, 5e-324}).values(2, 2, {5e-324, 0, 1e300, -0.0}));
+    put("zarrow", "nlhs0", call(2, 0).values(1, 1, {1}).values(1, 1, {1}));
+    put("zarrow", "nlhs2", call(2, 2).values(1, 1, {1}).values(1, 1, {1}));
+}
+
+void tessaly() {
+    common("tessaly", 3);
+    auto base = [](double u) {
+        return call().values(2, 1, {3, -5}).values(2, 2, {1, 0, 0.5, 1}).values(1, 1, {u});
+    };
+    put("tessaly", "ok_u3", base(3));
+    put("tessaly", "u_2p31", base(2147483648.0));
+    put("tessaly", "u_max_int", base(2147483647.0));
+    put("tessaly", "u_negative", base(-3));
+    put("tessaly", "u_zero", base(-0.0));
+    put("tessaly", "u_nan", base(nan));
+    put("tessaly", "u_inf", base(-inf));
+    put("tessaly", "u_half", base(2.5));
+    put("tessaly", "empty_R", call().values(0, 0, {}).values(0, 0, {}).values(1, 1, {1}));
+    put("tessaly", "nan_y", call().values(2, 1, {nan, 1}).values(2, 2, {1, 0, 0, 1}).values(1, 1, {7}));
+}
+
+void plinden() {
+    common("plinden", 5);
+    auto base = [](std::vector<double> y, double radius, double lb, double ub) {
+        return call().values(2, 1, y).values(2, 2, {1, 0, 0.5, 1}).values(1, 1, {radius})
+            .values(1, 1, {lb}).values(1, 1, {ub});
+    };
+    put("plinden", "ok", base({0.4, 1.6}, inf, -3, 3));
+    put("plinden", "radius_small", base({0.4, 1.6}, 0.01, -3, 3));
+    put("plinden", "radius_negative", base({0.4, 1.6}, -1, -3, 3));
+    put("plinden", "radius_nan", base({0.4, 1.6}, nan, -3, 3));
+    put("plinden", "box_empty", base({0.4, 1.6}, inf, 3, -3));
+    put("plinden", "box_infinite", base({0.4, 1.6}, inf, -inf, inf));
+    put("plinden", "beyond_2p51", base({1e20, 1}, inf, -inf, inf));
+    put("plinden", "near_2p51", base({2251799813685247.5, 0}, inf, -inf, 2251799813685248.0));
+    put("plinden", "y_nan", base({nan, 1}, inf, -1, 1));
+    put("plinden", "lb_nan", base({0, 1}, inf, nan, 1));
+    put("plinden", "n0", call().values(0, 0, {}).values(0, 0, {}).values(1, 1, {1}).values(1, 1, {-1}).values(1, 1, {1}));
+    put("plinden", "nlhs1", call(5, 1).values(1, 1, {1}).values(1, 1, {1}).values(1, 1, {1}).values(1, 1, {-1}).values(1, 1, {1}));
+    put("plinden", "denormal_diag", call().values(2, 1, {1, 1}).values(2, 2, {5e-324, 0, 1, 1}).values(1, 1, {inf})
+                                        .values(1, 1, {-2}).values(1, 1, {2}));
+    put("plinden", "upper4", call(own, own, 4).arg(th_class::real_double, dim_n(0), dim_abs(1), fill_mode::halves, {1, 2, 3, 4})
+                                 .arg(th_class::real_double, dim_n(0), dim_n(0), fill_mode::upper, {2, 1, 3, 5, 1, 4, 9, 3, 1, 2})
+                                 .values(1, 1, {inf}).values(1, 1, {-8}).values(1, 1, {8}));
+}
+
+void quorvin() {
+    common("quorvin", 3);
+    put("quorvin", "ok_2", call().values(2, 2, {1, 0, 0, 1}).values(2, 2, {1, 0, 5, 1}).values(1, 1, {0.75}));
+    put("quorvin", "ok_3x2", call().values(3, 2, {1, 0, 0, 0, 1, 0}).values(2, 2, {2, 0, 7, 0.5}).values(1, 1, {0.99}));
+    put("quorvin", "delta_1", call().values(2, 2, {1, 0, 0, 1}).values(2, 2, {1, 0, 0.5, 1}).values(1, 1, {1}));
+    put("quorvin", "delta_2", call().values(2, 2, {1, 0, 0, 1}).values(2, 2, {1, 0, 0.5, 1}).values(1, 1, {2}));
+    put("quorvin", "delta_nan", call().values(2, 2, {1, 0, 0, 1}).values(2, 2, {1, 0, 0.5, 1}).values(1, 1, {nan}));
+    put("quorvin", "delta_neg", call().values(2, 2, {1, 0, 0, 1}).values(2, 2, {1, 0, 3, 1}).values(1, 1, {-inf}));
+    put("quorvin", "m_below_n", call().values(1, 2, {1, 1}).values(2, 2, {1, 0, 0, 1}).values(1, 1, {0.75}));
+    put("quorvin", "n0", call().values(0, 0, {}).values(0, 0, {}).values(1, 1, {0.75}));
+    put("quorvin", "m3_n0", call().values(3, 0, {}).values(0, 0, {}).values(1, 1, {0.75}));
+    put("quorvin", "zero_R", call().values(2, 2, {1, 0, 0, 1}).values(2, 2, {0, 0, 0, 0}).values(1, 1, {0.75}));
+    put("quorvin", "nan_R", call().values(2, 2, {1, 0, 0, 1}).values(2, 2, {nan, 0, 1, inf}).values(1, 1, {0.75}));
+    put("quorvin", "huge_R", call().values(2, 2, {1, 0, 0, 1}).values(2, 2, {1e300, 0, 1e-300, 1e300}).values(1, 1, {0.75}));
+    put("quorvin", "upper5", call(own, own, 5).arg(th_class::real_double, dim_n(0), dim_n(0), fill_mode::halves, std::vector<std::uint8_t>(25, 3))
+                                 .arg(th_class::real_double, dim_n(0), dim_n(0), fill_mode::upper, {9, 7, 1, 5, 3, 2, 11, 4, 6, 8, 1, 2, 3, 4, 5})
+                                 .values(1, 1, {0.75}));
+}
+
+void morrit() {
+    common("morrit", 2);
+    put("morrit", "ok", call().values(4, 1, {-1, 0.5, 1, -2}).values(1, 1, {1}));
+    put("morrit", "row_x", call().values(1, 3, {-1, 0.5, 1}).values(1, 1, {1}));
+    put("morrit", "x_0x1", call().values(0, 1, {}).values(1, 1, {1}));
+    put("morrit", "x_3x0", call().values(3, 0, {}).values(1, 1, {1}));
+    put("morrit", "bound_nan", call().values(3, 1, {-1, 0, 1}).values(1, 1, {nan}));
+    put("morrit", "bound_neg", call().values(3, 1, {-1, 0, 1}).values(1, 1, {-1}));
+    put("morrit", "bound_inf", call().values(3, 1, {-inf, nan, inf}).values(1, 1, {inf}));
+    put("morrit", "bound_zero", call().values(3, 1, {-0.0, 0, 5e-324}).values(1, 1, {0}));
+    put("morrit", "extra_args", call(4, 1).values(2, 1, {1, 2}).values(1, 1, {1}).values(1, 1, {1}).values(0, 0, {}));
+    put("morrit", "nlhs2", call(2, 2).values(2, 1, {1, 2}).values(1, 1, {1}));
+}
+
+void kelvane() {
+    common("kelvane", 5);
+    auto one = [](double y, double u, std::vector<double> index_set, double use_start, int nlhs = 4) {
+        return call(own, nlhs).values(1, 1, {y}).values(1, 1, {1}).values(1, 1, {u})
+            .values(index_set.size(), 1, index_set).values(1, 1, {use_start});
+    };
+    put("kelvane", "cold_y3", one(3, 1, {0, 0, 0}, 0));
+    put("kelvane", "cold_half", one(0.5, 1, {0, 0, 0}, 0));
+    put("kelvane", "cold_minus3", one(-3, 1, {0, 0, 0}, 0));
+    put("kelvane", "warm_free", one(3, 1, {0, 1, 0}, 1));
+    put("kelvane", "warm_count_minus1", one(3, 1, {0, 1, -1}, 1));
+    put("kelvane", "use_start_07", one(3, 1, {0, 1, 0}, 0.7));
+    put("kelvane", "use_start_m1", one(3, 1, {0, -1, 1}, -1));
+    put("kelvane", "u_zero", one(3, 0, {0, 0, 0}, 0));
+    put("kelvane", "u_huge", one(3, 1e300, {0, 0, 0}, 0));
+    put("kelvane", "nlhs0", one(3, 1, {0, 0, 0}, 0, 0));
+    put("kelvane", "nlhs1", one(3, 1, {0, 0, 0}, 0, 1));
+    put("kelvane", "nlhs2", one(3, 1, {0, 0, 0}, 0, 2));
+    put("kelvane", "nlhs5", one(3, 1, {0, 0, 0}, 0, 5));
+    put("kelvane", "R_2x3", call().values(2, 1, {1, 1}).values(2, 3, {1, 0, 0, 1, 0, 0}).values(1, 1, {1})
+                                .values(5, 1, {0, 0, 0, 0, 0}).values(1, 1, {0}));
+    put("kelvane", "n0", call().values(0, 0, {}).values(0, 0, {}).values(1, 1, {1}).values(2, 1, {0, 0}).values(1, 1, {0}));
+    put("kelvane", "warm_2", call().values(2, 1, {3, -1}).values(2, 2, {1, 0, 0.5, 2}).values(1, 1, {1})
+                                 .values(4, 1, {0, -2, 1, 1}).values(1, 1, {1}));
+    put("kelvane", "ill_conditioned", call().values(2, 1, {1, 1}).values(2, 2, {1, 0, 1, 1e-300}).values(1, 1, {1e300})
+                                          .values(4, 1, {0, 1, 2, 0}).values(1, 1, {1}));
+    put("kelvane", "upper6", call(own, own, 6).arg(th_class::real_double, dim_n(0), dim_abs(1), fill_mode::halves, {9, 250, 3, 4, 77, 6})
+                                 .arg(th_class::real_double, dim_n(0), dim_n(0), fill_mode::upper, std::vector<std::uint8_t>(21, 5))
+                                 .values(1, 1, {2}).arg(th_class::real_double, dim_n(2), dim_abs(1), fill_mode::zeros)
+                                 .values(1, 1, {0}));
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (argc != 2) {
+        std::fprintf(stderr, "usage: fuzz_make_corpus <dir>\n");
+        return 2;
+    }
+    root = argv[1];
+    zarrow();
+    tessaly();
+    plinden();
+    quorvin();
+    morrit();
+    kelvane();
+    std::printf("%d seeds written under %s\n", written, root.c_str());
+    return 0;
+}

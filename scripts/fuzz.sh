@@ -1,0 +1,45 @@
+#!/usr/bin/env bash
+# Builds the libFuzzer harnesses (clang++, ASan + UBSan) and runs each for a bounded time,
+# starting from the committed seed corpus. Fails on any crash, sanitizer report, failed
+# check, timeout (2 s per input), leak or memory blow-up, and prints the reproducer.
+#   scripts/fuzz.sh [seconds per harness, default 60] [gateway names, default all]
+# A reproducer runs again with: build-fuzz/fuzz/fuzz_<name> <file>
+set -euo pipefail
+source "$(dirname "${BASH_SOURCE[0]}")/common.sh"
+seconds="${1:-60}"
+shift || true
+names=("$@")
+if [ ${#names[@]} -eq 0 ]; then
+  names=(zarrow tessaly plinden quorvin morrit kelvane)
+fi
+bash "$LATBOX_ROOT/scripts/install_deps.sh" "${LATBOX_PACKAGES[@]}" "${LATBOX_FUZZ_PACKAGES[@]}"
+
+build="$LATBOX_ROOT/build-fuzz"
+CXX=clang++ latbox_build "$build" -DLATBOX_FUZZ=ON -DLATBOX_MEX=OFF -DLATBOX_TESTS=OFF
+
+work="$build/runs"
+rm -rf "$work"
+failed=()
+for name in "${names[@]}"; do
+  # the committed corpus stays as it is: new inputs go to a scratch copy
+  mkdir -p "$work/$name/corpus" "$work/$name/findings"
+  cp "$LATBOX_ROOT/fuzz/corpus/$name/"* "$work/$name/corpus/"
+  echo "fuzz_$name: ${seconds} s"
+  # A fixed seed makes a run repeat the same inputs on the same build (the time limit only
+  # decides how far it gets): CI explores what a run before the submission explored.
+  if "$build/fuzz/fuzz_$name" "$work/$name/corpus" -max_total_time="$seconds" -timeout=2 \
+       -seed="${LATBOX_FUZZ_SEED:-1}" \
+       -rss_limit_mb=2048 -detect_leaks=1 -print_final_stats=1 \
+       -artifact_prefix="$work/$name/findings/" > "$work/$name/log" 2>&1; then
+    grep -E "stat::number_of_executed_units|stat::peak_rss_mb" "$work/$name/log" | sed 's/^/  /'
+  else
+    failed+=("$name")
+    tail -n 60 "$work/$name/log"
+    echo "fuzz_$name FAILED; reproducer(s):" "$work/$name/findings/"*
+  fi
+done
+if [ ${#failed[@]} -ne 0 ]; then
+  echo "fuzzing found problems in: ${failed[*]}"
+  exit 1
+fi
+echo "fuzzing: no findings"
