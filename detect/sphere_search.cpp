@@ -1,6 +1,8 @@
 // Depth-first (Schnorr-Euchner) sphere-decoding search in a box.
 #include "detect/sphere_search.h"
 
+#include "detect/sphere_search_internal.h"
+
 #include <cmath>
 #include <limits>
 
@@ -165,32 +167,35 @@ bool move_outside_box(const search_state& s, std::int64_t k, double radius, doub
 
 }  // namespace
 
-double sphere_search_walk_option(const double* y, const double* R, std::int64_t n, double radius,
-                                 double lb, double ub, double* symb, double* pdist, double* isum,
-                                 double* step, double* cand, bool skip_gaps,
-                                 std::int64_t* nodes, std::int64_t max_nodes) {
+search_status find_closest_point_with(const double* y, const double* R, std::int64_t n,
+                                      double radius, double lb, double ub, double* symb,
+                                      double* pdist, double* isum, double* step, double* cand,
+                                      const search_options& options) {
+    const bool skip_gaps = options.skip_gaps;
+    std::int64_t* const nodes = options.nodes;
+    const std::int64_t max_nodes = options.max_nodes;
     if (nodes != nullptr) *nodes = 0;
-    if (n <= 0) return -1.0;
+    if (n <= 0) return search_status::none;
     // A box wholly beyond the exact range on one side holds no candidate the search can
     // represent (and its gaps would not fit the skip arithmetic): with an integer in it the
-    // answer needs inexact candidates (0.0), without one there is nothing to find (-1.0).
+    // answer needs inexact candidates, without one there is nothing to find.
     if (lb > search_limit || ub < -search_limit) {
         const double first = std::ceil(lb);
         const double last = std::floor(ub);
         const bool holds_integer = first <= last && first != std::numeric_limits<double>::infinity() &&
                                    last != -std::numeric_limits<double>::infinity();
-        return holds_integer ? 0.0 : -1.0;
+        return holds_integer ? search_status::out_of_range : search_status::none;
     }
     const search_state s{y, R, n, pdist, isum, step, cand};
     const double lo = lb < -search_limit ? -search_limit : lb;
     const double hi = ub > search_limit ? search_limit : ub;
-    double info = -1.0;
+    search_status status = search_status::none;
     std::int64_t visited = 0;
     std::int64_t k = n - 1;
-    if (!start_level(s, k, lb, ub)) return 0.0;
+    if (!start_level(s, k, lb, ub)) return search_status::out_of_range;
     for (;; ++visited) {
         if (max_nodes > 0 && visited >= max_nodes) {
-            info = 2.0;
+            status = search_status::node_limit;
             break;
         }
         const double d = level_distance(s, k, cand[k]);
@@ -205,14 +210,14 @@ double sphere_search_walk_option(const double* y, const double* R, std::int64_t 
                 pdist[k - 1] = d;
                 --k;
                 if (!start_level(s, k, lb, ub)) {
-                    info = 0.0;
+                    status = search_status::out_of_range;
                     break;
                 }
                 continue;
             } else {
                 radius = d;  // leaf: the radius shrinks to this point's distance
                 for (std::int64_t j = 0; j < n; ++j) symb[j] = cand[j];
-                info = 1.0;
+                status = search_status::found;
             }
         }
         // leave the level: the search ends at the root, else the level above moves on
@@ -221,11 +226,12 @@ double sphere_search_walk_option(const double* y, const double* R, std::int64_t 
         advance(s, k);
     }
     if (nodes != nullptr) *nodes = visited + 1;
-    return info;
+    return status;
 }
 
-double sphere_search(const double* y, const double* R, std::int64_t n, double radius, double lb,
-                     double ub, double* symb, double* pdist, double* isum, double* step,
-                     double* cand) {
-    return sphere_search_walk_option(y, R, n, radius, lb, ub, symb, pdist, isum, step, cand, true);
+search_status find_closest_point(const double* y, const double* R, std::int64_t n, double radius,
+                                 double lb, double ub, double* symb, double* pdist, double* isum,
+                                 double* step, double* cand) {
+    return find_closest_point_with(y, R, n, radius, lb, ub, symb, pdist, isum, step, cand,
+                                   search_options{});
 }

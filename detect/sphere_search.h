@@ -14,29 +14,27 @@
 // from them (at most three times this) is an exact integer in double: bounds beyond are
 // taken as +-2^51. A rounded centre beyond +-2^51 starts its zig-zag at the limit when the
 // box ends on that side within it; when the box reaches beyond the limit on that side, the
-// search would need inexact candidates and stops, returning 0.0. A box wholly beyond the
-// limit on one side (lb > 2^51 or ub < -2^51) gives 0.0 when it holds an integer (the answer
-// would need inexact candidates) and -1.0 when it holds none, without a search.
+// search would need inexact candidates and stops with out_of_range. A box wholly beyond the
+// limit on one side (lb > 2^51 or ub < -2^51) gives out_of_range when it holds an integer
+// (the answer would need inexact candidates) and none when it holds none, without a search.
 constexpr double search_limit = 2251799813685248.0;
+
+// How a search ended.
+enum class search_status {
+    found,         // symb holds the closest point in the box within the radius
+    none,          // no integer point of the box lies within the radius; symb untouched
+    out_of_range,  // the answer needs candidates beyond +-search_limit; symb holds the
+                   // last point found, if any
+    node_limit,    // stopped at a node cap (only the test variant in
+                   // sphere_search_internal.h has one; the search itself always ends)
+};
 
 // Preconditions that make the search end: y[0..n-1] and the upper triangle of R finite,
 // no zero on the diagonal of R, radius, lb and ub not NaN (infinite ones are allowed).
 //
 // y: n values; R: n-by-n column-major (only the diagonal and above are read).
 // symb: n values, overwritten at every leaf. pdist, isum, step, cand: scratch of n
-// doubles each, zero-filled by the caller. Returns 1.0 when a point was found, -1.0
-// when none was (symb then untouched), 0.0 when a centre left the exact integer range
-// (symb then holds the last point found, if any). n <= 0 returns -1.0, touching nothing.
-double sphere_search(const double* y, const double* R, std::int64_t n, double radius, double lb,
-                     double ub, double* symb, double* pdist, double* isum, double* step,
-                     double* cand);
-
-// The same search; with skip_gaps false it walks every candidate of a run outside the box
-// one by one instead of jumping over the run (same result, for comparison in tests). When
-// nodes is not null it receives the number of candidates whose distance was computed.
-// max_nodes > 0 stops the search after that many candidates and returns 2.0: the search has
-// no node limit of its own, and tests that must bound their time use it.
-double sphere_search_walk_option(const double* y, const double* R, std::int64_t n, double radius,
+// doubles each, zero-filled by the caller. n <= 0 returns none, touching nothing.
+search_status find_closest_point(const double* y, const double* R, std::int64_t n, double radius,
                                  double lb, double ub, double* symb, double* pdist, double* isum,
-                                 double* step, double* cand, bool skip_gaps,
-                                 std::int64_t* nodes = nullptr, std::int64_t max_nodes = 0);
+                                 double* step, double* cand);

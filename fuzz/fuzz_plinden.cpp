@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "detect/sphere_search.h"
+#include "detect/sphere_search_internal.h"
 #include "fuzz/fuzz_input.h"
 #include "gateways/gateways.h"
 
@@ -43,10 +44,11 @@ bool search_too_long(const fuzz_call& call) {
     if (std::isnan(radius) || std::isnan(lb) || std::isnan(ub)) return false;
     std::vector<double> scratch(5 * n, 0.0);
     double* s = scratch.data();
-    const double info = sphere_search_walk_option(y, r, static_cast<std::int64_t>(n), radius, lb, ub, s,
-                                                  s + n, s + 2 * n, s + 3 * n, s + 4 * n, true,
-                                                  nullptr, node_cap);
-    return info == 2.0;
+    search_options options;
+    options.max_nodes = node_cap;
+    return find_closest_point_with(y, r, static_cast<std::int64_t>(n), radius, lb, ub, s, s + n,
+                                   s + 2 * n, s + 3 * n, s + 4 * n,
+                                   options) == search_status::node_limit;
 }
 
 }  // namespace

@@ -55,14 +55,15 @@ void plinden_gateway(int nlhs, host_array* plhs[], int nrhs, const host_array* p
     host_array* info = host_create_matrix(1, 1);
     plhs[1] = info;
     host_data(info)[0] = -1.0;
-    const double found = sphere_search(y, R, static_cast<std::int64_t>(n), radius, lb, ub,
-                                       host_data(symb), pdist, isum, step, cand);
+    const search_status status = find_closest_point(y, R, static_cast<std::int64_t>(n), radius,
+                                                    lb, ub, host_data(symb), pdist, isum, step,
+                                                    cand);
     host_free(pdist);
     host_free(isum);
     host_free(step);
     host_free(cand);
-    if (found == 0.0) {
+    if (status == search_status::out_of_range) {
         host_error("y is too large for R: the search would need integers beyond 2^51\n");
     }
-    host_data(info)[0] = found;
+    host_data(info)[0] = status == search_status::found ? 1.0 : -1.0;
 }

@@ -18,8 +18,10 @@ void quorvin_gateway(int nlhs, host_array* plhs[], int nrhs, const host_array* p
     const auto cols_r = static_cast<std::int64_t>(host_cols(prhs[1]));
     if (m < n || rows_r != cols_r || rows_r != n) host_error("Check the size of input matrices\n");
     const double delta = read_scalar(prhs[2], "delta");
-    // With delta > 1 an exchange need not shorten anything, and a pair can be exchanged
-    // back and forth forever (the identity with delta = 2).
+    // No basis need satisfy the exchange condition with delta > 1: for the identity,
+    // delta*R(1,1)^2 > R(1,2)^2 + R(2,2)^2 holds in every order, so every exchange would be
+    // a stalled one that the reduction skips, and it would return a basis that is not
+    // reduced with the delta asked for.
     if (delta > 1.0) raise_about("delta", "must not be greater than 1");
 
     host_array* Qo = host_create_matrix(m, n);

@@ -1,11 +1,14 @@
 // The one export of a MEX file. Compiled once per function with LATBOX_GATEWAY set
 // to that function's gateway (for example -DLATBOX_GATEWAY=zarrow_gateway).
-#include "gateways/gateways.h"
+#include "host/host.h"
 #include "mex.h"
 
 #ifndef LATBOX_GATEWAY
 #error "define LATBOX_GATEWAY as the gateway this MEX file exports"
 #endif
+
+// The gateway is defined in the function's own source file.
+gateway_fn LATBOX_GATEWAY;
 
 #if defined(__GNUC__)
 #define LATBOX_EXPORT __attribute__((visibility("default")))

@@ -43,7 +43,7 @@ host_array* new_array(th_class cls, std::size_t m, std::size_t n) {
     std::size_t bytes = m * n * th_element_size(cls);
     // malloc(0) still gives a distinct block, so reading any element of an empty array
     // is reported by AddressSanitizer.
-    a->bytes = static_cast<unsigned char*>(std::malloc(bytes == 0 ? 0 : bytes));
+    a->bytes = static_cast<unsigned char*>(std::malloc(bytes));
     if (bytes != 0 && a->bytes == nullptr) throw std::bad_alloc();
     if (bytes != 0) std::memset(a->bytes, 0, bytes);
     return a;
@@ -100,7 +100,7 @@ th_result th_call(gateway_fn* gateway, int nlhs, const std::vector<const host_ar
     int nrhs = static_cast<int>(inputs.size());
     // Heap blocks of exactly the list sizes, so that overruns are caught.
     auto* plhs = static_cast<host_array**>(std::malloc(sizeof(host_array*) * nslots));
-    auto* prhs = static_cast<const host_array**>(std::malloc(sizeof(host_array*) * (nrhs + 0)));
+    auto* prhs = static_cast<const host_array**>(std::malloc(sizeof(host_array*) * nrhs));
     for (int i = 0; i < nslots; ++i) plhs[i] = nullptr;
     for (int i = 0; i < nrhs; ++i) prhs[i] = inputs[i];
 

@@ -37,7 +37,7 @@ th_array th_matrix(std::size_t m, std::size_t n, std::initializer_list<double> v
 th_array th_matrix(std::size_t m, std::size_t n, const std::vector<double>& values);
 th_array th_column(const std::vector<double>& values);
 th_array th_scalar(double v);
-// An array of any class whose data bytes are zero (or the raw bytes given).
+// An array of any class whose data bytes are zero.
 th_array th_typed(th_class cls, std::size_t m, std::size_t n);
 
 struct th_result {

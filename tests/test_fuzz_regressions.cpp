@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "detect/sphere_search.h"
+#include "detect/sphere_search_internal.h"
 #include "gateways/gateways.h"
 #include "host/test_host.h"
 
@@ -118,18 +119,22 @@ TEST(FuzzRegressions, PlindenBoxAtTheLimitStillSearches) {
 }
 
 // The node cap that lets the harness bound its time: the search itself has none.
-TEST(FuzzRegressions, SearchNodeCapStopsWithTwo) {
+TEST(FuzzRegressions, SearchNodeCapStops) {
     // R = I (2x2), y = (0.2, 0.2): root 0, leaf 0 (2 nodes), then the root's next candidate
     const double y[] = {0.2, 0.2};
     const double R[] = {1, 0, 0, 1};
     double symb[2] = {0, 0}, pdist[2] = {0, 0}, isum[2] = {0, 0}, step[2] = {0, 0}, cand[2] = {0, 0};
     std::int64_t nodes = 0;
-    EXPECT_EQ(sphere_search_walk_option(y, R, 2, inf, -inf, inf, symb, pdist, isum, step, cand, true,
-                                        &nodes, 2),
-              2.0);
-    EXPECT_EQ(sphere_search_walk_option(y, R, 2, inf, -inf, inf, symb, pdist, isum, step, cand, true,
-                                        &nodes, 0),
-              1.0);
+    search_options capped;
+    capped.nodes = &nodes;
+    capped.max_nodes = 2;
+    EXPECT_EQ(find_closest_point_with(y, R, 2, inf, -inf, inf, symb, pdist, isum, step, cand, capped),
+              search_status::node_limit);
+    search_options uncapped;
+    uncapped.nodes = &nodes;
+    EXPECT_EQ(
+        find_closest_point_with(y, R, 2, inf, -inf, inf, symb, pdist, isum, step, cand, uncapped),
+        search_status::found);
     EXPECT_GT(nodes, 2);
     EXPECT_EQ(symb[0], 0.0);
     EXPECT_EQ(symb[1], 0.0);

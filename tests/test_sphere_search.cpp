@@ -7,10 +7,22 @@
 #include <vector>
 
 #include "detect/sphere_search.h"
+#include "detect/sphere_search_internal.h"
 
 namespace {
 
 const double inf = std::numeric_limits<double>::infinity();
+
+// plinden's info code of a search status: 1 found, -1 none, 0 out of the exact range.
+double info_code(search_status status) {
+    switch (status) {
+        case search_status::found: return 1.0;
+        case search_status::none: return -1.0;
+        case search_status::out_of_range: return 0.0;
+        case search_status::node_limit: return 2.0;
+    }
+    return 3.0;
+}
 
 struct outcome {
     std::vector<double> symb;
@@ -21,9 +33,11 @@ outcome search(const std::vector<double>& y, const std::vector<double>& R, doubl
                double lb, double ub, bool skip_gaps = true) {
     const auto n = static_cast<std::int64_t>(std::lround(std::sqrt(R.size())));
     std::vector<double> symb(n, 0.0), pdist(n, 0.0), isum(n, 0.0), step(n, 0.0), cand(n, 0.0);
-    const double info = sphere_search_walk_option(y.data(), R.data(), n, radius, lb, ub, symb.data(),
-                                                  pdist.data(), isum.data(), step.data(),
-                                                  cand.data(), skip_gaps);
+    search_options options;
+    options.skip_gaps = skip_gaps;
+    const double info = info_code(find_closest_point_with(y.data(), R.data(), n, radius, lb, ub,
+                                                          symb.data(), pdist.data(), isum.data(),
+                                                          step.data(), cand.data(), options));
     return {symb, info};
 }
 
@@ -198,9 +212,9 @@ TEST(SphereSearch, EndsOnExtremeFiniteInputs) {
 
 TEST(SphereSearch, EmptyProblemTouchesNothing) {
     double sentinel = 42.0;
-    EXPECT_EQ(sphere_search(nullptr, nullptr, 0, 1.0, 0.0, 1.0, &sentinel, nullptr, nullptr,
-                            nullptr, nullptr),
-              -1.0);
+    EXPECT_EQ(find_closest_point(nullptr, nullptr, 0, 1.0, 0.0, 1.0, &sentinel, nullptr, nullptr,
+                                 nullptr, nullptr),
+              search_status::none);
     EXPECT_EQ(sentinel, 42.0);
 }
 

@@ -17,6 +17,7 @@
 
 #include "detect/decision_feedback.h"
 #include "detect/sphere_search.h"
+#include "detect/sphere_search_internal.h"
 
 namespace {
 
@@ -159,9 +160,11 @@ int main(int argc, char** argv) {
             do {
                 std::fill(pdist.begin(), pdist.end(), 0.0);
                 std::fill(isum.begin(), isum.end(), 0.0);
-                sphere_search_walk_option(y.data(), R.data(), n, INFINITY, -1e9, 1e9, symb.data(),
-                                          pdist.data(), isum.data(), step.data(), cand.data(),
-                                          true, &nodes);
+                search_options options;
+                options.nodes = &nodes;
+                find_closest_point_with(y.data(), R.data(), n, INFINITY, -1e9, 1e9, symb.data(),
+                                        pdist.data(), isum.data(), step.data(), cand.data(),
+                                        options);
                 ++reps;
                 elapsed = seconds_since(t0);
             } while (elapsed < 0.005);
