@@ -10,3 +10,6 @@ gateway_fn plinden_gateway;
 gateway_fn quorvin_gateway;
 gateway_fn morrit_gateway;
 gateway_fn kelvane_gateway;
+
+// The batch forms: a frame of vectors (or a stack of pages) per call, on every core.
+gateway_fn zarrow_batch_gateway;

@@ -14,12 +14,18 @@ struct host_array;
 // host_is_real_double(a) holds; for other classes it points at data of another type.
 double* host_data(const host_array* a);
 std::size_t host_rows(const host_array* a);
+// Columns, counting every page of an array of three or more dimensions (m-by-n-by-p: n*p).
 std::size_t host_cols(const host_array* a);
+// Number of dimensions (2 for a matrix) and the size of dimension k (0-based; 1 past the last).
+std::size_t host_ndims(const host_array* a);
+std::size_t host_dim(const host_array* a, std::size_t k);
 // True for a real, dense array of class double: the only kind a gateway reads as doubles.
 bool host_is_real_double(const host_array* a);
 
 // New real m-by-n double array, every element 0.0. Owned by the host until returned.
 host_array* host_create_matrix(std::size_t m, std::size_t n);
+// New real m-by-n-by-p double array (a matrix when p is 1), every element 0.0.
+host_array* host_create_pages(std::size_t m, std::size_t n, std::size_t p);
 
 // Zero-filled scratch of count elements of size bytes each; never returns null.
 void* host_calloc(std::size_t count, std::size_t size);
@@ -28,6 +34,14 @@ void host_free(void* p);
 // Ends the call with an error showing text. Never returns. The host reclaims the
 // scratch and the arrays that the call obtained and did not hand back.
 [[noreturn]] void host_error(const char* text);
+
+// Shows a warning with an identifier (for example "latbox:kelvane:inaccurate") and returns;
+// the user can catch it with lastwarn or silence it by its identifier.
+void host_warning(const char* id, const char* text);
+
+// True when the user has asked to interrupt the call (Ctrl-C at the prompt). Only the
+// thread that called the gateway may ask; the gateway then frees its scratch and raises.
+bool host_interrupt_pending();
 
 // The signature every gateway has: counts and slots exactly as the host passes them.
 typedef void gateway_fn(int nlhs, host_array* plhs[], int nrhs, const host_array* prhs[]);

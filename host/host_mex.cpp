@@ -4,11 +4,22 @@
 #include "host/host.h"
 #include "mex.h"
 
+#if defined(MATLAB_MEX_FILE)
+// MATLAB's (undocumented, long-standing) test for a pending Ctrl-C.
+extern "C" bool utIsInterruptPending(void);
+#else
+#include <octave/quit.h>  // octave_interrupt_state, set by Octave's SIGINT handler
+#endif
+
 static const mxArray* mx(const host_array* a) { return reinterpret_cast<const mxArray*>(a); }
 
 double* host_data(const host_array* a) { return mxGetPr(mx(a)); }
 std::size_t host_rows(const host_array* a) { return mxGetM(mx(a)); }
 std::size_t host_cols(const host_array* a) { return mxGetN(mx(a)); }
+std::size_t host_ndims(const host_array* a) { return mxGetNumberOfDimensions(mx(a)); }
+std::size_t host_dim(const host_array* a, std::size_t k) {
+    return k < host_ndims(a) ? mxGetDimensions(mx(a))[k] : 1;
+}
 
 bool host_is_real_double(const host_array* a) {
     return mxIsDouble(mx(a)) && !mxIsComplex(mx(a)) && !mxIsSparse(mx(a));
@@ -16,6 +27,12 @@ bool host_is_real_double(const host_array* a) {
 
 host_array* host_create_matrix(std::size_t m, std::size_t n) {
     return reinterpret_cast<host_array*>(mxCreateDoubleMatrix(m, n, mxREAL));
+}
+
+host_array* host_create_pages(std::size_t m, std::size_t n, std::size_t p) {
+    const mwSize dims[3] = {static_cast<mwSize>(m), static_cast<mwSize>(n), static_cast<mwSize>(p)};
+    return reinterpret_cast<host_array*>(
+        mxCreateNumericArray(p == 1 ? 2 : 3, dims, mxDOUBLE_CLASS, mxREAL));
 }
 
 void* host_calloc(std::size_t count, std::size_t size) {
@@ -29,4 +46,14 @@ void host_free(void* p) { mxFree(p); }
 void host_error(const char* text) {
     mexErrMsgTxt(text);
     std::abort();  // mexErrMsgTxt does not return; this only satisfies [[noreturn]]
+}
+
+void host_warning(const char* id, const char* text) { mexWarnMsgIdAndTxt(id, "%s", text); }
+
+bool host_interrupt_pending() {
+#if defined(MATLAB_MEX_FILE)
+    return utIsInterruptPending();
+#else
+    return octave_interrupt_state != 0;
+#endif
 }

@@ -24,9 +24,12 @@ struct th_context {
     std::vector<std::size_t> alloc_sizes;
     std::vector<std::size_t> free_order;
     std::vector<host_array*> created;
+    std::vector<std::string> warnings;
+    std::size_t polls = 0;
 };
 
 th_context* current = nullptr;
+long interrupt_after = -1;  // for the next call only
 
 th_context& context() {
     if (current == nullptr) {
@@ -85,6 +88,14 @@ th_array th_matrix(std::size_t m, std::size_t n, std::initializer_list<double> v
     return th_matrix(m, n, std::vector<double>(values));
 }
 
+th_array th_pages(std::size_t m, std::size_t n, std::size_t p, const std::vector<double>& values) {
+    th_array a = th_matrix(m, n * p, values);
+    a->pages = p;
+    a->paged = p != 1;
+    a->page_cols = n;
+    return a;
+}
+
 th_array th_column(const std::vector<double>& values) {
     return th_matrix(values.size(), 1, values);
 }
@@ -138,6 +149,9 @@ th_result th_call(gateway_fn* gateway, int nlhs, const std::vector<const host_ar
     result.blocks_freed = ctx.free_order.size();
     result.alloc_sizes = ctx.alloc_sizes;
     result.free_order = ctx.free_order;
+    result.warnings = ctx.warnings;
+    result.interrupt_polls = ctx.polls;
+    interrupt_after = -1;
     std::free(plhs);
     std::free(prhs);
     return result;
@@ -149,10 +163,27 @@ double* host_data(const host_array* a) { return reinterpret_cast<double*>(a->byt
 std::size_t host_rows(const host_array* a) { return a->rows; }
 std::size_t host_cols(const host_array* a) { return a->cols; }
 bool host_is_real_double(const host_array* a) { return a->cls == th_class::real_double; }
+std::size_t host_ndims(const host_array* a) { return a->paged ? 3 : 2; }
+std::size_t host_dim(const host_array* a, std::size_t k) {
+    switch (k) {
+        case 0: return a->rows;
+        case 1: return a->paged ? a->page_cols : a->cols;
+        case 2: return a->paged ? a->pages : 1;
+        default: return 1;
+    }
+}
 
 host_array* host_create_matrix(std::size_t m, std::size_t n) {
     host_array* a = new_array(th_class::real_double, m, n);
     context().created.push_back(a);
+    return a;
+}
+
+host_array* host_create_pages(std::size_t m, std::size_t n, std::size_t p) {
+    host_array* a = host_create_matrix(m, n * p);
+    a->pages = p;
+    a->paged = p != 1;
+    a->page_cols = n;
     return a;
 }
 
@@ -179,3 +210,15 @@ void host_free(void* p) {
 }
 
 void host_error(const char* text) { throw th_error_raised{text}; }
+
+void host_warning(const char* id, const char* text) {
+    context().warnings.push_back(std::string(id) + ": " + text);
+}
+
+bool host_interrupt_pending() {
+    th_context& ctx = context();
+    const std::size_t asked = ctx.polls++;
+    return interrupt_after >= 0 && asked >= static_cast<std::size_t>(interrupt_after);
+}
+
+void th_interrupt_after(long polls) { interrupt_after = polls; }

@@ -23,8 +23,11 @@ std::size_t th_element_size(th_class cls);
 struct host_array {
     th_class cls;
     std::size_t rows;
-    std::size_t cols;
+    std::size_t cols;  // every page's columns, as the MEX host counts them (n*pages)
     unsigned char* bytes;  // rows*cols elements of th_element_size(cls) bytes, heap-allocated
+    std::size_t pages = 1;      // third dimension; 1 for a matrix
+    bool paged = false;         // created with three dimensions (m-by-n-by-p, p != 1)
+    std::size_t page_cols = 0;  // n of an m-by-n-by-p array
 };
 
 struct th_array_deleter {
@@ -37,6 +40,8 @@ th_array th_matrix(std::size_t m, std::size_t n, std::initializer_list<double> v
 th_array th_matrix(std::size_t m, std::size_t n, const std::vector<double>& values);
 th_array th_column(const std::vector<double>& values);
 th_array th_scalar(double v);
+// Real double m-by-n-by-p array filled column-major, page after page (a matrix when p is 1).
+th_array th_pages(std::size_t m, std::size_t n, std::size_t p, const std::vector<double>& values);
 // An array of any class whose data bytes are zero.
 th_array th_typed(th_class cls, std::size_t m, std::size_t n);
 
@@ -50,7 +55,13 @@ struct th_result {
     std::size_t arrays_discarded = 0;  // created but not handed back in a slot
     std::vector<std::size_t> alloc_sizes;  // element count of each block, in order obtained
     std::vector<std::size_t> free_order;   // indices (into alloc_sizes) in the order freed
+    std::vector<std::string> warnings;     // "<id>: <text>" of each warning, in order
+    std::size_t interrupt_polls = 0;       // times the gateway asked whether to stop
 };
+
+// Makes host_interrupt_pending() answer true from its (polls+1)-th question on, in the next
+// th_call only (as if the user pressed Ctrl-C during that call); a negative value never.
+void th_interrupt_after(long polls);
 
 // Calls the gateway with the given inputs (not owned) and nlhs outputs.
 th_result th_call(gateway_fn* gateway, int nlhs, const std::vector<const host_array*>& inputs);
