@@ -30,3 +30,11 @@ void require_finite(const double* v, std::size_t count, const char* name) {
         if (!std::isfinite(v[i])) raise_about(name, "must not contain NaN or Inf");
     }
 }
+
+const char* const interrupted_message = "interrupted\n";
+
+namespace {
+bool ask_host(const void*) { return host_interrupt_pending(); }
+}  // namespace
+
+const interrupt_check host_interrupt{ask_host, nullptr};

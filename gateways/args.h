@@ -5,6 +5,7 @@
 
 #include <cstddef>
 
+#include "core/interrupt_check.h"
 #include "host/host.h"
 
 // "<name> must be a real double array\n" unless a is real, dense and of class double.
@@ -21,3 +22,9 @@ void require_finite(const double* v, std::size_t count, const char* name);
 
 // Raises "<name> <text>\n".
 [[noreturn]] void raise_about(const char* name, const char* text);
+
+// The message of a call that the user interrupted (Ctrl-C), raised after freeing the scratch.
+extern const char* const interrupted_message;
+
+// A check that asks the host whether the user pressed Ctrl-C (the calling thread only).
+extern const interrupt_check host_interrupt;

@@ -16,8 +16,6 @@
 
 #include "gateways/args.h"
 
-const char* const batch_interrupted_message = "interrupted\n";
-
 batch_channels read_channels(const host_array* R, const char* name) {
     require_real_double(R, name);
     if (host_ndims(R) > 3) raise_about(name, "must be an n-by-n matrix or an n-by-n-by-P array");

@@ -72,7 +72,5 @@ std::size_t batch_thread_count(std::size_t columns, double column_cost);
 
 // Runs every column. Returns false when the user interrupted the call: then some columns
 // were not computed. The scratch is freed either way; the gateway raises
-// batch_interrupted_message after freeing what it obtained itself.
+// interrupted_message (gateways/args.h) after freeing what it obtained itself.
 bool batch_run(const batch_work& work);
-
-extern const char* const batch_interrupted_message;

@@ -37,6 +37,7 @@ void quorvin_gateway(int nlhs, host_array* plhs[], int nrhs, const host_array* p
     std::copy_n(R, n * n, r);
     auto* scratch = static_cast<double*>(host_calloc(reduce_qr_scratch_size(n), sizeof(double)));
     for (std::int64_t i = 0; i < n; ++i) u[i + i * n] = 1.0;
-    reduce_qr_factors(q, r, u, m, n, delta, scratch);
+    const bool ended = reduce_qr_factors(q, r, u, m, n, delta, scratch, &host_interrupt);
     host_free(scratch);
+    if (!ended) host_error(interrupted_message);
 }

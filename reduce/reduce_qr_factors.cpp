@@ -113,13 +113,14 @@ bool allow_stalled_exchange(cycle_watch& w, const double* R, std::int64_t n, std
 
 }  // namespace
 
-void reduce_qr_factors(double* Q, double* R, double* U, std::int64_t m, std::int64_t n,
-                       double delta, double* scratch) {
+bool reduce_qr_factors(double* Q, double* R, double* U, std::int64_t m, std::int64_t n,
+                       double delta, double* scratch, const interrupt_check* check) {
     cycle_watch watch = {scratch, false, false, 1, 0, 0, 1000 + 100 * n};
 
     // k is 0-based here: the pair under test is columns k-1 and k.
     std::int64_t k = 1;
-    while (k < n) {
+    for (std::uint32_t steps = 1; k < n; ++steps) {
+        if (steps % 16384 == 0 && interrupt_requested(check)) return false;
         double* rk = R + k * n;
         double* uk = U + k * n;
 
@@ -172,4 +173,5 @@ void reduce_qr_factors(double* Q, double* R, double* U, std::int64_t m, std::int
 
         k = k - 1 > 1 ? k - 1 : 1;
     }
+    return true;
 }

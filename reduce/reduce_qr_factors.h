@@ -38,9 +38,15 @@
 
 #include <cstdint>
 
+#include "core/interrupt_check.h"
+
 inline std::int64_t reduce_qr_scratch_size(std::int64_t n) {
     return n * n + 1;
 }
 
-void reduce_qr_factors(double* Q, double* R, double* U, std::int64_t m, std::int64_t n,
-                       double delta, double* scratch);
+//
+// check (may be null) is asked every 16384 steps of the loop whether to stop: the reduction
+// then returns false, leaving Q, R and U as consistent factors of the same lattice (every step
+// made so far is complete) but not yet reduced. Returns true when the reduction ended.
+bool reduce_qr_factors(double* Q, double* R, double* U, std::int64_t m, std::int64_t n,
+                       double delta, double* scratch, const interrupt_check* check = nullptr);
