@@ -13,3 +13,6 @@ gateway_fn kelvane_gateway;
 
 // The batch forms: a frame of vectors (or a stack of pages) per call, on every core.
 gateway_fn zarrow_batch_gateway;
+gateway_fn tessaly_batch_gateway;
+gateway_fn quorvin_batch_gateway;
+gateway_fn morrit_batch_gateway;

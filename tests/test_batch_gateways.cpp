@@ -43,6 +43,104 @@ TEST(BatchGateways, ZarrowEqualsSingleCalls) {
     }
 }
 
+TEST(BatchGateways, TessalyEqualsSingleCalls) {
+    std::mt19937_64 rng(12);
+    for (const frame_shape& f : frame_shapes()) {
+        const std::vector<double> R = random_pages(rng, f.n, f.P);
+        const std::vector<double> Y = random_values(rng, f.n * f.K, 8.0);
+        const th_array y = th_matrix(f.n, f.K, Y);
+        const th_array r = th_pages(f.n, f.n, f.P, R);
+        for (double u : {3.0, 7.9, -2.0}) {
+            const th_array ua = th_scalar(u);
+            for (const std::string& threads : thread_settings()) {
+                thread_setting setting(threads);
+                const th_result batch =
+                    call_ok(tessaly_batch_gateway, 1, {y.get(), r.get(), ua.get()});
+                ASSERT_FALSE(batch.failed);
+                for (std::size_t k = 0; k < f.K; ++k) {
+                    const th_array yk = column_of(Y.data(), f.n, k);
+                    const th_array rk = page_of(R, f.n, k / (f.K / f.P));
+                    const th_result single =
+                        call_ok(tessaly_gateway, 1, {yk.get(), rk.get(), ua.get()});
+                    EXPECT_TRUE(same_bits(th_values(batch.outputs[0]) + k * f.n,
+                                          th_values(single.outputs[0]), f.n))
+                        << "column " << k << " threads '" << threads << "'";
+                }
+            }
+        }
+    }
+}
+
+TEST(BatchGateways, MorritEqualsSingleCalls) {
+    std::mt19937_64 rng(13);
+    for (const frame_shape& f : frame_shapes()) {
+        std::vector<double> X = random_values(rng, f.n * f.K, 1.5);
+        for (std::size_t i = 0; i < X.size(); i += 5) X[i] = X[i] < 0 ? -1.0 : 1.0;  // on a bound
+        if (X.size() > 3) X[3] = nan;
+        const th_array x = th_matrix(f.n, f.K, X);
+        for (double bound : {1.0, 0.0, -1.0}) {
+            const th_array b = th_scalar(bound);
+            for (const std::string& threads : thread_settings()) {
+                thread_setting setting(threads);
+                const th_result batch = call_ok(morrit_batch_gateway, 1, {x.get(), b.get()});
+                ASSERT_FALSE(batch.failed);
+                ASSERT_EQ(batch.outputs[0]->rows, f.n + 2);
+                ASSERT_EQ(batch.outputs[0]->cols, f.K);
+                for (std::size_t k = 0; k < f.K; ++k) {
+                    const th_array xk = column_of(X.data(), f.n, k);
+                    const th_result single = call_ok(morrit_gateway, 1, {xk.get(), b.get()});
+                    EXPECT_TRUE(same_bits(th_values(batch.outputs[0]) + k * (f.n + 2),
+                                          th_values(single.outputs[0]), f.n + 2))
+                        << "column " << k << " threads '" << threads << "'";
+                }
+            }
+        }
+    }
+}
+
+TEST(BatchGateways, QuorvinEqualsSingleCalls) {
+    std::mt19937_64 rng(14);
+    struct stack_shape {
+        std::size_t m, n, P;
+    };
+    for (const stack_shape& f : std::vector<stack_shape>{{4, 4, 5}, {6, 4, 3}, {8, 8, 9}, {3, 3, 1},
+                                                          {5, 2, 2}, {3, 3, 0}, {1, 1, 4}}) {
+        // integer bases times a random orthogonal-ish Q: many exchanges
+        const std::vector<double> Q = random_values(rng, f.m * f.n * f.P, 1.0);
+        std::vector<double> R = random_pages(rng, f.n, f.P);
+        for (double& v : R) v = std::round(v * 40.0);
+        const th_array q = th_pages(f.m, f.n, f.P, Q);
+        const th_array r = th_pages(f.n, f.n, f.P, R);
+        for (double delta : {0.75, 0.99, 1.0}) {
+            const th_array d = th_scalar(delta);
+            for (const std::string& threads : thread_settings()) {
+                thread_setting setting(threads);
+                const th_result batch =
+                    call_ok(quorvin_batch_gateway, 3, {q.get(), r.get(), d.get()});
+                ASSERT_FALSE(batch.failed);
+                for (int o = 0; o < 3; ++o) {
+                    EXPECT_EQ(batch.outputs[o]->pages, f.P);
+                    EXPECT_EQ(batch.outputs[o]->paged, f.P != 1);
+                }
+                for (std::size_t p = 0; p < f.P; ++p) {
+                    const th_array qp = th_matrix(
+                        f.m, f.n,
+                        std::vector<double>(Q.begin() + p * f.m * f.n, Q.begin() + (p + 1) * f.m * f.n));
+                    const th_array rp = page_of(R, f.n, p);
+                    const th_result single =
+                        call_ok(quorvin_gateway, 3, {qp.get(), rp.get(), d.get()});
+                    const std::size_t sizes[3] = {f.m * f.n, f.n * f.n, f.n * f.n};
+                    for (int o = 0; o < 3; ++o) {
+                        EXPECT_TRUE(same_bits(th_values(batch.outputs[o]) + p * sizes[o],
+                                              th_values(single.outputs[o]), sizes[o]))
+                            << "output " << o << " page " << p << " threads '" << threads << "'";
+                    }
+                }
+            }
+        }
+    }
+}
+
 struct batch_message_case {
     const char* name;
     gateway_fn* gateway;
@@ -57,6 +155,14 @@ th_array r_2x2x3() { return th_pages(2, 2, 3, std::vector<double>(12, 1.0)); }
 th_array r_2x3() { return th_matrix(2, 3); }
 th_array frame_3x4() { return th_matrix(3, 4); }
 th_array int_frame() { return th_typed(th_class::int32, 2, 4); }
+th_array scalar_3() { return th_scalar(3.0); }
+th_array scalar_big() { return th_scalar(3e9); }
+th_array scalar_2() { return th_scalar(2.0); }
+th_array empty() { return th_matrix(0, 0); }
+th_array q_4x2x3() { return th_pages(4, 2, 3, std::vector<double>(24, 1.0)); }
+th_array r_2x2x2() { return th_pages(2, 2, 2, std::vector<double>(8, 1.0)); }
+th_array q_2x4() { return th_matrix(2, 4); }
+th_array r_4x4() { return th_matrix(4, 4); }
 
 TEST(BatchGateways, Messages) {
     const std::vector<batch_message_case> cases = {
@@ -69,6 +175,21 @@ TEST(BatchGateways, Messages) {
          "Y must have a number of columns that is a multiple of the pages of R\n"},
         {"zarrow Y class", zarrow_batch_gateway, 1, {int_frame, r_2x2},
          "Y must be a real double array\n"},
+        {"tessaly usage", tessaly_batch_gateway, 1, {frame_2x4, r_2x2}, "USAGE: S=tessaly_batch(Y,R,u)\n"},
+        {"tessaly u range", tessaly_batch_gateway, 1, {frame_2x4, r_2x2, scalar_big},
+         "u must be a number of magnitude below 2^31\n"},
+        {"tessaly u empty", tessaly_batch_gateway, 1, {frame_2x4, r_2x2, empty}, "u must not be empty\n"},
+        {"morrit usage", morrit_batch_gateway, 2, {frame_2x4, scalar_3}, "USAGE: I=morrit_batch(X,bound)\n"},
+        {"morrit bound empty", morrit_batch_gateway, 1, {frame_2x4, empty}, "bound must not be empty\n"},
+        {"morrit X class", morrit_batch_gateway, 1, {int_frame, scalar_3}, "X must be a real double array\n"},
+        {"quorvin usage", quorvin_batch_gateway, 1, {q_4x2x3, r_2x2x3, scalar_3},
+         "USAGE: [Qo,Ro,Uo]=quorvin_batch(Q,R,delta)\n"},
+        {"quorvin pages differ", quorvin_batch_gateway, 3, {q_4x2x3, r_2x2x2, scalar_3},
+         "Check the size of input matrices\n"},
+        {"quorvin m < n", quorvin_batch_gateway, 3, {q_2x4, r_4x4, scalar_3},
+         "Check the size of input matrices\n"},
+        {"quorvin delta", quorvin_batch_gateway, 3, {q_4x2x3, r_2x2x3, scalar_2},
+         "delta must not be greater than 1\n"},
     };
     for (const auto& c : cases) {
         std::vector<th_array> owned;
