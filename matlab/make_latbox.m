@@ -2,19 +2,22 @@ function make_latbox(outdir)
 %MAKE_LATBOX Build the latbox MEX files with the MEX compiler of Octave or MATLAB.
 %   MAKE_LATBOX builds every latbox function into the folder of this script.
 %   MAKE_LATBOX(OUTDIR) builds them into OUTDIR and copies the help files there.
-%   Afterwards ADDPATH that folder.
+%   Afterwards ADDPATH that folder. The functions, what each one needs and its
+%   sources are read from gateways/mex_functions.txt.
 %
-%   Octave (Debian: apt-get install octave liboctave-dev libopenblas64-dev):
-%     the MEX files are built by mkoctfile --mex; the solver links the static
-%     64-bit-integer OpenBLAS with its symbols kept local, so that it never binds
-%     to the BLAS that Octave itself has loaded.
+%   Octave (Debian: apt-get install octave liboctave-dev libopenblas64-serial-dev
+%   gfortran):
+%     the MEX files are built by mkoctfile --mex; KELVANE alone links the static
+%     64-bit-integer OpenBLAS, with its symbols kept local, so that it never
+%     binds to the BLAS that Octave itself has loaded. The environment variable
+%     LATBOX_BLAS64_ARCHIVE selects another archive.
 %   MATLAB (a supported C++ compiler set up with "mex -setup C++"):
-%     the separate-complex API (-R2017b) is used, and the solver links MATLAB's
+%     the separate-complex API (-R2017b) is used, and KELVANE links MATLAB's
 %     own 64-bit-integer BLAS and LAPACK (-lmwblas -lmwlapack).
 %   Every build compiles with -ffp-contract=off, so that results are the same
 %   bit for bit on every machine.
 %
-%   See also ZARROW, TESSALY, PLINDEN.
+%   See also ZARROW, TESSALY, PLINDEN, QUORVIN, MORRIT, KELVANE.
   here = fileparts(mfilename('fullpath'));
   root = fileparts(here);
   if nargin < 1
@@ -24,24 +27,48 @@ function make_latbox(outdir)
     mkdir(outdir);
   end
   is_octave = exist('OCTAVE_VERSION', 'builtin') ~= 0;
-  fns = latbox_functions(is_octave);
+  fns = read_function_list(fullfile(root, 'gateways', 'mex_functions.txt'));
+  if is_octave
+    % mkoctfile takes the compiler flags from the environment; they are put back
+    % however the build ends
+    old_cxxflags = getenv('CXXFLAGS');
+    restore = onCleanup(@() restore_env('CXXFLAGS', old_cxxflags));
+    setenv('CXXFLAGS', '-O2 -std=c++17 -ffp-contract=off -fno-fast-math -fPIC');
+  end
+  blas_ready = false;
   for i = 1:numel(fns)
     f = fns{i};
     src = [{'host/mex_entry.cpp', 'host/host_mex.cpp', 'gateways/args.cpp', ...
             ['gateways/' f.name '.cpp']}, f.sources];
     src = cellfun(@(s) fullfile(root, s), src, 'UniformOutput', false);
-    defs = [{['-I' root], ['-DLATBOX_GATEWAY=' f.name '_gateway']}, f.defines];
-    if is_octave
-      old = getenv('CXXFLAGS');
-      setenv('CXXFLAGS', '-O2 -std=c++17 -ffp-contract=off -fPIC');
-      args = [defs, src, f.libs, {'-o', fullfile(outdir, [f.name '.mex'])}];
-      mex(args{:});
-      setenv('CXXFLAGS', old);
-    else
-      args = [{'-R2017b', 'CXXFLAGS=$CXXFLAGS -std=c++17 -ffp-contract=off', ...
-               '-outdir', outdir, '-output', f.name}, defs, src, f.libs];
-      mex(args{:});
+    defs = {['-I' root], ['-DLATBOX_GATEWAY=' f.name '_gateway']};
+    libs = {};
+    for k = 1:numel(f.needs)
+      switch f.needs{k}
+        case 'blas'
+          if ~blas_ready
+            [blas_defines, blas_libs] = blas64_binding(is_octave);
+            blas_ready = true;
+          end
+          defs = [defs, blas_defines];
+          libs = [libs, blas_libs];
+        case 'threads'
+          % MATLAB's compiler options on Linux and macOS already have -pthread
+          if is_octave
+            libs = [libs, {'-pthread'}];
+          end
+        otherwise
+          error('make_latbox: %s needs ''%s'', which this script does not know', ...
+                f.name, f.needs{k});
+      end
     end
+    if is_octave
+      args = [defs, src, libs, {'-o', fullfile(outdir, [f.name '.mex'])}];
+    else
+      args = [{'-R2017b', 'CXXFLAGS=$CXXFLAGS -std=c++17 -ffp-contract=off -fno-fast-math', ...
+               '-outdir', outdir, '-output', f.name}, defs, src, libs];
+    end
+    mex(args{:});
     if ~strcmp(outdir, here)
       copyfile(fullfile(here, [f.name '.m']), outdir);
     end
@@ -49,32 +76,44 @@ function make_latbox(outdir)
   end
 end
 
-function fns = latbox_functions(is_octave)
-% One entry per function: the host-free sources it needs, defines and libraries.
+function fns = read_function_list(file)
+% The functions of the list, one a line: name, needs (comma-separated, or - for
+% nothing) and the host-free sources beyond the common ones; # starts a comment.
+  text = fileread(file);
+  lines = regexp(text, '\r?\n', 'split');
   fns = {};
-  fns{end+1} = entry('zarrow', {'detect/decision_feedback.cpp'});
-  fns{end+1} = entry('tessaly', {'detect/decision_feedback.cpp'});
-  fns{end+1} = entry('plinden', {'detect/sphere_search.cpp'});
-  fns{end+1} = entry('quorvin', {'reduce/reduce_qr_factors.cpp'});
-  fns{end+1} = entry('morrit', {'box/bound_classification.cpp'});
-  [blas_defines, blas_libs] = blas64_binding(is_octave);
-  fns{end+1} = entry('kelvane', {'box/blas64.cpp', 'box/gram_inverse.cpp', 'box/bvls.cpp'}, ...
-                     blas_defines, blas_libs);
+  for i = 1:numel(lines)
+    entry = strtrim(regexprep(lines{i}, '#.*$', ''));
+    if isempty(entry)
+      continue;
+    end
+    fields = regexp(entry, '\s+', 'split');
+    if numel(fields) < 2
+      error('make_latbox: %s: ''%s'': expected a name, its needs and its sources', file, entry);
+    end
+    needs = {};
+    if ~strcmp(fields{2}, '-')
+      needs = regexp(fields{2}, ',', 'split');
+    end
+    fns{end+1} = struct('name', fields{1}, 'needs', {needs}, 'sources', {fields(3:end)}); %#ok<AGROW>
+  end
 end
 
-function f = entry(name, sources, defines, libs)
-  if nargin < 3, defines = {}; end
-  if nargin < 4, libs = {}; end
-  f = struct('name', name, 'sources', {sources}, 'defines', {defines}, 'libs', {libs});
+function restore_env(name, value)
+  if isempty(value) && exist('OCTAVE_VERSION', 'builtin') ~= 0
+    unsetenv(name);
+  else
+    setenv(name, value);
+  end
 end
 
 function [defines, libs] = blas64_binding(is_octave)
-% BLAS/LAPACK with 64-bit integers for kelvane (box/blas64.h has the one switch).
+% BLAS/LAPACK with 64-bit integers (box/blas64.h has the one switch).
 %   Octave: Octave has already loaded its own 32-bit-integer BLAS under the standard
-%     names, so kelvane links the static archive of Debian's 64-bit OpenBLAS
-%     (libopenblas64-serial-dev) and keeps all its symbols local to the MEX file
-%     (-Wl,--exclude-libs,ALL); the LAPACK part needs libgfortran. Set the environment
-%     variable LATBOX_BLAS64_ARCHIVE to use another archive.
+%     names, so the MEX file links the static archive of Debian's 64-bit OpenBLAS
+%     (libopenblas64-serial-dev) and keeps all its symbols local
+%     (-Wl,--exclude-libs,ALL); the LAPACK part needs libgfortran. The environment
+%     variable LATBOX_BLAS64_ARCHIVE selects another archive.
 %   MATLAB: libmwblas and libmwlapack take 64-bit integers (ptrdiff_t) and are the
 %     host's own, so binding to them is right. Their names are dgemv_ on Linux and
 %     macOS, dgemv on Windows (-DLATBOX_BLAS_NO_UNDERSCORE).
@@ -87,19 +126,36 @@ function [defines, libs] = blas64_binding(is_octave)
     return;
   end
   archive = getenv('LATBOX_BLAS64_ARCHIVE');
-  candidates = {archive, ...
-                '/usr/lib/x86_64-linux-gnu/openblas64-serial/libopenblas64.a', ...
-                '/usr/lib/x86_64-linux-gnu/openblas64-pthread/libopenblas64.a', ...
-                '/usr/lib/x86_64-linux-gnu/libopenblas64.a'};
-  archive = '';
-  for i = 1:numel(candidates)
-    if ~isempty(candidates{i}) && exist(candidates{i}, 'file')
-      archive = candidates{i};
-      break;
-    end
-  end
   if isempty(archive)
-    error('make_latbox: libopenblas64.a not found (apt-get install libopenblas64-serial-dev, or set LATBOX_BLAS64_ARCHIVE)');
+    archive = find_blas64_archive();
+  elseif ~exist(archive, 'file')
+    error('make_latbox: LATBOX_BLAS64_ARCHIVE names %s, which does not exist', archive);
   end
   libs = {archive, '-lgfortran', '-lpthread', '-Wl,--exclude-libs,ALL'};
+end
+
+function archive = find_blas64_archive()
+% libopenblas64.a in the usual library folders (the serial build first), or where
+% pkg-config says it is.
+  dirs = {};
+  [status, multiarch] = system('gcc -print-multiarch 2>&1');
+  if status == 0 && ~isempty(strtrim(multiarch))
+    dirs{end+1} = ['/usr/lib/' strtrim(multiarch)];
+  end
+  dirs = [dirs, {'/usr/lib64', '/usr/lib', '/usr/local/lib'}];
+  [status, libdir] = system('pkg-config --variable=libdir openblas64 2>&1');
+  if status == 0 && ~isempty(strtrim(libdir))
+    dirs{end+1} = strtrim(libdir);
+  end
+  suffixes = {'openblas64-serial', 'openblas64-pthread', ''};
+  for i = 1:numel(dirs)
+    for k = 1:numel(suffixes)
+      archive = fullfile(dirs{i}, suffixes{k}, 'libopenblas64.a');
+      if exist(archive, 'file')
+        return;
+      end
+    end
+  end
+  error(['make_latbox: libopenblas64.a not found (apt-get install libopenblas64-serial-dev, ' ...
+         'or set LATBOX_BLAS64_ARCHIVE)']);
 end

@@ -1,8 +1,10 @@
 #!/usr/bin/env bash
-# Installs what is missing, builds, and runs every test (C++ and Octave).
+# Installs what is missing, checks the formatting, builds, and runs every test (C++ and
+# Octave).
 set -euo pipefail
 source "$(dirname "${BASH_SOURCE[0]}")/common.sh"
 bash "$LATBOX_ROOT/scripts/install_deps.sh" "${LATBOX_PACKAGES[@]}"
+bash "$LATBOX_ROOT/scripts/check_format.sh"
 
 build="$LATBOX_ROOT/build"
 latbox_build "$build"
