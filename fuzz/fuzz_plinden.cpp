@@ -20,14 +20,16 @@
 
 namespace {
 
-constexpr std::int64_t node_cap = 1 << 8;
+constexpr std::int64_t node_cap = 1 << 8;  // tens of microseconds under the sanitizers
 
-double first(const host_array* a) { return reinterpret_cast<const double*>(a->bytes)[0]; }
+double first(const host_array* a) {
+    return reinterpret_cast<const double*>(a->bytes)[0];
+}
 
 // True when the search of the last m rows and columns of the problem visits more than
 // node_cap candidates. y and R are the call's data, R n-by-n.
-bool search_too_long(const double* y, const double* R, std::size_t n, std::size_t m,
-                     double radius, double lb, double ub) {
+bool search_too_long(const double* y, const double* R, std::size_t n, std::size_t m, double radius,
+                     double lb, double ub) {
     std::vector<double> cut(m + m * m + 5 * m, 0.0);
     double* yc = cut.data();
     double* Rc = yc + m;
@@ -37,9 +39,9 @@ bool search_too_long(const double* y, const double* R, std::size_t n, std::size_
         yc[j] = y[off + j];
         for (std::size_t i = 0; i < m; ++i) Rc[i + j * m] = R[(off + i) + (off + j) * n];
     }
-    const double info = sphere_search_walk_option(yc, Rc, static_cast<std::int64_t>(m), radius, lb, ub,
-                                                  s, s + m, s + 2 * m, s + 3 * m, s + 4 * m, true,
-                                                  nullptr, node_cap);
+    const double info =
+        sphere_search_walk_option(yc, Rc, static_cast<std::int64_t>(m), radius, lb, ub, s, s + m,
+                                  s + 2 * m, s + 3 * m, s + 4 * m, true, nullptr, node_cap);
     return info == 2.0;
 }
 
@@ -69,7 +71,10 @@ long cut_size(const fuzz_call& call) {
     if (std::isnan(radius) || std::isnan(lb) || std::isnan(ub)) return run_as_is;
     if (!search_too_long(y, r, n, n, radius, lb, ub)) return run_as_is;
     long m = 0;  // smaller shapes first: the largest m such that 1..m all fit
-    while (static_cast<std::size_t>(m + 1) < n && !search_too_long(y, r, n, m + 1, radius, lb, ub)) ++m;
+    while (static_cast<std::size_t>(m + 1) < n &&
+           !search_too_long(y, r, n, m + 1, radius, lb, ub)) {
+        ++m;
+    }
     return m;
 }
 
