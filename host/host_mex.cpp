@@ -4,11 +4,19 @@
 #include "host/host.h"
 #include "mex.h"
 
-static const mxArray* mx(const host_array* a) { return reinterpret_cast<const mxArray*>(a); }
+static const mxArray* mx(const host_array* a) {
+    return reinterpret_cast<const mxArray*>(a);
+}
 
-double* host_data(const host_array* a) { return mxGetPr(mx(a)); }
-std::size_t host_rows(const host_array* a) { return mxGetM(mx(a)); }
-std::size_t host_cols(const host_array* a) { return mxGetN(mx(a)); }
+double* host_data(const host_array* a) {
+    return mxGetPr(mx(a));
+}
+std::size_t host_rows(const host_array* a) {
+    return mxGetM(mx(a));
+}
+std::size_t host_cols(const host_array* a) {
+    return mxGetN(mx(a));
+}
 
 bool host_is_real_double(const host_array* a) {
     return mxIsDouble(mx(a)) && !mxIsComplex(mx(a)) && !mxIsSparse(mx(a));
@@ -24,7 +32,9 @@ void* host_calloc(std::size_t count, std::size_t size) {
     return mxCalloc(count == 0 ? 1 : count, size);
 }
 
-void host_free(void* p) { mxFree(p); }
+void host_free(void* p) {
+    mxFree(p);
+}
 
 void host_error(const char* text) {
     mexErrMsgTxt(text);

@@ -46,8 +46,8 @@ struct th_result {
     std::vector<th_array> outputs;  // max(nlhs, 1) slots; a slot left empty is null
     std::size_t blocks_obtained = 0;
     std::size_t blocks_freed = 0;
-    std::size_t blocks_live = 0;       // obtained and not freed when the call ended
-    std::size_t arrays_discarded = 0;  // created but not handed back in a slot
+    std::size_t blocks_live = 0;           // obtained and not freed when the call ended
+    std::size_t arrays_discarded = 0;      // created but not handed back in a slot
     std::vector<std::size_t> alloc_sizes;  // element count of each block, in order obtained
     std::vector<std::size_t> free_order;   // indices (into alloc_sizes) in the order freed
 };
