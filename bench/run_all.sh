@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # Builds and runs every benchmark and writes one report, bench/report.md (or the path
 # given as the first argument). Figures are measured side by side in one run; the
-# machine's other load adds time to both sides, so compare ratios.
+# machine's other load adds time to both sides, so compare ratios. A benchmark that fails
+# is noted in the report and does not stop the others; the report is written either way
+# (the exit status is then 1).
 set -euo pipefail
 source "$(dirname "${BASH_SOURCE[0]}")/../scripts/common.sh"
 bash "$LATBOX_ROOT/scripts/install_deps.sh" "${LATBOX_PACKAGES[@]}" libfplll-dev pkg-config \
@@ -15,13 +17,21 @@ trap 'rm -rf "$work"' EXIT
 rss_log="$work/rss.txt"
 
 # Runs a command in a directory, appending its peak resident size (kB) to the memory
-# table. Octave's harmless note at exit is dropped.
+# table. Octave's harmless note at exit is dropped. A command that fails is noted in the
+# report and the run goes on with the next one.
+failed=()
 measured() {  # measured <label> <dir> <command...>
-  local label="$1" dir="$2"
+  local label="$1" dir="$2" status=0
   shift 2
-  (cd "$dir" && /usr/bin/time -f "%M" -o "$work/rss.one" "$@" 2>&1) |
-    grep -v "ignoring const execution_exception"
-  echo "| $label | $(cat "$work/rss.one") |" >> "$rss_log"
+  (cd "$dir" && /usr/bin/time -f "%M" -o "$work/rss.one" "$@") > "$work/out.one" 2>&1 || status=$?
+  grep -v "ignoring const execution_exception" "$work/out.one" || true
+  if [ "$status" -ne 0 ]; then
+    echo
+    echo "**This benchmark stopped with exit status $status: its figures are missing or incomplete.**"
+    failed+=("$label")
+  fi
+  # after a failure /usr/bin/time writes a line about the status before the figure
+  echo "| $label | $(tail -n 1 "$work/rss.one" 2>/dev/null) |" >> "$rss_log"
 }
 
 
@@ -70,6 +80,16 @@ measured() {  # measured <label> <dir> <command...>
   echo "| process | peak RSS (kB) |"
   echo "|---|---|"
   cat "$rss_log"
+  if [ ${#failed[@]} -ne 0 ]; then
+    echo
+    echo "## Benchmarks that did not run through"
+    echo
+    printf -- '- %s\n' "${failed[@]}"
+  fi
 } > "$report.tmp"
 mv "$report.tmp" "$report"
 echo "report written to $report"
+if [ ${#failed[@]} -ne 0 ]; then
+  printf "benchmarks that did not run through (see the report):"; printf " [%s]" "${failed[@]}"; echo
+  exit 1
+fi

@@ -10,7 +10,9 @@ struct interrupt_check {
 };
 
 // A check that never stops anything.
-inline bool never_pending(const void*) { return false; }
+inline bool never_pending(const void*) {
+    return false;
+}
 constexpr interrupt_check no_interrupt{never_pending, nullptr};
 
 inline bool interrupt_requested(const interrupt_check* check) {

@@ -49,7 +49,8 @@ function res = detection_study(varargin)
     for trial = 1:opt.trials
       H = randn(n);
       [Q, R] = qr(H);
-      tic; [Qo, Ro, Uo] = quorvin(Q, R, 0.75); t.quorvin += toc; calls.quorvin += 1;
+      tic; [Qo, Ro, Uo] = quorvin(Q, R, 0.75); t.quorvin = t.quorvin + toc;
+      calls.quorvin = calls.quorvin + 1;
       index_set = zeros(n + 2, 1);
       warm = 0;
       for f = 1:opt.frame
@@ -59,34 +60,36 @@ function res = detection_study(varargin)
         % integer form: s = 2*a - u with a in {0, ..., u}; (y + u*H*1)/2 = H*a + w/2
         yi = (yt + u * R * ones_n) / 2;
 
-        tic; s_df = tessaly(yt, R, u); t.tessaly += toc; calls.tessaly += 1;
+        tic; s_df = tessaly(yt, R, u); t.tessaly = t.tessaly + toc;
+        calls.tessaly = calls.tessaly + 1;
 
         yr = Qo' * ((y + u * H * ones_n) / 2);
-        tic; z = zarrow(yr, Ro); t.zarrow += toc; calls.zarrow += 1;
+        tic; z = zarrow(yr, Ro); t.zarrow = t.zarrow + toc; calls.zarrow = calls.zarrow + 1;
         a_lr = min(max(Uo * z, 0), u);
         s_lr = 2 * a_lr - u;
 
         a_df = (s_df + u) / 2;
         radius = sum((yi - R * a_df) .^ 2);
         tic; [a_ml, info] = plinden(yi, R, radius * (1 + 1e-9) + 1e-300, 0, u);
-        t.plinden += toc; calls.plinden += 1;
+        t.plinden = t.plinden + toc; calls.plinden = calls.plinden + 1;
         if info ~= 1
           a_ml = a_df;                       % only if rounding hid the DF point itself
         end
         s_ml = 2 * a_ml - u;
 
         tic; [x, ~, passes, status] = kelvane(yt, R, u, index_set, warm);
-        t.kelvane += toc; calls.kelvane += 1;
+        t.kelvane = t.kelvane + toc; calls.kelvane = calls.kelvane + 1;
         if warm, passes_warm(end + 1) = passes; else, passes_cold(end + 1) = passes; end
-        tic; index_set = morrit(x, u); t.morrit += toc; calls.morrit += 1;
+        tic; index_set = morrit(x, u); t.morrit = t.morrit + toc;
+        calls.morrit = calls.morrit + 1;
         warm = double(status == 1);          % the next vector on this channel starts here
         s_box = min(max(2 * floor(x / 2) + 1, -u), u);   % nearest odd, clamped
 
         S = [s_df, s_lr, s_ml, s_box];
-        errors(si, :) += sum(S ~= s, 1);
-        counted(si) += n;
+        errors(si, :) = errors(si, :) + sum(S ~= s, 1);
+        counted(si) = counted(si) + n;
         d = sum((yt - R * S) .^ 2, 1);
-        ml_worse += any(d(3) > d * (1 + 1e-12) + 1e-12);
+        ml_worse = ml_worse + any(d(3) > d * (1 + 1e-12) + 1e-12);
       end
     end
   end
@@ -101,29 +104,31 @@ function res = detection_study(varargin)
   res.png = '';
 
   if ~opt.quiet
-    printf('Symbol error rate, n = %d, %d-PAM, %d channels x %d vectors per SNR\n', ...
+    fprintf('Symbol error rate, n = %d, %d-PAM, %d channels x %d vectors per SNR\n', ...
            n, M, opt.trials, opt.frame);
-    printf('%8s', 'SNR dB');
-    printf('  %22s', names{:});
-    printf('\n');
+    fprintf('%8s', 'SNR dB');
+    fprintf('  %22s', names{:});
+    fprintf('\n');
     for si = 1:numel(opt.snr_db)
-      printf('%8g', opt.snr_db(si));
-      printf('  %22.5f', res.ser(si, :));
-      printf('\n');
+      fprintf('%8g', opt.snr_db(si));
+      fprintf('  %22.5f', res.ser(si, :));
+      fprintf('\n');
     end
-    printf('\nMean time per call (microseconds, including the Octave call overhead)\n');
+    fprintf('\nMean time per call (microseconds, including the Octave call overhead)\n');
     for f = fns
-      printf('  %-8s %9.2f   (%d calls)\n', f{1}, 1e6 * res.times.(f{1}), calls.(f{1}));
+      fprintf('  %-8s %9.2f   (%d calls)\n', f{1}, 1e6 * res.times.(f{1}), calls.(f{1}));
     end
-    printf('\nkelvane passes: %.2f cold, %.2f warm-started from morrit of the previous solution\n', ...
+    fprintf('\nkelvane passes: %.2f cold, %.2f warm-started from morrit of the previous solution\n', ...
            res.box_passes_cold, res.box_passes_warm);
-    printf('ML point farther than another detector''s point: %d times (must be 0)\n', ml_worse);
+    fprintf('ML point farther than another detector''s point: %d times (must be 0)\n', ml_worse);
   end
 
   if ~isempty(opt.png)
-    w = warning('off', 'all');               % gnuplot's notes about interactive windows
-    graphics_toolkit('gnuplot');
-    warning(w);
+    if exist('OCTAVE_VERSION', 'builtin')
+      w = warning('off', 'all');             % gnuplot's notes about interactive windows
+      graphics_toolkit('gnuplot');
+      warning(w);
+    end
     h = figure('visible', 'off');
     ser = max(res.ser, 1e-6);               % show zero error rates at the plot's floor
     semilogy(res.snr_db, ser, '-o', 'linewidth', 1.5);
@@ -135,7 +140,17 @@ function res = detection_study(varargin)
     close(h);
     res.png = opt.png;
     if ~opt.quiet
-      printf('plot written to %s\n', make_absolute_filename(opt.png));
+      fprintf('plot written to %s\n', absolute_path(opt.png));
     end
+  end
+end
+
+function p = absolute_path(p)
+% The file name p as an absolute path (p names an existing file).
+  if exist('OCTAVE_VERSION', 'builtin')
+    p = make_absolute_filename(p);
+  else
+    [~, info] = fileattrib(p);
+    p = info.Name;
   end
 end

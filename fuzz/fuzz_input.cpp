@@ -1,23 +1,69 @@
 #include "fuzz/fuzz_input.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <algorithm>
 #include <limits>
 
-const double fuzz_interesting[] = {
-    0.0, -0.0, 1.0, -1.0, 2.0, -2.0, 3.0, -3.0, 0.5, -0.5, 1.5, -1.5, 2.5, -2.5,
-    0.49999999999999994, 7.0, -7.0, 0.1, 1e-300, 5e-324, -5e-324, 2.2250738585072014e-308,
-    1e300, -1e300, 1.7976931348623157e308, -1.7976931348623157e308,
-    std::numeric_limits<double>::infinity(), -std::numeric_limits<double>::infinity(),
-    std::numeric_limits<double>::quiet_NaN(), -std::numeric_limits<double>::quiet_NaN(),
-    2147483647.0, 2147483648.0, -2147483648.0, -2147483649.0, 4294967296.0,
-    2251799813685248.0, -2251799813685248.0, 2251799813685247.5, 4503599627370496.0,
-    9007199254740992.0, -9007199254740992.0, 9007199254740993.0,
-    9223372036854775807.0, -9223372036854775808.0, 1e20, -1e20, 1e-8, 0.75, 0.25,
-    1.0000000000000002, 0.9999999999999999, 4.0, 5.0, 6.0, 8.0, 10.0, 100.0};
+const double fuzz_interesting[] = {0.0,
+                                   -0.0,
+                                   1.0,
+                                   -1.0,
+                                   2.0,
+                                   -2.0,
+                                   3.0,
+                                   -3.0,
+                                   0.5,
+                                   -0.5,
+                                   1.5,
+                                   -1.5,
+                                   2.5,
+                                   -2.5,
+                                   0.49999999999999994,
+                                   7.0,
+                                   -7.0,
+                                   0.1,
+                                   1e-300,
+                                   5e-324,
+                                   -5e-324,
+                                   2.2250738585072014e-308,
+                                   1e300,
+                                   -1e300,
+                                   1.7976931348623157e308,
+                                   -1.7976931348623157e308,
+                                   std::numeric_limits<double>::infinity(),
+                                   -std::numeric_limits<double>::infinity(),
+                                   std::numeric_limits<double>::quiet_NaN(),
+                                   -std::numeric_limits<double>::quiet_NaN(),
+                                   2147483647.0,
+                                   2147483648.0,
+                                   -2147483648.0,
+                                   -2147483649.0,
+                                   4294967296.0,
+                                   2251799813685248.0,
+                                   -2251799813685248.0,
+                                   2251799813685247.5,
+                                   4503599627370496.0,
+                                   9007199254740992.0,
+                                   -9007199254740992.0,
+                                   9007199254740993.0,
+                                   9223372036854775807.0,
+                                   -9223372036854775808.0,
+                                   1e20,
+                                   -1e20,
+                                   1e-8,
+                                   0.75,
+                                   0.25,
+                                   1.0000000000000002,
+                                   0.9999999999999999,
+                                   4.0,
+                                   5.0,
+                                   6.0,
+                                   8.0,
+                                   10.0,
+                                   100.0};
 const std::size_t fuzz_interesting_count = sizeof fuzz_interesting / sizeof fuzz_interesting[0];
 
 namespace {
@@ -40,17 +86,25 @@ private:
 std::size_t decode_dim(std::uint8_t b, std::size_t n) {
     if (b >= 0x80) {
         switch ((b - 0x80) % 4) {
-            case 0: return n;
-            case 1: return n + 1;
-            case 2: return n + 2;
-            default: return n == 0 ? 0 : n - 1;
+            case 0:
+                return n;
+            case 1:
+                return n + 1;
+            case 2:
+                return n + 2;
+            default:
+                return n == 0 ? 0 : n - 1;
         }
     }
     return b % 13;
 }
 
-double interesting(std::uint8_t b) { return fuzz_interesting[b % fuzz_interesting_count]; }
-double half(std::uint8_t b) { return static_cast<std::int8_t>(b) / 2.0; }
+double interesting(std::uint8_t b) {
+    return fuzz_interesting[b % fuzz_interesting_count];
+}
+double half(std::uint8_t b) {
+    return static_cast<std::int8_t>(b) / 2.0;
+}
 
 void fill(host_array* a, fill_mode mode, reader& in) {
     const std::size_t m = a->rows;
@@ -68,9 +122,15 @@ void fill(host_array* a, fill_mode mode, reader& in) {
         const std::size_t j = k / (m == 0 ? 1 : m);
         double x = 0.0;
         switch (mode) {
-            case fill_mode::interesting: x = interesting(in.byte()); break;
-            case fill_mode::raw: in.bytes(reinterpret_cast<unsigned char*>(&x), sizeof x); break;
-            case fill_mode::halves: x = half(in.byte()); break;
+            case fill_mode::interesting:
+                x = interesting(in.byte());
+                break;
+            case fill_mode::raw:
+                in.bytes(reinterpret_cast<unsigned char*>(&x), sizeof x);
+                break;
+            case fill_mode::halves:
+                x = half(in.byte());
+                break;
             case fill_mode::upper:
                 if (i < j) x = half(in.byte());
                 if (i == j) {
@@ -81,8 +141,11 @@ void fill(host_array* a, fill_mode mode, reader& in) {
             case fill_mode::upper_interesting:
                 if (i <= j) x = interesting(in.byte());
                 break;
-            case fill_mode::constant: x = c; break;
-            default: break;
+            case fill_mode::constant:
+                x = c;
+                break;
+            default:
+                break;
         }
         std::memcpy(v + k, &x, sizeof x);
     }
@@ -160,12 +223,13 @@ fuzz_encoder& fuzz_encoder::arg(th_class cls, std::uint8_t rows, std::uint8_t co
     return *this;
 }
 
-fuzz_encoder& fuzz_encoder::values(std::size_t rows, std::size_t cols, const std::vector<double>& v) {
+fuzz_encoder& fuzz_encoder::values(std::size_t rows, std::size_t cols,
+                                   const std::vector<double>& v) {
     std::vector<std::uint8_t> e(rows * cols * sizeof(double), 0);
     const std::size_t count = std::min(v.size(), rows * cols);
     if (count != 0) std::memcpy(e.data(), v.data(), count * sizeof(double));
-    return arg(th_class::real_double, dim_abs(static_cast<int>(rows)), dim_abs(static_cast<int>(cols)),
-               fill_mode::raw, e);
+    return arg(th_class::real_double, dim_abs(static_cast<int>(rows)),
+               dim_abs(static_cast<int>(cols)), fill_mode::raw, e);
 }
 
 std::uint8_t fuzz_interesting_index(double v) {

@@ -25,12 +25,12 @@ extern const double fuzz_interesting[];
 extern const std::size_t fuzz_interesting_count;
 
 enum class fill_mode : std::uint8_t {
-    interesting = 0,    // one byte per element: index into fuzz_interesting
-    raw = 1,            // eight bytes per element, taken as they are
-    halves = 2,         // one byte per element: (int8) b / 2
-    upper = 3,          // upper triangular: diagonal and above as halves, never 0 on the diagonal
-    zeros = 4,          // every element 0
-    constant = 5,       // one interesting value everywhere
+    interesting = 0,  // one byte per element: index into fuzz_interesting
+    raw = 1,          // eight bytes per element, taken as they are
+    halves = 2,       // one byte per element: (int8) b / 2
+    upper = 3,        // upper triangular: diagonal and above as halves, never 0 on the diagonal
+    zeros = 4,        // every element 0
+    constant = 5,     // one interesting value everywhere
     upper_interesting = 6,  // upper triangular with interesting values (diagonal may be 0)
     count = 7,
 };
@@ -59,9 +59,9 @@ bool fuzz_all_integers(const th_array& a);
 
 // Checks a condition inside a harness; a violation stops the run so that libFuzzer
 // reports it with the input.
-#define FUZZ_CHECK(cond)                                                              \
-    do {                                                                              \
-        if (!(cond)) fuzz_fail(#cond, __FILE__, __LINE__);                            \
+#define FUZZ_CHECK(cond)                                   \
+    do {                                                   \
+        if (!(cond)) fuzz_fail(#cond, __FILE__, __LINE__); \
     } while (0)
 [[noreturn]] void fuzz_fail(const char* what, const char* file, int line);
 
@@ -92,8 +92,12 @@ private:
 };
 
 // Dimension codes: 0..12 absolute; 0x80 + k relative to N: N, N+1, N+2, N-1 (k = 0..3).
-constexpr std::uint8_t dim_abs(int d) { return static_cast<std::uint8_t>(d); }
-constexpr std::uint8_t dim_n(int plus) { return static_cast<std::uint8_t>(0x80 + (plus < 0 ? 3 : plus)); }
+constexpr std::uint8_t dim_abs(int d) {
+    return static_cast<std::uint8_t>(d);
+}
+constexpr std::uint8_t dim_n(int plus) {
+    return static_cast<std::uint8_t>(0x80 + (plus < 0 ? 3 : plus));
+}
 
 // Index of a value in fuzz_interesting (for seeds); the table's first entry if absent.
 std::uint8_t fuzz_interesting_index(double v);

@@ -21,6 +21,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     FUZZ_CHECK(fuzz_shape(r.outputs[1], n, n));
     FUZZ_CHECK(fuzz_shape(r.outputs[2], n, n));
     const double* U = th_values(r.outputs[2]);
-    for (std::size_t k = 0; k < n * n; ++k) FUZZ_CHECK(!std::isfinite(U[k]) || U[k] == std::trunc(U[k]));
+    for (std::size_t k = 0; k < n * n; ++k)
+        FUZZ_CHECK(!std::isfinite(U[k]) || U[k] == std::trunc(U[k]));
     return 0;
 }

@@ -22,7 +22,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     FUZZ_CHECK(fuzz_shape(r.outputs[0], n, 1));
     const double* s = th_values(r.outputs[0]);
     for (std::size_t i = 0; i < n; ++i) {
-        FUZZ_CHECK(std::isnan(s[i]) || (s[i] == std::trunc(s[i]) && std::fabs(s[i]) <= std::fabs(u)));
+        FUZZ_CHECK(std::isnan(s[i]) ||
+                   (s[i] == std::trunc(s[i]) && std::fabs(s[i]) <= std::fabs(u)));
     }
     return 0;
 }

@@ -17,6 +17,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     FUZZ_CHECK(R->rows == n && y->rows * y->cols >= n);
     FUZZ_CHECK(fuzz_shape(r.outputs[0], n, 1));
     const double* s = th_values(r.outputs[0]);
-    for (std::size_t i = 0; i < n; ++i) FUZZ_CHECK(!std::isfinite(s[i]) || s[i] == std::trunc(s[i]));
+    for (std::size_t i = 0; i < n; ++i)
+        FUZZ_CHECK(!std::isfinite(s[i]) || s[i] == std::trunc(s[i]));
     return 0;
 }

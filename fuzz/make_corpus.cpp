@@ -1,10 +1,11 @@
 // Writes the seed corpus: fuzz_make_corpus <dir> makes <dir>/<gateway>/<case> for every
 // gateway, from the edge cases of the unit tests and of each function's documentation.
+#include <sys/stat.h>
+
 #include <cmath>
 #include <cstdio>
 #include <limits>
 #include <string>
-#include <sys/stat.h>
 
 #include "fuzz/fuzz_input.h"
 
@@ -50,17 +51,24 @@ void common(const std::string& fn, int nrhs) {
         for (int bad = 0; bad < nrhs; ++bad) {
             fuzz_encoder e = call();
             for (int k = 0; k < nrhs; ++k) {
-                if (k == bad) e.arg(c, dim_n(0), dim_n(0), fill_mode::raw, std::vector<std::uint8_t>(64, 0x3f));
-                else e.arg(th_class::real_double, dim_n(0), dim_n(0), fill_mode::upper, {2, 1, 4, 6});
+                if (k == bad)
+                    e.arg(c, dim_n(0), dim_n(0), fill_mode::raw,
+                          std::vector<std::uint8_t>(64, 0x3f));
+                else
+                    e.arg(th_class::real_double, dim_n(0), dim_n(0), fill_mode::upper,
+                          {2, 1, 4, 6});
             }
-            put(fn, "class" + std::to_string(static_cast<int>(c)) + "_arg" + std::to_string(bad), e);
+            put(fn, "class" + std::to_string(static_cast<int>(c)) + "_arg" + std::to_string(bad),
+                e);
         }
     }
     for (int empty = 0; empty < nrhs; ++empty) {
         fuzz_encoder e = call();
         for (int k = 0; k < nrhs; ++k) {
-            if (k == empty) e.arg(th_class::real_double, dim_abs(0), dim_n(0), fill_mode::zeros);
-            else e.arg(th_class::real_double, dim_n(0), dim_n(0), fill_mode::upper, {2, 1, 4, 6});
+            if (k == empty)
+                e.arg(th_class::real_double, dim_abs(0), dim_n(0), fill_mode::zeros);
+            else
+                e.arg(th_class::real_double, dim_n(0), dim_n(0), fill_mode::upper, {2, 1, 4, 6});
         }
         put(fn, "empty_arg" + std::to_string(empty), e);
     }
@@ -69,12 +77,14 @@ void common(const std::string& fn, int nrhs) {
 void zarrow() {
     common("zarrow", 2);
     put("zarrow", "ok_2", call().values(2, 1, {1, 2}).values(2, 2, {1, 0, 0.5, 2}));
-    put("zarrow", "ok_halves", call().values(3, 1, {0.5, -0.5, 1.5}).values(3, 3, {1, 0, 0, 1, 1, 0, 1, 1, 2}));
+    put("zarrow", "ok_halves",
+        call().values(3, 1, {0.5, -0.5, 1.5}).values(3, 3, {1, 0, 0, 1, 1, 0, 1, 1, 2}));
     put("zarrow", "empty", call().values(0, 0, {}).values(0, 0, {}));
     put("zarrow", "wide_R", call().values(2, 1, {1, 2}).values(2, 3, {1, 0, 0, 1, 1, 1}));
     put("zarrow", "short_y", call().values(1, 1, {1}).values(2, 2, {1, 0, 0, 1}));
     put("zarrow", "nan_inf", call().values(2, 1, {nan, inf}).values(2, 2, {1, 0, -inf, 0}));
-    put("zarrow", "huge_denormal", call().values(2, 1, {1e300, 5e-324}).values(2, 2, {5e-324, 0, 1e300, -0.0}));
+    put("zarrow", "huge_denormal",
+        call().values(2, 1, {1e300, 5e-324}).values(2, 2, {5e-324, 0, 1e300, -0.0}));
     put("zarrow", "nlhs0", call(2, 0).values(1, 1, {1}).values(1, 1, {1}));
     put("zarrow", "nlhs2", call(2, 2).values(1, 1, {1}).values(1, 1, {1}));
 }
@@ -93,14 +103,19 @@ void tessaly() {
     put("tessaly", "u_inf", base(-inf));
     put("tessaly", "u_half", base(2.5));
     put("tessaly", "empty_R", call().values(0, 0, {}).values(0, 0, {}).values(1, 1, {1}));
-    put("tessaly", "nan_y", call().values(2, 1, {nan, 1}).values(2, 2, {1, 0, 0, 1}).values(1, 1, {7}));
+    put("tessaly", "nan_y",
+        call().values(2, 1, {nan, 1}).values(2, 2, {1, 0, 0, 1}).values(1, 1, {7}));
 }
 
 void plinden() {
     common("plinden", 5);
     auto base = [](std::vector<double> y, double radius, double lb, double ub) {
-        return call().values(2, 1, y).values(2, 2, {1, 0, 0.5, 1}).values(1, 1, {radius})
-            .values(1, 1, {lb}).values(1, 1, {ub});
+        return call()
+            .values(2, 1, y)
+            .values(2, 2, {1, 0, 0.5, 1})
+            .values(1, 1, {radius})
+            .values(1, 1, {lb})
+            .values(1, 1, {ub});
     };
     put("plinden", "ok", base({0.4, 1.6}, inf, -3, 3));
     put("plinden", "radius_small", base({0.4, 1.6}, 0.01, -3, 3));
@@ -112,32 +127,71 @@ void plinden() {
     put("plinden", "near_2p51", base({2251799813685247.5, 0}, inf, -inf, 2251799813685248.0));
     put("plinden", "y_nan", base({nan, 1}, inf, -1, 1));
     put("plinden", "lb_nan", base({0, 1}, inf, nan, 1));
-    put("plinden", "n0", call().values(0, 0, {}).values(0, 0, {}).values(1, 1, {1}).values(1, 1, {-1}).values(1, 1, {1}));
-    put("plinden", "nlhs1", call(5, 1).values(1, 1, {1}).values(1, 1, {1}).values(1, 1, {1}).values(1, 1, {-1}).values(1, 1, {1}));
-    put("plinden", "denormal_diag", call().values(2, 1, {1, 1}).values(2, 2, {5e-324, 0, 1, 1}).values(1, 1, {inf})
-                                        .values(1, 1, {-2}).values(1, 1, {2}));
-    put("plinden", "upper4", call(own, own, 4).arg(th_class::real_double, dim_n(0), dim_abs(1), fill_mode::halves, {1, 2, 3, 4})
-                                 .arg(th_class::real_double, dim_n(0), dim_n(0), fill_mode::upper, {2, 1, 3, 5, 1, 4, 9, 3, 1, 2})
-                                 .values(1, 1, {inf}).values(1, 1, {-8}).values(1, 1, {8}));
+    put("plinden", "n0",
+        call()
+            .values(0, 0, {})
+            .values(0, 0, {})
+            .values(1, 1, {1})
+            .values(1, 1, {-1})
+            .values(1, 1, {1}));
+    put("plinden", "nlhs1",
+        call(5, 1)
+            .values(1, 1, {1})
+            .values(1, 1, {1})
+            .values(1, 1, {1})
+            .values(1, 1, {-1})
+            .values(1, 1, {1}));
+    put("plinden", "denormal_diag",
+        call()
+            .values(2, 1, {1, 1})
+            .values(2, 2, {5e-324, 0, 1, 1})
+            .values(1, 1, {inf})
+            .values(1, 1, {-2})
+            .values(1, 1, {2}));
+    put("plinden", "upper4",
+        call(own, own, 4)
+            .arg(th_class::real_double, dim_n(0), dim_abs(1), fill_mode::halves, {1, 2, 3, 4})
+            .arg(th_class::real_double, dim_n(0), dim_n(0), fill_mode::upper,
+                 {2, 1, 3, 5, 1, 4, 9, 3, 1, 2})
+            .values(1, 1, {inf})
+            .values(1, 1, {-8})
+            .values(1, 1, {8}));
 }
 
 void quorvin() {
     common("quorvin", 3);
-    put("quorvin", "ok_2", call().values(2, 2, {1, 0, 0, 1}).values(2, 2, {1, 0, 5, 1}).values(1, 1, {0.75}));
-    put("quorvin", "ok_3x2", call().values(3, 2, {1, 0, 0, 0, 1, 0}).values(2, 2, {2, 0, 7, 0.5}).values(1, 1, {0.99}));
-    put("quorvin", "delta_1", call().values(2, 2, {1, 0, 0, 1}).values(2, 2, {1, 0, 0.5, 1}).values(1, 1, {1}));
-    put("quorvin", "delta_2", call().values(2, 2, {1, 0, 0, 1}).values(2, 2, {1, 0, 0.5, 1}).values(1, 1, {2}));
-    put("quorvin", "delta_nan", call().values(2, 2, {1, 0, 0, 1}).values(2, 2, {1, 0, 0.5, 1}).values(1, 1, {nan}));
-    put("quorvin", "delta_neg", call().values(2, 2, {1, 0, 0, 1}).values(2, 2, {1, 0, 3, 1}).values(1, 1, {-inf}));
-    put("quorvin", "m_below_n", call().values(1, 2, {1, 1}).values(2, 2, {1, 0, 0, 1}).values(1, 1, {0.75}));
+    put("quorvin", "ok_2",
+        call().values(2, 2, {1, 0, 0, 1}).values(2, 2, {1, 0, 5, 1}).values(1, 1, {0.75}));
+    put("quorvin", "ok_3x2",
+        call().values(3, 2, {1, 0, 0, 0, 1, 0}).values(2, 2, {2, 0, 7, 0.5}).values(1, 1, {0.99}));
+    put("quorvin", "delta_1",
+        call().values(2, 2, {1, 0, 0, 1}).values(2, 2, {1, 0, 0.5, 1}).values(1, 1, {1}));
+    put("quorvin", "delta_2",
+        call().values(2, 2, {1, 0, 0, 1}).values(2, 2, {1, 0, 0.5, 1}).values(1, 1, {2}));
+    put("quorvin", "delta_nan",
+        call().values(2, 2, {1, 0, 0, 1}).values(2, 2, {1, 0, 0.5, 1}).values(1, 1, {nan}));
+    put("quorvin", "delta_neg",
+        call().values(2, 2, {1, 0, 0, 1}).values(2, 2, {1, 0, 3, 1}).values(1, 1, {-inf}));
+    put("quorvin", "m_below_n",
+        call().values(1, 2, {1, 1}).values(2, 2, {1, 0, 0, 1}).values(1, 1, {0.75}));
     put("quorvin", "n0", call().values(0, 0, {}).values(0, 0, {}).values(1, 1, {0.75}));
     put("quorvin", "m3_n0", call().values(3, 0, {}).values(0, 0, {}).values(1, 1, {0.75}));
-    put("quorvin", "zero_R", call().values(2, 2, {1, 0, 0, 1}).values(2, 2, {0, 0, 0, 0}).values(1, 1, {0.75}));
-    put("quorvin", "nan_R", call().values(2, 2, {1, 0, 0, 1}).values(2, 2, {nan, 0, 1, inf}).values(1, 1, {0.75}));
-    put("quorvin", "huge_R", call().values(2, 2, {1, 0, 0, 1}).values(2, 2, {1e300, 0, 1e-300, 1e300}).values(1, 1, {0.75}));
-    put("quorvin", "upper5", call(own, own, 5).arg(th_class::real_double, dim_n(0), dim_n(0), fill_mode::halves, std::vector<std::uint8_t>(25, 3))
-                                 .arg(th_class::real_double, dim_n(0), dim_n(0), fill_mode::upper, {9, 7, 1, 5, 3, 2, 11, 4, 6, 8, 1, 2, 3, 4, 5})
-                                 .values(1, 1, {0.75}));
+    put("quorvin", "zero_R",
+        call().values(2, 2, {1, 0, 0, 1}).values(2, 2, {0, 0, 0, 0}).values(1, 1, {0.75}));
+    put("quorvin", "nan_R",
+        call().values(2, 2, {1, 0, 0, 1}).values(2, 2, {nan, 0, 1, inf}).values(1, 1, {0.75}));
+    put("quorvin", "huge_R",
+        call()
+            .values(2, 2, {1, 0, 0, 1})
+            .values(2, 2, {1e300, 0, 1e-300, 1e300})
+            .values(1, 1, {0.75}));
+    put("quorvin", "upper5",
+        call(own, own, 5)
+            .arg(th_class::real_double, dim_n(0), dim_n(0), fill_mode::halves,
+                 std::vector<std::uint8_t>(25, 3))
+            .arg(th_class::real_double, dim_n(0), dim_n(0), fill_mode::upper,
+                 {9, 7, 1, 5, 3, 2, 11, 4, 6, 8, 1, 2, 3, 4, 5})
+            .values(1, 1, {0.75}));
 }
 
 void morrit() {
@@ -150,15 +204,21 @@ void morrit() {
     put("morrit", "bound_neg", call().values(3, 1, {-1, 0, 1}).values(1, 1, {-1}));
     put("morrit", "bound_inf", call().values(3, 1, {-inf, nan, inf}).values(1, 1, {inf}));
     put("morrit", "bound_zero", call().values(3, 1, {-0.0, 0, 5e-324}).values(1, 1, {0}));
-    put("morrit", "extra_args", call(4, 1).values(2, 1, {1, 2}).values(1, 1, {1}).values(1, 1, {1}).values(0, 0, {}));
+    put("morrit", "extra_args",
+        call(4, 1).values(2, 1, {1, 2}).values(1, 1, {1}).values(1, 1, {1}).values(0, 0, {}));
     put("morrit", "nlhs2", call(2, 2).values(2, 1, {1, 2}).values(1, 1, {1}));
 }
 
 void kelvane() {
     common("kelvane", 5);
-    auto one = [](double y, double u, std::vector<double> index_set, double use_start, int nlhs = 4) {
-        return call(own, nlhs).values(1, 1, {y}).values(1, 1, {1}).values(1, 1, {u})
-            .values(index_set.size(), 1, index_set).values(1, 1, {use_start});
+    auto one = [](double y, double u, std::vector<double> index_set, double use_start,
+                  int nlhs = 4) {
+        return call(own, nlhs)
+            .values(1, 1, {y})
+            .values(1, 1, {1})
+            .values(1, 1, {u})
+            .values(index_set.size(), 1, index_set)
+            .values(1, 1, {use_start});
     };
     put("kelvane", "cold_y3", one(3, 1, {0, 0, 0}, 0));
     put("kelvane", "cold_half", one(0.5, 1, {0, 0, 0}, 0));
@@ -173,17 +233,43 @@ void kelvane() {
     put("kelvane", "nlhs1", one(3, 1, {0, 0, 0}, 0, 1));
     put("kelvane", "nlhs2", one(3, 1, {0, 0, 0}, 0, 2));
     put("kelvane", "nlhs5", one(3, 1, {0, 0, 0}, 0, 5));
-    put("kelvane", "R_2x3", call().values(2, 1, {1, 1}).values(2, 3, {1, 0, 0, 1, 0, 0}).values(1, 1, {1})
-                                .values(5, 1, {0, 0, 0, 0, 0}).values(1, 1, {0}));
-    put("kelvane", "n0", call().values(0, 0, {}).values(0, 0, {}).values(1, 1, {1}).values(2, 1, {0, 0}).values(1, 1, {0}));
-    put("kelvane", "warm_2", call().values(2, 1, {3, -1}).values(2, 2, {1, 0, 0.5, 2}).values(1, 1, {1})
-                                 .values(4, 1, {0, -2, 1, 1}).values(1, 1, {1}));
-    put("kelvane", "ill_conditioned", call().values(2, 1, {1, 1}).values(2, 2, {1, 0, 1, 1e-300}).values(1, 1, {1e300})
-                                          .values(4, 1, {0, 1, 2, 0}).values(1, 1, {1}));
-    put("kelvane", "upper6", call(own, own, 6).arg(th_class::real_double, dim_n(0), dim_abs(1), fill_mode::halves, {9, 250, 3, 4, 77, 6})
-                                 .arg(th_class::real_double, dim_n(0), dim_n(0), fill_mode::upper, std::vector<std::uint8_t>(21, 5))
-                                 .values(1, 1, {2}).arg(th_class::real_double, dim_n(2), dim_abs(1), fill_mode::zeros)
-                                 .values(1, 1, {0}));
+    put("kelvane", "R_2x3",
+        call()
+            .values(2, 1, {1, 1})
+            .values(2, 3, {1, 0, 0, 1, 0, 0})
+            .values(1, 1, {1})
+            .values(5, 1, {0, 0, 0, 0, 0})
+            .values(1, 1, {0}));
+    put("kelvane", "n0",
+        call()
+            .values(0, 0, {})
+            .values(0, 0, {})
+            .values(1, 1, {1})
+            .values(2, 1, {0, 0})
+            .values(1, 1, {0}));
+    put("kelvane", "warm_2",
+        call()
+            .values(2, 1, {3, -1})
+            .values(2, 2, {1, 0, 0.5, 2})
+            .values(1, 1, {1})
+            .values(4, 1, {0, -2, 1, 1})
+            .values(1, 1, {1}));
+    put("kelvane", "ill_conditioned",
+        call()
+            .values(2, 1, {1, 1})
+            .values(2, 2, {1, 0, 1, 1e-300})
+            .values(1, 1, {1e300})
+            .values(4, 1, {0, 1, 2, 0})
+            .values(1, 1, {1}));
+    put("kelvane", "upper6",
+        call(own, own, 6)
+            .arg(th_class::real_double, dim_n(0), dim_abs(1), fill_mode::halves,
+                 {9, 250, 3, 4, 77, 6})
+            .arg(th_class::real_double, dim_n(0), dim_n(0), fill_mode::upper,
+                 std::vector<std::uint8_t>(21, 5))
+            .values(1, 1, {2})
+            .arg(th_class::real_double, dim_n(2), dim_abs(1), fill_mode::zeros)
+            .values(1, 1, {0}));
 }
 
 }  // namespace

@@ -13,7 +13,8 @@ namespace {
 
 int replay(const std::filesystem::path& file) {
     std::ifstream in(file, std::ios::binary);
-    const std::vector<char> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    const std::vector<char> bytes((std::istreambuf_iterator<char>(in)),
+                                  std::istreambuf_iterator<char>());
     std::vector<std::uint8_t> data(bytes.begin(), bytes.end());
     LLVMFuzzerTestOneInput(data.data(), data.size());
     return 1;

@@ -13,7 +13,9 @@ fuzz_call decode(const fuzz_encoder& e, fuzz_profile p = {3, 2}) {
     return fuzz_decode(e.bytes().data(), e.bytes().size(), p);
 }
 
-bool same_bits(double a, double b) { return std::memcmp(&a, &b, sizeof a) == 0; }
+bool same_bits(double a, double b) {
+    return std::memcmp(&a, &b, sizeof a) == 0;
+}
 
 }  // namespace
 
@@ -53,7 +55,8 @@ TEST(FuzzInput, ExactValuesKeepTheirBits) {
 
 TEST(FuzzInput, DimensionsRelativeToTheProblemSize) {
     fuzz_encoder e;
-    e.counts(2, 1).size(4)
+    e.counts(2, 1)
+        .size(4)
         .arg(th_class::real_double, dim_n(0), dim_n(1), fill_mode::zeros)
         .arg(th_class::real_double, dim_n(2), dim_n(-1), fill_mode::zeros);
     fuzz_call c = decode(e);

@@ -34,7 +34,9 @@ void require_finite(const double* v, std::size_t count, const char* name) {
 const char* const interrupted_message = "interrupted\n";
 
 namespace {
-bool ask_host(const void*) { return host_interrupt_pending(); }
+bool ask_host(const void*) {
+    return host_interrupt_pending();
+}
 }  // namespace
 
 const interrupt_check host_interrupt{ask_host, nullptr};

@@ -53,10 +53,11 @@ void quorvin_batch_gateway(int nlhs, host_array* plhs[], int nrhs, const host_ar
     plhs[1] = Ro;
     host_array* Uo = host_create_pages(n, n, P);
     plhs[2] = Uo;
-    const quorvin_job job{host_data(Q), host_data(R), m,           n,
-                          delta,        host_data(Qo), host_data(Ro), host_data(Uo)};
+    const quorvin_job job{host_data(Q),  host_data(R), m, n, delta, host_data(Qo),
+                          host_data(Ro), host_data(Uo)};
     const auto nn = static_cast<std::int64_t>(n);
-    const std::size_t scratch = sizeof(double) * static_cast<std::size_t>(reduce_qr_scratch_size(nn));
+    const std::size_t scratch =
+        sizeof(double) * static_cast<std::size_t>(reduce_qr_scratch_size(nn));
     const double cost = 10.0 * static_cast<double>(n * n * n) + 100.0;
     if (!batch_run({quorvin_page, &job, P, scratch, cost})) host_error(interrupted_message);
 }

@@ -32,7 +32,8 @@ void tessaly_batch_gateway(int nlhs, host_array* plhs[], int nrhs, const host_ar
     const std::size_t K = read_frame(prhs[0], channels, "Y");
     const double u = read_scalar(prhs[2], "u");
     // u is truncated to a 32-bit integer and negated: both must stay in range
-    if (!(std::fabs(u) < 2147483648.0)) raise_about("u", "must be a number of magnitude below 2^31");
+    if (!(std::fabs(u) < 2147483648.0))
+        raise_about("u", "must be a number of magnitude below 2^31");
     const std::size_t n = channels.n;
 
     host_array* S = host_create_matrix(n, K);

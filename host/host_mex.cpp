@@ -11,12 +11,22 @@ extern "C" bool utIsInterruptPending(void);
 #include <octave/quit.h>  // octave_interrupt_state, set by Octave's SIGINT handler
 #endif
 
-static const mxArray* mx(const host_array* a) { return reinterpret_cast<const mxArray*>(a); }
+static const mxArray* mx(const host_array* a) {
+    return reinterpret_cast<const mxArray*>(a);
+}
 
-double* host_data(const host_array* a) { return mxGetPr(mx(a)); }
-std::size_t host_rows(const host_array* a) { return mxGetM(mx(a)); }
-std::size_t host_cols(const host_array* a) { return mxGetN(mx(a)); }
-std::size_t host_ndims(const host_array* a) { return mxGetNumberOfDimensions(mx(a)); }
+double* host_data(const host_array* a) {
+    return mxGetPr(mx(a));
+}
+std::size_t host_rows(const host_array* a) {
+    return mxGetM(mx(a));
+}
+std::size_t host_cols(const host_array* a) {
+    return mxGetN(mx(a));
+}
+std::size_t host_ndims(const host_array* a) {
+    return mxGetNumberOfDimensions(mx(a));
+}
 std::size_t host_dim(const host_array* a, std::size_t k) {
     return k < host_ndims(a) ? mxGetDimensions(mx(a))[k] : 1;
 }
@@ -41,14 +51,18 @@ void* host_calloc(std::size_t count, std::size_t size) {
     return mxCalloc(count == 0 ? 1 : count, size);
 }
 
-void host_free(void* p) { mxFree(p); }
+void host_free(void* p) {
+    mxFree(p);
+}
 
 void host_error(const char* text) {
     mexErrMsgTxt(text);
     std::abort();  // mexErrMsgTxt does not return; this only satisfies [[noreturn]]
 }
 
-void host_warning(const char* id, const char* text) { mexWarnMsgIdAndTxt(id, "%s", text); }
+void host_warning(const char* id, const char* text) {
+    mexWarnMsgIdAndTxt(id, "%s", text);
+}
 
 bool host_interrupt_pending() {
 #if defined(MATLAB_MEX_FILE)

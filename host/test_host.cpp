@@ -61,17 +61,25 @@ void delete_array(host_array* a) {
 
 std::size_t th_element_size(th_class cls) {
     switch (cls) {
-        case th_class::real_double: return 8;
-        case th_class::single: return 4;
-        case th_class::int32: return 4;
-        case th_class::logical: return 1;
-        case th_class::complex_double: return 8;  // real part; the imaginary part is not modelled
-        case th_class::sparse_double: return 8;
+        case th_class::real_double:
+            return 8;
+        case th_class::single:
+            return 4;
+        case th_class::int32:
+            return 4;
+        case th_class::logical:
+            return 1;
+        case th_class::complex_double:
+            return 8;  // real part; the imaginary part is not modelled
+        case th_class::sparse_double:
+            return 8;
     }
     return 8;
 }
 
-void th_array_deleter::operator()(host_array* a) const { delete_array(a); }
+void th_array_deleter::operator()(host_array* a) const {
+    delete_array(a);
+}
 
 th_array th_typed(th_class cls, std::size_t m, std::size_t n) {
     return th_array(new_array(cls, m, n));
@@ -100,9 +108,13 @@ th_array th_column(const std::vector<double>& values) {
     return th_matrix(values.size(), 1, values);
 }
 
-th_array th_scalar(double v) { return th_matrix(1, 1, {v}); }
+th_array th_scalar(double v) {
+    return th_matrix(1, 1, {v});
+}
 
-const double* th_values(const th_array& a) { return reinterpret_cast<const double*>(a->bytes); }
+const double* th_values(const th_array& a) {
+    return reinterpret_cast<const double*>(a->bytes);
+}
 
 th_result th_call(gateway_fn* gateway, int nlhs, const std::vector<const host_array*>& inputs) {
     th_context ctx;
@@ -159,17 +171,31 @@ th_result th_call(gateway_fn* gateway, int nlhs, const std::vector<const host_ar
 
 // ---- the host operations ------------------------------------------------------------
 
-double* host_data(const host_array* a) { return reinterpret_cast<double*>(a->bytes); }
-std::size_t host_rows(const host_array* a) { return a->rows; }
-std::size_t host_cols(const host_array* a) { return a->cols; }
-bool host_is_real_double(const host_array* a) { return a->cls == th_class::real_double; }
-std::size_t host_ndims(const host_array* a) { return a->paged ? 3 : 2; }
+double* host_data(const host_array* a) {
+    return reinterpret_cast<double*>(a->bytes);
+}
+std::size_t host_rows(const host_array* a) {
+    return a->rows;
+}
+std::size_t host_cols(const host_array* a) {
+    return a->cols;
+}
+bool host_is_real_double(const host_array* a) {
+    return a->cls == th_class::real_double;
+}
+std::size_t host_ndims(const host_array* a) {
+    return a->paged ? 3 : 2;
+}
 std::size_t host_dim(const host_array* a, std::size_t k) {
     switch (k) {
-        case 0: return a->rows;
-        case 1: return a->paged ? a->page_cols : a->cols;
-        case 2: return a->paged ? a->pages : 1;
-        default: return 1;
+        case 0:
+            return a->rows;
+        case 1:
+            return a->paged ? a->page_cols : a->cols;
+        case 2:
+            return a->paged ? a->pages : 1;
+        default:
+            return 1;
     }
 }
 
@@ -209,7 +235,9 @@ void host_free(void* p) {
     throw std::logic_error("host_free of a block that is not live");
 }
 
-void host_error(const char* text) { throw th_error_raised{text}; }
+void host_error(const char* text) {
+    throw th_error_raised{text};
+}
 
 void host_warning(const char* id, const char* text) {
     context().warnings.push_back(std::string(id) + ": " + text);
@@ -221,4 +249,6 @@ bool host_interrupt_pending() {
     return interrupt_after >= 0 && asked >= static_cast<std::size_t>(interrupt_after);
 }
 
-void th_interrupt_after(long polls) { interrupt_after = polls; }
+void th_interrupt_after(long polls) {
+    interrupt_after = polls;
+}

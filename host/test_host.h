@@ -23,8 +23,8 @@ std::size_t th_element_size(th_class cls);
 struct host_array {
     th_class cls;
     std::size_t rows;
-    std::size_t cols;  // every page's columns, as the MEX host counts them (n*pages)
-    unsigned char* bytes;  // rows*cols elements of th_element_size(cls) bytes, heap-allocated
+    std::size_t cols;           // every page's columns, as the MEX host counts them (n*pages)
+    unsigned char* bytes;       // rows*cols elements of th_element_size(cls) bytes, heap-allocated
     std::size_t pages = 1;      // third dimension; 1 for a matrix
     bool paged = false;         // created with three dimensions (m-by-n-by-p, p != 1)
     std::size_t page_cols = 0;  // n of an m-by-n-by-p array
@@ -51,8 +51,8 @@ struct th_result {
     std::vector<th_array> outputs;  // max(nlhs, 1) slots; a slot left empty is null
     std::size_t blocks_obtained = 0;
     std::size_t blocks_freed = 0;
-    std::size_t blocks_live = 0;       // obtained and not freed when the call ended
-    std::size_t arrays_discarded = 0;  // created but not handed back in a slot
+    std::size_t blocks_live = 0;           // obtained and not freed when the call ended
+    std::size_t arrays_discarded = 0;      // created but not handed back in a slot
     std::vector<std::size_t> alloc_sizes;  // element count of each block, in order obtained
     std::vector<std::size_t> free_order;   // indices (into alloc_sizes) in the order freed
     std::vector<std::string> warnings;     // "<id>: <text>" of each warning, in order

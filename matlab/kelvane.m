@@ -1,3 +1,4 @@
+function varargout = kelvane(varargin)
 %KELVANE Box-constrained least squares (BVLS) on an upper-triangular system.
 %   X = KELVANE(Y,R,U,INDEX_SET,USE_START) returns the X that minimises
 %   norm(Y - R*X) subject to -U <= X(i) <= U for every i, by a bounded-variable
@@ -51,3 +52,9 @@
 %     x2 = kelvane(y + 0.01*randn(8, 1), R, 1, s, 1);    % warm start
 %
 %   See also MORRIT, PLINDEN, TESSALY, ZARROW.
+
+% This file holds the help text; the MEX file kelvane beside it or earlier on the
+% path is called instead. Reaching this line means it is not built or not found.
+error('latbox:notBuilt', ['kelvane: the MEX file is not built or not on the path; ' ...
+                           'run make_latbox, then addpath the folder that holds it']);
+end

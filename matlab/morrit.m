@@ -1,3 +1,4 @@
+function varargout = morrit(varargin)
 %MORRIT Index-set vector of a point in the box [-bound, bound].
 %   INDEX_SET = MORRIT(X,BOUND) tells for each of the N components of X
 %   whether it sits at the lower bound -BOUND (X(j) <= -BOUND, tested first),
@@ -27,3 +28,9 @@
 %     morrit([0.5; -2; 2; 0; -0.5], 1)'   % returns 0 -2 3 5 4 1 2
 %
 %   See also KELVANE, QUORVIN.
+
+% This file holds the help text; the MEX file morrit beside it or earlier on the
+% path is called instead. Reaching this line means it is not built or not found.
+error('latbox:notBuilt', ['morrit: the MEX file is not built or not on the path; ' ...
+                           'run make_latbox, then addpath the folder that holds it']);
+end

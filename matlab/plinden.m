@@ -1,3 +1,4 @@
+function varargout = plinden(varargin)
 %PLINDEN Closest integer point in a box by depth-first sphere decoding.
 %   [SYMB,INFO] = PLINDEN(Y,R,RADIUS,LB,UB) searches for the integer vector S
 %   with LB <= S(i) <= UB for every i that minimises norm(Y - R*S)^2 among the
@@ -34,3 +35,9 @@
 %     [symb, info] = plinden(y, R, Inf, -3, 3)
 %
 %   See also ZARROW, TESSALY, QUORVIN.
+
+% This file holds the help text; the MEX file plinden beside it or earlier on the
+% path is called instead. Reaching this line means it is not built or not found.
+error('latbox:notBuilt', ['plinden: the MEX file is not built or not on the path; ' ...
+                           'run make_latbox, then addpath the folder that holds it']);
+end

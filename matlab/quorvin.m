@@ -1,3 +1,4 @@
+function varargout = quorvin(varargin)
 %QUORVIN LLL reduction of a lattice basis carried out on its QR factors.
 %   [QO,RO,UO] = QUORVIN(Q,R,DELTA) reduces the basis B = Q*R (columns are the
 %   basis vectors) without forming B. Columns of R are size-reduced against
@@ -43,3 +44,9 @@
 %                           % up to rounding
 %
 %   See also ZARROW, PLINDEN, MORRIT, QR.
+
+% This file holds the help text; the MEX file quorvin beside it or earlier on the
+% path is called instead. Reaching this line means it is not built or not found.
+error('latbox:notBuilt', ['quorvin: the MEX file is not built or not on the path; ' ...
+                           'run make_latbox, then addpath the folder that holds it']);
+end

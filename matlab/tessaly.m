@@ -1,3 +1,4 @@
+function varargout = tessaly(varargin)
 %TESSALY Odd-integer decision-feedback detector clamped to [-u, u].
 %   S = TESSALY(Y,R,U) decides the symbols of Y ~ R*S for an alphabet of odd
 %   integers {-U, ..., -3, -1, 1, 3, ..., U} (M-PAM with U = M-1) by
@@ -21,6 +22,12 @@
 %   Example
 %     H = randn(4); s = [3; -1; 1; -3]; [Q, R] = qr(H);
 %     y = Q' * (H*s + 0.05*randn(4, 1));
-%     tessaly(y, R, 3)      % 4-PAM symbols
+%     s_hat = tessaly(y, R, 3)   % 4-PAM symbols, usually s
 %
 %   See also ZARROW, PLINDEN, KELVANE.
+
+% This file holds the help text; the MEX file tessaly beside it or earlier on the
+% path is called instead. Reaching this line means it is not built or not found.
+error('latbox:notBuilt', ['tessaly: the MEX file is not built or not on the path; ' ...
+                           'run make_latbox, then addpath the folder that holds it']);
+end

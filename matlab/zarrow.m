@@ -1,3 +1,4 @@
+function varargout = zarrow(varargin)
 %ZARROW Rounding decision-feedback detector on an upper-triangular system.
 %   S = ZARROW(Y,R) returns the successive-cancellation (zero-forcing decision
 %   feedback, Babai nearest-plane) estimate of the integer vector S from
@@ -21,6 +22,12 @@
 %   Example
 %     H = randn(4); s = [1; -2; 0; 3]; [Q, R] = qr(H);
 %     y = Q' * (H*s + 0.01*randn(4, 1));
-%     zarrow(y, R)          % returns s
+%     s_hat = zarrow(y, R)  % usually s (not when R has a tiny diagonal entry)
 %
 %   See also TESSALY, PLINDEN, QUORVIN.
+
+% This file holds the help text; the MEX file zarrow beside it or earlier on the
+% path is called instead. Reaching this line means it is not built or not found.
+error('latbox:notBuilt', ['zarrow: the MEX file is not built or not on the path; ' ...
+                           'run make_latbox, then addpath the folder that holds it']);
+end

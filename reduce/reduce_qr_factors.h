@@ -21,14 +21,14 @@
 // exactly as above, until the loop is seen to return to a state it was in before (R and k equal bit
 // for bit; Q and U are never read, so the loop would then repeat forever), or until it has made
 // 1000 + 100*n of them (a tie can also keep a pair exchanging while the later columns drift by
-// ulps, so that R never repeats exactly). From then on stalled exchanges are skipped. A reduction that ends without this rule is therefore never changed by it,
-// and one that does not end without it comes back to a state (there are finitely many), with a
-// stalled exchange in every round (below), and is caught. Every exchange that is not
-// stalled makes the vector (|R(1,1)|, ..., |R(n,n)|), NaN ranked below every number,
-// strictly smaller in lexicographic order (an exchange changes only the diagonal entries
-// k-1 and k, size reduction none, and a NaN diagonal entry fails every test that could
-// move it); the vector takes finitely many values, so the loop ends for every delta (> 1
-// included), every R (NaN, Inf, zero or rank-deficient) and every Q.
+// ulps, so that R never repeats exactly). From then on stalled exchanges are skipped. A reduction
+// that ends without this rule is therefore never changed by it, and one that does not end without
+// it comes back to a state (there are finitely many), with a stalled exchange in every round
+// (below), and is caught. Every exchange that is not stalled makes the vector (|R(1,1)|, ...,
+// |R(n,n)|), NaN ranked below every number, strictly smaller in lexicographic order (an exchange
+// changes only the diagonal entries k-1 and k, size reduction none, and a NaN diagonal entry fails
+// every test that could move it); the vector takes finitely many values, so the loop ends for every
+// delta (> 1 included), every R (NaN, Inf, zero or rank-deficient) and every Q.
 //
 // Q: m-by-n (leading dimension m), R and U: n-by-n (leading dimension n), all in/out.
 // scratch: at least reduce_qr_scratch_size(n) = n*n + 1 doubles, for the cycle watch (the

@@ -1,8 +1,18 @@
 # Shared by the scripts: the packages the build and tests need, and the build itself.
 LATBOX_ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
-LATBOX_PACKAGES=(cmake make g++ libgtest-dev octave liboctave-dev
-                 libopenblas64-dev libopenblas64-serial-dev gfortran
-                 gnuplot-nox ghostscript fonts-freefont-otf)
+# Building the MEX files: compiler, CMake, Octave's headers, the static 64-bit-integer
+# OpenBLAS for kelvane and the gfortran runtime its LAPACK part needs.
+LATBOX_BUILD_PACKAGES=(cmake make g++ octave liboctave-dev libopenblas64-serial-dev gfortran)
+# The demo's plot: a gnuplot, ghostscript and fonts. The gnuplot packages exclude each
+# other (installing gnuplot-nox removes gnuplot-qt), so one is added only when no gnuplot
+# is installed at all.
+LATBOX_PLOT_PACKAGES=(ghostscript fonts-freefont-otf)
+if ! command -v gnuplot > /dev/null 2>&1; then
+  LATBOX_PLOT_PACKAGES+=(gnuplot-nox)
+fi
+# The demo, and everything the build and the tests need (the Octave tests run the demo).
+LATBOX_DEMO_PACKAGES=("${LATBOX_BUILD_PACKAGES[@]}" "${LATBOX_PLOT_PACKAGES[@]}")
+LATBOX_PACKAGES=("${LATBOX_BUILD_PACKAGES[@]}" libgtest-dev "${LATBOX_PLOT_PACKAGES[@]}")
 
 latbox_build() {  # latbox_build <build dir> [cmake options...]
   local dir="$1"

@@ -1,6 +1,9 @@
 #!/usr/bin/env bash
 # Installs the Debian packages given as arguments that are not installed yet
-# (apt-get update once, and only when something is missing).
+# (apt-get update once, and only when something is missing). It never removes a
+# package: apt-get runs with --no-remove, so an install that would replace an installed
+# package fails instead.
+# With LATBOX_INSTALL_LOG set, apt-get's output goes to that file and one line is printed.
 set -euo pipefail
 missing=()
 for pkg in "$@"; do
@@ -8,14 +11,25 @@ for pkg in "$@"; do
     missing+=("$pkg")
   fi
 done
+log="${LATBOX_INSTALL_LOG:-}"
 if [ ${#missing[@]} -eq 0 ]; then
+  [ -n "$log" ] && echo "packages: all installed"
   exit 0
 fi
 SUDO=""
 if [ "$(id -u)" -ne 0 ]; then
   SUDO="sudo"
 fi
-echo "installing: ${missing[*]}"
 export DEBIAN_FRONTEND=noninteractive
-$SUDO apt-get update -qq
-$SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}"
+run_apt() {
+  $SUDO apt-get update -qq
+  $SUDO apt-get install -y -qq --no-install-recommends --no-remove "${missing[@]}"
+}
+if [ -n "$log" ]; then
+  echo "installing packages: ${missing[*]} (log: $log)"
+  mkdir -p "$(dirname "$log")"
+  run_apt > "$log" 2>&1 || { tail -n 20 "$log"; echo "installing packages failed (log: $log)"; exit 1; }
+else
+  echo "installing: ${missing[*]}"
+  run_apt
+fi

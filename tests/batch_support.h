@@ -83,7 +83,8 @@ inline ::testing::AssertionResult same_bits(const double* a, const double* b, st
     }
     for (std::size_t i = 0; i < count; ++i) {
         if (std::memcmp(a + i, b + i, sizeof(double)) != 0) {
-            return ::testing::AssertionFailure() << "element " << i << ": " << a[i] << " vs " << b[i];
+            return ::testing::AssertionFailure()
+                   << "element " << i << ": " << a[i] << " vs " << b[i];
         }
     }
     return ::testing::AssertionFailure();

@@ -103,8 +103,8 @@ TEST(BatchGateways, QuorvinEqualsSingleCalls) {
     struct stack_shape {
         std::size_t m, n, P;
     };
-    for (const stack_shape& f : std::vector<stack_shape>{{4, 4, 5}, {6, 4, 3}, {8, 8, 9}, {3, 3, 1},
-                                                          {5, 2, 2}, {3, 3, 0}, {1, 1, 4}}) {
+    for (const stack_shape& f : std::vector<stack_shape>{
+             {4, 4, 5}, {6, 4, 3}, {8, 8, 9}, {3, 3, 1}, {5, 2, 2}, {3, 3, 0}, {1, 1, 4}}) {
         // integer bases times a random orthogonal-ish Q: many exchanges
         const std::vector<double> Q = random_values(rng, f.m * f.n * f.P, 1.0);
         std::vector<double> R = random_pages(rng, f.n, f.P);
@@ -123,9 +123,10 @@ TEST(BatchGateways, QuorvinEqualsSingleCalls) {
                     EXPECT_EQ(batch.outputs[o]->paged, f.P != 1);
                 }
                 for (std::size_t p = 0; p < f.P; ++p) {
-                    const th_array qp = th_matrix(
-                        f.m, f.n,
-                        std::vector<double>(Q.begin() + p * f.m * f.n, Q.begin() + (p + 1) * f.m * f.n));
+                    const th_array qp =
+                        th_matrix(f.m, f.n,
+                                  std::vector<double>(Q.begin() + p * f.m * f.n,
+                                                      Q.begin() + (p + 1) * f.m * f.n));
                     const th_array rp = page_of(R, f.n, p);
                     const th_result single =
                         call_ok(quorvin_gateway, 3, {qp.get(), rp.get(), d.get()});
@@ -149,46 +150,122 @@ struct batch_message_case {
     const char* message;
 };
 
-th_array frame_2x4() { return th_matrix(2, 4, {1, 2, 3, 4, 5, 6, 7, 8}); }
-th_array r_2x2() { return th_matrix(2, 2, {1, 0, 0.5, 1}); }
-th_array r_2x2x3() { return th_pages(2, 2, 3, std::vector<double>(12, 1.0)); }
-th_array r_2x3() { return th_matrix(2, 3); }
-th_array frame_3x4() { return th_matrix(3, 4); }
-th_array int_frame() { return th_typed(th_class::int32, 2, 4); }
-th_array scalar_3() { return th_scalar(3.0); }
-th_array scalar_big() { return th_scalar(3e9); }
-th_array scalar_2() { return th_scalar(2.0); }
-th_array empty() { return th_matrix(0, 0); }
-th_array q_4x2x3() { return th_pages(4, 2, 3, std::vector<double>(24, 1.0)); }
-th_array r_2x2x2() { return th_pages(2, 2, 2, std::vector<double>(8, 1.0)); }
-th_array q_2x4() { return th_matrix(2, 4); }
-th_array r_4x4() { return th_matrix(4, 4); }
+th_array frame_2x4() {
+    return th_matrix(2, 4, {1, 2, 3, 4, 5, 6, 7, 8});
+}
+th_array r_2x2() {
+    return th_matrix(2, 2, {1, 0, 0.5, 1});
+}
+th_array r_2x2x3() {
+    return th_pages(2, 2, 3, std::vector<double>(12, 1.0));
+}
+th_array r_2x3() {
+    return th_matrix(2, 3);
+}
+th_array frame_3x4() {
+    return th_matrix(3, 4);
+}
+th_array int_frame() {
+    return th_typed(th_class::int32, 2, 4);
+}
+th_array scalar_3() {
+    return th_scalar(3.0);
+}
+th_array scalar_big() {
+    return th_scalar(3e9);
+}
+th_array scalar_2() {
+    return th_scalar(2.0);
+}
+th_array empty() {
+    return th_matrix(0, 0);
+}
+th_array q_4x2x3() {
+    return th_pages(4, 2, 3, std::vector<double>(24, 1.0));
+}
+th_array r_2x2x2() {
+    return th_pages(2, 2, 2, std::vector<double>(8, 1.0));
+}
+th_array q_2x4() {
+    return th_matrix(2, 4);
+}
+th_array r_4x4() {
+    return th_matrix(4, 4);
+}
 
 TEST(BatchGateways, Messages) {
     const std::vector<batch_message_case> cases = {
-        {"zarrow usage", zarrow_batch_gateway, 0, {frame_2x4, r_2x2}, "USAGE: S=zarrow_batch(Y,R)\n"},
+        {"zarrow usage",
+         zarrow_batch_gateway,
+         0,
+         {frame_2x4, r_2x2},
+         "USAGE: S=zarrow_batch(Y,R)\n"},
         {"zarrow one input", zarrow_batch_gateway, 1, {frame_2x4}, "USAGE: S=zarrow_batch(Y,R)\n"},
         {"zarrow R not square", zarrow_batch_gateway, 1, {frame_2x4, r_2x3}, "R must be square\n"},
-        {"zarrow Y rows", zarrow_batch_gateway, 1, {frame_3x4, r_2x2},
+        {"zarrow Y rows",
+         zarrow_batch_gateway,
+         1,
+         {frame_3x4, r_2x2},
          "Y must have as many rows as R has columns (one column per vector)\n"},
-        {"zarrow pages do not divide", zarrow_batch_gateway, 1, {frame_2x4, r_2x2x3},
+        {"zarrow pages do not divide",
+         zarrow_batch_gateway,
+         1,
+         {frame_2x4, r_2x2x3},
          "Y must have a number of columns that is a multiple of the pages of R\n"},
-        {"zarrow Y class", zarrow_batch_gateway, 1, {int_frame, r_2x2},
+        {"zarrow Y class",
+         zarrow_batch_gateway,
+         1,
+         {int_frame, r_2x2},
          "Y must be a real double array\n"},
-        {"tessaly usage", tessaly_batch_gateway, 1, {frame_2x4, r_2x2}, "USAGE: S=tessaly_batch(Y,R,u)\n"},
-        {"tessaly u range", tessaly_batch_gateway, 1, {frame_2x4, r_2x2, scalar_big},
+        {"tessaly usage",
+         tessaly_batch_gateway,
+         1,
+         {frame_2x4, r_2x2},
+         "USAGE: S=tessaly_batch(Y,R,u)\n"},
+        {"tessaly u range",
+         tessaly_batch_gateway,
+         1,
+         {frame_2x4, r_2x2, scalar_big},
          "u must be a number of magnitude below 2^31\n"},
-        {"tessaly u empty", tessaly_batch_gateway, 1, {frame_2x4, r_2x2, empty}, "u must not be empty\n"},
-        {"morrit usage", morrit_batch_gateway, 2, {frame_2x4, scalar_3}, "USAGE: I=morrit_batch(X,bound)\n"},
-        {"morrit bound empty", morrit_batch_gateway, 1, {frame_2x4, empty}, "bound must not be empty\n"},
-        {"morrit X class", morrit_batch_gateway, 1, {int_frame, scalar_3}, "X must be a real double array\n"},
-        {"quorvin usage", quorvin_batch_gateway, 1, {q_4x2x3, r_2x2x3, scalar_3},
+        {"tessaly u empty",
+         tessaly_batch_gateway,
+         1,
+         {frame_2x4, r_2x2, empty},
+         "u must not be empty\n"},
+        {"morrit usage",
+         morrit_batch_gateway,
+         2,
+         {frame_2x4, scalar_3},
+         "USAGE: I=morrit_batch(X,bound)\n"},
+        {"morrit bound empty",
+         morrit_batch_gateway,
+         1,
+         {frame_2x4, empty},
+         "bound must not be empty\n"},
+        {"morrit X class",
+         morrit_batch_gateway,
+         1,
+         {int_frame, scalar_3},
+         "X must be a real double array\n"},
+        {"quorvin usage",
+         quorvin_batch_gateway,
+         1,
+         {q_4x2x3, r_2x2x3, scalar_3},
          "USAGE: [Qo,Ro,Uo]=quorvin_batch(Q,R,delta)\n"},
-        {"quorvin pages differ", quorvin_batch_gateway, 3, {q_4x2x3, r_2x2x2, scalar_3},
+        {"quorvin pages differ",
+         quorvin_batch_gateway,
+         3,
+         {q_4x2x3, r_2x2x2, scalar_3},
          "Check the size of input matrices\n"},
-        {"quorvin m < n", quorvin_batch_gateway, 3, {q_2x4, r_4x4, scalar_3},
+        {"quorvin m < n",
+         quorvin_batch_gateway,
+         3,
+         {q_2x4, r_4x4, scalar_3},
          "Check the size of input matrices\n"},
-        {"quorvin delta", quorvin_batch_gateway, 3, {q_4x2x3, r_2x2x3, scalar_2},
+        {"quorvin delta",
+         quorvin_batch_gateway,
+         3,
+         {q_4x2x3, r_2x2x3, scalar_2},
          "delta must not be greater than 1\n"},
     };
     for (const auto& c : cases) {

@@ -1,21 +1,20 @@
 // Inputs found by the fuzz harnesses (fuzz/), each kept as a test of the fixed behaviour.
 #include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <chrono>
 #include <cmath>
+#include <csignal>
 #include <limits>
-#include <thread>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "detect/sphere_search.h"
 #include "detect/sphere_search_internal.h"
 #include "gateways/gateways.h"
 #include "host/test_host.h"
-
-#include <csignal>
-#include <sys/wait.h>
-#include <unistd.h>
 
 namespace {
 
@@ -54,7 +53,8 @@ bool ends_within(F call, int seconds) {
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
     while (std::chrono::steady_clock::now() < deadline) {
         int status = 0;
-        if (waitpid(child, &status, WNOHANG) == child) return WIFEXITED(status) && WEXITSTATUS(status) == 0;
+        if (waitpid(child, &status, WNOHANG) == child)
+            return WIFEXITED(status) && WEXITSTATUS(status) == 0;
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }
     kill(child, SIGKILL);
@@ -72,7 +72,8 @@ TEST(FuzzRegressions, PlindenBoxBeyondTheExactRangeWithoutIntegers) {
     const double limit = search_limit;
     const struct {
         double lb, ub;
-    } boxes[] = {{inf, inf}, {-inf, -inf}, {limit + 0.5, limit + 0.5}, {1e300, 1e299}, {-1e20, -1e21}};
+    } boxes[] = {
+        {inf, inf}, {-inf, -inf}, {limit + 0.5, limit + 0.5}, {1e300, 1e299}, {-1e20, -1e21}};
     for (const auto& b : boxes) {
         plinden_call c = plinden({0.4}, 1, {1}, inf, b.lb, b.ub);
         const th_result r = c.run();
@@ -86,7 +87,8 @@ TEST(FuzzRegressions, PlindenBoxBeyondTheExactRangeWithoutIntegers) {
 TEST(FuzzRegressions, PlindenBoxBeyondTheExactRangeWithIntegersNeedsInexactCandidates) {
     const struct {
         double lb, ub;
-    } boxes[] = {{1e20, 1e20}, {1e300, inf}, {-inf, -1e300}, {9007199254740992.0, 9007199254740992.0}};
+    } boxes[] = {
+        {1e20, 1e20}, {1e300, inf}, {-inf, -1e300}, {9007199254740992.0, 9007199254740992.0}};
     for (const auto& b : boxes) {
         plinden_call c = plinden({0.4, 1.6}, 2, {1, 0, 0.5, 1}, inf, b.lb, b.ub);
         const th_result r = c.run();
@@ -123,13 +125,15 @@ TEST(FuzzRegressions, SearchNodeCapStops) {
     // R = I (2x2), y = (0.2, 0.2): root 0, leaf 0 (2 nodes), then the root's next candidate
     const double y[] = {0.2, 0.2};
     const double R[] = {1, 0, 0, 1};
-    double symb[2] = {0, 0}, pdist[2] = {0, 0}, isum[2] = {0, 0}, step[2] = {0, 0}, cand[2] = {0, 0};
+    double symb[2] = {0, 0}, pdist[2] = {0, 0}, isum[2] = {0, 0}, step[2] = {0, 0},
+           cand[2] = {0, 0};
     std::int64_t nodes = 0;
     search_options capped;
     capped.nodes = &nodes;
     capped.max_nodes = 2;
-    EXPECT_EQ(find_closest_point_with(y, R, 2, inf, -inf, inf, symb, pdist, isum, step, cand, capped),
-              search_status::node_limit);
+    EXPECT_EQ(
+        find_closest_point_with(y, R, 2, inf, -inf, inf, symb, pdist, isum, step, cand, capped),
+        search_status::node_limit);
     search_options uncapped;
     uncapped.nodes = &nodes;
     EXPECT_EQ(
@@ -149,15 +153,17 @@ TEST(FuzzRegressions, SearchNodeCapStops) {
 // (more than 10^8 loop passes in the same state).
 TEST(FuzzRegressions, QuorvinDeltaOneTieEnds) {
     const std::vector<double> Q = {
-        -7.5, 0, 0, 0, 0, 0, 0, 0, -7.5, -7.5, 0, 0, 0, 0, 0, 0,
-        -7.5, -7.5, -7.5, 0, 0, 0, 0, 0, -7.5, -7.5, -7.5, 7.5, 0, 0, 0, 0,
-        5.5, -0.5, 50, -23.5, -23.5, 0, 0, 0, -23.5, -23.5, -23.5, -23.5, -19.5, -23.5, 0, 0,
-        -23.5, -23.5, -7.5, -7.5, -7.5, -7.5, -7.5, 0, -7.5, -7.5, -7.5, -7.5, -7.5, -7.5, -23.5, -23.5};
-    const std::vector<double> R = {
-        24, 0, 0, 0, 0, 0, 0, 0, 24, 24, 0, 0, 0, 0, 0, 0,
-        24, 24, 24, 0, 0, 0, 0, 0, 24, 24, 24, 24, 0, 0, 0, 0,
-        24, 24, -0.5, -0.5, -0.5, 0, 0, 0, -0.5, 24, 24, 24, 24, 24.5, 0, 0,
-        26.5, 28.5, 25.5, 24, 28, 24.5, 26.5, 0, 28.5, 25, -7.5, -45.5, -23.5, -23.5, -7.5, -7.5};
+        -7.5, 0,     0,     0,     0,     0,     0,     0,    -7.5, -7.5,  0,     0,    0,
+        0,    0,     0,     -7.5,  -7.5,  -7.5,  0,     0,    0,    0,     0,     -7.5, -7.5,
+        -7.5, 7.5,   0,     0,     0,     0,     5.5,   -0.5, 50,   -23.5, -23.5, 0,    0,
+        0,    -23.5, -23.5, -23.5, -23.5, -19.5, -23.5, 0,    0,    -23.5, -23.5, -7.5, -7.5,
+        -7.5, -7.5,  -7.5,  0,     -7.5,  -7.5,  -7.5,  -7.5, -7.5, -7.5,  -23.5, -23.5};
+    const std::vector<double> R = {24, 0,    0,    0,    0,     0,     0,     0,    24,  24,   0,
+                                   0,  0,    0,    0,    0,     24,    24,    24,   0,   0,    0,
+                                   0,  0,    24,   24,   24,    24,    0,     0,    0,   0,    24,
+                                   24, -0.5, -0.5, -0.5, 0,     0,     0,     -0.5, 24,  24,   24,
+                                   24, 24.5, 0,    0,    26.5,  28.5,  25.5,  24,   28,  24.5, 26.5,
+                                   0,  28.5, 25,   -7.5, -45.5, -23.5, -23.5, -7.5, -7.5};
     const bool ended = ends_within(
         [&] {
             std::vector<th_array> a;
@@ -190,8 +196,9 @@ TEST(FuzzRegressions, KelvaneOverflowingFreeSetSolveEnds) {
                 a.push_back(th_scalar(c.u));
                 a.push_back(th_column({0, -2, 1, 1}));
                 a.push_back(th_scalar(0));
-                const th_result r = th_call(kelvane_gateway, 4, {a[0].get(), a[1].get(), a[2].get(),
-                                                                 a[3].get(), a[4].get()});
+                const th_result r =
+                    th_call(kelvane_gateway, 4,
+                            {a[0].get(), a[1].get(), a[2].get(), a[3].get(), a[4].get()});
                 if (!r.failed) {
                     // a result must be a point of the box
                     for (int j = 0; j < 2; ++j) {

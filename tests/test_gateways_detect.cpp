@@ -40,7 +40,9 @@ std::vector<double> values(const th_array& a) {
 }
 
 // A valid call of each function, to vary one argument at a time.
-arrays zarrow_args() { return args(th_column({1.2, 0.4}), th_matrix(2, 2, {1, 0, 0.5, 1})); }
+arrays zarrow_args() {
+    return args(th_column({1.2, 0.4}), th_matrix(2, 2, {1, 0, 0.5, 1}));
+}
 arrays tessaly_args() {
     return args(th_column({1.2, 0.4}), th_matrix(2, 2, {1, 0, 0.5, 1}), th_scalar(3));
 }
@@ -54,25 +56,53 @@ struct message_case {
     gateway_fn* gateway;
     int nlhs;
     arrays (*make)();
-    int replace;   // index of the argument to replace, -1 for none, or a count to keep
+    int replace;  // index of the argument to replace, -1 for none, or a count to keep
     th_array (*with)();
     const char* message;
 };
 
-th_array int32_column() { return th_typed(th_class::int32, 2, 1); }
-th_array single_matrix() { return th_typed(th_class::single, 2, 2); }
-th_array complex_matrix() { return th_typed(th_class::complex_double, 2, 2); }
-th_array sparse_matrix() { return th_typed(th_class::sparse_double, 2, 2); }
-th_array logical_scalar() { return th_typed(th_class::logical, 1, 1); }
-th_array empty() { return th_matrix(0, 0); }
-th_array short_y() { return th_column({1.0}); }
-th_array wide_R() { return th_matrix(2, 3, {1, 0, 1, 1, 1, 1}); }
-th_array nan_scalar() { return th_scalar(nan); }
-th_array nan_y() { return th_column({1.0, nan}); }
-th_array inf_R() { return th_matrix(2, 2, {1, 0, inf, 1}); }
-th_array zero_diag_R() { return th_matrix(2, 2, {1, 0, 0.5, 0}); }
-th_array big_u() { return th_scalar(2147483648.0); }
-th_array big_neg_u() { return th_scalar(-2147483648.0); }
+th_array int32_column() {
+    return th_typed(th_class::int32, 2, 1);
+}
+th_array single_matrix() {
+    return th_typed(th_class::single, 2, 2);
+}
+th_array complex_matrix() {
+    return th_typed(th_class::complex_double, 2, 2);
+}
+th_array sparse_matrix() {
+    return th_typed(th_class::sparse_double, 2, 2);
+}
+th_array logical_scalar() {
+    return th_typed(th_class::logical, 1, 1);
+}
+th_array empty() {
+    return th_matrix(0, 0);
+}
+th_array short_y() {
+    return th_column({1.0});
+}
+th_array wide_R() {
+    return th_matrix(2, 3, {1, 0, 1, 1, 1, 1});
+}
+th_array nan_scalar() {
+    return th_scalar(nan);
+}
+th_array nan_y() {
+    return th_column({1.0, nan});
+}
+th_array inf_R() {
+    return th_matrix(2, 2, {1, 0, inf, 1});
+}
+th_array zero_diag_R() {
+    return th_matrix(2, 2, {1, 0, 0.5, 0});
+}
+th_array big_u() {
+    return th_scalar(2147483648.0);
+}
+th_array big_neg_u() {
+    return th_scalar(-2147483648.0);
+}
 
 TEST(DetectGateways, Messages) {
     const char* zu = "USAGE: s=zf_zarrow(y,R)\n";
@@ -174,7 +204,8 @@ TEST(DetectGateways, EmptyProblems) {
     ASSERT_FALSE(r.failed);
     EXPECT_EQ(r.outputs[0]->rows, 0u);
 
-    const arrays p = args(th_matrix(0, 0), th_matrix(0, 0), th_scalar(1), th_scalar(0), th_scalar(1));
+    const arrays p =
+        args(th_matrix(0, 0), th_matrix(0, 0), th_scalar(1), th_scalar(0), th_scalar(1));
     r = th_call(plinden_gateway, 2, view(p));
     ASSERT_FALSE(r.failed);
     EXPECT_EQ(r.outputs[0]->rows, 0u);
@@ -190,8 +221,8 @@ TEST(DetectGateways, ResultsAndScratch) {
     ASSERT_FALSE(r.failed);
     EXPECT_EQ(values(r.outputs[0]), std::vector<double>({2, -1}));  // s2 = -1, s1 = floor(1.8+.5)
 
-    const arrays t = args(th_matrix(1, 3, {2.6, 1.2, 99}), th_matrix(2, 2, {2, 5, 1, -1}),
-                          th_scalar(1.9));
+    const arrays t =
+        args(th_matrix(1, 3, {2.6, 1.2, 99}), th_matrix(2, 2, {2, 5, 1, -1}), th_scalar(1.9));
     r = th_call(tessaly_gateway, 1, view(t));
     ASSERT_FALSE(r.failed);
     EXPECT_EQ(values(r.outputs[0]), std::vector<double>({1, -1}));
@@ -211,7 +242,8 @@ TEST(DetectGateways, ResultsAndScratch) {
 }
 
 TEST(DetectGateways, FarCentreReturnsTheSameAsTheWalk) {
-    const arrays p = args(th_scalar(1e12), th_scalar(1), th_scalar(inf), th_scalar(0), th_scalar(3));
+    const arrays p =
+        args(th_scalar(1e12), th_scalar(1), th_scalar(inf), th_scalar(0), th_scalar(3));
     const th_result r = th_call(plinden_gateway, 2, view(p));
     ASSERT_FALSE(r.failed);
     EXPECT_EQ(values(r.outputs[0]), std::vector<double>({3}));
@@ -223,8 +255,7 @@ TEST(DetectGateways, CentreBeyondTheExactRangeIsAnErrorAndFreesScratch) {
                           th_scalar(-inf), th_scalar(inf));
     const th_result r = th_call(plinden_gateway, 2, view(p));
     EXPECT_TRUE(r.failed);
-    EXPECT_EQ(r.message,
-              "y is too large for R: the search would need integers beyond 2^51\n");
+    EXPECT_EQ(r.message, "y is too large for R: the search would need integers beyond 2^51\n");
     EXPECT_EQ(r.blocks_live, 0u);
 }
 

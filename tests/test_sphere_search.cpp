@@ -16,10 +16,14 @@ const double inf = std::numeric_limits<double>::infinity();
 // plinden's info code of a search status: 1 found, -1 none, 0 out of the exact range.
 double info_code(search_status status) {
     switch (status) {
-        case search_status::found: return 1.0;
-        case search_status::none: return -1.0;
-        case search_status::out_of_range: return 0.0;
-        case search_status::node_limit: return 2.0;
+        case search_status::found:
+            return 1.0;
+        case search_status::none:
+            return -1.0;
+        case search_status::out_of_range:
+            return 0.0;
+        case search_status::node_limit:
+            return 2.0;
     }
     return 3.0;
 }
@@ -29,8 +33,8 @@ struct outcome {
     double info;
 };
 
-outcome search(const std::vector<double>& y, const std::vector<double>& R, double radius,
-               double lb, double ub, bool skip_gaps = true) {
+outcome search(const std::vector<double>& y, const std::vector<double>& R, double radius, double lb,
+               double ub, bool skip_gaps = true) {
     const auto n = static_cast<std::int64_t>(std::lround(std::sqrt(R.size())));
     std::vector<double> symb(n, 0.0), pdist(n, 0.0), isum(n, 0.0), step(n, 0.0), cand(n, 0.0);
     search_options options;

@@ -1,6 +1,8 @@
 #!/bin/sh
 # kelvane against Octave's qp and SciPy's lsq_linear (bvls, trf) on the same problems,
-# then the BLAS candidates for the solver. Prints figures only.
+# then the BLAS candidates for the solver. Prints figures only; a candidate that is not
+# installed is skipped with a note, and a part that fails does not stop the others (the
+# exit status is then 1).
 #   bench/kelvane/run.sh [build-dir] [--full]   (default build dir: build-bench;
 #   qp takes ~40 s at n=512 and runs on one n=512 instance per family unless --full)
 set -e
@@ -18,12 +20,38 @@ for b in openblas64-serial openblas64-pthread reference64; do
 done
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
+failed=""
+status=0
 octave-cli --no-gui --norc --quiet --eval \
-  "addpath('$build/mex'); addpath('$here'); bench_octave('$work', $full)" 2>&1 | grep -v 'while preparing to exit' || true
-$PYTHON "$here/bench_scipy.py" "$work"
-$PYTHON "$here/report.py" "$work"
+  "addpath('$build/mex'); addpath('$here'); bench_octave('$work', $full)" > "$work/octave.out" 2>&1 ||
+  status=$?
+grep -v 'while preparing to exit' "$work/octave.out" || true
+if [ "$status" -ne 0 ]; then
+  failed="the Octave part (exit status $status)"
+elif ! $PYTHON "$here/bench_scipy.py" "$work"; then
+  failed="the SciPy part"
+elif ! $PYTHON "$here/report.py" "$work"; then
+  failed="the report of the comparison"
+fi
+if [ -n "$failed" ]; then
+  echo "kelvane against qp and SciPy: $failed did not run through; no comparison figures"
+fi
 echo
 echo "BVLS iteration alone (C++, no host) with each BLAS/LAPACK candidate:"
+# A candidate whose archive is not installed is skipped (the executable is only made
+# when CMake found it), and said so with the package that provides it.
 for b in openblas64-serial openblas64-pthread reference64; do
-  [ -x "$build/bench/kelvane/bench_blas_$b" ] && "$build/bench/kelvane/bench_blas_$b" "$b"
+  case $b in
+    openblas64-serial) package=libopenblas64-serial-dev ;;
+    openblas64-pthread) package=libopenblas64-pthread-dev ;;
+    reference64) package="libblas64-dev liblapack64-dev" ;;
+  esac
+  exe="$build/bench/kelvane/bench_blas_$b"
+  if [ ! -x "$exe" ]; then
+    echo "  $b: skipped, not installed (Debian: $package)"
+  elif ! "$exe" "$b"; then
+    echo "  $b: stopped with an error"
+    failed="$failed${failed:+, }bench_blas_$b"
+  fi
 done
+[ -z "$failed" ]

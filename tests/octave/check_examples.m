@@ -1,0 +1,174 @@
+function check_examples(root, mexdir)
+% Runs every example a user would paste, with the MEX files of mexdir on the path:
+% the Example section of each help file in matlab/ and each ```matlab block of
+% README.md, each in a workspace of its own. Fails (exit status 1) when an example
+% raises an error or a value it states does not hold.
+%
+% Which text counts as an example:
+%   help files  the lines after a line "%   Example" up to the next line that is only
+%               "%"; every help file of a function must have one, and all of them run.
+%   README.md   fenced blocks whose info string starts with "matlab". A block that is
+%               not meant to run here (building at the prompt, MATLAB-only steps) is
+%               tagged in its fence line:  ```matlab norun
+%               It is still shown as MATLAB code; it is listed as skipped.
+% Values that an example states are checked by the table in stated_values below,
+% matched on a piece of the example's text that includes the stated value (runs of
+% blanks count as one), so that a changed example or comment is noticed; every entry
+% must match at least one example.
+  addpath(mexdir);
+  self_check();
+  names = {'zarrow', 'tessaly', 'plinden', 'quorvin', 'morrit', 'kelvane'};
+  examples = {};
+  for k = 1:numel(names)
+    file = fullfile(root, 'matlab', [names{k} '.m']);
+    code = help_example(fileread(file));
+    if isempty(code)
+      examples(end + 1, :) = {[names{k} '.m'], 'error(''no Example section'')'};
+    else
+      examples(end + 1, :) = {[names{k} '.m Example'], code};
+    end
+  end
+  [blocks, skipped] = markdown_blocks(fileread(fullfile(root, 'README.md')));
+  for k = 1:numel(blocks)
+    examples(end + 1, :) = {sprintf('README.md block %d', k), blocks{k}};
+  end
+
+  checks = stated_values();
+  used = false(size(checks, 1), 1);
+  failed = 0;
+  for k = 1:size(examples, 1)
+    rand('state', k); randn('state', k);
+    [msg, hit] = run_example(examples{k, 2}, checks);
+    used = used | hit;
+    if isempty(msg)
+      printf('PASS %s\n', examples{k, 1});
+    else
+      failed = failed + 1;
+      printf('FAIL %s: %s\n  code:\n%s\n', examples{k, 1}, msg, indent(examples{k, 2}));
+    end
+  end
+  for k = find(~used)'
+    failed = failed + 1;
+    printf('FAIL stated value "%s": no example contains "%s"\n', checks{k, 2}, checks{k, 1});
+  end
+  printf('%d examples run, %d README blocks tagged norun, %d failed\n', ...
+         size(examples, 1), skipped, failed);
+  if failed > 0
+    exit(1);
+  end
+end
+
+function checks = stated_values()
+% {piece of an example's code, condition that must hold after it ran}
+  checks = {
+    'morrit([0.5; -2; 2; 0; -0.5], 1)'' % returns 0 -2 3 5 4 1 2', 'isequal(ans, [0 -2 3 5 4 1 2])';
+    '[Qo, Ro, Uo] = quorvin(Q, R, 0.75); B * Uo % [0 1 -1; 1 0 0; 0 1 2]', ...
+      'isequal(B * Uo, [0 1 -1; 1 0 0; 0 1 2]) && norm(Qo * Ro - B * Uo, 1) < 1e-12';
+    '[symb, info] = plinden(y, R, Inf, -3, 3)', ...
+      'info == 1 && isequal(symb, round(symb)) && all(abs(symb) <= 3)';
+    's_hat = zarrow(y, R)', 'isequal(size(s_hat), [4 1]) && isequal(s_hat, round(s_hat))';
+    's_hat = tessaly(y, R, 3)', 'isequal(size(s_hat), [4 1]) && all(ismember(s_hat, [-3 -1 1 3]))';
+    '[x, ~, passes, status] = kelvane(', 'status == 1 && passes >= 1 && all(abs(x) <= 1)';
+    '= kelvane(y2, R, u, s, 1)', 'warm <= cold && all(abs(x2) <= u)';
+  };
+end
+
+function [msg, hit] = run_example(example_code__, checks__)
+% Runs the code in this function's own workspace, then the checks that apply to it.
+% An empty msg means success; hit marks the checks that applied.
+  msg = '';
+  hit = false(size(checks__, 1), 1);
+  try
+    output__ = evalc(example_code__);   % kept: evalc without an output would set ans
+  catch err__
+    msg = ['error: ' err__.message];
+    return;
+  end
+  for k__ = 1:size(checks__, 1)
+    if isempty(strfind(regexprep(example_code__, '\s+', ' '), checks__{k__, 1}))
+      continue;
+    end
+    hit(k__) = true;
+    try
+      holds__ = eval(checks__{k__, 2});
+    catch err__
+      holds__ = false;
+      checks__{k__, 2} = [checks__{k__, 2} ' (' err__.message ')'];
+    end
+    if ~isequal(holds__, true)
+      msg = ['stated value does not hold: ' checks__{k__, 2}];
+      return;
+    end
+  end
+end
+
+function code = help_example(text)
+% The lines after "%   Example" up to the next line that is only "%", without the
+% leading "%"; empty when there is no such section.
+  lines = strsplit(text, "\n");
+  code = '';
+  start = find(~cellfun(@isempty, regexp(lines, '^%\s*Examples?\s*$', 'once')), 1);
+  if isempty(start)
+    return;
+  end
+  body = {};
+  for k = start + 1:numel(lines)
+    if isempty(regexp(lines{k}, '^%.*\S', 'once'))
+      break;
+    end
+    body{end + 1} = lines{k}(2:end);
+  end
+  code = strjoin(body, "\n");
+end
+
+function [blocks, skipped] = markdown_blocks(text)
+% The fenced ```matlab blocks of a Markdown text, except those tagged "norun".
+  lines = strsplit(text, "\n");
+  blocks = {};
+  skipped = 0;
+  k = 1;
+  while k <= numel(lines)
+    fence = regexp(lines{k}, '^```\s*(\S*)\s*(.*?)\s*$', 'tokens', 'once');
+    k = k + 1;
+    if isempty(fence)
+      continue;
+    end
+    body = {};
+    while k <= numel(lines) && isempty(regexp(lines{k}, '^```\s*$', 'once'))
+      body{end + 1} = lines{k};
+      k = k + 1;
+    end
+    k = k + 1;                            % the closing fence
+    if ~strcmp(fence{1}, 'matlab')
+      continue;
+    end
+    if any(strcmp(strsplit(fence{2}), 'norun'))
+      skipped = skipped + 1;
+    else
+      blocks{end + 1} = strjoin(body, "\n");
+    end
+  end
+end
+
+function self_check()
+% The checker itself: extraction, skipping, and that failures are reported.
+  help = sprintf(['%%F One line.\n%%   Example\n%%     a = 1;\n%%     b = a + 1   %% 2\n' ...
+                  '%%\n%%   See also G.\n']);
+  assert(strcmp(help_example(help), sprintf('     a = 1;\n     b = a + 1   %% 2')));
+  assert(isempty(help_example(sprintf('%%F One line.\n%%   Examples are elsewhere.\n'))));
+  md = sprintf(['text\n```sh\nls\n```\n```matlab\nx = 1;\n```\n```\n```matlab\n```\n' ...
+                '```matlab norun\nmake_latbox\n```\n']);
+  [blocks, skipped] = markdown_blocks(md);
+  assert(isequal(blocks, {'x = 1;'}) && skipped == 1, 'markdown blocks misread');
+  checks = {'b = a + 1', 'b == 2'};
+  [msg, hit] = run_example(sprintf('a = 1;\nb = a + 1'), checks);
+  assert(isempty(msg) && hit, 'a passing example failed');
+  msg = run_example(sprintf('a = 2;\nb = a + 1'), checks);
+  assert(~isempty(strfind(msg, 'does not hold')), 'a wrong stated value passed');
+  msg = run_example('x = zarrow(1)', {});
+  assert(~isempty(strfind(msg, 'USAGE')), 'an example that raises an error passed');
+end
+
+function s = indent(code)
+  s = regexprep(code, '^', '    ', 'lineanchors');
+end
