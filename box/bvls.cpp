@@ -17,10 +17,14 @@ const char* bvls_exit_message(bvls_exit exit) {
         case bvls_exit::inverse_failed:
             return gram_status_message(gram_status::inverse_failed);
         case bvls_exit::breakdown:
-            return "the free-set Gram matrix is numerically singular (R is too ill-conditioned)\n";
+            return "R is too ill-conditioned: the free-set Gram matrix is numerically singular\n";
         default:
             return "";
     }
+}
+
+bool bvls_blas_usable() {
+    return blas64_in_use();
 }
 
 namespace {
@@ -289,6 +293,60 @@ bool accept_or_move_towards_free_solution(bvls_state& s, std::int64_t& last_limi
     }
 }
 
+bool is_failure(bvls_exit exit) {
+    return bvls_exit_message(exit)[0] != '\0';
+}
+
+// The state over the caller's arrays, before any start is set.
+bvls_state state_over(std::int64_t n, const double* R, const double* y, double u, double* x,
+                      const bvls_scratch& scratch) {
+    bvls_state s{};
+    s.n = n;
+    s.R = R;
+    s.y = y;
+    s.u = u;
+    s.x = x;
+    s.slot = scratch.slot;
+    s.columns = scratch.columns;
+    s.z = scratch.z;
+    s.dual = scratch.dual;
+    s.work = scratch.work;
+    s.G = scratch.G;
+    return s;
+}
+
+// Cold start (start == nullptr): every variable at its lower bound. Warm start: the index
+// set and count of start, its bound variables at their bound and the free ones at 0, the
+// centre of the box.
+void set_start(bvls_state& s, const double* start) {
+    const std::int64_t n = s.n;
+    s.slot[0] = 0;
+    if (start == nullptr) {
+        for (std::int64_t j = 1; j <= n; ++j) {
+            s.slot[j] = -j;
+            s.x[j - 1] = -s.u;
+        }
+        s.slot[n + 1] = n;
+    } else {
+        for (std::int64_t sl = 1; sl <= n + 1; ++sl) {
+            s.slot[sl] = static_cast<std::int64_t>(start[sl]);
+        }
+        for (std::int64_t j = 0; j < n; ++j) s.x[j] = 0.0;
+        for (std::int64_t l = 1; l <= s.slot[n + 1]; ++l) {
+            s.x[magnitude(s.slot[l]) - 1] = s.slot[l] < 0 ? -s.u : s.u;
+        }
+    }
+    s.n_bound = s.slot[n + 1];
+    s.n_free = n - s.n_bound;
+}
+
+bool all_finite(const double* v, std::int64_t n) {
+    for (std::int64_t j = 0; j < n; ++j) {
+        if (!std::isfinite(v[j])) return false;
+    }
+    return true;
+}
+
 }  // namespace
 
 bvls_result bvls_iterate(bvls_state& s, bool warm) {
@@ -313,4 +371,13 @@ bvls_result bvls_iterate(bvls_state& s, bool warm) {
             return {bvls_exit::breakdown, iter};
         }
     }
+}
+
+bvls_result bvls_solve(std::int64_t n, const double* R, const double* y, double u,
+                       const double* start, double* x, const bvls_scratch& scratch) {
+    bvls_state s = state_over(n, R, y, u, x, scratch);
+    set_start(s, start);
+    bvls_result result = bvls_iterate(s, start != nullptr);
+    if (!is_failure(result.exit) && !all_finite(x, n)) result.exit = bvls_exit::breakdown;
+    return result;
 }
