@@ -1,4 +1,5 @@
-// The BVLS active-set iteration.
+// The BVLS active-set iteration: a short driver over the state of bvls.h and one
+// function per step of a pass.
 #include "box/bvls.h"
 
 #include <cmath>
@@ -16,10 +17,14 @@ const char* bvls_exit_message(bvls_exit exit) {
         case bvls_exit::inverse_failed:
             return gram_status_message(gram_status::inverse_failed);
         case bvls_exit::breakdown:
-            return "the free-set Gram matrix is numerically singular (R is too ill-conditioned)\n";
+            return "R is too ill-conditioned: the free-set Gram matrix is numerically singular\n";
         default:
             return "";
     }
+}
+
+bool bvls_blas_usable() {
+    return blas64_in_use();
 }
 
 namespace {
@@ -28,246 +33,351 @@ std::int64_t magnitude(std::int64_t v) {
     return v < 0 ? -v : v;
 }
 
-// The pieces of the state that every step needs, with short names.
-struct solver {
-    bvls_state& st;
-    const std::int64_t n;
-    const double* R;
-    double* x;
-    std::int64_t* slot;
-    double* H;
-    double* rhs;
-    double* rhs_copy;
-    double u;
+// R_j, for a variable j in 1..n.
+const double* column_of_R(const bvls_state& s, std::int64_t j) {
+    return s.R + (j - 1) * s.n;
+}
 
-    explicit solver(bvls_state& state)
-        : st(state),
-          n(state.n),
-          R(state.R),
-          x(state.x),
-          slot(state.slot),
-          H(state.columns),
-          rhs(state.columns + state.n * state.n),
-          rhs_copy(state.columns + state.n * (state.n + 1)),
-          u(state.u) {}
+// Column c (0-based) of the free-column store H.
+double* column_of_H(const bvls_state& s, std::int64_t c) {
+    return s.columns + c * s.n;
+}
 
-    const double* column_of(std::int64_t j) const { return R + (j - 1) * n; }
-    double* H_column(std::int64_t c) const { return H + c * n; }
+double* rhs(const bvls_state& s) {
+    return s.columns + s.n * s.n;
+}
 
-    // z = free-set solution for rhs (rhs_copy becomes its residual)
-    void solve() {
-        blas::copy(n, rhs, 1, rhs_copy, 1);
-        free_set_solve(n, n, st.n_free, H, st.G, rhs_copy, st.z, st.work);
+// The variable in free slot n_bound+i (i = 1..n_free) and its value in z.
+std::int64_t free_variable(const bvls_state& s, std::int64_t i) {
+    return s.slot[s.n_bound + i];
+}
+double free_value(const bvls_state& s, std::int64_t i) {
+    return s.z[s.n_free - i];
+}
+
+// H from the initial free set (free slot j owns column n-j), then G from H. False with
+// the exit when the initial free columns are dependent.
+bool factor_initial_free_set(bvls_state& s, bvls_exit& exit) {
+    for (std::int64_t j = s.n_bound + 1; j <= s.n; ++j) {
+        blas::copy(s.n, column_of_R(s, s.slot[j]), 1, column_of_H(s, s.n - j), 1);
     }
+    switch (gram_inverse_update(s.n, s.n, s.n_free, s.columns, s.G, nullptr, s.work, 0)) {
+        case gram_status::ok:
+            return true;
+        case gram_status::inverse_failed:
+            exit = bvls_exit::inverse_failed;
+            return false;
+        default:
+            exit = bvls_exit::chol_failed;  // m == n here: only Cholesky remains
+            return false;
+    }
+}
 
-    // The variable in free slot n_bound+i and its value in z.
-    std::int64_t free_variable(std::int64_t i) const { return slot[st.n_bound + i]; }
-    double free_value(std::int64_t i) const { return st.z[st.n_free - i]; }
-};
+// rhs = y - R x and dual = R'(y - R x), rebuilt from x; returns ||y - R x||.
+double residual_and_dual(bvls_state& s) {
+    const std::int64_t n = s.n;
+    blas::copy(n, s.x, 1, s.work, 1);
+    blas::trmv('U', 'N', 'N', n, s.R, n, s.work, 1);
+    blas::copy(n, s.y, 1, rhs(s), 1);
+    blas::axpy(n, -1.0, s.work, 1, rhs(s), 1);
+    const double norm = blas::nrm2(n, rhs(s), 1);
+    blas::copy(n, rhs(s), 1, s.dual, 1);
+    blas::trmv('U', 'T', 'N', n, s.R, n, s.dual, 1);
+    return norm;
+}
+
+// From y - R x to the right-hand side of the free set: adds x_j R_j back for every free j,
+// leaving rhs = y - sum over bound j of x_j R_j.
+void add_back_free_terms(bvls_state& s) {
+    for (std::int64_t sl = s.n_bound + 1; sl <= s.n; ++sl) {
+        const std::int64_t j = s.slot[sl];
+        blas::axpy(s.n, s.x[j - 1], column_of_R(s, j), 1, rhs(s), 1);
+    }
+}
+
+// z = the least-squares solution on the free columns for rhs (its copy in the last
+// column of the store becomes the residual).
+void solve_free_set(bvls_state& s) {
+    double* residual = s.columns + s.n * (s.n + 1);
+    blas::copy(s.n, rhs(s), 1, residual, 1);
+    free_set_solve(s.n, s.n, s.n_free, s.columns, s.G, residual, s.z, s.work);
+}
+
+// The bound slot whose variable violates its sign condition most: the dual must point
+// into the box (>= 0 at -u, <= 0 at +u). Of equal violations the lowest slot wins. The
+// variable that the latest step sent to a bound is not freed again straight away: its
+// dual entry is zeroed and the search repeats (at most once). False when none violates.
+bool find_worst_violator(bvls_state& s, std::int64_t last_limit, std::int64_t& K, std::int64_t& e) {
+    for (;;) {
+        double best = 0.0;
+        for (std::int64_t l = 1; l <= s.n_bound; ++l) {
+            const std::int64_t sv = s.slot[l];
+            const std::int64_t j = magnitude(sv);
+            const double v = (sv >= 0 ? 1.0 : -1.0) * s.dual[j - 1];
+            if (v < best) {  // strict: of equal values the lowest slot wins
+                best = v;
+                K = l;
+                e = j;
+            }
+        }
+        if (best >= 0.0) return false;
+        if (e != last_limit) return true;
+        s.dual[e - 1] = 0.0;
+    }
+}
+
+// Moves variable e from bound slot K to the free set: its bound term leaves rhs, the last
+// bound slot fills the gap, and R_e becomes the last column of H (G bordered by it).
+void free_variable_in_slot(bvls_state& s, std::int64_t K, std::int64_t e) {
+    const double b = s.slot[K] > 0 ? s.u : -s.u;
+    blas::axpy(s.n, b, column_of_R(s, e), 1, rhs(s), 1);
+    s.slot[K] = s.slot[s.n_bound];
+    --s.n_bound;
+    double* last = column_of_H(s, s.n_free);
+    blas::copy(s.n, column_of_R(s, e), 1, last, 1);
+    gram_inverse_update(s.n, s.n, s.n_free, s.columns, s.G, last, s.work, -1);
+    ++s.n_free;
+    s.slot[s.n_bound + 1] = e;
+}
+
+// Undoes the freeing of e (the last free column) when its free-set value passed the
+// bound it was freed from: back to the bound that x_e still holds, its term back in rhs,
+// and its dual entry zeroed so that the next search passes it over.
+void put_back(bvls_state& s, std::int64_t e) {
+    ++s.n_bound;
+    s.slot[s.n_bound] = s.x[e - 1] - s.u >= 0.0 ? e : -e;
+    gram_inverse_update(s.n, s.n, s.n_free, s.columns, s.G, nullptr, s.work, s.n_free);
+    --s.n_free;
+    blas::axpy(s.n, -s.x[e - 1], column_of_R(s, e), 1, rhs(s), 1);
+    s.dual[e - 1] = 0.0;
+}
+
+// Frees the worst violator and solves on the new free set, putting the variable back and
+// searching again while its value passes the bound it left. Each put-back zeroes the
+// dual entry of another variable, so this ends after at most n_bound+1 freeings. False
+// with the exit when no bound variable violates its condition (optimal) or the free set
+// outgrew n (a corrupt index set).
+bool free_worst_violator(bvls_state& s, std::int64_t last_limit, bvls_exit& exit) {
+    for (;;) {
+        std::int64_t K = 0;
+        std::int64_t e = 0;
+        if (!find_worst_violator(s, last_limit, K, e)) {
+            exit = bvls_exit::optimal;
+            return false;
+        }
+        const std::int64_t freed_from = s.slot[K];  // -e: from -u, +e: from +u
+        free_variable_in_slot(s, K, e);
+        if (s.n_free > s.n) {
+            exit = bvls_exit::too_many_free;
+            return false;
+        }
+        solve_free_set(s);
+        const double v = s.z[s.n_free - 1];
+        if (!((freed_from > 0 && v > s.u) || (freed_from < 0 && v < -s.u))) return true;
+        put_back(s, e);
+    }
+}
+
+enum class placement { inside, outside, not_finite };
+
+// Where the free-set solution lies: inside the box (+-u itself counts as inside) or not.
+// Stops at the first value outside; an earlier value that is not finite (an overflowed
+// solve) is reported as such, since stepping towards it would turn x into NaN.
+placement place_free_solution(const bvls_state& s) {
+    for (std::int64_t i = 1; i <= s.n_free; ++i) {
+        const double v = free_value(s, i);
+        if (!std::isfinite(v)) return placement::not_finite;
+        if (v < -s.u || v > s.u) return placement::outside;
+    }
+    return placement::inside;
+}
+
+// The longest step alpha from x towards z that keeps every free variable in the box,
+// and the variable that limits it (of equal ratios the lowest free slot wins), with the
+// side of the box it reaches. 2 when no ratio is below 2.
+double longest_step(const bvls_state& s, std::int64_t& limit, bool& limit_at_upper) {
+    double alpha = 2.0;
+    for (std::int64_t i = 1; i <= s.n_free; ++i) {
+        const std::int64_t j = free_variable(s, i);
+        const double v = free_value(s, i);
+        const double xj = s.x[j - 1];
+        double ratio;
+        if (v > s.u) {
+            ratio = (s.u - xj) / (v - xj);
+        } else if (v < -s.u) {
+            ratio = (-s.u - xj) / (v - xj);
+        } else {
+            continue;
+        }
+        if (ratio < alpha) {
+            alpha = ratio;
+            limit = j;
+            limit_at_upper = v >= 0.0;
+        }
+    }
+    return alpha;
+}
+
+// x = x + alpha (z - x) on the free variables.
+void step_towards_free_solution(bvls_state& s, double alpha) {
+    for (std::int64_t i = 1; i <= s.n_free; ++i) {
+        const std::int64_t j = free_variable(s, i);
+        s.x[j - 1] = s.x[j - 1] + alpha * (free_value(s, i) - s.x[j - 1]);
+    }
+}
+
+// After a step: every free variable that reached a bound (or passed it by rounding),
+// and the limiting one, goes to that bound: its term leaves rhs, it joins the bound
+// slots, and its column leaves H and G. The free slots are visited in the order they had
+// when the step began: a move shifts only slots below the current one, so slot[b0+p]
+// still holds the variable of position p, and its H column is still f0-p.
+void send_to_bounds(bvls_state& s, std::int64_t limit, bool limit_at_upper) {
+    const std::int64_t n = s.n;
+    const double u = s.u;
+    const std::int64_t b0 = s.n_bound;
+    const std::int64_t f0 = s.n_free;
+    for (std::int64_t p = 1; p <= f0; ++p) {
+        const std::int64_t j = s.slot[b0 + p];
+        const bool limiting = j == limit;
+        std::int64_t entry;
+        if (u - s.x[j - 1] <= 0.0 || (limiting && limit_at_upper)) {
+            blas::axpy(n, -u, column_of_R(s, j), 1, rhs(s), 1);
+            s.x[j - 1] = u;
+            entry = j;
+        } else if (s.x[j - 1] + u <= 0.0 || (limiting && !limit_at_upper)) {
+            blas::axpy(n, u, column_of_R(s, j), 1, rhs(s), 1);
+            s.x[j - 1] = -u;
+            entry = -j;
+        } else {
+            continue;
+        }
+        // the free entries passed over move up one slot; j joins the bound list
+        for (std::int64_t sl = b0 + p - 1; sl >= s.n_bound + 1; --sl) s.slot[sl + 1] = s.slot[sl];
+        s.slot[s.n_bound + 1] = entry;
+        ++s.n_bound;
+        // drop j's column c from H and from G
+        const std::int64_t c = f0 - p;
+        if (s.n_free - 1 > c) {
+            std::memmove(column_of_H(s, c), column_of_H(s, c + 1),
+                         static_cast<std::size_t>((s.n_free - 1 - c) * n) * sizeof(double));
+        }
+        gram_inverse_update(n, n, s.n_free, s.columns, s.G, nullptr, s.work, c + 1);
+        --s.n_free;
+    }
+}
+
+// Accepts the free-set solution once it lies in the box. Until then: steps from x
+// towards it as far as the box allows, sends the variables that reached a bound there,
+// and solves again on the smaller free set. Each step sends at least the limiting
+// variable to a bound, so this ends after at most n_free steps. False on a breakdown:
+// a free-set value that is not finite, or no ratio below 2 (each was NaN, from
+// differences that overflowed), where no variable would reach a bound and the same step
+// would repeat forever.
+bool accept_or_move_towards_free_solution(bvls_state& s, std::int64_t& last_limit) {
+    for (;;) {
+        const placement where = place_free_solution(s);
+        if (where == placement::not_finite) return false;
+        if (where == placement::inside) {
+            for (std::int64_t i = 1; i <= s.n_free; ++i) {
+                s.x[free_variable(s, i) - 1] = free_value(s, i);
+            }
+            return true;
+        }
+        bool limit_at_upper = true;
+        const double alpha = longest_step(s, last_limit, limit_at_upper);
+        if (alpha == 2.0) return false;
+        step_towards_free_solution(s, alpha);
+        send_to_bounds(s, last_limit, limit_at_upper);
+        if (s.n_free == 0) return true;
+        solve_free_set(s);
+    }
+}
+
+bool is_failure(bvls_exit exit) {
+    return bvls_exit_message(exit)[0] != '\0';
+}
+
+// The state over the caller's arrays, before any start is set.
+bvls_state state_over(std::int64_t n, const double* R, const double* y, double u, double* x,
+                      const bvls_scratch& scratch) {
+    bvls_state s{};
+    s.n = n;
+    s.R = R;
+    s.y = y;
+    s.u = u;
+    s.x = x;
+    s.slot = scratch.slot;
+    s.columns = scratch.columns;
+    s.z = scratch.z;
+    s.dual = scratch.dual;
+    s.work = scratch.work;
+    s.G = scratch.G;
+    return s;
+}
+
+// Cold start (start == nullptr): every variable at its lower bound. Warm start: the index
+// set and count of start, its bound variables at their bound and the free ones at 0, the
+// centre of the box.
+void set_start(bvls_state& s, const double* start) {
+    const std::int64_t n = s.n;
+    s.slot[0] = 0;
+    if (start == nullptr) {
+        for (std::int64_t j = 1; j <= n; ++j) {
+            s.slot[j] = -j;
+            s.x[j - 1] = -s.u;
+        }
+        s.slot[n + 1] = n;
+    } else {
+        for (std::int64_t sl = 1; sl <= n + 1; ++sl) {
+            s.slot[sl] = static_cast<std::int64_t>(start[sl]);
+        }
+        for (std::int64_t j = 0; j < n; ++j) s.x[j] = 0.0;
+        for (std::int64_t l = 1; l <= s.slot[n + 1]; ++l) {
+            s.x[magnitude(s.slot[l]) - 1] = s.slot[l] < 0 ? -s.u : s.u;
+        }
+    }
+    s.n_bound = s.slot[n + 1];
+    s.n_free = n - s.n_bound;
+}
+
+bool all_finite(const double* v, std::int64_t n) {
+    for (std::int64_t j = 0; j < n; ++j) {
+        if (!std::isfinite(v[j])) return false;
+    }
+    return true;
+}
 
 }  // namespace
 
-bvls_result bvls_iterate(bvls_state& state, bool warm) {
-    solver s(state);
-    const std::int64_t n = s.n;
-    const double u = s.u;
-    std::int64_t& n_bound = state.n_bound;
-    std::int64_t& n_free = state.n_free;
-    double* dual = state.dual;
-    double* work = state.work;
-
-    // Entry: H from the initial free set (free slot j owns column n-j), then G.
-    const double y_norm = blas::nrm2(n, state.y, 1);
-    for (std::int64_t j = n_bound + 1; j <= n; ++j) {
-        blas::copy(n, s.column_of(s.slot[j]), 1, s.H_column(n - j), 1);
-    }
-    switch (gram_inverse_update(n, n, n_free, s.H, state.G, nullptr, work, 0)) {
-        case gram_status::ok:
-            break;
-        case gram_status::inverse_failed:
-            return {bvls_exit::inverse_failed, 1};
-        default:
-            return {bvls_exit::chol_failed, 1};  // m == n here: only Cholesky remains
-    }
-    std::int64_t iter = 1;
-    std::int64_t last_limit = 0;  // variable the latest interpolation sent to a bound
-    double limit_sign = 1.0;      // sign of its free-set value
-    std::int64_t freed_slot = 0;  // slot value (+-e) of the variable freed in this pass
-
-    for (;;) {
-        // P1: the pass cap comes before the convergence test
-        if (iter > 3 * n) return {bvls_exit::iteration_cap, iter};
-        // P2: residual y - R x and dual R'(y - R x), rebuilt from scratch every pass
-        blas::copy(n, s.x, 1, work, 1);
-        blas::trmv('U', 'N', 'N', n, s.R, n, work, 1);
-        blas::copy(n, state.y, 1, s.rhs, 1);
-        blas::axpy(n, -1.0, work, 1, s.rhs, 1);
-        const double rho = blas::nrm2(n, s.rhs, 1);
-        blas::copy(n, s.rhs, 1, dual, 1);
-        blas::trmv('U', 'T', 'N', n, s.R, n, dual, 1);
-        // P3, P4
+bvls_result bvls_iterate(bvls_state& s, bool warm) {
+    const double y_norm = blas::nrm2(s.n, s.y, 1);
+    bvls_exit exit = bvls_exit::converged;
+    if (!factor_initial_free_set(s, exit)) return {exit, 1};
+    std::int64_t last_limit = 0;  // the variable the latest step sent to a bound
+    for (std::int64_t iter = 1;; ++iter) {
+        // the pass cap comes before the convergence test
+        if (iter > 3 * s.n) return {bvls_exit::iteration_cap, iter};
+        const double rho = residual_and_dual(s);
         if (rho < y_norm * 1e-11) return {bvls_exit::converged, iter};
-        if (iter > 1 && n_bound == 0) return {bvls_exit::all_free, iter};
-        // P5: rhs = y - sum over bound j of x_j R_j
-        for (std::int64_t sl = n_bound + 1; sl <= n; ++sl) {
-            const std::int64_t j = s.slot[sl];
-            blas::axpy(n, s.x[j - 1], s.column_of(j), 1, s.rhs, 1);
-        }
-
+        if (iter > 1 && s.n_bound == 0) return {bvls_exit::all_free, iter};
+        add_back_free_terms(s);
         if (iter == 1 && warm) {
-            // P6: the first pass of a warm start solves on the given free set
-            s.solve();
+            solve_free_set(s);  // a warm start's first pass keeps the given free set
         } else {
-            // Selection and freeing, repeated after every put-back. Each put-back zeroes
-            // the dual entry of a different variable, so this runs at most n_bound+1 times.
-            for (;;) {
-                // S1-S3: the bound variable whose sign condition fails most
-                std::int64_t K = 0;
-                std::int64_t e = 0;
-                for (;;) {
-                    double best = 0.0;
-                    for (std::int64_t l = 1; l <= n_bound; ++l) {
-                        const std::int64_t sv = s.slot[l];
-                        const std::int64_t j = magnitude(sv);
-                        const double v = (sv >= 0 ? 1.0 : -1.0) * dual[j - 1];
-                        if (v < best) {  // strict: of equal values the lowest slot wins
-                            best = v;
-                            K = l;
-                            e = j;
-                        }
-                    }
-                    if (best >= 0.0) return {bvls_exit::optimal, iter};
-                    if (e != last_limit) break;
-                    dual[e - 1] = 0.0;  // not freed again straight after being limited
-                }
-                // F1: take e's bound value out of rhs
-                const double b = s.slot[K] > 0 ? u : -u;
-                blas::axpy(n, b, s.column_of(e), 1, s.rhs, 1);
-                // F2: the last bound slot fills the gap
-                freed_slot = s.slot[K];
-                s.slot[K] = s.slot[n_bound];
-                --n_bound;
-                // F3: e becomes the last free column
-                blas::copy(n, s.column_of(e), 1, s.H_column(n_free), 1);
-                gram_inverse_update(n, n, n_free, s.H, state.G, s.H_column(n_free), work, -1);
-                ++n_free;
-                s.slot[n_bound + 1] = e;
-                // F4
-                if (n_free > n) return {bvls_exit::too_many_free, iter};
-                // I1
-                s.solve();
-                // I2: e's value passed the bound it was freed from: put it back
-                const double v = state.z[n_free - 1];
-                if (!((freed_slot > 0 && v > u) || (freed_slot < 0 && v < -u))) break;
-                // B1: back to the bound whose value x_e still holds
-                ++n_bound;
-                s.slot[n_bound] = s.x[e - 1] - u >= 0.0 ? e : -e;
-                // B2: e's column is the last one
-                gram_inverse_update(n, n, n_free, s.H, state.G, nullptr, work, n_free);
-                --n_free;
-                // B3
-                blas::axpy(n, -s.x[e - 1], s.column_of(e), 1, s.rhs, 1);
-                dual[e - 1] = 0.0;
-            }
+            if (!free_worst_violator(s, last_limit, exit)) return {exit, iter};
+            last_limit = 0;
         }
-        // I3
-        if (freed_slot != 0) last_limit = 0;
-        freed_slot = 0;
-
-        // Inner loop: each interpolation sends at least the limiting variable to a bound,
-        // so it runs at most n_free times before the solution is accepted or none is free.
-        for (;;) {
-            // I4: is every free value inside the box (+-u itself is feasible)?
-            bool outside = false;
-            for (std::int64_t i = 1; i <= n_free; ++i) {
-                const double v = s.free_value(i);
-                // An overflowed solve would turn x into NaN (0 * Inf) and the step below
-                // could then never send a variable to a bound: stop instead of looping.
-                if (!std::isfinite(v)) return {bvls_exit::breakdown, iter};
-                if (v < -u || v > u) {
-                    outside = true;
-                    break;
-                }
-            }
-            if (!outside) {
-                // C1: accept
-                for (std::int64_t i = 1; i <= n_free; ++i) {
-                    s.x[s.free_variable(i) - 1] = s.free_value(i);
-                }
-                ++iter;
-                break;
-            }
-            // A1: the longest step from x towards z that stays in the box; of equal
-            // ratios the lowest free slot wins
-            double alpha = 2.0;
-            for (std::int64_t i = 1; i <= n_free; ++i) {
-                const std::int64_t j = s.free_variable(i);
-                const double v = s.free_value(i);
-                const double xj = s.x[j - 1];
-                double ratio;
-                if (v > u) {
-                    ratio = (u - xj) / (v - xj);
-                } else if (v < -u) {
-                    ratio = (-u - xj) / (v - xj);
-                } else {
-                    continue;
-                }
-                if (ratio < alpha) {
-                    alpha = ratio;
-                    last_limit = j;
-                    limit_sign = v >= 0.0 ? 1.0 : -1.0;
-                }
-            }
-            // No ratio below 2 (each was NaN, from differences that overflowed): no variable
-            // would reach a bound, and the loop would repeat the same step forever.
-            if (alpha == 2.0) return {bvls_exit::breakdown, iter};
-            // A2
-            for (std::int64_t i = 1; i <= n_free; ++i) {
-                const std::int64_t j = s.free_variable(i);
-                s.x[j - 1] = s.x[j - 1] + alpha * (s.free_value(i) - s.x[j - 1]);
-            }
-            // M1, M2: the free slots in the order they had when this step began. A move
-            // shifts only slots below the current one, so slot[b0+p] still holds the
-            // variable of position p, and its H column is still f0-p.
-            const std::int64_t b0 = n_bound;
-            const std::int64_t f0 = n_free;
-            for (std::int64_t p = 1; p <= f0; ++p) {
-                const std::int64_t j = s.slot[b0 + p];
-                const bool limiting = j == last_limit;
-                std::int64_t entry;
-                if (u - s.x[j - 1] <= 0.0 || (limiting && limit_sign >= 0.0)) {
-                    blas::axpy(n, -u, s.column_of(j), 1, s.rhs, 1);
-                    s.x[j - 1] = u;
-                    entry = j;
-                } else if (s.x[j - 1] + u <= 0.0 || (limiting && limit_sign < 0.0)) {
-                    blas::axpy(n, u, s.column_of(j), 1, s.rhs, 1);
-                    s.x[j - 1] = -u;
-                    entry = -j;
-                } else {
-                    continue;
-                }
-                // the free entries passed over move up one slot; j joins the bound list
-                for (std::int64_t sl = b0 + p - 1; sl >= n_bound + 1; --sl) {
-                    s.slot[sl + 1] = s.slot[sl];
-                }
-                s.slot[n_bound + 1] = entry;
-                ++n_bound;
-                // drop j's column c from H and from G
-                const std::int64_t c = f0 - p;
-                if (n_free - 1 > c) {
-                    std::memmove(s.H_column(c), s.H_column(c + 1),
-                                 static_cast<std::size_t>((n_free - 1 - c) * n) * sizeof(double));
-                }
-                gram_inverse_update(n, n, n_free, s.H, state.G, nullptr, work, c + 1);
-                --n_free;
-            }
-            // M3
-            if (n_free == 0) {
-                ++iter;
-                break;
-            }
-            // M4
-            s.solve();
+        if (!accept_or_move_towards_free_solution(s, last_limit)) {
+            return {bvls_exit::breakdown, iter};
         }
     }
+}
+
+bvls_result bvls_solve(std::int64_t n, const double* R, const double* y, double u,
+                       const double* start, double* x, const bvls_scratch& scratch) {
+    bvls_state s = state_over(n, R, y, u, x, scratch);
+    set_start(s, start);
+    bvls_result result = bvls_iterate(s, start != nullptr);
+    if (!is_failure(result.exit) && !all_finite(x, n)) result.exit = bvls_exit::breakdown;
+    return result;
 }

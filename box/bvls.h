@@ -14,7 +14,7 @@
 #include <cstdint>
 
 // The working state. Variables are numbered 1..n; x_j is x[j-1], R_j column j of R.
-// Buffers are zero-filled by the caller before the first pass and sized as noted.
+// Buffers are sized as noted; their contents on entry do not matter except where noted.
 struct bvls_state {
     std::int64_t n;   // variables = rows = columns of R, n >= 1
     const double* R;  // n*n, column-major, zeros below the diagonal
@@ -23,7 +23,7 @@ struct bvls_state {
     double* x;        // n: the iterate; set by the caller to a feasible start
     // n+2: the working index set in the layout of morrit's index-set vector. Slots
     // 1..n_bound hold -j (x_j = -u) or +j (x_j = +u); slots n_bound+1..n hold +j for
-    // the free variables. Slots 0 and n+1 are not read.
+    // the free variables. Set by the caller; slots 0 and n+1 are not read.
     std::int64_t* slot;
     std::int64_t n_bound;  // n_bound + n_free == n
     std::int64_t n_free;
@@ -46,8 +46,9 @@ enum class bvls_exit {
     too_many_free,   // a freeing made the free set larger than n (corrupt index set)
     chol_failed,     // the initial free columns are dependent (Cholesky failed)
     inverse_failed,  // the initial free columns are dependent (singular factor)
-    breakdown,       // a free-set solution that is not finite, or a step that cannot be
-                     // formed from it: the free-set Gram matrix is numerically singular
+    breakdown,       // a free-set solution that is not finite, a step that cannot be
+                     // formed from it, or (bvls_solve) an x that is not finite: the
+                     // free-set Gram matrix is numerically singular
 };
 
 struct bvls_result {
@@ -63,3 +64,27 @@ const char* bvls_exit_message(bvls_exit exit);
 // pass solves on the given free set without freeing anything first. On the four normal
 // exits x is the iterate at the start of the exiting pass (after pass 3n at the cap).
 bvls_result bvls_iterate(bvls_state& state, bool warm);
+
+// The caller's scratch for bvls_solve on n variables: blocks of the sizes given, whose
+// contents on entry do not matter. One set per thread.
+struct bvls_scratch {
+    std::int64_t* slot;  // n+2
+    double* dual;        // n
+    double* columns;     // n*(n+2)
+    double* z;           // n
+    double* work;        // 2n
+    double* G;           // n*n
+};
+
+// Solves the problem of bvls_state (n >= 1) into x (n values, written) from a cold start
+// (start == nullptr: every variable at -u) or a warm start (start: an index-set vector of
+// n+2 values in morrit's layout, already checked to name each variable once with a count
+// between 0 and n; its bound variables start at their bound, the free ones at 0). Reports
+// the exit and the pass of bvls_iterate, except that an x that is not finite after a
+// normal exit or the cap is reported as a breakdown.
+bvls_result bvls_solve(std::int64_t n, const double* R, const double* y, double u,
+                       const double* start, double* x, const bvls_scratch& scratch);
+
+// True when the BLAS and LAPACK the solver calls take 64-bit integers. Where they do not
+// (bound to a host's 32-bit library), no solve may run.
+bool bvls_blas_usable();

@@ -2,7 +2,9 @@
 #include "gateways/args.h"
 
 #include <cmath>
+#include <cstdint>
 #include <cstdio>
+#include <cstring>
 
 void raise_about(const char* name, const char* text) {
     // A stack buffer: nothing that owns memory may be alive when the host error unwinds.
@@ -25,9 +27,89 @@ void require_elements(const host_array* a, std::size_t count, const char* name, 
     if (host_rows(a) * host_cols(a) < count) raise_about(name, text);
 }
 
+void require_rhs_length(const host_array* y, std::size_t n, const char* name) {
+    require_elements(y, n, name, "must have at least as many elements as R has columns");
+}
+
 void require_finite(const double* v, std::size_t count, const char* name) {
     for (std::size_t i = 0; i < count; ++i) {
         if (!std::isfinite(v[i])) raise_about(name, "must not contain NaN or Inf");
+    }
+}
+
+void require_triangular(const double* R, std::size_t n, below_diagonal below, const char* name) {
+    const bool zeros_below = below == below_diagonal::zero;
+    const char* not_finite = zeros_below ? "must not contain NaN or Inf"
+                                         : "must not contain NaN or Inf on or above the diagonal";
+    for (std::size_t j = 0; j < n; ++j) {
+        const std::size_t rows = zeros_below ? n : j + 1;  // the rows of column j to read
+        for (std::size_t i = 0; i < rows; ++i) {
+            const double r = R[i + j * n];
+            if (i > j) {
+                if (r != 0.0)
+                    raise_about(name, "must be upper triangular (zeros below the diagonal)");
+            } else if (!std::isfinite(r)) {
+                raise_about(name, not_finite);
+            }
+        }
+        if (R[j + j * n] == 0.0) raise_about(name, "must not have a zero on the diagonal");
+    }
+}
+
+namespace {
+
+// The first element s in 1..n of v whose magnitude, a variable number in 1..n, an earlier
+// element in that range already named; n+1 if none. Elements out of that range are passed
+// over. A stack bitset marks the variables of one block of 4096 at a time: one pass over v
+// per block, so no scratch is needed at any n.
+std::size_t first_repeat(const double* v, std::size_t n) {
+    constexpr std::size_t block = 4096;
+    std::uint64_t marks[block / 64];
+    std::size_t first = n + 1;
+    for (std::size_t base = 0; base < n; base += block) {
+        const std::size_t span = n - base < block ? n - base : block;  // variables in the block
+        std::memset(marks, 0, (span + 63) / 64 * sizeof marks[0]);
+        for (std::size_t s = 1; s < first; ++s) {
+            const double a = std::fabs(v[s]);
+            if (!(a >= 1.0 && a <= static_cast<double>(n))) continue;
+            const auto j = static_cast<std::size_t>(a) - 1;
+            if (j < base || j >= base + block) continue;
+            std::uint64_t& word = marks[(j - base) / 64];
+            const std::uint64_t bit = std::uint64_t{1} << ((j - base) % 64);
+            if (word & bit) {
+                first = s;
+                break;
+            }
+            word |= bit;
+        }
+    }
+    return first;
+}
+
+}  // namespace
+
+void require_index_set(const double* v, std::size_t n, const char* name) {
+    for (std::size_t s = 1; s <= n + 1; ++s) {
+        if (!std::isfinite(v[s]) || v[s] != std::trunc(v[s])) {
+            raise_about(name, "must hold integer values");
+        }
+    }
+    const double count = v[n + 1];
+    // a negative count would leave more free variables than R has rows
+    if (count < 0.0) host_error("Too many active variables in BVLS starting solution!");
+    if (count > static_cast<double>(n)) {
+        raise_about(name, "count (last element) must be between 0 and n");
+    }
+    const std::size_t repeat = first_repeat(v, n);
+    for (std::size_t s = 1; s <= n; ++s) {
+        const double a = std::fabs(v[s]);
+        if (a < 1.0 || a > static_cast<double>(n)) {
+            raise_about(name, "entries must be variable numbers between -n and n, not 0");
+        }
+        if (static_cast<double>(s) > count && v[s] < 0.0) {
+            raise_about(name, "free entries must be positive");
+        }
+        if (s == repeat) raise_about(name, "must name each variable only once");
     }
 }
 

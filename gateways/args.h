@@ -1,6 +1,7 @@
 // Argument checks shared by the gateways: one message per fault, raised through the host.
 //
-// Every message names the argument and ends in a newline, like the gateways' own.
+// Every message names the argument and ends in a newline, like the gateways' own. The
+// name may say which part of an argument is meant ("Y column 17", "R page 3").
 #pragma once
 
 #include <cstddef>
@@ -17,8 +18,32 @@ double read_scalar(const host_array* a, const char* name);
 // "<name> <text>\n" if a holds fewer than count elements.
 void require_elements(const host_array* a, std::size_t count, const char* name, const char* text);
 
+// "<name> must have at least as many elements as R has columns\n" if the right-hand
+// side y holds fewer than n elements.
+void require_rhs_length(const host_array* y, std::size_t n, const char* name);
+
 // "<name> must not contain NaN or Inf\n" unless the first count elements are finite.
 void require_finite(const double* v, std::size_t count, const char* name);
+
+// What a check of a triangular R demands of the entries below its diagonal.
+enum class below_diagonal { ignored, zero };
+
+// The n-by-n column-major R of a triangular solve: finite on and above the diagonal, no
+// zero on the diagonal, and (below_diagonal::zero) exact zeros below it. Column by
+// column, the first fault raises, one of
+//   "<name> must not contain NaN or Inf on or above the diagonal\n"  (ignored)
+//   "<name> must not contain NaN or Inf\n"                           (zero)
+//   "<name> must be upper triangular (zeros below the diagonal)\n"   (zero)
+//   "<name> must not have a zero on the diagonal\n"
+void require_triangular(const double* R, std::size_t n, below_diagonal below, const char* name);
+
+// A warm-start index-set vector of n variables in morrit's layout: elements 2..n+1 name
+// each variable 1..n once (negative: at the lower bound, positive: at the upper bound or
+// free), element n+2 counts the bound entries, which come first. Element 1 is not read.
+// Raises "Too many active variables in BVLS starting solution!" for a negative count
+// and "<name> ...\n" for any other fault: the first one in element order, as a reader
+// marking each variable as it goes would meet it. Needs no scratch.
+void require_index_set(const double* v, std::size_t n, const char* name);
 
 // Raises "<name> <text>\n".
 [[noreturn]] void raise_about(const char* name, const char* text);

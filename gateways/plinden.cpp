@@ -6,23 +6,6 @@
 #include "gateways/args.h"
 #include "gateways/gateways.h"
 
-namespace {
-
-// The search ends on every input that passes these checks (see sphere_search.h).
-void require_searchable(const double* y, const double* R, std::size_t n) {
-    require_finite(y, n, "y");
-    for (std::size_t j = 0; j < n; ++j) {
-        for (std::size_t i = 0; i <= j; ++i) {
-            if (!std::isfinite(R[i + j * n])) {
-                raise_about("R", "must not contain NaN or Inf on or above the diagonal");
-            }
-        }
-        if (R[j + j * n] == 0.0) raise_about("R", "must not have a zero on the diagonal");
-    }
-}
-
-}  // namespace
-
 void plinden_gateway(int nlhs, host_array* plhs[], int nrhs, const host_array* prhs[]) {
     if (nrhs != 5 || nlhs != 2) host_error("USAGE: [symb,info]=plinden(y,R,radius,lb,ub)\n");
     require_real_double(prhs[0], "y");
@@ -34,8 +17,10 @@ void plinden_gateway(int nlhs, host_array* plhs[], int nrhs, const host_array* p
     const double ub = read_scalar(prhs[4], "ub");
     const std::size_t n = host_cols(prhs[1]);
     if (host_rows(prhs[1]) != n) host_error("R must be square\n");
-    require_elements(prhs[0], n, "y", "must have at least as many elements as R has columns");
-    require_searchable(y, R, n);
+    require_rhs_length(prhs[0], n, "y");
+    // the search ends on every input that passes these checks (see sphere_search.h)
+    require_finite(y, n, "y");
+    require_triangular(R, n, below_diagonal::ignored, "R");
     if (std::isnan(radius)) raise_about("radius", "must not be NaN");
     if (std::isnan(lb)) raise_about("lb", "must not be NaN");
     if (std::isnan(ub)) raise_about("ub", "must not be NaN");
@@ -55,9 +40,8 @@ void plinden_gateway(int nlhs, host_array* plhs[], int nrhs, const host_array* p
     host_array* info = host_create_matrix(1, 1);
     plhs[1] = info;
     host_data(info)[0] = -1.0;
-    const search_status status = find_closest_point(y, R, static_cast<std::int64_t>(n), radius,
-                                                    lb, ub, host_data(symb), pdist, isum, step,
-                                                    cand);
+    const search_status status = find_closest_point(y, R, static_cast<std::int64_t>(n), radius, lb,
+                                                    ub, host_data(symb), pdist, isum, step, cand);
     host_free(pdist);
     host_free(isum);
     host_free(step);

@@ -14,11 +14,12 @@ void tessaly_gateway(int nlhs, host_array* plhs[], int nrhs, const host_array* p
     const double* R = host_data(prhs[1]);
     const double u = read_scalar(prhs[2], "u");
     // u is truncated to a 32-bit integer and negated: both must stay in range
-    if (!(std::fabs(u) < 2147483648.0)) raise_about("u", "must be a number of magnitude below 2^31");
+    if (!(std::fabs(u) < 2147483648.0))
+        raise_about("u", "must be a number of magnitude below 2^31");
     const auto u_trunc = static_cast<std::int32_t>(u);
     const std::size_t n = host_cols(prhs[1]);
     if (host_rows(prhs[1]) != n) host_error("R must be square\n");
-    require_elements(prhs[0], n, "y", "must have at least as many elements as R has columns");
+    require_rhs_length(prhs[0], n, "y");
 
     host_array* s = host_create_matrix(n, 1);
     plhs[0] = s;

@@ -13,7 +13,7 @@ void zarrow_gateway(int nlhs, host_array* plhs[], int nrhs, const host_array* pr
     const double* R = host_data(prhs[1]);
     const std::size_t n = host_cols(prhs[1]);
     if (host_rows(prhs[1]) != n) host_error("R must be square\n");
-    require_elements(prhs[0], n, "y", "must have at least as many elements as R has columns");
+    require_rhs_length(prhs[0], n, "y");
 
     host_array* s = host_create_matrix(n, 1);
     plhs[0] = s;

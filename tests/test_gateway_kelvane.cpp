@@ -314,3 +314,41 @@ TEST(kelvane_gateway, round_trip_through_morrit) {
         }
     }
 }
+
+// Every rejected input, the warm-start vector included, is refused before any output is
+// created or any scratch obtained.
+TEST(kelvane_gateway, rejects_before_creating_outputs) {
+    const std::vector<double> I3 = eye(3);
+    std::vector<call_inputs> rejected;
+    auto add = [&](std::vector<double> y, std::vector<double> R, std::vector<double> index_set,
+                   double use_start) {
+        rejected.push_back(inputs(y, 3, R, 1, index_set, use_start));
+    };
+    add({1, 1, 1}, I3, {0, 1, 2, 2, 0}, 1);                           // repeated variable
+    add({1, 1, 1}, I3, {0, 3, 2, 1, 4}, 1);                           // count above n
+    add({1, 1, 1}, I3, {0, 3, 2, -1, 1}, 1);                          // negative free entry
+    add({1, 1, 1}, I3, {0, 3, 2, 1, -1}, 1);                          // negative count
+    add({1, 1, 1}, I3, {0, 3, 0, 1, 0}, 1);                           // variable 0
+    add({1, 1, 1}, I3, {0, 3, 2.5, 1, 0}, 1);                         // fraction
+    add({1, NAN, 1}, I3, {0, 3, 2, 1, 0}, 1);                         // y not finite
+    add({1, 1, 1}, {1, 0, 0, 0, 0, 0, 0, 0, 1}, {0, 3, 2, 1, 0}, 0);  // zero pivot
+    for (std::size_t k = 0; k < rejected.size(); ++k) {
+        for (int nlhs : {1, 4}) {
+            const th_result res = call(rejected[k], nlhs);
+            EXPECT_TRUE(res.failed) << k;
+            EXPECT_EQ(res.arrays_discarded, 0u) << k << ": " << res.message;
+            EXPECT_EQ(res.blocks_obtained, 0u) << k;
+        }
+    }
+}
+
+// A free-set solve that overflows: the breakdown message, and every scratch block freed.
+TEST(kelvane_gateway, breakdown_message) {
+    const th_result res = call(inputs({1, 1e200}, 2, {1e-200, 0, -1, 2}, 1, {0, 0, 0, 0}, 0));
+    ASSERT_TRUE(res.failed);
+    EXPECT_EQ(res.message,
+              "R is too ill-conditioned: the free-set Gram matrix is numerically singular\n");
+    EXPECT_EQ(res.blocks_obtained, 6u);
+    EXPECT_EQ(res.blocks_freed, 6u);
+    EXPECT_EQ(res.blocks_live, 0u);
+}

@@ -183,7 +183,7 @@ function blas_binding()
   if exist(hostbound, 'file')
     addpath(fileparts(hostbound));
     expect_error(@() kelvane_hostbound(3, 1, 1, [0; 0; 0], 0), ...
-                 'kelvane_hostbound: the BLAS in use does not take 64-bit integers (bound to the host''s BLAS?)');
+                 'kelvane_hostbound: The BLAS in use does not take 64-bit integers (bound to the host''s BLAS?)');
     rmpath(fileparts(hostbound));
   else
     printf('  (mex-test/kelvane_hostbound.mex not built: check of the check skipped)\n');
