@@ -349,7 +349,7 @@ bool all_finite(const double* v, std::int64_t n) {
 
 }  // namespace
 
-bvls_result bvls_iterate(bvls_state& s, bool warm) {
+bvls_result bvls_iterate(bvls_state& s, bool warm, const interrupt_check* check) {
     const double y_norm = blas::nrm2(s.n, s.y, 1);
     bvls_exit exit = bvls_exit::converged;
     if (!factor_initial_free_set(s, exit)) return {exit, 1};
@@ -357,6 +357,7 @@ bvls_result bvls_iterate(bvls_state& s, bool warm) {
     for (std::int64_t iter = 1;; ++iter) {
         // the pass cap comes before the convergence test
         if (iter > 3 * s.n) return {bvls_exit::iteration_cap, iter};
+        if (iter % 16 == 0 && interrupt_requested(check)) return {bvls_exit::interrupted, iter};
         const double rho = residual_and_dual(s);
         if (rho < y_norm * 1e-11) return {bvls_exit::converged, iter};
         if (iter > 1 && s.n_bound == 0) return {bvls_exit::all_free, iter};
@@ -374,10 +375,12 @@ bvls_result bvls_iterate(bvls_state& s, bool warm) {
 }
 
 bvls_result bvls_solve(std::int64_t n, const double* R, const double* y, double u,
-                       const double* start, double* x, const bvls_scratch& scratch) {
+                       const double* start, double* x, const bvls_scratch& scratch,
+                       const interrupt_check* check) {
     bvls_state s = state_over(n, R, y, u, x, scratch);
     set_start(s, start);
-    bvls_result result = bvls_iterate(s, start != nullptr);
+    bvls_result result = bvls_iterate(s, start != nullptr, check);
+    if (result.exit == bvls_exit::interrupted) return result;
     if (!is_failure(result.exit) && !all_finite(x, n)) result.exit = bvls_exit::breakdown;
     return result;
 }

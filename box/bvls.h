@@ -13,6 +13,8 @@
 
 #include <cstdint>
 
+#include "core/interrupt_check.h"
+
 // The working state. Variables are numbered 1..n; x_j is x[j-1], R_j column j of R.
 // Buffers are sized as noted; their contents on entry do not matter except where noted.
 struct bvls_state {
@@ -46,6 +48,7 @@ enum class bvls_exit {
     too_many_free,   // a freeing made the free set larger than n (corrupt index set)
     chol_failed,     // the initial free columns are dependent (Cholesky failed)
     inverse_failed,  // the initial free columns are dependent (singular factor)
+    interrupted,     // the caller's check asked to stop (asked every 16 passes)
     breakdown,       // a free-set solution that is not finite, a step that cannot be
                      // formed from it, or (bvls_solve) an x that is not finite: the
                      // free-set Gram matrix is numerically singular
@@ -63,7 +66,9 @@ const char* bvls_exit_message(bvls_exit exit);
 // at the bound its slot names, free variables anywhere in the box). With warm the first
 // pass solves on the given free set without freeing anything first. On the four normal
 // exits x is the iterate at the start of the exiting pass (after pass 3n at the cap).
-bvls_result bvls_iterate(bvls_state& state, bool warm);
+// check (may be null) is asked every 16 passes whether to stop (exit interrupted, x then
+// the iterate of an unfinished run).
+bvls_result bvls_iterate(bvls_state& state, bool warm, const interrupt_check* check = nullptr);
 
 // The caller's scratch for bvls_solve on n variables: blocks of the sizes given, whose
 // contents on entry do not matter. One set per thread.
@@ -83,7 +88,8 @@ struct bvls_scratch {
 // the exit and the pass of bvls_iterate, except that an x that is not finite after a
 // normal exit or the cap is reported as a breakdown.
 bvls_result bvls_solve(std::int64_t n, const double* R, const double* y, double u,
-                       const double* start, double* x, const bvls_scratch& scratch);
+                       const double* start, double* x, const bvls_scratch& scratch,
+                       const interrupt_check* check = nullptr);
 
 // True when the BLAS and LAPACK the solver calls take 64-bit integers. Where they do not
 // (bound to a host's 32-bit library), no solve may run.

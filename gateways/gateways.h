@@ -16,3 +16,5 @@ gateway_fn zarrow_batch_gateway;
 gateway_fn tessaly_batch_gateway;
 gateway_fn quorvin_batch_gateway;
 gateway_fn morrit_batch_gateway;
+gateway_fn plinden_batch_gateway;
+gateway_fn kelvane_batch_gateway;

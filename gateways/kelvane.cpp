@@ -54,14 +54,16 @@ void kelvane_gateway(int nlhs, host_array* plhs[], int nrhs, const host_array* p
     scratch.z = static_cast<double*>(host_calloc(n, sizeof(double)));
     scratch.work = static_cast<double*>(host_calloc(2 * n, sizeof(double)));
     scratch.G = static_cast<double*>(host_calloc(n * n, sizeof(double)));
-    const bvls_result result = bvls_solve(static_cast<std::int64_t>(n), R, y, u,
-                                          warm ? index_set : nullptr, host_data(plhs[0]), scratch);
+    const bvls_result result =
+        bvls_solve(static_cast<std::int64_t>(n), R, y, u, warm ? index_set : nullptr,
+                   host_data(plhs[0]), scratch, &host_interrupt);
     host_free(scratch.dual);
     host_free(scratch.slot);
     host_free(scratch.z);
     host_free(scratch.columns);
     host_free(scratch.work);
     host_free(scratch.G);
+    if (result.exit == bvls_exit::interrupted) host_error(interrupted_message);
     const char* failure = bvls_exit_message(result.exit);
     if (failure[0] != '\0') host_error(failure);
     if (result.exit == bvls_exit::iteration_cap) {

@@ -45,7 +45,7 @@ inline const std::vector<frame_shape>& frame_shapes() {
 }
 
 // n-by-n pages, upper triangular with diagonal entries of magnitude in [0.5, 2.5] and
-// random signs, entries above in [-1, 1]; rounding residues below (a caller may clear them).
+// random signs, entries above in [-1, 1], exact zeros below.
 inline std::vector<double> random_pages(std::mt19937_64& rng, std::size_t n, std::size_t P) {
     std::uniform_real_distribution<double> unit(-1.0, 1.0);
     std::vector<double> R(n * n * P, 0.0);

@@ -142,6 +142,90 @@ TEST(BatchGateways, QuorvinEqualsSingleCalls) {
     }
 }
 
+// The single call's results for one column as kelvane_batch reports them: x, iterations
+// and status, or a NaN x with status -2 where kelvane raises the ill-conditioning error.
+struct kelvane_column_result {
+    std::vector<double> x;
+    double iterations, status;
+};
+
+kelvane_column_result kelvane_single(const th_array& y, const th_array& R, double u,
+                                     const th_array& start, double use_start, std::size_t n) {
+    const th_array ua = th_scalar(u), sa = th_scalar(use_start);
+    const th_result r =
+        th_call(kelvane_gateway, 4, {y.get(), R.get(), ua.get(), start.get(), sa.get()});
+    EXPECT_EQ(r.blocks_live, 0u);
+    if (r.failed) {
+        // the free-set Gram matrix cannot be formed, or breaks down
+        EXPECT_TRUE(
+            r.message == "Cannot compute Chol decomposition of H'*H." ||
+            r.message == "Cannot compute the pseudoinverse." ||
+            r.message ==
+                "R is too ill-conditioned: the free-set Gram matrix is numerically singular\n")
+            << r.message;
+        return {std::vector<double>(n, nan), 0.0, -2.0};
+    }
+    return {std::vector<double>(th_values(r.outputs[0]), th_values(r.outputs[0]) + n),
+            th_values(r.outputs[2])[0], th_values(r.outputs[3])[0]};
+}
+
+TEST(BatchGateways, KelvaneEqualsSingleCalls) {
+    std::mt19937_64 rng(15);
+    std::size_t broken_down = 0;  // columns with status -2: some must be among them
+    for (const frame_shape& f : frame_shapes()) {
+        const std::size_t n = f.n, K = f.K;
+        std::vector<double> R = random_pages(rng, n, f.P);
+        // the last page, when there are several, makes every solve break down (an overflowing
+        // free-set solve): those columns get status -2 and the others are untouched
+        const double u = f.P > 1 ? 1e48 : 1.0;
+        if (f.P > 1) R[(f.P - 1) * n * n] = 1e-300;
+        const std::vector<double> Y = random_values(rng, n * K, 3.0);
+        // index sets of random points, and a warm start for every other column
+        std::vector<double> starts((n + 2) * K, 0.0), use(K, 0.0);
+        for (std::size_t k = 0; k < K; ++k) {
+            const th_array xk = th_column(random_values(rng, n, 1.5 * u));
+            const th_array bound = th_scalar(u);
+            const th_result idx = call_ok(morrit_gateway, 1, {xk.get(), bound.get()});
+            std::copy_n(th_values(idx.outputs[0]), n + 2, starts.begin() + k * (n + 2));
+            use[k] = k % 2 == 0 ? 1.0 : 0.4;  // 0.4 truncates to a cold start
+        }
+        const th_array y = th_matrix(n, K, Y);
+        const th_array r = th_pages(n, n, f.P, R);
+        const th_array ua = th_scalar(u);
+        for (bool shared : {false, true}) {
+            const th_array s =
+                shared ? th_matrix(
+                             n + 2, 1,
+                             std::vector<double>(starts.begin(), starts.begin() + (K ? n + 2 : 0)))
+                       : th_matrix(n + 2, K, starts);
+            if (shared && K == 0) continue;
+            const th_array us = th_matrix(1, K, use);
+            for (const std::string& threads : thread_settings()) {
+                thread_setting setting(threads);
+                const th_result batch = call_ok(kelvane_batch_gateway, 3,
+                                                {y.get(), r.get(), ua.get(), s.get(), us.get()});
+                ASSERT_FALSE(batch.failed);
+                for (std::size_t k = 0; k < K; ++k) {
+                    const th_array yk = column_of(Y.data(), n, k);
+                    const th_array rk = page_of(R, n, k / (K / f.P));
+                    const th_array sk = column_of(starts.data(), n + 2, shared ? 0 : k);
+                    const kelvane_column_result single = kelvane_single(yk, rk, u, sk, use[k], n);
+                    EXPECT_TRUE(same_bits(th_values(batch.outputs[0]) + k * n, single.x.data(), n))
+                        << "n " << n << " K " << K << " P " << f.P << " column " << k;
+                    EXPECT_EQ(th_values(batch.outputs[1])[k], single.iterations) << "column " << k;
+                    EXPECT_EQ(th_values(batch.outputs[2])[k], single.status) << "column " << k;
+                    const bool ill = f.P > 1 && k / (K / f.P) == f.P - 1;
+                    if (!ill) {
+                        EXPECT_NE(single.status, -2.0) << "column " << k;
+                    }
+                    if (ill && single.status == -2.0) ++broken_down;
+                }
+            }
+        }
+    }
+    EXPECT_GT(broken_down, 0u);
+}
+
 struct batch_message_case {
     const char* name;
     gateway_fn* gateway;

@@ -1,0 +1,148 @@
+// [X,iterations,status]=kelvane_batch(Y,R,u,index_sets,use_start): box-constrained least
+// squares for every column of a frame, each cold or warm-started from its index-set vector.
+#include <algorithm>
+#include <cmath>
+#include <cstdint>
+#include <limits>
+
+#include "box/bvls.h"
+#include "gateways/args.h"
+#include "gateways/batch.h"
+#include "gateways/gateways.h"
+
+namespace {
+
+struct kelvane_job {
+    const double* Y;
+    batch_channels channels;
+    double u;
+    const double* starts;  // (n+2)-by-K, or (n+2)-by-1 for every column
+    bool start_per_column;
+    batch_scalars use_start;
+    double* X;
+    double* iterations;  // null when not requested
+    double* status;      // null when not requested
+};
+
+bool is_warm(double use_start) {
+    return std::fabs(use_start) >= 1.0;
+}  // non-zero truncated
+
+// The scratch of one thread: the solver's six blocks, carved from one.
+bvls_scratch carve(void* block, std::size_t n) {
+    bvls_scratch s;
+    s.slot = static_cast<std::int64_t*>(block);
+    s.dual = reinterpret_cast<double*>(s.slot + n + 2);
+    s.columns = s.dual + n;
+    s.z = s.columns + n * (n + 2);
+    s.work = s.z + n;
+    s.G = s.work + 2 * n;
+    return s;
+}
+std::size_t scratch_bytes(std::size_t n) {
+    return (n + 2) * sizeof(std::int64_t) + (n + n * (n + 2) + n + 2 * n + n * n) * sizeof(double);
+}
+
+// status as kelvane reports it: 1, or -1 at the pass cap (iterations 0); a column whose
+// free-set Gram matrix cannot be formed or breaks down (an error for kelvane) gets -2, a
+// NaN column and iterations 0.
+bool kelvane_column(const void* job, std::size_t k, void* scratch, const interrupt_check& check) {
+    const auto& j = *static_cast<const kelvane_job*>(job);
+    const std::size_t n = j.channels.n;
+    double* x = j.X + k * n;
+    if (n == 0) {
+        if (j.status != nullptr) j.status[k] = 1.0;
+        return true;
+    }
+    const double* start = nullptr;
+    if (is_warm(j.use_start.at(k))) start = j.starts + (j.start_per_column ? k * (n + 2) : 0);
+    const bvls_result result = bvls_solve(static_cast<std::int64_t>(n), channel_of(j.channels, k),
+                                          j.Y + k * n, j.u, start, x, carve(scratch, n), &check);
+    double status = 1.0, iterations = static_cast<double>(result.iter);
+    switch (result.exit) {
+        case bvls_exit::interrupted:
+            return false;
+        case bvls_exit::converged:
+        case bvls_exit::optimal:
+        case bvls_exit::all_free:
+            break;
+        case bvls_exit::iteration_cap:
+            status = -1.0, iterations = 0.0;
+            break;
+        default:
+            std::fill(x, x + n, std::numeric_limits<double>::quiet_NaN());
+            status = -2.0, iterations = 0.0;
+    }
+    if (j.status != nullptr) j.status[k] = status;
+    if (j.iterations != nullptr) j.iterations[k] = iterations;
+    return true;
+}
+
+}  // namespace
+
+void kelvane_batch_gateway(int nlhs, host_array* plhs[], int nrhs, const host_array* prhs[]) {
+    if (nrhs != 5 || nlhs > 3) {
+        host_error("USAGE: [X,iterations,status]=kelvane_batch(Y,R,u,index_sets,use_start)\n");
+    }
+    batch_channels channels = read_channels(prhs[1], "R");
+    const std::size_t K = read_frame(prhs[0], channels, "Y");
+    const std::size_t n = channels.n;
+    const double u = read_scalar(prhs[2], "u");
+    require_real_double(prhs[3], "index_sets");
+    const host_array* starts = prhs[3];
+    const bool per_column = host_cols(starts) == K && K != 1;
+    if (host_ndims(starts) != 2 || host_rows(starts) != n + 2 ||
+        !(per_column || host_cols(starts) == 1)) {
+        raise_about("index_sets", "must be (n+2)-by-K, or (n+2)-by-1 for every column");
+    }
+    const batch_scalars use_start = read_scalars(prhs[4], K, "use_start");
+    if (!(u >= 0.0) || std::isinf(u)) raise_about("u", "must be a finite number, not negative");
+    const double* Y = host_data(prhs[0]);
+    char name[48];
+    for (std::size_t k = 0; k < (use_start.per_column ? K : 1); ++k) {
+        if (!std::isfinite(use_start.at(k))) {
+            raise_about(use_start.per_column ? column_name(name, "use_start", k) : "use_start",
+                        "must be a finite number");
+        }
+    }
+    for (std::size_t k = 0; k < K; ++k) require_finite(Y + k * n, n, column_name(name, "Y", k));
+    for (std::size_t p = 0; p < channels.pages; ++p) {
+        require_triangular(channels.R + p * n * n, n, below_diagonal::zero,
+                           channels.pages == 1 ? "R" : page_name(name, "R", p));
+    }
+    const double* start = host_data(starts);
+    if (per_column) {
+        for (std::size_t k = 0; k < K; ++k) {
+            if (is_warm(use_start.at(k))) {
+                require_index_set(start + k * (n + 2), n, column_name(name, "index_sets", k));
+            }
+        }
+    } else {
+        bool any_warm = false;
+        for (std::size_t k = 0; k < K; ++k) any_warm = any_warm || is_warm(use_start.at(k));
+        if (any_warm) require_index_set(start, n, "index_sets");
+    }
+    if (n > 0 && K > 0 && !bvls_blas_usable()) {
+        host_error("The BLAS in use does not take 64-bit integers (bound to the host's BLAS?)\n");
+    }
+
+    // Outputs in order, only as many as requested (the host gives max(nlhs, 1) slots).
+    const int outputs = nlhs > 1 ? nlhs : 1;
+    plhs[0] = host_create_matrix(n, K);
+    if (outputs >= 2) plhs[1] = host_create_matrix(1, K);
+    if (outputs >= 3) plhs[2] = host_create_matrix(1, K);
+    const kelvane_job job{Y,
+                          channels,
+                          u,
+                          start,
+                          per_column,
+                          use_start,
+                          host_data(plhs[0]),
+                          outputs >= 2 ? host_data(plhs[1]) : nullptr,
+                          outputs >= 3 ? host_data(plhs[2]) : nullptr};
+    const double nd = static_cast<double>(n);
+    const double cost = 30.0 * nd * nd * nd / 8.0 + 500.0;
+    if (!batch_run({kelvane_column, &job, K, scratch_bytes(n), cost})) {
+        host_error(interrupted_message);
+    }
+}
