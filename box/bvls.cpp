@@ -382,5 +382,8 @@ bvls_result bvls_solve(std::int64_t n, const double* R, const double* y, double 
     bvls_result result = bvls_iterate(s, start != nullptr, check);
     if (result.exit == bvls_exit::interrupted) return result;
     if (!is_failure(result.exit) && !all_finite(x, n)) result.exit = bvls_exit::breakdown;
+    if (!is_failure(result.exit) && result.exit != bvls_exit::iteration_cap) {
+        result.check = check_optimality(n, R, y, u, x, scratch.columns);
+    }
     return result;
 }

@@ -13,6 +13,7 @@
 
 #include <cstdint>
 
+#include "box/optimality_check.h"
 #include "core/interrupt_check.h"
 
 // The working state. Variables are numbered 1..n; x_j is x[j-1], R_j column j of R.
@@ -57,6 +58,9 @@ enum class bvls_exit {
 struct bvls_result {
     bvls_exit exit;
     std::int64_t iter;  // the pass at which the iteration stopped (3n+1 at the cap)
+    // bvls_solve after the three normal exits: x checked against the optimality conditions
+    // (optimality_check.h); zero otherwise. The check never changes x, exit or iter.
+    optimality_check check = {0.0, 0.0};
 };
 
 // The message the solver shows for an exit that is a failure ("" for the four exits).
@@ -86,7 +90,9 @@ struct bvls_scratch {
 // n+2 values in morrit's layout, already checked to name each variable once with a count
 // between 0 and n; its bound variables start at their bound, the free ones at 0). Reports
 // the exit and the pass of bvls_iterate, except that an x that is not finite after a
-// normal exit or the cap is reported as a breakdown.
+// normal exit or the cap is reported as a breakdown; after a normal exit, also the check
+// of x against the optimality conditions (made in scratch.columns once the iteration is
+// over, 3n of its n*(n+2) values).
 bvls_result bvls_solve(std::int64_t n, const double* R, const double* y, double u,
                        const double* start, double* x, const bvls_scratch& scratch,
                        const interrupt_check* check = nullptr);

@@ -3,6 +3,7 @@
 // index-set vector of morrit.
 #include <cmath>
 #include <cstdint>
+#include <cstdio>
 
 #include "box/bvls.h"
 #include "gateways/args.h"
@@ -70,5 +71,12 @@ void kelvane_gateway(int nlhs, host_array* plhs[], int nrhs, const host_array* p
         if (outputs >= 4) host_data(plhs[3])[0] = -1.0;
     } else if (outputs >= 3) {
         host_data(plhs[2])[0] = static_cast<double>(result.iter);
+    }
+    if (misses_optimum(result.check)) {  // the outputs stay as they are
+        char found[96], text[192];
+        describe_optimality(result.check, found, sizeof found);
+        std::snprintf(text, sizeof text,
+                      "x is inaccurate: %s (R is too ill-conditioned for this solver)", found);
+        host_warning("latbox:kelvane:inaccurate", text);
     }
 }

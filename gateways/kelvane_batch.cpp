@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
+#include <cstdio>
 #include <limits>
 
 #include "box/bvls.h"
@@ -20,8 +21,9 @@ struct kelvane_job {
     bool start_per_column;
     batch_scalars use_start;
     double* X;
-    double* iterations;  // null when not requested
-    double* status;      // null when not requested
+    double* iterations;        // null when not requested
+    double* status;            // null when not requested
+    optimality_check* checks;  // K: each column's check of its x, written by that column
 };
 
 bool is_warm(double use_start) {
@@ -75,6 +77,27 @@ bool kelvane_column(const void* job, std::size_t k, void* scratch, const interru
     }
     if (j.status != nullptr) j.status[k] = status;
     if (j.iterations != nullptr) j.iterations[k] = iterations;
+    j.checks[k] = result.check;
+    return true;
+}
+
+// The text of the one warning for every column whose x failed its check: how many, the first,
+// and the worst finding (a point outside the box before any decrease). False when none failed.
+bool inaccurate_columns(const optimality_check* checks, std::size_t K, char (&text)[256]) {
+    std::size_t count = 0, first = 0, worst = 0;
+    for (std::size_t k = 0; k < K; ++k) {
+        if (!misses_optimum(checks[k])) continue;
+        if (count++ == 0) first = worst = k;
+        const optimality_check &c = checks[k], &w = checks[worst];
+        if (c.outside > w.outside || (w.outside == 0.0 && c.decrease > w.decrease)) worst = k;
+    }
+    if (count == 0) return false;
+    char found[96];
+    describe_optimality(checks[worst], found, sizeof found);
+    std::snprintf(text, sizeof text,
+                  "X is inaccurate in %zu of %zu columns, the first column %zu; in column %zu %s "
+                  "(R is too ill-conditioned for this solver)",
+                  count, K, first + 1, worst + 1, found);
     return true;
 }
 
@@ -131,6 +154,7 @@ void kelvane_batch_gateway(int nlhs, host_array* plhs[], int nrhs, const host_ar
     plhs[0] = host_create_matrix(n, K);
     if (outputs >= 2) plhs[1] = host_create_matrix(1, K);
     if (outputs >= 3) plhs[2] = host_create_matrix(1, K);
+    auto* checks = static_cast<optimality_check*>(host_calloc(K, sizeof(optimality_check)));
     const kelvane_job job{Y,
                           channels,
                           u,
@@ -139,10 +163,14 @@ void kelvane_batch_gateway(int nlhs, host_array* plhs[], int nrhs, const host_ar
                           use_start,
                           host_data(plhs[0]),
                           outputs >= 2 ? host_data(plhs[1]) : nullptr,
-                          outputs >= 3 ? host_data(plhs[2]) : nullptr};
+                          outputs >= 3 ? host_data(plhs[2]) : nullptr,
+                          checks};
     const double nd = static_cast<double>(n);
     const double cost = 30.0 * nd * nd * nd / 8.0 + 500.0;
-    if (!batch_run({kelvane_column, &job, K, scratch_bytes(n), cost})) {
-        host_error(interrupted_message);
-    }
+    const bool finished = batch_run({kelvane_column, &job, K, scratch_bytes(n), cost});
+    char text[256];
+    const bool inaccurate = finished && inaccurate_columns(checks, K, text);
+    host_free(checks);
+    if (!finished) host_error(interrupted_message);
+    if (inaccurate) host_warning("latbox:kelvane:inaccurate", text);  // the outputs stay
 }
