@@ -383,7 +383,8 @@ bvls_result bvls_solve(std::int64_t n, const double* R, const double* y, double 
     if (result.exit == bvls_exit::interrupted) return result;
     if (!is_failure(result.exit) && !all_finite(x, n)) result.exit = bvls_exit::breakdown;
     if (!is_failure(result.exit) && result.exit != bvls_exit::iteration_cap) {
-        result.check = check_optimality(n, R, y, u, x, scratch.columns);
+        double small[4];  // n = 1: the column store holds 3 values
+        result.check = check_optimality(n, R, y, u, x, n >= 2 ? scratch.columns : small);
     }
     return result;
 }

@@ -92,7 +92,7 @@ struct bvls_scratch {
 // the exit and the pass of bvls_iterate, except that an x that is not finite after a
 // normal exit or the cap is reported as a breakdown; after a normal exit, also the check
 // of x against the optimality conditions (made in scratch.columns once the iteration is
-// over, 3n of its n*(n+2) values).
+// over: 4n of its n*(n+2) values; for n = 1, in four doubles of its own).
 bvls_result bvls_solve(std::int64_t n, const double* R, const double* y, double u,
                        const double* start, double* x, const bvls_scratch& scratch,
                        const interrupt_check* check = nullptr);

@@ -95,7 +95,7 @@ bool inaccurate_columns(const optimality_check* checks, std::size_t K, char (&te
     char found[96];
     describe_optimality(checks[worst], found, sizeof found);
     std::snprintf(text, sizeof text,
-                  "X is inaccurate in %zu of %zu columns, the first column %zu; in column %zu %s "
+                  "X is inaccurate in %zu of %zu columns, the first column %zu; in column %zu, %s "
                   "(R is too ill-conditioned for this solver)",
                   count, K, first + 1, worst + 1, found);
     return true;
