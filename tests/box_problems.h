@@ -201,6 +201,18 @@ inline ld brute_force_minimum(const problem& p) {
     return best;
 }
 
+// A 3x3 problem of condition number 2e12 whose box does not bind (u = 1.6e9): y = R x0 for
+// x0 = 1e9 times the right singular vector of the smallest singular value, so that y lies
+// along the direction R nearly annihilates and x0 ~ 1e9. R\y fits y to 1e-18; the solver
+// ends normally on a point that leaves all of y unexplained (||y - R x||^2 ~ ||y||^2).
+inline problem nearly_singular_3x3() {
+    return {3,
+            {-0.85720270553365041, 0, 0, 0.50741655216343906, -1.756699070230233e-07, 0,
+             0.087931588273697167, -7.0134382820660353e-07, 2.3478702990388233e-12},
+            {-1.4040897714911865e-16, -1.6155297161432475e-09, -0.00049999999999739012},
+            1.6e9};
+}
+
 // The solver set up as the gateway does: cold start for an empty index set, otherwise a
 // warm start from the index-set vector (n+2 values, morrit's layout).
 struct run {
