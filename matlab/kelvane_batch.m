@@ -45,6 +45,10 @@ function varargout = kelvane_batch(varargin)
 %   non-triangular R, a zero diagonal entry, non-double arguments and a short
 %   Y or INDEX_SET are rejected with a message naming the argument.
 %
+%   Accuracy: as KELVANE, column by column; one warning latbox:kelvane:inaccurate
+%   per call counts the columns whose squared residual exceeds the minimum by
+%   more than 1e-4*norm(Y(:,k))^2, and names the first and the worst.
+%
 %   Example
 %     A = randn(8); [Q, R] = qr(A); y = Q' * (A * (2*rand(8, 1) - 1) * 2);
 %     [x, ~, passes, status] = kelvane(y, R, 1, zeros(10, 1), 0);

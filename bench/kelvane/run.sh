@@ -1,6 +1,7 @@
 #!/bin/sh
 # kelvane against Octave's qp and SciPy's lsq_linear (bvls, trf) on the same problems,
-# then the BLAS candidates for the solver. Prints figures only; a candidate that is not
+# then the BLAS candidates for the solver, then the solver's accuracy against a
+# quadruple-precision reference and the cost of its optimality check. Prints figures only; a candidate that is not
 # installed is skipped with a note, and a part that fails does not stop the others (the
 # exit status is then 1).
 #   bench/kelvane/run.sh [build-dir] [--full]   (default build dir: build-bench;
@@ -14,7 +15,7 @@ full=false
 PYTHON=${PYTHON:-/usr/bin/python3}
 [ "$2" = "--full" ] && full=true
 cmake -S "$root" -B "$build" -DLATBOX_BENCH=ON >/dev/null
-cmake --build "$build" -j2 --target kelvane_mex >/dev/null
+cmake --build "$build" -j2 --target kelvane_mex bench_accuracy >/dev/null
 for b in openblas64-serial openblas64-pthread reference64; do
   cmake --build "$build" -j2 --target "bench_blas_$b" >/dev/null 2>&1 || true
 done
@@ -54,4 +55,10 @@ for b in openblas64-serial openblas64-pthread reference64; do
     failed="$failed${failed:+, }bench_blas_$b"
   fi
 done
+echo
+echo "Accuracy against a quadruple-precision reference, and the cost of the optimality check:"
+if ! "$build/bench/kelvane/bench_accuracy" 30; then
+  echo "  bench_accuracy: stopped with an error"
+  failed="$failed${failed:+, }bench_accuracy"
+fi
 [ -z "$failed" ]

@@ -70,6 +70,8 @@ function checks = stated_values()
     's_hat = tessaly(y, R, 3)', 'isequal(size(s_hat), [4 1]) && all(ismember(s_hat, [-3 -1 1 3]))';
     '[x, ~, passes, status] = kelvane(', 'status == 1 && passes >= 1 && all(abs(x) <= 1)';
     '= kelvane(y2, R, u, s, 1)', 'warm <= cold && all(abs(x2) <= u)';
+    '[text, id] = lastwarn(); % id = ''latbox:kelvane:inaccurate'', status = 1', ...
+      'status == 1 && strcmp(id, ''latbox:kelvane:inaccurate'') && norm(y - R * x)^2 > 0.5 * norm(y)^2';
   };
 end
 
