@@ -75,6 +75,18 @@ measured() {  # measured <label> <dir> <command...>
   measured "kelvane benchmark (Octave, SciPy, BLAS candidates; largest process)" "$work" \
     bash "$LATBOX_ROOT/bench/kelvane/run.sh" "$build"
   echo
+  echo "## Batch forms against loops of single calls"
+  echo
+  echo "Each batch call against the loop of single calls a script would write, and against the"
+  echo "host-free routine alone in a C++ loop over the same columns (the limit). n = 4, 8, 16;"
+  echo "K = 10^4 vectors on one channel, or one channel per 8 columns; quorvin on 1000 pages."
+  echo
+  measured "octave-cli, batch forms" "$LATBOX_ROOT/bench/batch" \
+    octave-cli --no-gui --norc --quiet --eval \
+    "addpath('$build/mex'); addpath('$build/bench-mex'); bench_batch"
+  echo
+  measured "bench_batch_memory (C++, test host)" "$work" "$build/bench/batch/bench_batch_memory"
+  echo
   echo "## Memory: peak resident size of each benchmark process"
   echo
   echo "| process | peak RSS (kB) |"
