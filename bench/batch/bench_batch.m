@@ -5,9 +5,13 @@ function bench_batch(varargin)
 %   (b) the batch call with one thread (LATBOX_NUM_THREADS=1);
 %   (c) the batch call with every CPU (LATBOX_NUM_THREADS unset);
 %   (d) the host-free routine alone in a C++ loop over the same columns, on one thread
-%       (batch_routine_loop, a benchmark MEX file that times its loop only).
-% (b), (c) and (d) are measured in turns within each run, so that the machine's other
-% load weighs on all three alike; medians of the runs. Every result of (a) and (d) is
+%       (batch_routine_loop, a benchmark MEX file that times its loop only; the second of
+%       two passes, so that the outputs it writes are already in memory);
+%   (e) a MEX call that only creates outputs of the same size and returns them: what
+%       Octave itself spends on a call and its outputs, the part of (b) that no
+%       gateway can take away.
+% (b) to (e) are measured in turns within each run, so that the machine's other load
+% weighs on all of them alike; medians of the runs. Every result of (a) and (d) is
 % checked against the batch call's, bit for bit. Ends with an error when one differs.
 %
 % Problems: R from qr of randn channels; Y = Q'*(H*s + w) at 20 dB with s from 4-PAM
@@ -179,14 +183,16 @@ function [r, problem] = measure(fn, args, opt)
   end
   if ~same(single, out{1}, fn, out), problem = 'the loop of single calls'; end
   % (b), (c), (d) in turns
-  tb = zeros(opt.runs, 1); tc = tb; td = tb;
+  tb = zeros(opt.runs, 1); tc = tb; td = tb; te = tb;
+  code = double(strtok(fn));
   for i = 1:opt.runs
     setenv('LATBOX_NUM_THREADS', '1');
     tb(i) = call_batch(fn, args, 1) / units;
     unsetenv('LATBOX_NUM_THREADS');
     tc(i) = call_batch(fn, args, 1) / units;
-    [t, d1, d2] = batch_routine_loop(double(strtok(fn)), 1, args{:});
-    td(i) = t / units;
+    [t, d1, d2] = batch_routine_loop(code, 2, args{:});
+    td(i) = t(2) / units;
+    tic; [t, e1, e2] = batch_routine_loop(code, 0, args{:}); te(i) = toc / units;
   end
   if strcmp(fn, 'quorvin')
     [m, n, P] = size(args{1});
@@ -212,6 +218,7 @@ function [r, problem] = measure(fn, args, opt)
     tc1(i) = call_batch(fn, small, calls);
   end
   r = struct('fn', fn, 'a', median(ta), 'b', median(tb), 'c', median(tc), 'd', median(td), ...
+             'e', median(te), ...
              'b_spread', [min(tb), max(tb)], 'scale', median(tb) / median(tc), ...
              'scale_small', median(tb1) / median(tc1), 'units', units);
 end
@@ -320,13 +327,13 @@ function print_tables(fns, rows, opt)
   for name = fns
     fn = name{1};
     printf('\n**%s**\n\n', fn);
-    printf('| n | channels | (a) single calls | (b) batch, 1 thread [min-max] | (c) batch, all threads | (d) routine alone | (b)/(d) | (a)/(b) | (c) speed-up | at a tenth |\n');
-    printf('|---|---|---|---|---|---|---|---|---|---|\n');
+    printf('| n | channels | (a) single calls | (b) batch, 1 thread [min-max] | (c) batch, all threads | (d) routine alone | (e) outputs alone | (b)/(d) | (a)/(b) | (c) speed-up | at a tenth |\n');
+    printf('|---|---|---|---|---|---|---|---|---|---|---|\n');
     for i = 1:numel(rows)
       r = rows{i};
       if ~strcmp(r.fn, fn), continue; end
-      printf('| %d | %s | %s | %s [%s-%s] | %s | %s | %.2f | %.1f | %.2f | %.2f |\n', r.n, r.layout, ...
-             ns(r.a), ns(r.b), ns(r.b_spread(1)), ns(r.b_spread(2)), ns(r.c), ns(r.d), ...
+      printf('| %d | %s | %s | %s [%s-%s] | %s | %s | %s | %.2f | %.1f | %.2f | %.2f |\n', r.n, r.layout, ...
+             ns(r.a), ns(r.b), ns(r.b_spread(1)), ns(r.b_spread(2)), ns(r.c), ns(r.d), ns(r.e), ...
              r.b / r.d, r.a / r.b, r.scale, r.scale_small);
     end
   end
@@ -371,15 +378,19 @@ end
 
 % Peak resident memory of the process during one batch call with K columns, against the
 % size of its outputs: the call needs its outputs and a scratch that does not grow with K.
+% Octave copies every output of a MEX file when the call returns, so that any MEX call
+% peaks at twice its outputs: the first row is a MEX file that only creates an output of
+% the same size as zarrow_batch's and does nothing else.
 function peak_memory(K, u)
   n = 8;
   printf('\nPeak memory of one batch call from Octave, n = %d, K = %d, one channel, every CPU:\n', n, K);
   printf('the rise of the peak resident size during the call over the resident size before it\n');
-  printf('(inputs made), against the bytes of the outputs.\n\n');
-  printf('| call | outputs (MB) | peak rise (MB) | rise - outputs (MB) |\n|---|---|---|---|\n');
+  printf('(inputs made), against the bytes of the outputs. Octave copies the outputs of a MEX\n');
+  printf('file as the call returns: every MEX call peaks at twice its outputs (first row).\n\n');
+  printf('| call | outputs (MB) | peak rise (MB) | rise - 2 x outputs (MB) |\n|---|---|---|---|\n');
   unsetenv('LATBOX_NUM_THREADS');
   f = make_frame(n, K, 1, u);
-  calls = {'zarrow', {f.Yi, f.R}; 'tessaly', {f.Yt, f.R, u}; ...
+  calls = {'outputs alone', {f.Yi, f.R}; 'zarrow', {f.Yi, f.R}; 'tessaly', {f.Yt, f.R, u}; ...
            'kelvane cold', {f.Yt, f.R, u, zeros(n + 2, 1), 0}};
   X = kelvane_batch(f.Yt, f.R, u, zeros(n + 2, 1), 0);
   calls(end + 1, :) = {'morrit', {X, u}};
@@ -389,14 +400,23 @@ function peak_memory(K, u)
   clear A X;
   for i = 1:rows(calls)
     fn = calls{i, 1}; args = calls{i, 2};
-    if exist(batch_name(fn)) ~= 3, continue; end
-    out = cell(1, outputs_of(fn));
-    before = status_kb('VmRSS');
-    reset_peak();
-    [out{:}] = feval(batch_name(fn), args{:});
+    if strcmp(fn, 'outputs alone')
+      label = sprintf('a MEX file creating an %d-by-%d output, no work', n, K);
+      out = cell(1, 2);
+      before = status_kb('VmRSS');
+      reset_peak();
+      [t, out{2}] = batch_routine_loop(double('zarrow'), 0, args{:});
+    else
+      if exist(batch_name(fn)) ~= 3, continue; end
+      label = sprintf('%s, n = %d, K = %d', batch_name(fn), n, K);
+      out = cell(1, outputs_of(fn));
+      before = status_kb('VmRSS');
+      reset_peak();
+      [out{:}] = feval(batch_name(fn), args{:});
+    end
     rise = (status_kb('VmHWM') - before) / 1024;
     bytes = sum(cellfun(@(o) numel(o) * 8, out)) / 2^20;
-    printf('| %s(n = %d, K = %d) | %.1f | %.1f | %.1f |\n', batch_name(fn), n, K, bytes, rise, rise - bytes);
+    printf('| %s | %.1f | %.1f | %.1f |\n', label, bytes, rise, rise - 2 * bytes);
     clear out;
   end
 end
