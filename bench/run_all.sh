@@ -87,6 +87,10 @@ measured() {  # measured <label> <dir> <command...>
   echo
   measured "bench_batch_memory (C++, test host)" "$work" "$build/bench/batch/bench_batch_memory"
   echo
+  measured "octave-cli, batch forms' peak memory (K = 10^6)" "$LATBOX_ROOT/bench/batch" \
+    env GLIBC_TUNABLES=glibc.malloc.mmap_threshold=131072 octave-cli --no-gui --norc --quiet \
+    --eval "addpath('$build/mex'); addpath('$build/bench-mex'); peak_memory_batch"
+  echo
   echo "## Memory: peak resident size of each benchmark process"
   echo
   echo "| process | peak RSS (kB) |"

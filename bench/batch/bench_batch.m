@@ -19,10 +19,10 @@ function bench_batch(varargin)
 % radius the decision-feedback point's distance per column); kelvane with u = 3, cold, and
 % warm from morrit of the previous vector's solution on the same channel.
 %
-% Options (name, value): 'n' ([4 8 16]), 'K' (1e4), 'pages' (1e3, quorvin), 'runs' (7),
-% 'single_runs' (3), 'seed' (1), 'memory_K' (1e6, the Octave peak-memory part; 0 skips).
-  opt = struct('n', [4 8 16], 'K', 1e4, 'pages', 1e3, 'runs', 7, 'single_runs', 3, ...
-               'seed', 1, 'memory_K', 1e6);
+% Options (name, value): 'n' ([4 8 16]), 'K' (1e4), 'pages' (1e3, quorvin), 'runs' (7: the
+% least; a short call gets up to 'max_runs', 41), 'single_runs' (3), 'seed' (1).
+  opt = struct('n', [4 8 16], 'K', 1e4, 'pages', 1e3, 'runs', 7, 'max_runs', 41, ...
+               'single_runs', 3, 'seed', 1);
   for k = 1:2:numel(varargin)
     opt.(varargin{k}) = varargin{k + 1};
   end
@@ -33,7 +33,7 @@ function bench_batch(varargin)
   bad = {};
   for n = opt.n
     for per = [K, 8]                               % columns per channel
-      f = make_frame(n, K, K / per, u);
+      f = batch_frame(n, K, K / per, u);
       for name = fns
         fn = name{1};
         if strcmp(fn, 'morrit') && per ~= K, continue; end   % no channel to vary
@@ -64,33 +64,11 @@ function bench_batch(varargin)
   end
   print_tables(fns, rows, opt);
   print_targets(rows);
-  if opt.memory_K > 0
-    peak_memory(opt.memory_K, u);
-  end
   if ~isempty(bad)
     printf('\n**Results that differ from the batch call:**\n\n');
     printf('- %s\n', bad{:});
     error('bench_batch: %d results differ from the batch call', numel(bad));
   end
-end
-
-% One frame of K vectors over P channels (K/P columns each).
-function f = make_frame(n, K, P, u)
-  c = K / P;
-  es = ((u + 1)^2 - 1) / 3;                        % mean energy of the (u+1)-PAM symbols
-  sigma = sqrt(n * es / 10^(20 / 10));
-  f.R = zeros(n, n, P); f.Yt = zeros(n, K); f.Yi = zeros(n, K);
-  s = 2 * randi([0, u], n, K) - u;
-  for p = 1:P
-    H = randn(n);
-    [Q, R] = qr(H);
-    cols = (p - 1) * c + 1 : p * c;
-    f.R(:, :, p) = R;
-    f.Yt(:, cols) = Q' * (H * s(:, cols) + sigma * randn(n, c));
-    % integer form: s = 2*a - u with a in {0, ..., u}
-    f.Yi(:, cols) = (f.Yt(:, cols) + u * R * ones(n, 1)) / 2;
-  end
-  f.c = c;
 end
 
 function args = make_pages(n, P)
@@ -175,7 +153,9 @@ function [r, problem] = measure(fn, args, opt)
   units = size(args{1}, 2 + strcmp(fn, 'quorvin'));   % columns, or pages
   out = cell(1, outputs_of(fn));
   unsetenv('LATBOX_NUM_THREADS');
-  [out{:}] = feval(batch_name(fn), args{:});
+  tic; [out{:}] = feval(batch_name(fn), args{:}); t0 = toc;
+  % short calls get more runs (about 0.2 s of batch calls each), the median being steadier
+  runs = max(opt.runs, min(opt.max_runs, floor(0.2 / t0)));
   % (a)
   ta = zeros(opt.single_runs, 1);
   for i = 1:opt.single_runs
@@ -183,9 +163,9 @@ function [r, problem] = measure(fn, args, opt)
   end
   if ~same(single, out{1}, fn, out), problem = 'the loop of single calls'; end
   % (b), (c), (d) in turns
-  tb = zeros(opt.runs, 1); tc = tb; td = tb; te = tb;
+  tb = zeros(runs, 1); tc = tb; td = tb; te = tb;
   code = double(strtok(fn));
-  for i = 1:opt.runs
+  for i = 1:runs
     setenv('LATBOX_NUM_THREADS', '1');
     tb(i) = call_batch(fn, args, 1) / units;
     unsetenv('LATBOX_NUM_THREADS');
@@ -209,9 +189,9 @@ function [r, problem] = measure(fn, args, opt)
   if ~ok && isempty(problem), problem = 'the routine loop'; end
   % scaling at a tenth of the size: K = 1000 columns (100 pages for quorvin)
   small = first_columns(fn, args, units / 10);
-  calls = 10;
-  tb1 = zeros(opt.runs, 1); tc1 = tb1;
-  for i = 1:opt.runs
+  calls = max(1, min(10, ceil(0.01 / (median(tb) * units / 10))));   % about 10 ms a sample
+  tb1 = zeros(runs, 1); tc1 = tb1;
+  for i = 1:runs
     setenv('LATBOX_NUM_THREADS', '1');
     tb1(i) = call_batch(fn, small, calls);
     unsetenv('LATBOX_NUM_THREADS');
@@ -318,7 +298,8 @@ function s = ns(t)
 end
 
 function print_tables(fns, rows, opt)
-  printf('Time per vector (per page for quorvin) in nanoseconds: median of %d runs ', opt.runs);
+  printf('Time per vector (per page for quorvin) in nanoseconds: median of %d to %d runs ', ...
+         opt.runs, opt.max_runs);
   printf('((a): %d runs). K = %d columns (quorvin: %d pages of n-by-n);\n', ...
          opt.single_runs, opt.K, opt.pages);
   printf('the last two columns: (b)/(c), the speed-up of all threads over one, at K = %d and K = %d\n', ...
@@ -374,61 +355,4 @@ function s = goal_text(ratio, goal)
   else
     s = sprintf('(>= %g) %s', goal, verdict(ratio >= goal));
   end
-end
-
-% Peak resident memory of the process during one batch call with K columns, against the
-% size of its outputs: the call needs its outputs and a scratch that does not grow with K.
-% Octave copies every output of a MEX file when the call returns, so that any MEX call
-% peaks at twice its outputs: the first row is a MEX file that only creates an output of
-% the same size as zarrow_batch's and does nothing else.
-function peak_memory(K, u)
-  n = 8;
-  printf('\nPeak memory of one batch call from Octave, n = %d, K = %d, one channel, every CPU:\n', n, K);
-  printf('the rise of the peak resident size during the call over the resident size before it\n');
-  printf('(inputs made), against the bytes of the outputs. Octave copies the outputs of a MEX\n');
-  printf('file as the call returns: every MEX call peaks at twice its outputs (first row).\n\n');
-  printf('| call | outputs (MB) | peak rise (MB) | rise - 2 x outputs (MB) |\n|---|---|---|---|\n');
-  unsetenv('LATBOX_NUM_THREADS');
-  f = make_frame(n, K, 1, u);
-  calls = {'outputs alone', {f.Yi, f.R}; 'zarrow', {f.Yi, f.R}; 'tessaly', {f.Yt, f.R, u}; ...
-           'kelvane cold', {f.Yt, f.R, u, zeros(n + 2, 1), 0}};
-  X = kelvane_batch(f.Yt, f.R, u, zeros(n + 2, 1), 0);
-  calls(end + 1, :) = {'morrit', {X, u}};
-  A = (tessaly_batch(f.Yt, f.R, u) + u) / 2;
-  radius = sum((f.Yi - f.R * A) .^ 2, 1) * (1 + 1e-9) + 1e-300;
-  calls(end + 1, :) = {'plinden', {f.Yi, f.R, radius, 0, u}};
-  clear A X;
-  for i = 1:rows(calls)
-    fn = calls{i, 1}; args = calls{i, 2};
-    if strcmp(fn, 'outputs alone')
-      label = sprintf('a MEX file creating an %d-by-%d output, no work', n, K);
-      out = cell(1, 2);
-      before = status_kb('VmRSS');
-      reset_peak();
-      [t, out{2}] = batch_routine_loop(double('zarrow'), 0, args{:});
-    else
-      if exist(batch_name(fn)) ~= 3, continue; end
-      label = sprintf('%s, n = %d, K = %d', batch_name(fn), n, K);
-      out = cell(1, outputs_of(fn));
-      before = status_kb('VmRSS');
-      reset_peak();
-      [out{:}] = feval(batch_name(fn), args{:});
-    end
-    rise = (status_kb('VmHWM') - before) / 1024;
-    bytes = sum(cellfun(@(o) numel(o) * 8, out)) / 2^20;
-    printf('| %s | %.1f | %.1f | %.1f |\n', label, bytes, rise, rise - 2 * bytes);
-    clear out;
-  end
-end
-
-function kb = status_kb(field)
-  txt = fileread('/proc/self/status');
-  t = regexp(txt, [field ':\s*(\d+)'], 'tokens', 'once');
-  kb = str2double(t{1});
-end
-
-function reset_peak()
-  fid = fopen('/proc/self/clear_refs', 'w');      % "5" resets the peak resident size
-  fprintf(fid, '5');
-  fclose(fid);
 end
