@@ -4,6 +4,7 @@
 #include "detect/sphere_search_internal.h"
 
 #include <cmath>
+#include <cstring>
 #include <limits>
 
 namespace {
@@ -36,6 +37,34 @@ inline bool outside_radius(double d, double radius) {
     return !(d <= radius) || d == std::numeric_limits<double>::infinity();
 }
 
+// -1.0 when negative, else +1.0. Built from the bits, so that the compiler does not turn
+// it into a branch: the direction of a zig-zag is data, and a mispredicted branch on it
+// costs more than these few integer operations.
+inline double signed_one(bool negative) {
+    const std::uint64_t bits = 0x3FF0000000000000ULL | (static_cast<std::uint64_t>(negative) << 63);
+    double v;
+    std::memcpy(&v, &bits, sizeof v);
+    return v;
+}
+
+// floor(a / r + 0.5), the rounded centre, without a division on the search's critical path
+// when that is certain to give the same integer: q = a * (1/r) rounded to nearest (the
+// 1.5 * 2^52 shift rounds exactly below 2^51). With 1/r normal and |q| < 2^30, q differs
+// from the quotient a / r by at most three units in the last place, below 2^-21; when q
+// also lies at least 2^-20 from a half-integer, a / r lies in the same half-open unit
+// interval around c, more than 2^-21 from its ends, and so does a / r + 0.5 (rounding
+// error below 2^-22) in [c, c + 1): its floor is c. Every other case divides.
+inline double rounded_quotient(double a, double r) {
+    const double inv = 1.0 / r;
+    const double q = a * inv;
+    constexpr double shift = 6755399441055744.0;  // 1.5 * 2^52
+    const double c = (q + shift) - shift;
+    if (std::fabs(inv) >= 0x1p-1022 && std::fabs(q) < 0x1p30 && std::fabs(q - c) <= 0.5 - 0x1p-20) {
+        return c;
+    }
+    return std::floor(a / r + 0.5);
+}
+
 // Rounded centre (halves upwards), and the first step towards the real centre: the
 // sign of the residual, turned round when the diagonal entry is negative.
 //
@@ -45,7 +74,7 @@ inline bool outside_radius(double d, double radius) {
 // candidates that matter are not exact integers, and the search stops (returns false).
 inline bool start_level(const search_state& s, std::int64_t k, double lb, double ub) {
     const double r = s.R[k + k * s.n];
-    double c = std::floor((s.y[k] - s.isum[k]) / r + 0.5);
+    double c = rounded_quotient(s.y[k] - s.isum[k], r);
     if (c > search_limit) {
         if (ub > search_limit) return false;
         c = search_limit;
@@ -55,15 +84,19 @@ inline bool start_level(const search_state& s, std::int64_t k, double lb, double
     }
     s.cand[k] = c;
     const double e = level_residual(s, k, c);
-    const double toward = r < 0.0 ? -e : e;
-    s.step[k] = toward <= 0.0 ? -1.0 : 1.0;
+    // towards lower candidates when the centre lies below c: e <= 0, or e >= 0 when r < 0
+    const bool flipped = r < 0.0;
+    const bool down = (flipped & (e >= 0.0)) | (!flipped & (e <= 0.0));
+    s.step[k] = signed_one(down);
     return true;
 }
 
 // Next candidate of the zig-zag: c, c+1, c-1, c+2, c-2, ... (or mirrored).
 inline void advance(const search_state& s, std::int64_t k) {
-    s.cand[k] = s.cand[k] + s.step[k];
-    s.step[k] = s.step[k] > 0.0 ? -s.step[k] - 1.0 : -s.step[k] + 1.0;
+    // -st - 1 when st > 0, else -st + 1 (x - 1 and x + (-1) round alike)
+    const double st = s.step[k];
+    s.cand[k] = s.cand[k] + st;
+    s.step[k] = -st + signed_one(st > 0.0);
 }
 
 // First j in [0, jmax] for which front + dir*j lies outside the radius; jmax+1 if none.
@@ -191,10 +224,12 @@ search_status find_closest_point_with(const double* y, const double* R, std::int
     const double hi = ub > search_limit ? search_limit : ub;
     search_status status = search_status::none;
     std::int64_t visited = 0;
+    // the one per-node check: the node count at which the loop next looks outside itself
+    const std::int64_t check_at = max_nodes > 0 ? max_nodes : std::numeric_limits<std::int64_t>::max();
     std::int64_t k = n - 1;
     if (!start_level(s, k, lb, ub)) return search_status::out_of_range;
     for (;; ++visited) {
-        if (max_nodes > 0 && visited >= max_nodes) {
+        if (visited == check_at) {
             status = search_status::node_limit;
             break;
         }
