@@ -47,24 +47,6 @@ inline double signed_one(bool negative) {
     return v;
 }
 
-// floor(a / r + 0.5), the rounded centre, without a division on the search's critical path
-// when that is certain to give the same integer: q = a * (1/r) rounded to nearest (the
-// 1.5 * 2^52 shift rounds exactly below 2^51). With 1/r normal and |q| < 2^30, q differs
-// from the quotient a / r by at most three units in the last place, below 2^-21; when q
-// also lies at least 2^-20 from a half-integer, a / r lies in the same half-open unit
-// interval around c, more than 2^-21 from its ends, and so does a / r + 0.5 (rounding
-// error below 2^-22) in [c, c + 1): its floor is c. Every other case divides.
-inline double rounded_quotient(double a, double r) {
-    const double inv = 1.0 / r;
-    const double q = a * inv;
-    constexpr double shift = 6755399441055744.0;  // 1.5 * 2^52
-    const double c = (q + shift) - shift;
-    if (std::fabs(inv) >= 0x1p-1022 && std::fabs(q) < 0x1p30 && std::fabs(q - c) <= 0.5 - 0x1p-20) {
-        return c;
-    }
-    return std::floor(a / r + 0.5);
-}
-
 // Rounded centre (halves upwards), and the first step towards the real centre: the
 // sign of the residual, turned round when the diagonal entry is negative.
 //
@@ -74,7 +56,7 @@ inline double rounded_quotient(double a, double r) {
 // candidates that matter are not exact integers, and the search stops (returns false).
 inline bool start_level(const search_state& s, std::int64_t k, double lb, double ub) {
     const double r = s.R[k + k * s.n];
-    double c = rounded_quotient(s.y[k] - s.isum[k], r);
+    double c = rounded_centre(s.y[k] - s.isum[k], r);
     if (c > search_limit) {
         if (ub > search_limit) return false;
         c = search_limit;
