@@ -29,12 +29,14 @@ enum class search_status {
                    // sphere_search_internal.h has one; the search itself always ends)
 };
 
+// Doubles of scratch that find_closest_point needs for n levels.
+constexpr std::int64_t search_scratch_size(std::int64_t n) { return 5 * n; }
+
 // Preconditions that make the search end: y[0..n-1] and the upper triangle of R finite,
 // no zero on the diagonal of R, radius, lb and ub not NaN (infinite ones are allowed).
 //
 // y: n values; R: n-by-n column-major (only the diagonal and above are read).
-// symb: n values, overwritten at every leaf. pdist, isum, step, cand: scratch of n
-// doubles each, zero-filled by the caller. n <= 0 returns none, touching nothing.
+// symb: n values, overwritten at every leaf. scratch: search_scratch_size(n) doubles, any
+// contents. n <= 0 returns none, touching nothing.
 search_status find_closest_point(const double* y, const double* R, std::int64_t n, double radius,
-                                 double lb, double ub, double* symb, double* pdist, double* isum,
-                                 double* step, double* cand);
+                                 double lb, double ub, double* symb, double* scratch);

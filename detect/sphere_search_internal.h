@@ -15,7 +15,16 @@ struct search_options {
     // > 0: stop after that many candidates with node_limit (the search has no node limit
     // of its own; harnesses that must bound their time use this).
     std::int64_t max_nodes = 0;
+    // n doubles, or null. With them the search forms the sum of each level's next candidate
+    // alongside the current one and keeps it for when it moves on (find_closest_point does);
+    // without, every sum is formed when it is needed. Same nodes, same order, same bits.
+    double* next_sums = nullptr;
 };
+
+// The search on four arrays of n doubles, pdist and isum zero-filled by the caller.
+search_status find_closest_point(const double* y, const double* R, std::int64_t n, double radius,
+                                 double lb, double ub, double* symb, double* pdist, double* isum,
+                                 double* step, double* cand);
 
 search_status find_closest_point_with(const double* y, const double* R, std::int64_t n,
                                       double radius, double lb, double ub, double* symb,

@@ -159,22 +159,38 @@ std::string spread(const std::vector<double>& v, double factor, const char* form
     return buf;
 }
 
-// One search of the current code (which = 0) or the previous one (which = 1); returns the
-// status, fills symb and nodes.
+// One search of the current code as plinden runs it (which = 0) or of the previous one
+// (which = 1), timed by the caller; nodes() counts the nodes of the same search untimed.
 struct search_run {
-    std::vector<double> symb, pdist, isum, step, cand;
-    std::int64_t nodes = 0;
+    std::vector<double> symb, scratch, pdist, isum, step, cand;
     search_status status = search_status::none;
-    explicit search_run(int n) : symb(n), pdist(n), isum(n), step(n), cand(n) {}
+    explicit search_run(int n)
+        : symb(n), scratch(search_scratch_size(n)), pdist(n), isum(n), step(n), cand(n) {}
     void operator()(const std::vector<double>& y, const std::vector<double>& R, int which) {
+        const auto n = static_cast<std::int64_t>(y.size());
+        if (which == 0) {
+            status = find_closest_point(y.data(), R.data(), n, INFINITY, -1e9, 1e9, symb.data(),
+                                        scratch.data());
+        } else {
+            std::fill(pdist.begin(), pdist.end(), 0.0);
+            std::fill(isum.begin(), isum.end(), 0.0);
+            status = previous::find_closest_point_with(y.data(), R.data(), n, INFINITY, -1e9, 1e9,
+                                                       symb.data(), pdist.data(), isum.data(),
+                                                       step.data(), cand.data(), search_options{});
+        }
+    }
+    std::int64_t nodes(const std::vector<double>& y, const std::vector<double>& R, int which) {
+        const auto n = static_cast<std::int64_t>(y.size());
+        std::vector<double> s(n);
         std::fill(pdist.begin(), pdist.end(), 0.0);
         std::fill(isum.begin(), isum.end(), 0.0);
-        const auto n = static_cast<std::int64_t>(y.size());
+        std::int64_t count = 0;
         search_options options;
-        options.nodes = &nodes;
+        options.nodes = &count;
         auto* search = which == 0 ? &find_closest_point_with : &previous::find_closest_point_with;
-        status = search(y.data(), R.data(), n, INFINITY, -1e9, 1e9, symb.data(), pdist.data(),
-                        isum.data(), step.data(), cand.data(), options);
+        search(y.data(), R.data(), n, INFINITY, -1e9, 1e9, s.data(), pdist.data(), isum.data(),
+               step.data(), cand.data(), options);
+        return count;
     }
 };
 
@@ -201,13 +217,15 @@ int compare_with_previous(std::mt19937_64& rng) {
             search_run current(n), before(n);
             const std::vector<double> t = best_times(
                 rounds, [&] { current(y, R, 0); }, [&] { before(y, R, 1); });
-            if (current.nodes == before.nodes && current.status == before.status &&
+            const std::int64_t new_nodes = current.nodes(y, R, 0);
+            const std::int64_t old_nodes = before.nodes(y, R, 1);
+            if (new_nodes == old_nodes && current.status == before.status &&
                 std::memcmp(current.symb.data(), before.symb.data(), n * sizeof(double)) == 0) {
                 ++same;
             }
-            nodes_total += current.nodes;
-            new_rates.push_back(current.nodes / t[0]);
-            old_rates.push_back(before.nodes / t[1]);
+            nodes_total += new_nodes;
+            new_rates.push_back(new_nodes / t[0]);
+            old_rates.push_back(old_nodes / t[1]);
             ratios.push_back(t[1] / t[0]);
         }
         std::printf("| %d | %.0f | %s | %s | %s | %d/%d |\n", n, nodes_total / per_size,
@@ -250,11 +268,12 @@ int main(int argc, char** argv) {
             const std::vector<double> t = best_times(
                 rounds, [&] { search(y, R, 0); },
                 [&] { fplll::closest_vector(p.b, p.target, sol, fplll::CVPM_FAST); });
+            const std::int64_t nodes = search.nodes(y, R, 0);
             t_search.push_back(t[0]);
             t_fplll.push_back(t[1]);
-            rates.push_back(search.nodes / t[0]);
+            rates.push_back(nodes / t[0]);
             ratios.push_back(t[1] / t[0]);
-            nodes_total += search.nodes;
+            nodes_total += nodes;
             const std::vector<double>& symb = search.symb;
 
             // Babai's point, latbox's first leaf, as fplll's starting radius
