@@ -122,9 +122,9 @@ TEST(SearchKeptSums, SameNodesStatusAndBitsAsFormingEverySum) {
     std::mt19937_64 rng(11);
     std::uniform_real_distribution<double> unit(-1.0, 1.0);
     std::uniform_int_distribution<int> small(-3, 3);
-    const int sizes[] = {1, 2, 3, 5, 8, 12, 16};
-    for (int trial = 0; trial < 600; ++trial) {
-        const int n = sizes[trial % 7];
+    const int sizes[] = {1, 2, 3, 5, 8, 12, 16, 20, 24};  // the block form keeps sums from 20
+    for (int trial = 0; trial < 630; ++trial) {
+        const int n = sizes[trial % 9];
         const bool integral = trial % 5 == 0;
         std::vector<double> R(n * n, 0.0), y(n);
         for (int j = 0; j < n; ++j) {
@@ -133,7 +133,8 @@ TEST(SearchKeptSums, SameNodesStatusAndBitsAsFormingEverySum) {
             R[j + j * n] = unit(rng) < -0.3 ? -d : d;
             y[j] = integral ? 0.5 * small(rng) : 6.0 * unit(rng);
         }
-        const double radius = trial % 3 == 0 && n <= 8 ? inf : 0.5 + 8.0 * std::fabs(unit(rng));
+        const double scale = n > 8 ? n / 8.0 : 1.0;
+        const double radius = trial % 3 == 0 && n <= 8 ? inf : scale * (0.5 + 8.0 * std::fabs(unit(rng)));
         double lb = -inf, ub = inf;
         switch (trial % 4) {
             case 1: lb = -1.5, ub = 1.0; break;
