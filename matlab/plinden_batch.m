@@ -49,7 +49,8 @@ function varargout = plinden_batch(varargin)
 %   columns (one column per vector)"; "Y must have a number of columns that
 %   is a multiple of the pages of R"; "radius must be a scalar or have one
 %   element per column of Y"; a NaN or empty RADIUS, LB or UB and non-double
-%   arguments are rejected with a message naming the argument.
+%   arguments are rejected with a message naming the argument ("radius column
+%   4 must not be NaN" for a NaN in a per-column RADIUS).
 %
 %   Example
 %     H = randn(4); [Q, R] = qr(H); S = randi([-3 3], 4, 500);

@@ -11,7 +11,8 @@ function test_batch()
             5   40  40;      % one channel per column
             7   90   6;      % block fading, 15 vectors per channel
             4    1   1;
-            3    0   1];
+            3    0   1;
+            0    5   5];
   forms = batch_forms();
   for i = 1:rows(shapes)
     d = random_frame(shapes(i, 1), shapes(i, 2), shapes(i, 3));
@@ -39,7 +40,7 @@ function forms = batch_forms()
   forms = {
     'zarrow_batch',  @(d) {zarrow_batch(d.Y, d.R)},                   @zarrow_loop,  always;
     'tessaly_batch', @(d) {tessaly_batch(d.Y, d.R, d.u_pam)},         @tessaly_loop, always;
-    'plinden_batch', @plinden_call,                                   @plinden_loop, @(d) exist('plinden_batch') == 3;
+    'plinden_batch', @plinden_call,                                   @plinden_loop, always;
     'quorvin_batch', @quorvin_call,                                   @quorvin_loop, always;
     'morrit_batch',  @(d) {morrit_batch(d.X, d.bound)},               @morrit_loop,  always;
     'kelvane_batch', @kelvane_call,                                   @kelvane_loop, always;
@@ -175,16 +176,14 @@ function per_column_codes(forms)
 % marks them and leaves the other columns as the single calls give them.
   loop = @(name) forms{strcmp(forms(:, 1), name), 3};
   call = @(name) forms{strcmp(forms(:, 1), name), 2};
-  if exist('plinden_batch') == 3
-    % no box and y = 1e17 on R = I: integers beyond 2^51
-    d = frame([0.4 1e17 2.6; 1.2 1e17 -0.7], eye(2));
-    d.lb = -Inf; d.ub = Inf;
-    expect_error(@() call_with_outputs(@plinden, 2, d.Y(:, 2), d.R, Inf, -Inf, Inf), ...
-                 'plinden: y is too large for R: the search would need integers beyond 2^51');
-    got = call('plinden_batch')(d);
-    expect_equal(got{2}, [1 0 1], 'plinden_batch info');
-    expect_same(got, loop('plinden_batch')(d), 'plinden_batch, a column beyond 2^51');
-  end
+  % no box and y = 1e17 on R = I: integers beyond 2^51
+  d = frame([0.4 1e17 2.6; 1.2 1e17 -0.7], eye(2));
+  d.lb = -Inf; d.ub = Inf;
+  expect_error(@() call_with_outputs(@plinden, 2, d.Y(:, 2), d.R, Inf, -Inf, Inf), ...
+               'plinden: y is too large for R: the search would need integers beyond 2^51');
+  got = call('plinden_batch')(d);
+  expect_equal(got{2}, [1 0 1], 'plinden_batch info');
+  expect_same(got, loop('plinden_batch')(d), 'plinden_batch, a column beyond 2^51');
   % R(1,1) = 1e-300 with u = 1e48: the free-set solve overflows and the Gram matrix breaks
   % down (kelvane raises an error); page 2 is an ordinary channel
   d = frame([3 0.4 3 -2; -1 1 -1 0.5], cat(3, [1e-300 0.5; 0 2], [1 0.5; 0 2]));
@@ -234,15 +233,14 @@ function messages()
       'kelvane_batch: Too many active variables in BVLS starting solution!';
     @kelvane_batch, 1, {ones(2, 3), eye(2), 1, zeros(4, 2), 0}, ...
       'kelvane_batch: index_sets must be (n+2)-by-K, or (n+2)-by-1 for every column';
+    @plinden_batch, 2, {[1 NaN; 1 1], eye(2), Inf, -3, 3}, ...
+      'plinden_batch: Y column 2 must not contain NaN or Inf';
+    @plinden_batch, 2, {ones(2, 2), cat(3, eye(2), [1 0; 0 0]), Inf, -3, 3}, ...
+      'plinden_batch: R page 2 must not have a zero on the diagonal';
+    @plinden_batch, 2, {ones(2, 3), eye(2), [1 NaN 1], -3, 3}, 'plinden_batch: radius column 2 must not be NaN';
+    @plinden_batch, 1, {ones(2, 3), eye(2), Inf, -3, 3}, ...
+      'plinden_batch: USAGE: [S,info]=plinden_batch(Y,R,radius,lb,ub)';
   };
-  if exist('plinden_batch') == 3
-    cases = [cases; {
-      @plinden_batch, 2, {[1 NaN; 1 1], eye(2), Inf, -3, 3}, ...
-        'plinden_batch: Y column 2 must not contain NaN or Inf';
-      @plinden_batch, 2, {ones(2, 2), cat(3, eye(2), [1 0; 0 0]), Inf, -3, 3}, ...
-        'plinden_batch: R page 2 must not have a zero on the diagonal';
-    }];
-  end
   for i = 1:rows(cases)
     expect_error(@() call_with_outputs(cases{i, 1}, cases{i, 2}, cases{i, 3}{:}), cases{i, 4});
   end
