@@ -7,17 +7,19 @@ function make_latbox(outdir)
 %
 %   Octave (Debian: apt-get install octave liboctave-dev libopenblas64-serial-dev
 %   gfortran):
-%     the MEX files are built by mkoctfile --mex; KELVANE alone links the static
-%     64-bit-integer OpenBLAS, with its symbols kept local, so that it never
-%     binds to the BLAS that Octave itself has loaded. The environment variable
-%     LATBOX_BLAS64_ARCHIVE selects another archive.
+%     the MEX files are built by mkoctfile --mex; KELVANE and KELVANE_BATCH
+%     alone link the static 64-bit-integer OpenBLAS, with its symbols kept
+%     local, so that they never bind to the BLAS that Octave itself has loaded.
+%     The environment variable LATBOX_BLAS64_ARCHIVE selects another archive.
+%     The batch forms (*_BATCH) also link the thread library (-pthread).
 %   MATLAB (a supported C++ compiler set up with "mex -setup C++"):
-%     the separate-complex API (-R2017b) is used, and KELVANE links MATLAB's
-%     own 64-bit-integer BLAS and LAPACK (-lmwblas -lmwlapack).
+%     the separate-complex API (-R2017b) is used, and KELVANE and KELVANE_BATCH
+%     link MATLAB's own 64-bit-integer BLAS and LAPACK (-lmwblas -lmwlapack).
 %   Every build compiles with -ffp-contract=off, so that results are the same
 %   bit for bit on every machine.
 %
-%   See also ZARROW, TESSALY, PLINDEN, QUORVIN, MORRIT, KELVANE.
+%   See also ZARROW, TESSALY, PLINDEN, QUORVIN, MORRIT, KELVANE, ZARROW_BATCH,
+%   TESSALY_BATCH, PLINDEN_BATCH, QUORVIN_BATCH, MORRIT_BATCH, KELVANE_BATCH.
   here = fileparts(mfilename('fullpath'));
   root = fileparts(here);
   if nargin < 1

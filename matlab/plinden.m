@@ -34,7 +34,7 @@ function varargout = plinden(varargin)
 %     y = Q' * (H*s + 0.3*randn(4, 1));
 %     [symb, info] = plinden(y, R, Inf, -3, 3)
 %
-%   See also ZARROW, TESSALY, QUORVIN.
+%   See also PLINDEN_BATCH, ZARROW, TESSALY, QUORVIN.
 
 % This file holds the help text; the MEX file plinden beside it or earlier on the
 % path is called instead. Reaching this line means it is not built or not found.
