@@ -1,0 +1,34 @@
+function v = latbox_version()
+%LATBOX_VERSION The version of latbox in use.
+%   LATBOX_VERSION prints it ("latbox 0.2.0"); V = LATBOX_VERSION returns it as
+%   text, MAJOR.MINOR.PATCH. The version changes with every release; NEWS.md (in
+%   a package: news latbox) says what each one brought.
+%
+%   Example
+%     v = latbox_version()   % for example '0.2.0'
+%
+%   See also ZARROW, TESSALY, PLINDEN, QUORVIN, MORRIT, KELVANE.
+
+% The version is kept in one file, VERSION, beside this file (a build folder, an
+% installed package) or one folder up (the matlab folder of a clone).
+  persistent version
+  if isempty(version)
+    here = fileparts(mfilename('fullpath'));
+    candidates = {fullfile(here, 'VERSION'), fullfile(fileparts(here), 'VERSION')};
+    for k = 1:numel(candidates)
+      if exist(candidates{k}, 'file') == 2
+        version = strtrim(fileread(candidates{k}));
+        break;
+      end
+    end
+    if isempty(version)
+      error('latbox:noVersion', ['latbox_version: no VERSION file beside %s or in the ' ...
+                                 'folder above'], here);
+    end
+  end
+  if nargout > 0
+    v = version;
+  else
+    fprintf('latbox %s\n', version);
+  end
+end
