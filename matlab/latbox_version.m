@@ -1,11 +1,11 @@
 function v = latbox_version()
 %LATBOX_VERSION The version of latbox in use.
-%   LATBOX_VERSION prints it ("latbox 0.2.0"); V = LATBOX_VERSION returns it as
-%   text, MAJOR.MINOR.PATCH. The version changes with every release; NEWS.md (in
-%   a package: news latbox) says what each one brought.
+%   LATBOX_VERSION prints it ("latbox MAJOR.MINOR.PATCH"); V = LATBOX_VERSION
+%   returns it as text ('MAJOR.MINOR.PATCH'). NEWS.md (in the package: news
+%   latbox) says what each version brought.
 %
 %   Example
-%     v = latbox_version()   % for example '0.2.0'
+%     v = latbox_version()
 %
 %   See also ZARROW, TESSALY, PLINDEN, QUORVIN, MORRIT, KELVANE.
 
