@@ -1,3 +1,4 @@
+% SPDX-License-Identifier: BSD-3-Clause
 function v = latbox_version()
 %LATBOX_VERSION The version of latbox in use.
 %   LATBOX_VERSION prints it ("latbox MAJOR.MINOR.PATCH"); V = LATBOX_VERSION

@@ -1,3 +1,4 @@
+% SPDX-License-Identifier: BSD-3-Clause
 function make_latbox(outdir)
 %MAKE_LATBOX Build the latbox MEX files with the MEX compiler of Octave or MATLAB.
 %   MAKE_LATBOX builds every latbox function into the folder of this script.

@@ -1,3 +1,4 @@
+% SPDX-License-Identifier: BSD-3-Clause
 function post_install(desc)
 % Run by pkg install once the package's files are in place: moves each help file from
 % the package folder into the architecture folder, beside its MEX file.

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: BSD-3-Clause
 # Writes the Octave package latbox-<version>.tar.gz into dist/ (or the folder given) and
 # prints its path:
 #   scripts/package.sh [output folder]

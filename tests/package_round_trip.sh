@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: BSD-3-Clause
 # The Octave package from archive to uninstall, as a user goes through it:
 #   1. scripts/package.sh writes the archive;
 #   2. pkg install without the BLAS archive fails with a message that names the Debian

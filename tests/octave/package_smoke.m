@@ -1,3 +1,4 @@
+% SPDX-License-Identifier: BSD-3-Clause
 function package_smoke(root, mode, results_file)
 % The installed package, in a fresh session after pkg load latbox (mode 'package'):
 %   - every function of gateways/mex_functions.txt runs its MEX file from the package's
