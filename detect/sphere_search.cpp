@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // Depth-first (Schnorr-Euchner) sphere-decoding search in a box.
 #include "detect/sphere_search.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // Depth-first (Schnorr-Euchner) search for the closest integer point in a box.
 //
 // Finds the integer vector s with lb <= s(i) <= ub that minimises ||y - R*s||^2 among

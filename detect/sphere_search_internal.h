@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // The search of sphere_search.h with the switches that only tests and benchmarks use.
 #pragma once
 

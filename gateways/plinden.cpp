@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // [symb,info]=plinden(y,R,radius,lb,ub): closest integer point in a box within a radius.
 #include <cmath>
 #include <cstdint>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // [S,info]=plinden_batch(Y,R,radius,lb,ub): the closest integer point in the box within the
 // radius for every column of a frame.
 #include <algorithm>

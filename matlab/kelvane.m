@@ -1,3 +1,4 @@
+% SPDX-License-Identifier: BSD-3-Clause
 function varargout = kelvane(varargin)
 %KELVANE Box-constrained least squares (BVLS) on an upper-triangular system.
 %   X = KELVANE(Y,R,U,INDEX_SET,USE_START) returns the X that minimises

@@ -1,7 +1,9 @@
+% SPDX-License-Identifier: BSD-3-Clause
 function make_latbox(outdir)
 %MAKE_LATBOX Build the latbox MEX files with the MEX compiler of Octave or MATLAB.
 %   MAKE_LATBOX builds every latbox function into the folder of this script.
-%   MAKE_LATBOX(OUTDIR) builds them into OUTDIR and copies the help files there.
+%   MAKE_LATBOX(OUTDIR) builds them into OUTDIR and copies the help files and
+%   LATBOX_VERSION there.
 %   Afterwards ADDPATH that folder. The functions, what each one needs and its
 %   sources are read from gateways/mex_functions.txt.
 %
@@ -75,6 +77,11 @@ function make_latbox(outdir)
       copyfile(fullfile(here, [f.name '.m']), outdir);
     end
     fprintf('built %s\n', f.name);
+  end
+  if ~strcmp(outdir, here)
+    % latbox_version and the one file that holds the version
+    copyfile(fullfile(here, 'latbox_version.m'), outdir);
+    copyfile(fullfile(root, 'VERSION'), outdir);
   end
 end
 

@@ -1,3 +1,4 @@
+% SPDX-License-Identifier: BSD-3-Clause
 function varargout = morrit(varargin)
 %MORRIT Index-set vector of a point in the box [-bound, bound].
 %   INDEX_SET = MORRIT(X,BOUND) tells for each of the N components of X

@@ -1,3 +1,4 @@
+% SPDX-License-Identifier: BSD-3-Clause
 function varargout = plinden(varargin)
 %PLINDEN Closest integer point in a box by depth-first sphere decoding.
 %   [SYMB,INFO] = PLINDEN(Y,R,RADIUS,LB,UB) searches for the integer vector S

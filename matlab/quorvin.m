@@ -1,3 +1,4 @@
+% SPDX-License-Identifier: BSD-3-Clause
 function varargout = quorvin(varargin)
 %QUORVIN LLL reduction of a lattice basis carried out on its QR factors.
 %   [QO,RO,UO] = QUORVIN(Q,R,DELTA) reduces the basis B = Q*R (columns are the

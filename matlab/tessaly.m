@@ -1,3 +1,4 @@
+% SPDX-License-Identifier: BSD-3-Clause
 function varargout = tessaly(varargin)
 %TESSALY Odd-integer decision-feedback detector clamped to [-u, u].
 %   S = TESSALY(Y,R,U) decides the symbols of Y ~ R*S for an alphabet of odd

@@ -1,3 +1,4 @@
+% SPDX-License-Identifier: BSD-3-Clause
 function varargout = zarrow(varargin)
 %ZARROW Rounding decision-feedback detector on an upper-triangular system.
 %   S = ZARROW(Y,R) returns the successive-cancellation (zero-forcing decision

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // The batch forms through the test host: each column equals the single function's result on
 // that column bit for bit, for every thread count and channel layout; messages; Ctrl-C.
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // Inputs found by the fuzz harnesses (fuzz/), each kept as a test of the fixed behaviour.
 #include <gtest/gtest.h>
 #include <sys/wait.h>

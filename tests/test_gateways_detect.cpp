@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // zarrow, tessaly and plinden through the test host: counts, types, sizes, messages,
 // empty problems, outputs and scratch.
 #include <gtest/gtest.h>

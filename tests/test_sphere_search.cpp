@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // Sphere-decoding search on plain arrays: worked cases, brute force, skipped runs.
 #include <gtest/gtest.h>
 

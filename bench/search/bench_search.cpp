@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // Sphere-decoding search against fplll's closest_vector on the same random lattices.
 //
 // For each n, random integer bases are LLL-reduced by fplll; both solvers then get the

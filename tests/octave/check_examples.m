@@ -1,3 +1,4 @@
+% SPDX-License-Identifier: BSD-3-Clause
 function check_examples(root, mexdir)
 % Runs every example a user would paste, with the MEX files of mexdir on the path:
 % the Example section of each help file in matlab/ and each ```matlab block of

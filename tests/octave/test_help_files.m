@@ -1,3 +1,4 @@
+% SPDX-License-Identifier: BSD-3-Clause
 function test_help_files()
 % The help files beside the MEX files: the MEX file is what a call runs and help shows
 % the text; with only the help file found, a call says that the MEX file is missing.

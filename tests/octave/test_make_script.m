@@ -1,3 +1,4 @@
+% SPDX-License-Identifier: BSD-3-Clause
 function test_make_script(root, outdir)
 % Builds every function with make_latbox into outdir and calls each once.
   if exist(outdir, 'dir')
