@@ -1,3 +1,4 @@
+% SPDX-License-Identifier: BSD-3-Clause
 function bench_batch(varargin)
 % The batch forms against loops of single calls, from Octave. For each function, n and
 % channel layout, the time per vector (per page for quorvin) of

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // What a batch call obtains besides its outputs: every batch gateway is called through the
 // test host, which records each scratch block it obtains, for two frame sizes and several
 // thread counts. The scratch depends on n and the thread count, never on K; the outputs
@@ -110,11 +111,13 @@ int main() {
     };
     const setting settings[] = {{1000, "1"}, {10000, "1"}, {10000, "2"}, {10000, "4"}, {10000, ""}};
     bool failed = false;
-    std::printf("Scratch a batch call obtains (elements of 8 bytes, all blocks of the call summed;\n"
-                "blocks in brackets), against its outputs. K columns (quorvin: K pages of n-by-n),\n"
-                "one channel; T threads (LATBOX_NUM_THREADS; \"default\": unset, the thread rule).\n\n");
-    std::printf("| call | n | outputs at K = 10^4 (doubles) | K = 10^3, T = 1 | K = 10^4, T = 1 |"
-                " K = 10^4, T = 2 | K = 10^4, T = 4 | K = 10^4, default | blocks left |\n");
+    std::printf(
+        "Scratch a batch call obtains (elements of 8 bytes, all blocks of the call summed;\n"
+        "blocks in brackets), against its outputs. K columns (quorvin: K pages of n-by-n),\n"
+        "one channel; T threads (LATBOX_NUM_THREADS; \"default\": unset, the thread rule).\n\n");
+    std::printf(
+        "| call | n | outputs at K = 10^4 (doubles) | K = 10^3, T = 1 | K = 10^4, T = 1 |"
+        " K = 10^4, T = 2 | K = 10^4, T = 4 | K = 10^4, default | blocks left |\n");
     std::printf("|---|---|---|---|---|---|---|---|---|\n");
     for (const char* function : functions) {
         for (std::size_t n : {8, 16}) {
@@ -129,7 +132,8 @@ int main() {
                 std::snprintf(cell, sizeof cell, " %zu [%zu] |", m.scratch, m.blocks);
                 cells += cell;
             }
-            std::printf("| %s_batch | %zu | %zu |%s %zu |\n", function, n, outputs, cells.c_str(), live);
+            std::printf("| %s_batch | %zu | %zu |%s %zu |\n", function, n, outputs, cells.c_str(),
+                        live);
         }
     }
     return failed ? 1 : 0;

@@ -1,3 +1,4 @@
+% SPDX-License-Identifier: BSD-3-Clause
 function peak_memory_batch(K)
 % Peak resident memory of the process during one batch call with K columns (default 1e6),
 % n = 8, one channel, every CPU, against the size of its outputs: a call needs its outputs

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // [seconds, out1, out2] = batch_routine_loop(name, reps, <the inputs of name_batch>):
 // the host-free routine alone, called in a plain loop over the columns (pages for
 // quorvin) of a batch call's inputs, on the calling thread, with its scratch obtained
@@ -41,7 +42,8 @@ const double* page_for(const double* R, std::size_t n, std::size_t P, std::size_
 }  // namespace
 
 void batch_routine_loop(int nlhs, host_array* plhs[], int nrhs, const host_array* prhs[]) {
-    if (nrhs < 4 || nlhs < 2) host_error("USAGE: [seconds,out1,out2]=batch_routine_loop(name,reps,...)\n");
+    if (nrhs < 4 || nlhs < 2)
+        host_error("USAGE: [seconds,out1,out2]=batch_routine_loop(name,reps,...)\n");
     char name[16] = {0};
     const double* text = host_data(prhs[0]);  // the name as a double array of character codes
     for (std::size_t i = 0; i < host_cols(prhs[0]) && i + 1 < sizeof name; ++i) {
@@ -61,7 +63,8 @@ void batch_routine_loop(int nlhs, host_array* plhs[], int nrhs, const host_array
         double* I = host_data(plhs[1]);
         time_passes(seconds, reps, [&] {
             for (std::size_t k = 0; k < K; ++k) {
-                classify_bounds(first + k * n, static_cast<std::int64_t>(n), bound, I + k * (n + 2));
+                classify_bounds(first + k * n, static_cast<std::int64_t>(n), bound,
+                                I + k * (n + 2));
             }
         });
         return;
@@ -74,7 +77,8 @@ void batch_routine_loop(int nlhs, host_array* plhs[], int nrhs, const host_array
         plhs[1] = host_create_matrix(m * n + 2 * n * n, P);
         double* out = host_data(plhs[1]);
         const auto nn = static_cast<std::int64_t>(n);
-        auto* scratch = static_cast<double*>(host_calloc(reduce_qr_scratch_size(nn), sizeof(double)));
+        auto* scratch =
+            static_cast<double*>(host_calloc(reduce_qr_scratch_size(nn), sizeof(double)));
         const std::size_t stride = m * n + 2 * n * n;
         time_passes(seconds, reps, [&] {
             for (std::size_t p = 0; p < P; ++p) {
@@ -119,14 +123,15 @@ void batch_routine_loop(int nlhs, host_array* plhs[], int nrhs, const host_array
         const double lb = host_data(in[3])[0], ub = host_data(in[4])[0];
         plhs[2] = host_create_matrix(1, K);
         double* info = host_data(plhs[2]);
-        auto* scratch = static_cast<double*>(host_calloc(4 * n, sizeof(double)));
+        auto* scratch = static_cast<double*>(host_calloc(search_scratch_size(nn), sizeof(double)));
         time_passes(seconds, reps, [&] {
             for (std::size_t k = 0; k < K; ++k) {
-                std::fill_n(scratch, 4 * n, 0.0);
-                const search_status status = find_closest_point(
-                    first + k * n, page_for(R, n, P, K, k), nn, radius[per_column ? k : 0], lb, ub,
-                    S + k * n, scratch, scratch + n, scratch + 2 * n, scratch + 3 * n);
-                info[k] = status == search_status::found ? 1.0 : status == search_status::none ? -1.0 : 0.0;
+                const search_status status =
+                    find_closest_point(first + k * n, page_for(R, n, P, K, k), nn,
+                                       radius[per_column ? k : 0], lb, ub, S + k * n, scratch);
+                info[k] = status == search_status::found  ? 1.0
+                          : status == search_status::none ? -1.0
+                                                          : 0.0;
             }
         });
         host_free(scratch);
@@ -146,7 +151,8 @@ void batch_routine_loop(int nlhs, host_array* plhs[], int nrhs, const host_array
         time_passes(seconds, reps, [&] {
             for (std::size_t k = 0; k < K; ++k) {
                 const bool warm = std::fabs(use_start[use_per_column ? k : 0]) >= 1.0;
-                const double* start = warm ? starts + (start_per_column ? k * (n + 2) : 0) : nullptr;
+                const double* start =
+                    warm ? starts + (start_per_column ? k * (n + 2) : 0) : nullptr;
                 double* x = S + k * n;
                 const bvls_result result =
                     bvls_solve(nn, page_for(R, n, P, K, k), first + k * n, u, start, x, s);

@@ -1,4 +1,5 @@
 #!/bin/sh
+# SPDX-License-Identifier: BSD-3-Clause
 # The batch benchmark alone (bench/run_all.sh runs it with the others):
 #   bench/batch/run.sh [build-dir]   (default: build-bench)
 # Builds what it needs, then prints the Octave tables and the scratch table. Exits 1 when
