@@ -104,17 +104,17 @@ function res = detection_study(varargin)
       K = P * V;
       t = tic;
       R = qr_pages(draw_channels(n, P, qam));
-      s = 2 * randi([0, u], N, K) - u;
+      s = 2 * floor(levels * rand(N, K)) - u;
       y = page_times(R, s, V) + sigma * randn(N, K);
       % integer form: s = 2*a - u with a in {0, ..., u}: (y + u*R*1)/2 = R*a + w/2
       row_sums = reshape(sum(R, 2), N, P);
       yi = (y + u * row_sums(:, ceil((1:K) / V))) / 2;
       setup_seconds = setup_seconds + toc(t);
-      S = NaN(N, K, 4);
+      S = cell(1, 4);                         % each detector's symbols
 
       if active(1) || active(3)
         t = tic;
-        S(:, :, 1) = tessaly_batch(y, R, u);
+        S{1} = tessaly_batch(y, R, u);
         dt = toc(t);
         seconds([1 3]) = seconds([1 3]) + dt * active([1 3]);
       end
@@ -123,18 +123,18 @@ function res = detection_study(varargin)
         t = tic;
         [Qo, Ro, Uo] = quorvin_batch(repmat(eye(N), [1, 1, P]), R, 0.75);   % Qo*Ro = R*Uo
         z = zarrow_batch(page_times(permute(Qo, [2 1 3]), yi, V), Ro);
-        S(:, :, 2) = 2 * min(max(page_times(Uo, z, V), 0), u) - u;
+        S{2} = 2 * min(max(page_times(Uo, z, V), 0), u) - u;
         seconds(2) = seconds(2) + toc(t);
       end
 
       if active(3)
         t = tic;
-        a_df = (S(:, :, 1) + u) / 2;
+        a_df = (S{1} + u) / 2;
         radius = sum((yi - page_times(R, a_df, V)) .^ 2, 1);
         [a_ml, info] = plinden_batch(yi, R, radius * (1 + 1e-9) + 1e-300, 0, u);
         missed = info ~= 1;                  % only if rounding hid the DF point itself
         a_ml(:, missed) = a_df(:, missed);
-        S(:, :, 3) = 2 * a_ml - u;
+        S{3} = 2 * a_ml - u;
         seconds(3) = seconds(3) + toc(t);
       end
 
@@ -155,7 +155,7 @@ function res = detection_study(varargin)
           [x(:, rest), passes2, status2] = kelvane_batch(y(:, rest), R, u, ...
                                                          starts(:, owner), use_start);
         end
-        S(:, :, 4) = min(max(2 * floor(x / 2) + 1, -u), u);   % nearest odd, clamped
+        S{4} = min(max(2 * floor(x / 2) + 1, -u), u);   % nearest odd, clamped
         seconds(4) = seconds(4) + toc(t);
         status = [status1, status2];
         passes = [passes1, passes2];
@@ -171,7 +171,7 @@ function res = detection_study(varargin)
 
       t = tic;
       for d = find(active)
-        wrong = S(:, :, d) ~= s;
+        wrong = S{d} ~= s;
         if qam
           wrong = wrong(1:n, :) | wrong(n + 1:N, :);   % either part of a complex symbol
         end
@@ -183,7 +183,7 @@ function res = detection_study(varargin)
         computed = [true, active(2), true, active(4)];
         dist = NaN(4, K);
         for d = find(computed)
-          dist(d, :) = sum((y - page_times(R, S(:, :, d), V)) .^ 2, 1);
+          dist(d, :) = sum((y - page_times(R, S{d}, V)) .^ 2, 1);
         end
         others = dist(computed & (1:4) ~= 3, :);
         ml_worse = ml_worse + sum(any(dist(3, :) > others * (1 + 1e-12) + 1e-12, 1));
