@@ -14,12 +14,15 @@ function res = detection_study(varargin)
 %   Every detector works on frames: one batch call (tessaly_batch, quorvin_batch and
 %   zarrow_batch, plinden_batch, kelvane_batch and morrit_batch) per frame of up to
 %   'batch' vectors over many channels, each channel carrying 'frame' vectors (block
-%   fading). At each SNR a detector counts its errors until it has at least
-%   'min_errors' symbol errors or has seen 'trials' channels; frames grow from 32
-%   channels as long as some detector still needs vectors. A detector that counts
-%   no error within that cap is not run at the higher SNRs. The study prints the
-%   symbol error rate of each detector at each SNR, each detector's wall time and
-%   vectors per second, and plots the error rates (only points with errors).
+%   fading). At each SNR a detector goes on until it has made symbol errors on
+%   'error_channels' channels (so at least that many symbol errors) or has seen
+%   'trials' channels. Errors on one channel come together (a bad channel spoils
+%   most of its vectors), so the channels, not the symbols, are the independent
+%   samples: 100 symbol errors from three bad channels would say little. Frames grow
+%   from 32 channels as long as some detector needs more; a detector that makes no
+%   error within the cap is not run at the higher SNRs. The study prints the symbol
+%   error rate of each detector at each SNR, each detector's wall time and vectors
+%   per second, and plots the error rates (only the points with errors).
 %
 %   With 'modulation' 'qam', n complex antennas carry M-QAM symbols (sqrt(M)-PAM on
 %   the real and on the imaginary part) over a complex channel with i.i.d. CN(0,1)
@@ -36,24 +39,29 @@ function res = detection_study(varargin)
 %   and draws Q'*y as R*s plus fresh noise.
 %
 %   Options (name, value pairs):
-%     'n'           antennas (8; 4 with 'qam')       'M'      alphabet size (4; 16 with 'qam')
-%     'modulation'  'pam' or 'qam' ('pam')           'snr_db' SNRs in dB (0:4:40)
-%     'min_errors'  symbol errors to count per point (100)
-%     'trials'      most channels per point (16384)  'frame'  vectors per channel (8)
-%     'batch'       most vectors per batch call (16384)
-%     'seed'        random seed (1)                  'quiet'  no printing (false)
-%     'png'         plot file ('detection_study.png', '' for none)
+%     'n'               antennas (8; 4 with 'qam')
+%     'M'               alphabet size (4; 16 with 'qam')
+%     'modulation'      'pam' or 'qam' ('pam')
+%     'snr_db'          SNRs in dB (0:4:40)
+%     'error_channels'  channels with symbol errors that end a point (100)
+%     'trials'          most channels per point (16384)
+%     'frame'           vectors per channel (8)
+%     'batch'           most vectors per batch call (16384)
+%     'seed'            random seed (1)
+%     'png'             plot file ('detection_study.png', '' for none)
+%     'quiet'           no printing (false)
 %
 %   RES has fields snr_db, ser (SNRs x 4, columns DF, LR-DF, ML, BOX; NaN where a
-%   detector saw no vector), errors and vectors (SNRs x 4: symbol errors counted and
-%   vectors detected), detectors, n, modulation, ml_worse (count of vectors where the
-%   ML point was farther than another detector's point in the box: always 0),
+%   detector saw no vector), errors, error_channels and vectors (SNRs x 4: symbol
+%   errors, channels with symbol errors, vectors detected), detectors, n,
+%   modulation, ml_worse (count of vectors where the ML point was farther than
+%   another detector's point in the box: always 0),
 %   seconds and vectors_per_second (1 x 4, over all SNRs; ML includes the DF point
 %   that sets its radius), setup_seconds (drawing channels, symbols and noise),
 %   check_seconds, wall_seconds, box_passes_cold and box_passes_warm (mean kelvane
 %   passes), box_capped and box_failed (kelvane_batch status -1 and -2), png.
   opt = struct('n', [], 'M', [], 'modulation', 'pam', 'snr_db', 0:4:40, ...
-               'min_errors', 100, 'trials', 16384, 'frame', 8, 'batch', 16384, ...
+               'error_channels', 100, 'trials', 16384, 'frame', 8, 'batch', 16384, ...
                'seed', 1, 'png', 'detection_study.png', 'quiet', false);
   for k = 1:2:numel(varargin)
     if ~isfield(opt, varargin{k})
@@ -87,6 +95,7 @@ function res = detection_study(varargin)
   names = {'DF (tessaly)', 'LR-DF (quorvin+zarrow)', 'ML (plinden)', 'BOX (kelvane)'};
   S_n = numel(opt.snr_db);
   errors = zeros(S_n, 4);
+  error_channels = zeros(S_n, 4);
   vectors = zeros(S_n, 4);
   seconds = zeros(1, 4);
   setup_seconds = 0; check_seconds = 0;
@@ -105,10 +114,11 @@ function res = detection_study(varargin)
       t = tic;
       R = qr_pages(draw_channels(n, P, qam));
       s = 2 * floor(levels * rand(N, K)) - u;
-      y = page_times(R, s, V) + sigma * randn(N, K);
+      page = ceil((1:K) / V);                % the channel of each vector
+      y = page_times(R, s, page) + sigma * randn(N, K);
       % integer form: s = 2*a - u with a in {0, ..., u}: (y + u*R*1)/2 = R*a + w/2
       row_sums = reshape(sum(R, 2), N, P);
-      yi = (y + u * row_sums(:, ceil((1:K) / V))) / 2;
+      yi = (y + u * row_sums(:, page)) / 2;
       setup_seconds = setup_seconds + toc(t);
       S = cell(1, 4);                         % each detector's symbols
 
@@ -122,15 +132,15 @@ function res = detection_study(varargin)
       if active(2)
         t = tic;
         [Qo, Ro, Uo] = quorvin_batch(repmat(eye(N), [1, 1, P]), R, 0.75);   % Qo*Ro = R*Uo
-        z = zarrow_batch(page_times(permute(Qo, [2 1 3]), yi, V), Ro);
-        S{2} = 2 * min(max(page_times(Uo, z, V), 0), u) - u;
+        z = zarrow_batch(page_times(permute(Qo, [2 1 3]), yi, page), Ro);
+        S{2} = 2 * min(max(page_times(Uo, z, page), 0), u) - u;
         seconds(2) = seconds(2) + toc(t);
       end
 
       if active(3)
         t = tic;
         a_df = (S{1} + u) / 2;
-        radius = sum((yi - page_times(R, a_df, V)) .^ 2, 1);
+        radius = sum((yi - page_times(R, a_df, page)) .^ 2, 1);
         [a_ml, info] = plinden_batch(yi, R, radius * (1 + 1e-9) + 1e-300, 0, u);
         missed = info ~= 1;                  % only if rounding hid the DF point itself
         a_ml(:, missed) = a_df(:, missed);
@@ -175,23 +185,27 @@ function res = detection_study(varargin)
         if qam
           wrong = wrong(1:n, :) | wrong(n + 1:N, :);   % either part of a complex symbol
         end
-        errors(si, d) = errors(si, d) + sum(wrong(:));
+        per_vector = sum(wrong, 1);
+        errors(si, d) = errors(si, d) + sum(per_vector);
+        per_channel = sum(reshape(per_vector, V, P), 1);
+        error_channels(si, d) = error_channels(si, d) + sum(per_channel > 0);
         vectors(si, d) = vectors(si, d) + K;
       end
       if active(3)
         % the exact search is never farther than another detector's point in the box
-        computed = [true, active(2), true, active(4)];
-        dist = NaN(4, K);
-        for d = find(computed)
-          dist(d, :) = sum((y - page_times(R, S{d}, V)) .^ 2, 1);
+        worse = false(1, K);
+        for d = find([true, active(2), false, active(4)])
+          k = find(any(S{d} ~= S{3}, 1));    % where the points differ
+          d_ml = sum((y(:, k) - page_times(R, S{3}(:, k), page(k))) .^ 2, 1);
+          d_other = sum((y(:, k) - page_times(R, S{d}(:, k), page(k))) .^ 2, 1);
+          worse(k) = worse(k) | d_ml > d_other * (1 + 1e-12) + 1e-12;
         end
-        others = dist(computed & (1:4) ~= 3, :);
-        ml_worse = ml_worse + sum(any(dist(3, :) > others * (1 + 1e-12) + 1e-12, 1));
+        ml_worse = ml_worse + sum(worse);
       end
       check_seconds = check_seconds + toc(t);
 
-      [active, P] = next_frame(active, errors(si, :), vectors(si, :), opt.min_errors, ...
-                               opt.trials * V, V, P, max_channels);
+      [active, P] = next_frame(active, error_channels(si, :), vectors(si, :) / V, ...
+                               opt.error_channels, opt.trials, P, max_channels);
     end
     % error rates only fall with the SNR: a detector without errors stops here
     retired = retired | (errors(si, :) == 0 & vectors(si, :) >= opt.trials * V);
@@ -200,6 +214,7 @@ function res = detection_study(varargin)
   res.snr_db = opt.snr_db(:);
   res.ser = errors ./ (vectors * n);
   res.errors = errors;
+  res.error_channels = error_channels;
   res.vectors = vectors;
   res.detectors = names;
   res.n = n;
@@ -228,21 +243,21 @@ function res = detection_study(varargin)
   end
 end
 
-function [active, P] = next_frame(active, errors, vectors, min_errors, cap, V, P, ...
-                                  max_channels)
-% Which detectors go on at this SNR, and the channels of the next frame: enough for
-% the detector that needs most vectors (its error rate so far, with a 20% margin),
-% at most twice the last frame, max_channels, and what the cap leaves.
-  active = active & errors < min_errors & vectors < cap;
+function [active, P] = next_frame(active, bad, channels, min_bad, cap, P, max_channels)
+% Which detectors go on at this SNR (bad: channels with errors so far out of channels),
+% and the channels of the next frame: enough for the detector that needs most (by its
+% rate of bad channels so far, with a 20% margin), at most twice the last frame,
+% max_channels, and what the cap leaves.
+  active = active & bad < min_bad & channels < cap;
   need = 0;
   for d = find(active)
-    left = cap - vectors(d);
-    if errors(d) > 0
-      left = min(left, ceil(1.2 * (min_errors - errors(d)) * vectors(d) / errors(d)));
+    left = cap - channels(d);
+    if bad(d) > 0
+      left = min(left, ceil(1.2 * (min_bad - bad(d)) * channels(d) / bad(d)));
     end
     need = max(need, left);
   end
-  P = max(1, min([ceil(need / V), 2 * P, max_channels]));
+  P = max(1, min([need, 2 * P, max_channels]));
 end
 
 function H = draw_channels(n, P, qam)
@@ -276,12 +291,10 @@ function R = qr_pages(H)
   end
 end
 
-function Y = page_times(A, X, V)
-% Column k of Y is A(:, :, p) * X(:, k) with p = ceil(k / V): V columns per page.
+function Y = page_times(A, X, page)
+% Column k of Y is A(:, :, page(k)) * X(:, k).
   [m, n, P] = size(A);
-  K = size(X, 2);
-  page = ceil((1:K) / V);
-  Y = zeros(m, K);
+  Y = zeros(m, size(X, 2));
   for j = 1:n
     Aj = reshape(A(:, j, :), m, P);
     Y = Y + Aj(:, page) .* X(j, :);
@@ -290,8 +303,8 @@ end
 
 function print_report(res, opt, label, V)
   fprintf('Symbol error rate, %s, %d vectors per channel (block fading)\n', label, V);
-  fprintf('each point: at least %d symbol errors, or %d channels (%d vectors)\n', ...
-          opt.min_errors, opt.trials, opt.trials * V);
+  fprintf('each point: symbol errors on at least %d channels, or %d channels (%d vectors)\n', ...
+          opt.error_channels, opt.trials, opt.trials * V);
   fprintf('%8s', 'SNR dB');
   fprintf('  %22s', res.detectors{:});
   fprintf('\n');
@@ -303,7 +316,7 @@ function print_report(res, opt, label, V)
         cell_text = '-';
       elseif e == 0
         cell_text = '0';
-      elseif e < opt.min_errors
+      elseif res.error_channels(si, d) < opt.error_channels
         cell_text = sprintf('%.2e (%d)', res.ser(si, d), e);
       else
         cell_text = sprintf('%.2e', res.ser(si, d));
@@ -312,8 +325,8 @@ function print_report(res, opt, label, V)
     end
     fprintf('\n');
   end
-  fprintf(['(k): only k symbol errors within the cap; 0: none; -: not run (no error ' ...
-           'within the cap at a lower SNR)\n']);
+  fprintf(['(k): k symbol errors, on fewer than %d channels within the cap; 0: none; ' ...
+           '-: not run\n(no error within the cap at a lower SNR)\n'], opt.error_channels);
 
   fprintf('\n%-24s %10s %12s %12s\n', 'Detector', 'seconds', 'vectors', 'vectors/s');
   for d = 1:4

@@ -18,19 +18,19 @@ function test_detection_study()
   delete(png);
   check_counts(res, 100, 60, 4);
 
-  % the stopping rule: at low SNR every detector stops soon after 100 errors, far
-  % below the cap, and frames cover whole channels
+  % the stopping rule: at low SNR every detector stops soon after errors on 100
+  % channels, far below the cap
   res = detection_study('n', 4, 'snr_db', [0 6], 'trials', 5000, 'frame', 3, ...
                         'seed', 2, 'png', '', 'quiet', true);
   check_counts(res, 100, 5000, 3);
-  assert(all(res.errors(:) >= 100), 'stopped before 100 errors');
+  assert(all(res.error_channels(:) >= 100), 'stopped before errors on 100 channels');
   assert(all(res.vectors(:) < 5000 * 3 / 4), 'did not stop at the error count');
   assert(res.ml_worse == 0, 'ML point farther than another point');
 
   % a cap small enough that the exact search finds no error at 30 dB: it is not run at
   % 40 dB, and the others go on where they still make errors
   res = detection_study('n', 4, 'snr_db', [30 40], 'trials', 50, 'frame', 2, ...
-                        'min_errors', 20, 'seed', 3, 'png', '', 'quiet', true);
+                        'error_channels', 20, 'seed', 3, 'png', '', 'quiet', true);
   check_counts(res, 20, 50, 2);
   assert(res.errors(1, 3) == 0 && res.vectors(2, 3) == 0 && isnan(res.ser(2, 3)), ...
          'ML run after a point without errors');
@@ -52,23 +52,25 @@ function test_detection_study()
   delete(png);
 end
 
-function check_counts(res, min_errors, trials, frame)
-% The counts of a run obey its stopping rule: every point ends at min_errors symbol
-% errors or at the cap, in whole channels, and a detector is skipped only after a point
-% where it counted no error within the cap.
+function check_counts(res, error_channels, trials, frame)
+% The counts of a run obey its stopping rule: every point ends with errors on
+% error_channels channels or at the cap, in whole channels, and a detector is skipped
+% only after a point where it made no error within the cap.
   cap = trials * frame;
   for d = 1:4
     for si = 1:numel(res.snr_db)
       v = res.vectors(si, d);
       e = res.errors(si, d);
+      c = res.error_channels(si, d);
       if v == 0
         assert(si > 1 && any(res.errors(1:si - 1, d) == 0 & ...
                              res.vectors(1:si - 1, d) == cap), 'detector skipped early');
         continue;
       end
       assert(mod(v, frame) == 0 && v <= cap, 'vectors not in whole channels within the cap');
-      assert(e >= min_errors || v == cap, 'stopped before the error count and the cap');
-      assert(e <= res.n * v, 'more errors than symbols');
+      assert(c >= error_channels || v == cap, 'stopped before the error count and the cap');
+      assert(c <= e && e <= res.n * v && c <= v / frame, 'more errors than symbols');
+      assert((c == 0) == (e == 0), 'errors without a channel in error');
       assert(abs(res.ser(si, d) - e / (res.n * v)) <= 1e-15, 'error rate not errors/symbols');
     end
   end
