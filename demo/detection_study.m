@@ -366,6 +366,10 @@ function plot_rates(res, png, title_text)
     hold on;
   end
   hold off;
+  shown = res.ser(res.errors > 0);
+  if ~isempty(shown)                         % a margin below the lowest point
+    ylim([10^floor(log10(min(shown)) - 0.3), 1]);
+  end
   grid on;
   xlabel('SNR (dB)');
   ylabel('symbol error rate');
