@@ -44,7 +44,7 @@ function res = detection_study(varargin)
 %     'modulation'      'pam' or 'qam' ('pam')
 %     'snr_db'          SNRs in dB (0:4:40)
 %     'error_channels'  channels with symbol errors that end a point (100)
-%     'trials'          most channels per point (16384)
+%     'trials'          most channels per point (32768)
 %     'frame'           vectors per channel (8)
 %     'batch'           most vectors per batch call (16384)
 %     'seed'            random seed (1)
@@ -61,7 +61,7 @@ function res = detection_study(varargin)
 %   check_seconds, wall_seconds, box_passes_cold and box_passes_warm (mean kelvane
 %   passes), box_capped and box_failed (kelvane_batch status -1 and -2), png.
   opt = struct('n', [], 'M', [], 'modulation', 'pam', 'snr_db', 0:4:40, ...
-               'error_channels', 100, 'trials', 16384, 'frame', 8, 'batch', 16384, ...
+               'error_channels', 100, 'trials', 32768, 'frame', 8, 'batch', 16384, ...
                'seed', 1, 'png', 'detection_study.png', 'quiet', false);
   for k = 1:2:numel(varargin)
     if ~isfield(opt, varargin{k})
