@@ -131,45 +131,20 @@ function res = detection_study(varargin)
 
       if active(2)
         t = tic;
-        [Qo, Ro, Uo] = quorvin_batch(repmat(eye(N), [1, 1, P]), R, 0.75);   % Qo*Ro = R*Uo
-        z = zarrow_batch(page_times(permute(Qo, [2 1 3]), yi, page), Ro);
-        S{2} = 2 * min(max(page_times(Uo, z, page), 0), u) - u;
+        S{2} = detect_lr_df(yi, R, u, page);
         seconds(2) = seconds(2) + toc(t);
       end
 
       if active(3)
         t = tic;
-        a_df = (S{1} + u) / 2;
-        radius = sum((yi - page_times(R, a_df, page)) .^ 2, 1);
-        [a_ml, info] = plinden_batch(yi, R, radius * (1 + 1e-9) + 1e-300, 0, u);
-        missed = info ~= 1;                  % only if rounding hid the DF point itself
-        a_ml(:, missed) = a_df(:, missed);
-        S{3} = 2 * a_ml - u;
+        S{3} = detect_ml(yi, R, u, page, S{1});
         seconds(3) = seconds(3) + toc(t);
       end
 
       if active(4)
         t = tic;
-        first = 1:V:K;                       % the first vector on each channel: cold
-        [x1, passes1, status1] = kelvane_batch(y(:, first), R, u, zeros(N + 2, 1), 0);
-        x = zeros(N, K);
-        x(:, first) = x1;
-        warm = false(1, 0); passes2 = []; status2 = [];
-        if V > 1                             % the others: warm from the first solution
-          rest = reshape(1:K, V, P);
-          rest = reshape(rest(2:V, :), 1, []);
-          owner = ceil((1:numel(rest)) / (V - 1));
-          starts = morrit_batch(x1, u);
-          warm = status1(owner) == 1;
-          use_start = double(warm);
-          [x(:, rest), passes2, status2] = kelvane_batch(y(:, rest), R, u, ...
-                                                         starts(:, owner), use_start);
-        end
-        S{4} = min(max(2 * floor(x / 2) + 1, -u), u);   % nearest odd, clamped
+        [S{4}, passes, status, was_warm] = detect_box(y, R, u, V);
         seconds(4) = seconds(4) + toc(t);
-        status = [status1, status2];
-        passes = [passes1, passes2];
-        was_warm = [false(1, P), warm];
         ok = status == 1;
         passes_cold = passes_cold + sum(passes(ok & ~was_warm));
         solves_cold = solves_cold + sum(ok & ~was_warm);
@@ -241,6 +216,54 @@ function res = detection_study(varargin)
       fprintf('plot written to %s\n', absolute_path(opt.png));
     end
   end
+end
+
+function S = detect_lr_df(yi, R, u, page)
+% Reduction-aided decision feedback on the integer form R*a ~ yi, a in {0, ..., u}:
+% zarrow on the reduced problem (Qo*Ro = R*Uo), a = Uo*z clamped to the alphabet.
+  N = size(R, 1);
+  P = size(R, 3);
+  [Qo, Ro, Uo] = quorvin_batch(repmat(eye(N), [1, 1, P]), R, 0.75);
+  z = zarrow_batch(page_times(permute(Qo, [2 1 3]), yi, page), Ro);
+  S = 2 * min(max(page_times(Uo, z, page), 0), u) - u;
+end
+
+function S = detect_ml(yi, R, u, page, S_df)
+% The closest point in the box of the integer form, searched within the distance of
+% the decision-feedback point (with a margin for rounding).
+  a_df = (S_df + u) / 2;
+  radius = sum((yi - page_times(R, a_df, page)) .^ 2, 1);
+  [a_ml, info] = plinden_batch(yi, R, radius * (1 + 1e-9) + 1e-300, 0, u);
+  missed = info ~= 1;                        % only if rounding hid the DF point itself
+  a_ml(:, missed) = a_df(:, missed);
+  S = 2 * a_ml - u;
+end
+
+function [S, passes, status, was_warm] = detect_box(y, R, u, V)
+% The box relaxation rounded to the nearest odd symbol in [-u, u]. The first vector
+% on each channel is solved cold, the channel's other vectors warm-started from the
+% index set of that solution (cold where it did not converge). passes, status and
+% was_warm: kelvane_batch's figures for the cold columns, then for the others.
+  [N, K] = size(y);
+  P = K / V;
+  first = 1:V:K;
+  [x1, passes, status] = kelvane_batch(y(:, first), R, u, zeros(N + 2, 1), 0);
+  x = zeros(N, K);
+  x(:, first) = x1;
+  was_warm = false(1, P);
+  if V > 1
+    rest = reshape(1:K, V, P);
+    rest = reshape(rest(2:V, :), 1, []);
+    owner = ceil((1:numel(rest)) / (V - 1));
+    starts = morrit_batch(x1, u);
+    warm = status(owner) == 1;
+    [x(:, rest), passes2, status2] = kelvane_batch(y(:, rest), R, u, starts(:, owner), ...
+                                                   double(warm));
+    passes = [passes, passes2];
+    status = [status, status2];
+    was_warm = [was_warm, warm];
+  end
+  S = min(max(2 * floor(x / 2) + 1, -u), u);
 end
 
 function [active, P] = next_frame(active, bad, channels, min_bad, cap, P, max_channels)

@@ -36,6 +36,16 @@ function test_detection_study()
          'ML run after a point without errors');
   assert(res.vectors(2, 1) > 0, 'DF stopped although it made errors');
 
+  % without noise every detector recovers every symbol: the channel model, the integer
+  % form, LR-DF's mapping back, the warm starts and the real-valued form of QAM agree
+  for modulation = {'pam', 'qam'}
+    res = detection_study('modulation', modulation{1}, 'n', 3, 'snr_db', 300, ...
+                          'trials', 40, 'frame', 5, 'seed', 6, 'png', '', 'quiet', true);
+    assert(all(res.errors == 0) && all(res.vectors == 200), ...
+           [modulation{1} ': errors without noise']);
+    assert(res.box_capped == 0 && res.box_failed == 0 && res.ml_worse == 0);
+  end
+
   % complex 16-QAM in its real-valued form: the same properties on 2n real dimensions
   png = [tempname() '.png'];
   res = detection_study('modulation', 'qam', 'n', 3, 'snr_db', [6 34], 'trials', 150, ...
