@@ -1,3 +1,4 @@
+% SPDX-License-Identifier: BSD-3-Clause
 function res = detection_study(varargin)
 %DETECTION_STUDY Symbol error rates of four latbox detectors on simulated channels.
 %   RES = DETECTION_STUDY() simulates y = H*s + w for a real n-by-n channel H with

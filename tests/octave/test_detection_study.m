@@ -1,3 +1,4 @@
+% SPDX-License-Identifier: BSD-3-Clause
 function test_detection_study()
 % A short run of the demo study with a fixed seed: what must hold statistically.
   here = fileparts(mfilename('fullpath'));
