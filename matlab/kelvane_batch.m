@@ -1,3 +1,4 @@
+% SPDX-License-Identifier: BSD-3-Clause
 function varargout = kelvane_batch(varargin)
 %KELVANE_BATCH Box-constrained least squares (BVLS) for every column of a frame.
 %   X = KELVANE_BATCH(Y,R,U,INDEX_SETS,USE_START) solves, for every column k,

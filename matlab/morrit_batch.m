@@ -1,3 +1,4 @@
+% SPDX-License-Identifier: BSD-3-Clause
 function varargout = morrit_batch(varargin)
 %MORRIT_BATCH Index-set vectors of every column of a frame of points.
 %   I = MORRIT_BATCH(X,BOUND) classifies every column of X as MORRIT does:

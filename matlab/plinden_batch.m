@@ -1,3 +1,4 @@
+% SPDX-License-Identifier: BSD-3-Clause
 function varargout = plinden_batch(varargin)
 %PLINDEN_BATCH Closest integer point in a box for every column of a frame.
 %   [S,INFO] = PLINDEN_BATCH(Y,R,RADIUS,LB,UB) searches every column of Y as

@@ -1,3 +1,4 @@
+% SPDX-License-Identifier: BSD-3-Clause
 function varargout = quorvin_batch(varargin)
 %QUORVIN_BATCH LLL reduction of every page of a stack of QR factors.
 %   [QO,RO,UO] = QUORVIN_BATCH(Q,R,DELTA) reduces every basis Q(:,:,p)*R(:,:,p)

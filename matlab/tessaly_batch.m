@@ -1,3 +1,4 @@
+% SPDX-License-Identifier: BSD-3-Clause
 function varargout = tessaly_batch(varargin)
 %TESSALY_BATCH Odd-integer decision feedback on every column of a frame.
 %   S = TESSALY_BATCH(Y,R,U) decides every column of Y as TESSALY does: S(:,k)

@@ -1,3 +1,4 @@
+% SPDX-License-Identifier: BSD-3-Clause
 function varargout = zarrow_batch(varargin)
 %ZARROW_BATCH Rounding decision feedback on every column of a frame.
 %   S = ZARROW_BATCH(Y,R) decides every column of Y as ZARROW does: S(:,k)

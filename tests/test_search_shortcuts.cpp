@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // The search's shortcuts against what they stand for, bit for bit: the rounded centre
 // against the division, on the values where the two could part (halves and their
 // neighbours, the ends of the fast range, extreme and non-finite operands); the kept sums

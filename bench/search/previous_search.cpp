@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // The search as it was before the branch-free zig-zag and the reciprocal centre, kept
 // unchanged so that the benchmark can time both in one process and check that they visit
 // the same nodes and return the same bits.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // The search before the latency work, for the benchmark's side-by-side mode.
 #pragma once
 

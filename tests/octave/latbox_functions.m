@@ -1,3 +1,4 @@
+% SPDX-License-Identifier: BSD-3-Clause
 function names = latbox_functions(root)
 % The MEX functions listed in gateways/mex_functions.txt, in its order: the first
 % field of every line that is not blank or a comment.

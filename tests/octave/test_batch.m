@@ -1,3 +1,4 @@
+% SPDX-License-Identifier: BSD-3-Clause
 function test_batch()
 % The batch forms inside Octave: every column (every page for quorvin_batch) equals the
 % single function's result on it bit for bit, for each thread setting and channel layout;
