@@ -336,6 +336,65 @@ void tessaly_batch() {
         call().values(2, 2, {nan, 1, inf, 2}).values(2, 2, {1, 0, 0, 1}).values(1, 1, {7}));
 }
 
+void plinden_batch() {
+    common("plinden_batch", 5);
+    const std::vector<double> R2 = {1, 0, 0.5, 1};
+    const std::vector<double> R2x2 = {1, 0, 0.5, 1, -2, 0, 1, 0.5};
+    const std::vector<double> Y23 = {0.4, 1.6, -3, 2.5, 7, -1};
+    auto base = [&](const std::vector<double>& R, std::size_t P, std::vector<double> radius,
+                    double lb, double ub, std::vector<double> Y = {}) {
+        return call()
+            .values(2, Y.empty() ? 3 : Y.size() / 2, Y.empty() ? Y23 : Y)
+            .values(2, 2, P, R)
+            .values(1, radius.size(), radius)
+            .values(1, 1, {lb})
+            .values(1, 1, {ub});
+    };
+    put("plinden_batch", "ok", base(R2, 1, {inf}, -3, 3));
+    put("plinden_batch", "per_column_R", base(R2x2, 2, {inf}, -3, 3, {0.4, 1.6, -3, 2.5}));
+    put("plinden_batch", "radius_per_column", base(R2, 1, {inf, 0.01, -1}, -3, 3));
+    put("plinden_batch", "radius_nan_column", base(R2, 1, {inf, nan, 1}, -3, 3));
+    put("plinden_batch", "radius_count", base(R2, 1, {1, 2}, -3, 3));
+    put("plinden_batch", "box_empty", base(R2, 1, {inf}, 3, -3));
+    put("plinden_batch", "box_infinite", base(R2, 1, {inf}, -inf, inf));
+    put("plinden_batch", "lb_nan", base(R2, 1, {inf}, nan, 1));
+    put("plinden_batch", "beyond_2p51_column", base(R2, 1, {inf}, -inf, inf, {1e20, 1, 0.5, 0.5}));
+    put("plinden_batch", "near_2p51",
+        base(R2, 1, {inf}, -inf, 2251799813685248.0, {2251799813685247.5, 0, 1, 1}));
+    put("plinden_batch", "Y_column_nan", base(R2, 1, {inf}, -1, 1, {1, 1, nan, 0}));
+    put("plinden_batch", "R_page_nan",
+        base({1, 0, 0.5, 1, nan, 0, 1, 1}, 2, {inf}, -1, 1, {1, 2, 3, 4}));
+    put("plinden_batch", "R_page_zero_diagonal",
+        base({1, 0, 0.5, 1, 1, 0, 1, 0}, 2, {inf}, -1, 1, {1, 2, 3, 4}));
+    put("plinden_batch", "K_not_multiple", base(R2x2, 2, {inf}, -1, 1));
+    put("plinden_batch", "K0",
+        call()
+            .values(2, 0, {})
+            .values(2, 2, 2, R2x2)
+            .values(1, 1, {1})
+            .values(1, 1, {-1})
+            .values(1, 1, {1}));
+    put("plinden_batch", "n0",
+        call()
+            .values(0, 3, {})
+            .values(0, 0, {})
+            .values(1, 1, {1})
+            .values(1, 1, {-1})
+            .values(1, 1, {1}));
+    put("plinden_batch", "denormal_diagonal",
+        base({5e-324, 0, 1, 1}, 1, {inf}, -2, 2, {1, 1, 0.5, 0.5}));
+    put("plinden_batch", "upper4",
+        call(own, own, 4)
+            .arg(th_class::real_double, dim_n(0), dim_abs(6), dim_abs(1), fill_mode::halves,
+                 {1, 2, 3, 4, 9, 250, 7, 5, 3, 1, 0, 4, 8, 16, 2, 6, 1, 1, 5, 3, 2, 2, 7, 1})
+            .arg(th_class::real_double, dim_n(0), dim_n(0), dim_abs(3), fill_mode::upper,
+                 {2, 1, 3, 5, 1, 4, 9, 3, 1, 2, 4, 4, 6, 1, 2,
+                  3, 7, 9, 1, 8, 5, 3, 2, 2, 6, 1, 3, 2, 5, 4})
+            .values(1, 1, {inf})
+            .values(1, 1, {-8})
+            .values(1, 1, {8}));
+}
+
 void morrit_batch() {
     common("morrit_batch", 2);
     put("morrit_batch", "ok",
@@ -502,12 +561,12 @@ int main(int argc, char** argv) {
     quorvin();
     morrit();
     kelvane();
-    batch_threads = 1;
-    zarrow_batch();
-    tessaly_batch();
-    morrit_batch();
-    quorvin_batch();
-    kelvane_batch();
+    // the batch forms' seeds start at one thread each
+    for (void (*seeds)() :
+         {zarrow_batch, tessaly_batch, plinden_batch, quorvin_batch, morrit_batch, kelvane_batch}) {
+        batch_threads = 1;
+        seeds();
+    }
     std::printf("%d seeds written under %s\n", written, root.c_str());
     return 0;
 }
