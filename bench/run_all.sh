@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: BSD-3-Clause
 # Builds and runs every benchmark and writes one report, bench/report.md (or the path
 # given as the first argument). Figures are measured side by side in one run; the
 # machine's other load adds time to both sides, so compare ratios. A benchmark that fails

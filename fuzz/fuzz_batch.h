@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // What the harnesses of the batch forms share: the frame of a call, its columns and pages
 // as the arguments of single calls, and the checks that tie a batch call to single calls
 // (a column of the result equals the single call's result bit for bit; a fault the batch

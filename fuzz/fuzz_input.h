@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // Turns fuzz bytes into one gateway call: argument count, output count and arguments of
 // every class the test host models, with shapes and values chosen to reach the edges.
 //

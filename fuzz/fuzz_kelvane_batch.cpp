@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // [X,iterations,status]=kelvane_batch(Y,R,u,index_sets,use_start) on any call, on 1 to 3
 // threads. Each column k is checked against kelvane(Y(:,k), R page, u, its index set,
 // use_start(k)) with every output:

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // I=morrit_batch(X,bound) on any call, on 1 to 3 threads. On success: X is a matrix, I is
 // (n+2)-by-K for X n-by-K, and each column of I is, bit for bit, what morrit gives on that
 // column of X.

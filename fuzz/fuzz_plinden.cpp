@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // [symb,info]=plinden(y,R,radius,lb,ub) on any call. On success: symb is n-by-1 and info
 // 1-by-1 (n = columns of R), info is 1 or -1; with 1, symb holds integers in [lb, ub]
 // (bounds beyond 2^51 taken at 2^51); with -1 symb is untouched (zeros).

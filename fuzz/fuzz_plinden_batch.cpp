@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // [S,info]=plinden_batch(Y,R,radius,lb,ub) on any call, on 1 to 3 threads. Each column k
 // is checked against plinden(Y(:,k), R page, radius(k), lb, ub):
 //   - info(k) 1 or -1: S(:,k) and info(k) are plinden's, bit for bit;

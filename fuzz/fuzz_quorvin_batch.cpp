@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // [Qo,Ro,Uo]=quorvin_batch(Q,R,delta) on any call, on 1 to 3 threads. On success: Q is
 // m-by-n-by-P with m >= n and R n-by-n-by-P, Qo is m-by-n-by-P, Ro and Uo n-by-n-by-P, and
 // each page of the three is, bit for bit, what quorvin gives on that page of Q and R.

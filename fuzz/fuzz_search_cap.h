@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // What the plinden harnesses share to keep every input cheap.
 //
 // The search is exhaustive and has no node limit: badly scaled inputs (a tiny diagonal

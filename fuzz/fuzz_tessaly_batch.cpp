@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // S=tessaly_batch(Y,R,u) on any call, on 1 to 3 threads. On success: S is n-by-K for Y
 // n-by-K and R n-by-n-by-P, and each column of S is, bit for bit, what tessaly gives on
 // that column of Y, its page of R and u.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // S=zarrow_batch(Y,R) on any call, on 1 to 3 threads. On success: S is n-by-K for Y n-by-K
 // and R n-by-n-by-P, and each column of S is, bit for bit, what zarrow gives on that column
 // of Y and its page of R.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // Writes the seed corpus: fuzz_make_corpus <dir> makes <dir>/<gateway>/<case> for every
 // gateway, from the edge cases of the unit tests and of each function's documentation.
 #include <sys/stat.h>

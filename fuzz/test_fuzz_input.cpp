@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // The fuzz input decoder: what the seed corpus and the harnesses rely on.
 #include <gtest/gtest.h>
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // [S,info]=plinden_batch(Y,R,radius,lb,ub): the closest integer point in the box within the
 // radius for every column of a frame.
 #include <algorithm>
@@ -23,15 +24,13 @@ struct plinden_job {
 
 // info as plinden reports it: 1 found, -1 none; a column whose search would need integers
 // beyond 2^51 (an error for plinden) gets 0 and a NaN column.
-bool plinden_column(const void* job, std::size_t k, void* scratch, const interrupt_check&) {
+bool plinden_column(const void* job, std::size_t k, void* scratch, const interrupt_check& check) {
     const auto& j = *static_cast<const plinden_job*>(job);
     const std::size_t n = j.channels.n;
     double* symb = j.S + k * n;
-    double* s = static_cast<double*>(scratch);
-    std::fill(s, s + 4 * n, 0.0);  // the zero-filled scratch of a single call
     const search_status status =
         find_closest_point(j.Y + k * n, channel_of(j.channels, k), static_cast<std::int64_t>(n),
-                           j.radius.at(k), j.lb, j.ub, symb, s, s + n, s + 2 * n, s + 3 * n);
+                           j.radius.at(k), j.lb, j.ub, symb, static_cast<double*>(scratch), &check);
     switch (status) {
         case search_status::found:
             j.info[k] = 1.0;
@@ -40,6 +39,8 @@ bool plinden_column(const void* job, std::size_t k, void* scratch, const interru
             std::fill(symb, symb + n, std::numeric_limits<double>::quiet_NaN());
             j.info[k] = 0.0;
             return true;
+        case search_status::interrupted:
+            return false;
         default:
             j.info[k] = -1.0;
             return true;
@@ -78,7 +79,10 @@ void plinden_batch_gateway(int nlhs, host_array* plhs[], int nrhs, const host_ar
     plhs[1] = info;
     const plinden_job job{Y, channels, radius, lb, ub, host_data(S), host_data(info)};
     const double cost = 15.0 * static_cast<double>(n * n) + 100.0;
-    if (!batch_run({plinden_column, &job, K, 4 * n * sizeof(double), cost})) {
+    const std::size_t scratch =
+        sizeof(double) *
+        static_cast<std::size_t>(search_scratch_size(static_cast<std::int64_t>(n)));
+    if (!batch_run({plinden_column, &job, K, scratch, cost})) {
         host_error(interrupted_message);
     }
 }

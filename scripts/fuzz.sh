@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: BSD-3-Clause
 # Builds the libFuzzer harnesses (clang++, ASan + UBSan) and runs each for a bounded time,
 # starting from the committed seed corpus. Fails on any crash, sanitizer report, failed
 # check, timeout (2 s per input), leak or memory blow-up, and prints the reproducer.

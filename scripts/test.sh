@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: BSD-3-Clause
 # Installs what is missing, checks the formatting, builds, and runs every test (C++ and
 # Octave).
 set -euo pipefail

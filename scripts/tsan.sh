@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: BSD-3-Clause
 # Builds the C++ tests with ThreadSanitizer (clang++, no MEX files) in its own build
 # directory and runs the tests of the batch forms, whose columns run on worker threads:
 # every comparison with single calls, every thread count, Ctrl-C. Any report (a data race,

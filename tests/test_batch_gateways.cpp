@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // The batch forms through the test host: each column equals the single function's result on
 // that column bit for bit, for every thread count and channel layout; messages; Ctrl-C.
 #include <gtest/gtest.h>
@@ -447,6 +448,40 @@ TEST(BatchGateways, InterruptStopsTheCallAndFreesEverything) {
     // the setting lasts one call only
     const th_result next = call_ok(zarrow_batch_gateway, 1, {y.get(), r.get()});
     EXPECT_FALSE(next.failed);
+}
+
+// Ctrl-C inside one long search: every point of {0,1}^20 lies at the same distance from
+// y = 0.5 (R = I), so the search visits all 2^20 leaves, and it asks every 2^20 nodes.
+TEST(BatchGateways, InterruptStopsALongSearch) {
+    const std::size_t n = 20;
+    std::vector<double> eye(n * n, 0.0);
+    for (std::size_t i = 0; i < n; ++i) eye[i + i * n] = 1.0;
+    const th_array y = th_matrix(n, 2, std::vector<double>(2 * n, 0.5));
+    const th_array y1 = th_column(std::vector<double>(n, 0.5));
+    const th_array r = th_matrix(n, n, eye);
+    const th_array radius = th_scalar(std::numeric_limits<double>::infinity());
+    const th_array lb = th_scalar(0), ub = th_scalar(1);
+    th_interrupt_after(0);
+    const th_result single =
+        th_call(plinden_gateway, 2, {y1.get(), r.get(), radius.get(), lb.get(), ub.get()});
+    EXPECT_TRUE(single.failed);
+    EXPECT_EQ(single.message, "interrupted\n");
+    EXPECT_EQ(single.blocks_live, 0u);
+    EXPECT_EQ(single.interrupt_polls, 1u);  // asked once, inside the search
+    for (const std::string& threads : {std::string("1"), std::string("2")}) {
+        thread_setting setting(threads);
+        th_interrupt_after(1);  // between the columns' first questions
+        const th_result batch =
+            th_call(plinden_batch_gateway, 2, {y.get(), r.get(), radius.get(), lb.get(), ub.get()});
+        EXPECT_TRUE(batch.failed);
+        EXPECT_EQ(batch.message, "interrupted\n");
+        EXPECT_EQ(batch.blocks_live, 0u);
+    }
+    // uninterrupted, the same search runs to its end: the last point reached of the ties
+    const th_result full =
+        call_ok(plinden_gateway, 2, {y1.get(), r.get(), radius.get(), lb.get(), ub.get()});
+    EXPECT_GT(full.interrupt_polls, 0u);
+    EXPECT_EQ(th_values(full.outputs[1])[0], 1.0);
 }
 
 }  // namespace

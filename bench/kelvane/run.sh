@@ -1,4 +1,5 @@
 #!/bin/sh
+# SPDX-License-Identifier: BSD-3-Clause
 # kelvane against Octave's qp and SciPy's lsq_linear (bvls, trf) on the same problems,
 # then the BLAS candidates for the solver. Prints figures only; a candidate that is not
 # installed is skipped with a note, and a part that fails does not stop the others (the
