@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: BSD-3-Clause
 # Builds and runs every benchmark and writes one report, bench/report.md (or the path
 # given as the first argument). Figures are measured side by side in one run; the
 # machine's other load adds time to both sides, so compare ratios. A benchmark that fails
@@ -74,6 +75,22 @@ measured() {  # measured <label> <dir> <command...>
   echo
   measured "kelvane benchmark (Octave, SciPy, BLAS candidates; largest process)" "$work" \
     bash "$LATBOX_ROOT/bench/kelvane/run.sh" "$build"
+  echo
+  echo "## Batch forms against loops of single calls"
+  echo
+  echo "Each batch call against the loop of single calls a script would write, and against the"
+  echo "host-free routine alone in a C++ loop over the same columns (the limit). n = 4, 8, 16;"
+  echo "K = 10^4 vectors on one channel, or one channel per 8 columns; quorvin on 1000 pages."
+  echo
+  measured "octave-cli, batch forms" "$LATBOX_ROOT/bench/batch" \
+    octave-cli --no-gui --norc --quiet --eval \
+    "addpath('$build/mex'); addpath('$build/bench-mex'); bench_batch"
+  echo
+  measured "bench_batch_memory (C++, test host)" "$work" "$build/bench/batch/bench_batch_memory"
+  echo
+  measured "octave-cli, batch forms' peak memory (K = 10^6)" "$LATBOX_ROOT/bench/batch" \
+    env GLIBC_TUNABLES=glibc.malloc.mmap_threshold=131072 octave-cli --no-gui --norc --quiet \
+    --eval "addpath('$build/mex'); addpath('$build/bench-mex'); peak_memory_batch"
   echo
   echo "## Memory: peak resident size of each benchmark process"
   echo

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // Check that the BLAS in use takes 64-bit integers (see blas64.h).
 #include "box/blas64.h"
 

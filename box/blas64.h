@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // The one binding of BLAS and LAPACK: the eleven routines the box-constrained solver
 // calls, with 64-bit integers, every argument by reference.
 //

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // Bound classification into the index-set vector.
 #include "box/bound_classification.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // Bound classification: the index-set vector of a point x in the box [-a, a].
 //
 // The vector has n + 2 slots (0-based offsets):

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // The BVLS active-set iteration: a short driver over the state of bvls.h and one
 // function per step of a pass.
 #include "box/bvls.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // Bounded-variable least squares (BVLS): minimise ||y - R*x|| over the box -u <= x_j <= u
 // for a square upper-triangular R, by an active-set iteration that keeps the inverse
 // Gram matrix of the free columns (gram_inverse.h). Host-free: every buffer belongs to

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // The free-set Gram inverse: build, bordering (add) and rank-one downdate (remove).
 #include "box/gram_inverse.h"
 

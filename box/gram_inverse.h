@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // The free-set Gram inverse of the box-constrained solver: G = (H'H)^-1 for the
 // columns H of R that belong to the free variables, kept up to date column by column,
 // and the free-set least-squares solve with it. Host-free: no allocation, no errors

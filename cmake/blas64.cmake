@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: BSD-3-Clause
 # BLAS and LAPACK with 64-bit integers for the box-constrained solver: the interface
 # target latbox_blas64.
 #

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: BSD-3-Clause
 # The list of MEX functions (gateways/mex_functions.txt) and the one recipe for a MEX file.
 
 get_filename_component(LATBOX_ROOT ${CMAKE_CURRENT_LIST_DIR} DIRECTORY)

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // How a caller stops a long host-free computation (Ctrl-C at the prompt, or the other
 // threads of a batch call): the routine asks `pending(context)` now and then -- between
 // columns, or every million nodes or exchanges or so -- and when it answers true, stops

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // Decision-feedback detectors: rounding and odd-integer clamped back-substitution.
 #include "detect/decision_feedback.h"
 

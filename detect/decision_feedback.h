@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // Decision-feedback (successive-cancellation) detectors on an upper-triangular R.
 //
 // Both decide the last symbol first and work upwards; each row's observation is cleared

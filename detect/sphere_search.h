@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // Depth-first (Schnorr-Euchner) search for the closest integer point in a box.
 //
 // Finds the integer vector s with lb <= s(i) <= ub that minimises ||y - R*s||^2 among
@@ -9,6 +10,8 @@
 #pragma once
 
 #include <cstdint>
+
+#include "core/interrupt_check.h"
 
 // Candidates are integers of magnitude at most 2^51, so that every value the search forms
 // from them (at most three times this) is an exact integer in double: bounds beyond are
@@ -27,14 +30,24 @@ enum class search_status {
                    // last point found, if any
     node_limit,    // stopped at a node cap (only the test variant in
                    // sphere_search_internal.h has one; the search itself always ends)
+    interrupted,   // the caller's check asked to stop; symb holds the last point found, if any
 };
+
+// Nodes between two questions to the caller's interrupt check.
+constexpr std::int64_t search_poll_interval = std::int64_t{1} << 20;
+
+// Doubles of scratch that find_closest_point needs for n levels.
+constexpr std::int64_t search_scratch_size(std::int64_t n) {
+    return 5 * n;
+}
 
 // Preconditions that make the search end: y[0..n-1] and the upper triangle of R finite,
 // no zero on the diagonal of R, radius, lb and ub not NaN (infinite ones are allowed).
 //
 // y: n values; R: n-by-n column-major (only the diagonal and above are read).
-// symb: n values, overwritten at every leaf. pdist, isum, step, cand: scratch of n
-// doubles each, zero-filled by the caller. n <= 0 returns none, touching nothing.
+// symb: n values, overwritten at every leaf. scratch: search_scratch_size(n) doubles, any
+// contents. n <= 0 returns none, touching nothing. check (may be null) is asked every
+// search_poll_interval nodes whether to stop; asking changes nothing else.
 search_status find_closest_point(const double* y, const double* R, std::int64_t n, double radius,
-                                 double lb, double ub, double* symb, double* pdist, double* isum,
-                                 double* step, double* cand);
+                                 double lb, double ub, double* symb, double* scratch,
+                                 const interrupt_check* check = nullptr);

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 #include "fuzz/fuzz_input.h"
 
 #include <algorithm>
@@ -109,6 +110,7 @@ double half(std::uint8_t b) {
 void fill(host_array* a, fill_mode mode, reader& in) {
     const std::size_t m = a->rows;
     const std::size_t count = a->rows * a->cols;
+    const std::size_t page_cols = a->paged ? a->page_cols : a->cols;  // triangles per page
     const std::size_t es = th_element_size(a->cls);
     if (es != sizeof(double)) {
         // the gateways must refuse these classes before reading: any bytes will do
@@ -119,7 +121,7 @@ void fill(host_array* a, fill_mode mode, reader& in) {
     const double c = mode == fill_mode::constant ? interesting(in.byte()) : 0.0;
     for (std::size_t k = 0; k < count; ++k) {
         const std::size_t i = k % (m == 0 ? 1 : m);
-        const std::size_t j = k / (m == 0 ? 1 : m);
+        const std::size_t j = k / (m == 0 ? 1 : m) % (page_cols == 0 ? 1 : page_cols);
         double x = 0.0;
         switch (mode) {
             case fill_mode::interesting:
@@ -162,6 +164,7 @@ std::vector<const host_array*> fuzz_call::inputs() const {
 fuzz_call fuzz_decode(const std::uint8_t* data, std::size_t size, fuzz_profile profile) {
     reader in(data, size);
     fuzz_call call;
+    if (profile.batch) call.threads = 1 + in.byte() % 3;
     const std::uint8_t b0 = in.byte();
     const std::uint8_t b1 = in.byte();
     const int nrhs = b0 >= 0xF0 ? profile.nrhs : b0 % 8;
@@ -172,12 +175,22 @@ fuzz_call fuzz_decode(const std::uint8_t* data, std::size_t size, fuzz_profile p
         const th_class cls = c >= 0xC0 ? th_class::real_double : static_cast<th_class>(c % 6);
         const std::size_t rows = decode_dim(in.byte(), n);
         const std::size_t cols = decode_dim(in.byte(), n);
+        const std::size_t pages = profile.batch ? decode_dim(in.byte(), n) : 1;
         const auto mode = static_cast<fill_mode>(in.byte() % static_cast<int>(fill_mode::count));
-        th_array a = th_typed(cls, rows, cols);
+        th_array a = th_typed(cls, rows, cols * pages);
+        a->pages = pages;
+        a->paged = pages != 1;
+        a->page_cols = cols;
         fill(a.get(), mode, in);
         call.args.push_back(std::move(a));
     }
     return call;
+}
+
+void fuzz_use_threads(const fuzz_call& call) {
+    const char digits[] = "0123";
+    const char value[2] = {digits[call.threads % 4], '\0'};
+    setenv("LATBOX_NUM_THREADS", value, 1);
 }
 
 bool fuzz_message_ok(const std::string& message, bool newline) {
@@ -202,6 +215,12 @@ void fuzz_fail(const char* what, const char* file, int line) {
     std::abort();
 }
 
+fuzz_encoder& fuzz_encoder::batch(int threads) {
+    batch_ = true;
+    bytes_.push_back(static_cast<std::uint8_t>(threads - 1));
+    return *this;
+}
+
 fuzz_encoder& fuzz_encoder::counts(int nrhs, int nlhs) {
     bytes_.push_back(static_cast<std::uint8_t>(nrhs));
     bytes_.push_back(static_cast<std::uint8_t>(nlhs));
@@ -215,9 +234,16 @@ fuzz_encoder& fuzz_encoder::size(int n) {
 
 fuzz_encoder& fuzz_encoder::arg(th_class cls, std::uint8_t rows, std::uint8_t cols, fill_mode fill,
                                 const std::vector<std::uint8_t>& elements) {
+    return arg(cls, rows, cols, dim_abs(1), fill, elements);
+}
+
+fuzz_encoder& fuzz_encoder::arg(th_class cls, std::uint8_t rows, std::uint8_t cols,
+                                std::uint8_t pages, fill_mode fill,
+                                const std::vector<std::uint8_t>& elements) {
     bytes_.push_back(cls == th_class::real_double ? 0xC0 : static_cast<std::uint8_t>(cls));
     bytes_.push_back(rows);
     bytes_.push_back(cols);
+    if (batch_) bytes_.push_back(pages);
     bytes_.push_back(static_cast<std::uint8_t>(fill));
     bytes_.insert(bytes_.end(), elements.begin(), elements.end());
     return *this;
@@ -225,11 +251,18 @@ fuzz_encoder& fuzz_encoder::arg(th_class cls, std::uint8_t rows, std::uint8_t co
 
 fuzz_encoder& fuzz_encoder::values(std::size_t rows, std::size_t cols,
                                    const std::vector<double>& v) {
-    std::vector<std::uint8_t> e(rows * cols * sizeof(double), 0);
-    const std::size_t count = std::min(v.size(), rows * cols);
+    return values(rows, cols, 1, v);
+}
+
+fuzz_encoder& fuzz_encoder::values(std::size_t rows, std::size_t cols, std::size_t pages,
+                                   const std::vector<double>& v) {
+    const std::size_t all = rows * cols * pages;
+    std::vector<std::uint8_t> e(all * sizeof(double), 0);
+    const std::size_t count = std::min(v.size(), all);
     if (count != 0) std::memcpy(e.data(), v.data(), count * sizeof(double));
     return arg(th_class::real_double, dim_abs(static_cast<int>(rows)),
-               dim_abs(static_cast<int>(cols)), fill_mode::raw, e);
+               dim_abs(static_cast<int>(cols)), dim_abs(static_cast<int>(pages)), fill_mode::raw,
+               e);
 }
 
 std::uint8_t fuzz_interesting_index(double v) {
@@ -259,4 +292,10 @@ void fuzz_check_result(const th_result& r, const fuzz_call& call, bool newline, 
 
 bool fuzz_shape(const th_array& a, std::size_t rows, std::size_t cols) {
     return a != nullptr && a->cls == th_class::real_double && a->rows == rows && a->cols == cols;
+}
+
+bool fuzz_shape_pages(const th_array& a, std::size_t rows, std::size_t cols, std::size_t pages) {
+    return a != nullptr && a->cls == th_class::real_double &&
+           host_ndims(a.get()) == (pages == 1 ? 2 : 3) && host_dim(a.get(), 0) == rows &&
+           host_dim(a.get(), 1) == cols && host_dim(a.get(), 2) == pages && a->cols == cols * pages;
 }

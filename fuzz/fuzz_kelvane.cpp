@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // [x,reserved,iterations,status]=kelvane(y,R,u,index_set,use_start) on any call. Its own
 // messages need not end in a newline, and an error raised inside the solver may leave the
 // scratch to the host. On success: R is n-by-n, exactly the requested outputs exist (at

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // index_set=morrit(x,bound) on any call. On success: x and bound are real double arrays,
 // index_set is (n+2)-by-1 with n = rows of x; slot 0 is 0, the count c in slot n+1 is an
 // integer in [0, n], slots 1..n name every variable 1..n once, the first c signed by their

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // [Qo,Ro,Uo]=quorvin(Q,R,delta) on any call. On success: Q is m-by-n with m >= n, R is
 // n-by-n, Qo is m-by-n, Ro and Uo n-by-n, and every finite element of Uo is an integer
 // (the unimodular transform is built from integer column operations).

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // tessaly(y,R,u) on any call. On success: s is n-by-1 (n = columns of R, R square, y of at
 // least n elements, |u| < 2^31) and every element is NaN or an integer no larger in
 // magnitude than u truncated (the clamp to [-u, u]).

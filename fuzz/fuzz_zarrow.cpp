@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // zarrow(y,R) on any call. On success: s is n-by-1 (n = columns of R, R square, y of at
 // least n elements) and every element is an integer or not finite (floor of the centre).
 #include <cmath>

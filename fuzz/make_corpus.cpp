@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // Writes the seed corpus: fuzz_make_corpus <dir> makes <dir>/<gateway>/<case> for every
 // gateway, from the edge cases of the unit tests and of each function's documentation.
 #include <sys/stat.h>
@@ -6,6 +7,7 @@
 #include <cstdio>
 #include <limits>
 #include <string>
+#include <vector>
 
 #include "fuzz/fuzz_input.h"
 
@@ -16,6 +18,7 @@ const double nan = std::numeric_limits<double>::quiet_NaN();
 const int own = 0xF0;  // the harness's own nrhs / nlhs
 std::string root;
 int written = 0;
+int batch_threads = 0;  // 0 for the single functions; 1..3 for the batch forms' seeds
 
 void put(const std::string& fn, const std::string& name, const fuzz_encoder& e) {
     const std::string dir = root + "/" + fn;
@@ -33,6 +36,10 @@ void put(const std::string& fn, const std::string& name, const fuzz_encoder& e) 
 
 fuzz_encoder call(int nrhs = own, int nlhs = own, int n = 2) {
     fuzz_encoder e;
+    if (batch_threads != 0) {
+        e.batch(batch_threads);
+        batch_threads = batch_threads % 3 + 1;  // the seeds take turns at 1, 2 and 3 threads
+    }
     e.counts(nrhs, nlhs).size(n);
     return e;
 }
@@ -272,6 +279,275 @@ void kelvane() {
             .values(1, 1, {0}));
 }
 
+// The batch forms: the common cases, then frames of every channel layout (one channel, one
+// per column, block fading), empty frames, and shapes the checks must refuse.
+void zarrow_batch() {
+    common("zarrow_batch", 2);
+    const std::vector<double> R2 = {1, 0, 0.5, 2};
+    const std::vector<double> R2x3 = {1, 0, 0.5, 2, -1, 0, 3, 0.5, 2, 0, -1, -1};
+    const std::vector<double> Y23 = {1, 2, -0.5, 3.5, 7, -2};
+    put("zarrow_batch", "one_channel", call().values(2, 3, Y23).values(2, 2, R2));
+    put("zarrow_batch", "per_column", call().values(2, 3, Y23).values(2, 2, 3, R2x3));
+    put("zarrow_batch", "block_fading",
+        call().values(2, 6, {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12}).values(2, 2, 3, R2x3));
+    put("zarrow_batch", "K0", call().values(2, 0, {}).values(2, 2, R2));
+    put("zarrow_batch", "K0_pages", call().values(2, 0, {}).values(2, 2, 3, R2x3));
+    put("zarrow_batch", "n0", call().values(0, 3, {}).values(0, 0, 3, {}));
+    put("zarrow_batch", "R_no_pages", call().values(2, 0, {}).values(2, 2, 0, {}));
+    put("zarrow_batch", "K_not_multiple", call().values(2, 3, Y23).values(2, 2, 2, R2x3));
+    put("zarrow_batch", "Y_pages", call().values(2, 1, 3, Y23).values(2, 2, 3, R2x3));
+    put("zarrow_batch", "R_pages_not_square", call().values(2, 2, {}).values(2, 3, 2, R2x3));
+    put("zarrow_batch", "Y_rows", call().values(3, 2, Y23).values(2, 2, R2));
+    put("zarrow_batch", "nan_inf",
+        call().values(2, 3, {nan, inf, -inf, 1, 1e300, 5e-324}).values(2, 2, 3, R2x3));
+    put("zarrow_batch", "upper8",
+        call(own, own, 8)
+            .arg(th_class::real_double, dim_n(0), dim_abs(12), dim_abs(1), fill_mode::halves,
+                 std::vector<std::uint8_t>(96, 7))
+            .arg(th_class::real_double, dim_n(0), dim_n(0), dim_abs(4), fill_mode::upper,
+                 std::vector<std::uint8_t>(144, 3)));
+    put("zarrow_batch", "nlhs0", call(2, 0).values(1, 2, {1, 2}).values(1, 1, {1}));
+    put("zarrow_batch", "nlhs2", call(2, 2).values(1, 2, {1, 2}).values(1, 1, {1}));
+}
+
+void tessaly_batch() {
+    common("tessaly_batch", 3);
+    const std::vector<double> R2x2 = {1, 0, 0.5, 1, -2, 0, 1, 0.5};
+    auto base = [&](double u) {
+        return call()
+            .values(2, 4, {3, -5, 1, 1, 0.5, 9, -7, 2})
+            .values(2, 2, 2, R2x2)
+            .values(1, 1, {u});
+    };
+    put("tessaly_batch", "ok_u3", base(3));
+    put("tessaly_batch", "u_2p31", base(2147483648.0));
+    put("tessaly_batch", "u_max_int", base(2147483647.0));
+    put("tessaly_batch", "u_negative", base(-3));
+    put("tessaly_batch", "u_nan", base(nan));
+    put("tessaly_batch", "u_half", base(2.5));
+    put("tessaly_batch", "u_vector",
+        call().values(2, 2, {3, -5, 1, 1}).values(2, 2, R2x2).values(1, 2, {1, 7}));
+    put("tessaly_batch", "per_column",
+        call().values(2, 2, {3, -5, 1, 1}).values(2, 2, 2, R2x2).values(1, 1, {5}));
+    put("tessaly_batch", "K0", call().values(2, 0, {}).values(2, 2, 2, R2x2).values(1, 1, {1}));
+    put("tessaly_batch", "n0", call().values(0, 2, {}).values(0, 0, {}).values(1, 1, {1}));
+    put("tessaly_batch", "K_not_multiple",
+        call().values(2, 3, {1, 2, 3, 4, 5, 6}).values(2, 2, 2, R2x2).values(1, 1, {1}));
+    put("tessaly_batch", "nan_y",
+        call().values(2, 2, {nan, 1, inf, 2}).values(2, 2, {1, 0, 0, 1}).values(1, 1, {7}));
+}
+
+void plinden_batch() {
+    common("plinden_batch", 5);
+    const std::vector<double> R2 = {1, 0, 0.5, 1};
+    const std::vector<double> R2x2 = {1, 0, 0.5, 1, -2, 0, 1, 0.5};
+    const std::vector<double> Y23 = {0.4, 1.6, -3, 2.5, 7, -1};
+    auto base = [&](const std::vector<double>& R, std::size_t P, std::vector<double> radius,
+                    double lb, double ub, std::vector<double> Y = {}) {
+        return call()
+            .values(2, Y.empty() ? 3 : Y.size() / 2, Y.empty() ? Y23 : Y)
+            .values(2, 2, P, R)
+            .values(1, radius.size(), radius)
+            .values(1, 1, {lb})
+            .values(1, 1, {ub});
+    };
+    put("plinden_batch", "ok", base(R2, 1, {inf}, -3, 3));
+    put("plinden_batch", "per_column_R", base(R2x2, 2, {inf}, -3, 3, {0.4, 1.6, -3, 2.5}));
+    put("plinden_batch", "radius_per_column", base(R2, 1, {inf, 0.01, -1}, -3, 3));
+    put("plinden_batch", "radius_nan_column", base(R2, 1, {inf, nan, 1}, -3, 3));
+    put("plinden_batch", "radius_count", base(R2, 1, {1, 2}, -3, 3));
+    put("plinden_batch", "box_empty", base(R2, 1, {inf}, 3, -3));
+    put("plinden_batch", "box_infinite", base(R2, 1, {inf}, -inf, inf));
+    put("plinden_batch", "lb_nan", base(R2, 1, {inf}, nan, 1));
+    put("plinden_batch", "beyond_2p51_column", base(R2, 1, {inf}, -inf, inf, {1e20, 1, 0.5, 0.5}));
+    put("plinden_batch", "near_2p51",
+        base(R2, 1, {inf}, -inf, 2251799813685248.0, {2251799813685247.5, 0, 1, 1}));
+    put("plinden_batch", "Y_column_nan", base(R2, 1, {inf}, -1, 1, {1, 1, nan, 0}));
+    put("plinden_batch", "R_page_nan",
+        base({1, 0, 0.5, 1, nan, 0, 1, 1}, 2, {inf}, -1, 1, {1, 2, 3, 4}));
+    put("plinden_batch", "R_page_zero_diagonal",
+        base({1, 0, 0.5, 1, 1, 0, 1, 0}, 2, {inf}, -1, 1, {1, 2, 3, 4}));
+    put("plinden_batch", "K_not_multiple", base(R2x2, 2, {inf}, -1, 1));
+    put("plinden_batch", "K0",
+        call()
+            .values(2, 0, {})
+            .values(2, 2, 2, R2x2)
+            .values(1, 1, {1})
+            .values(1, 1, {-1})
+            .values(1, 1, {1}));
+    put("plinden_batch", "n0",
+        call()
+            .values(0, 3, {})
+            .values(0, 0, {})
+            .values(1, 1, {1})
+            .values(1, 1, {-1})
+            .values(1, 1, {1}));
+    put("plinden_batch", "denormal_diagonal",
+        base({5e-324, 0, 1, 1}, 1, {inf}, -2, 2, {1, 1, 0.5, 0.5}));
+    put("plinden_batch", "upper4",
+        call(own, own, 4)
+            .arg(th_class::real_double, dim_n(0), dim_abs(6), dim_abs(1), fill_mode::halves,
+                 {1, 2, 3, 4, 9, 250, 7, 5, 3, 1, 0, 4, 8, 16, 2, 6, 1, 1, 5, 3, 2, 2, 7, 1})
+            .arg(th_class::real_double, dim_n(0), dim_n(0), dim_abs(3), fill_mode::upper,
+                 {2, 1, 3, 5, 1, 4, 9, 3, 1, 2, 4, 4, 6, 1, 2,
+                  3, 7, 9, 1, 8, 5, 3, 2, 2, 6, 1, 3, 2, 5, 4})
+            .values(1, 1, {inf})
+            .values(1, 1, {-8})
+            .values(1, 1, {8}));
+}
+
+void morrit_batch() {
+    common("morrit_batch", 2);
+    put("morrit_batch", "ok",
+        call().values(4, 3, {-1, 0.5, 1, -2, 1, 1, 1, 1, 0, -0.0, 2, nan}).values(1, 1, {1}));
+    put("morrit_batch", "one_column", call().values(3, 1, {-1, 0.5, 1}).values(1, 1, {1}));
+    put("morrit_batch", "row", call().values(1, 3, {-1, 0.5, 1}).values(1, 1, {1}));
+    put("morrit_batch", "X_0x3", call().values(0, 3, {}).values(1, 1, {1}));
+    put("morrit_batch", "X_3x0", call().values(3, 0, {}).values(1, 1, {1}));
+    put("morrit_batch", "X_pages", call().values(2, 2, 2, {1, 2, 3, 4}).values(1, 1, {1}));
+    put("morrit_batch", "bound_nan", call().values(3, 2, {-1, 0, 1, 1, 1, 1}).values(1, 1, {nan}));
+    put("morrit_batch", "bound_neg", call().values(3, 2, {-1, 0, 1, 1, 1, 1}).values(1, 1, {-1}));
+    put("morrit_batch", "bound_inf",
+        call().values(3, 2, {-inf, nan, inf, 1, 2, 3}).values(1, 1, {inf}));
+    put("morrit_batch", "bound_vector", call().values(2, 2, {1, 2, 3, 4}).values(1, 2, {1, 3}));
+    put("morrit_batch", "extra_args",
+        call(4, 1).values(2, 2, {1, 2, 3, 4}).values(1, 1, {1}).values(1, 1, {1}).values(0, 0, {}));
+    put("morrit_batch", "nlhs2", call(2, 2).values(2, 1, {1, 2}).values(1, 1, {1}));
+    put("morrit_batch", "wide",
+        call(own, own, 8)
+            .arg(th_class::real_double, dim_n(0), dim_abs(12), dim_abs(1), fill_mode::halves,
+                 std::vector<std::uint8_t>(96, 2))
+            .values(1, 1, {1}));
+}
+
+void quorvin_batch() {
+    common("quorvin_batch", 3);
+    const std::vector<double> I2x3 = {1, 0, 0, 1, 1, 0, 0, 1, 1, 0, 0, 1};
+    const std::vector<double> R2x3 = {1, 0, 5, 1, 2, 0, 7, 0.5, 1, 0, 0.5, 1};
+    put("quorvin_batch", "ok_pages",
+        call().values(2, 2, 3, I2x3).values(2, 2, 3, R2x3).values(1, 1, {0.75}));
+    put("quorvin_batch", "ok_matrix",
+        call().values(3, 2, {1, 0, 0, 0, 1, 0}).values(2, 2, {2, 0, 7, 0.5}).values(1, 1, {0.99}));
+    put("quorvin_batch", "tall_pages",
+        call()
+            .values(3, 2, 2, {1, 0, 0, 0, 1, 0, 0, 1, 0, 0, 0, 1})
+            .values(2, 2, 2, {2, 0, 7, 0.5, 1, 0, 3, 1})
+            .values(1, 1, {0.75}));
+    put("quorvin_batch", "pages_differ",
+        call().values(2, 2, 3, I2x3).values(2, 2, 2, R2x3).values(1, 1, {0.75}));
+    put("quorvin_batch", "R_matrix_Q_pages",
+        call().values(2, 2, 3, I2x3).values(2, 2, R2x3).values(1, 1, {0.75}));
+    put("quorvin_batch", "m_below_n",
+        call().values(1, 2, 2, {1, 1, 1, 1}).values(2, 2, 2, R2x3).values(1, 1, {0.75}));
+    put("quorvin_batch", "no_pages",
+        call().values(2, 2, 0, {}).values(2, 2, 0, {}).values(1, 1, {0.75}));
+    put("quorvin_batch", "n0", call().values(0, 0, 3, {}).values(0, 0, 3, {}).values(1, 1, {1}));
+    put("quorvin_batch", "delta_1",
+        call().values(2, 2, 3, I2x3).values(2, 2, 3, R2x3).values(1, 1, {1}));
+    put("quorvin_batch", "delta_2",
+        call().values(2, 2, 3, I2x3).values(2, 2, 3, R2x3).values(1, 1, {2}));
+    put("quorvin_batch", "delta_nan",
+        call().values(2, 2, 3, I2x3).values(2, 2, 3, R2x3).values(1, 1, {nan}));
+    put("quorvin_batch", "nan_huge_pages",
+        call()
+            .values(2, 2, 3, I2x3)
+            .values(2, 2, 3, {nan, 0, 1, inf, 1e300, 0, 1e-300, 1e300, 0, 0, 0, 0})
+            .values(1, 1, {0.75}));
+    put("quorvin_batch", "upper6",
+        call(own, own, 6)
+            .arg(th_class::real_double, dim_n(0), dim_n(0), dim_abs(4), fill_mode::halves,
+                 std::vector<std::uint8_t>(144, 3))
+            .arg(th_class::real_double, dim_n(0), dim_n(0), dim_abs(4), fill_mode::upper,
+                 std::vector<std::uint8_t>(84, 9))
+            .values(1, 1, {0.75}));
+}
+
+void kelvane_batch() {
+    common("kelvane_batch", 5);
+    const std::vector<double> R2 = {1, 0, 0.5, 2};
+    const std::vector<double> R2x2 = {1, 0, 0.5, 2, -1, 0, 1, 0.5};
+    const std::vector<double> Y24 = {3, -1, 0.5, 0.25, -3, 4, 1, 1};
+    auto frame = [&](const std::vector<double>& R, std::size_t P, std::vector<double> starts,
+                     std::size_t start_cols, std::vector<double> use, int nlhs = own) {
+        return call(own, nlhs)
+            .values(2, 4, Y24)
+            .values(2, 2, P, R)
+            .values(1, 1, {1})
+            .values(4, start_cols, starts)
+            .values(1, use.size(), use);
+    };
+    put("kelvane_batch", "cold", frame(R2, 1, {0, 0, 0, 0}, 1, {0}));
+    put("kelvane_batch", "cold_pages", frame(R2x2, 2, {0, 0, 0, 0}, 1, {0}));
+    put("kelvane_batch", "warm_shared", frame(R2x2, 2, {0, -2, 1, 1}, 1, {1}));
+    put("kelvane_batch", "warm_per_column",
+        frame(R2, 1, {0, -2, 1, 1, 0, 1, 2, 0, 0, 2, 1, 0, 0, 1, 2, 2}, 4, {1, 0, 1, -1}));
+    put("kelvane_batch", "use_start_per_column",
+        frame(R2x2, 2, {0, 1, 2, 0}, 1, {0, 0.7, 1, -1.5}));
+    put("kelvane_batch", "use_start_nan", frame(R2, 1, {0, 1, 2, 0}, 1, {0, nan, 1, 1}));
+    put("kelvane_batch", "use_start_count", frame(R2, 1, {0, 1, 2, 0}, 1, {0, 1}));
+    put("kelvane_batch", "index_set_column_bad",
+        frame(R2, 1, {0, 1, 2, 0, 0, 1, 1, 0, 0, 1, 2, 0, 0, 1, 2, 0}, 4, {1}));
+    put("kelvane_batch", "index_set_count_negative",
+        frame(R2, 1, {0, 1, 2, 0, 0, 1, 2, -1, 0, 1, 2, 0, 0, 1, 2, 0}, 4, {1}));
+    put("kelvane_batch", "index_sets_3_columns",
+        frame(R2, 1, {0, 1, 2, 0, 0, 1, 2, 0, 0, 1, 2, 0}, 3, {1}));
+    put("kelvane_batch", "R_page_nan",
+        frame({1, 0, 0.5, 2, nan, 0, 1, 1}, 2, {0, 0, 0, 0}, 1, {0}));
+    put("kelvane_batch", "R_page_below",
+        frame({1, 0, 0.5, 2, 1, 3, 0, 1}, 2, {0, 0, 0, 0}, 1, {0}));
+    put("kelvane_batch", "R_page_zero_diagonal",
+        frame({1, 0, 0.5, 2, 0, 0, 1, 1}, 2, {0, 0, 0, 0}, 1, {0}));
+    for (int nlhs : {0, 1, 2, 4}) {
+        put("kelvane_batch", "nlhs" + std::to_string(nlhs),
+            frame(R2, 1, {0, 0, 0, 0}, 1, {0}, nlhs));
+    }
+    put("kelvane_batch", "Y_column_nan",
+        call()
+            .values(2, 3, {1, 1, nan, 2, 3, 3})
+            .values(2, 2, R2)
+            .values(1, 1, {1})
+            .values(4, 1, {0, 0, 0, 0})
+            .values(1, 1, {0}));
+    // a column whose free-set Gram matrix breaks down next to ordinary ones
+    put("kelvane_batch", "ill_conditioned_column",
+        call()
+            .values(2, 2, {1, 1, 1, -1})
+            .values(2, 2, 2, {1, 0, 1, 1e-300, 1, 0, 0.5, 2})
+            .values(1, 1, {1e300})
+            .values(4, 1, {0, 1, 2, 0})
+            .values(1, 1, {1}));
+    put("kelvane_batch", "u_negative",
+        call()
+            .values(2, 1, {1, 1})
+            .values(2, 2, R2)
+            .values(1, 1, {-1})
+            .values(4, 1, {0, 0, 0, 0})
+            .values(1, 1, {0}));
+    put("kelvane_batch", "K0",
+        call()
+            .values(2, 0, {})
+            .values(2, 2, 2, R2x2)
+            .values(1, 1, {1})
+            .values(4, 0, {})
+            .values(1, 1, {1}));
+    put("kelvane_batch", "n0",
+        call()
+            .values(0, 3, {})
+            .values(0, 0, {})
+            .values(1, 1, {1})
+            .values(2, 1, {0, 0})
+            .values(1, 1, {0}));
+    put("kelvane_batch", "upper6",
+        call(own, own, 6)
+            .arg(th_class::real_double, dim_n(0), dim_abs(6), dim_abs(1), fill_mode::halves,
+                 std::vector<std::uint8_t>(36, 9))
+            .arg(th_class::real_double, dim_n(0), dim_n(0), dim_abs(3), fill_mode::upper,
+                 std::vector<std::uint8_t>(63, 5))
+            .values(1, 1, {2})
+            .arg(th_class::real_double, dim_n(2), dim_abs(1), fill_mode::zeros)
+            .values(1, 1, {0}));
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -286,6 +562,12 @@ int main(int argc, char** argv) {
     quorvin();
     morrit();
     kelvane();
+    // the batch forms' seeds start at one thread each
+    for (void (*seeds)() :
+         {zarrow_batch, tessaly_batch, plinden_batch, quorvin_batch, morrit_batch, kelvane_batch}) {
+        batch_threads = 1;
+        seeds();
+    }
     std::printf("%d seeds written under %s\n", written, root.c_str());
     return 0;
 }

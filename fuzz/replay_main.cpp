@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // Runs a harness on saved inputs without libFuzzer (any compiler): each argument is a
 // file or a directory of files. Used by the test suite to replay the seed corpus.
 #include <cstdint>

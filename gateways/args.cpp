@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // Argument checks shared by the gateways.
 #include "gateways/args.h"
 

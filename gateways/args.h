@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // Argument checks shared by the gateways: one message per fault, raised through the host.
 //
 // Every message names the argument and ends in a newline, like the gateways' own. The

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // The shared steps of the batch forms (see batch.h).
 #include "gateways/batch.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // What the batch forms share: reading a frame of channels (R as n-by-n or n-by-n-by-P),
 // choosing the thread count, and running the columns of a frame on worker threads.
 //

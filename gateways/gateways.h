@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // The six gateways. Each is the body of one MEX file's mexFunction and can also be
 // called directly through the test host.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // [x,reserved,iterations,status]=kelvane(y,R,u,index_set,use_start): box-constrained
 // least squares min ||y - R*x|| over -u <= x <= u, cold or warm-started from an
 // index-set vector of morrit.

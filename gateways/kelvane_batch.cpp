@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // [X,iterations,status]=kelvane_batch(Y,R,u,index_sets,use_start): box-constrained least
 // squares for every column of a frame, each cold or warm-started from its index-set vector.
 #include <algorithm>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // index_set=morrit(x,bound): which components of x sit at -bound, at bound, or inside.
 #include <cstdint>
 

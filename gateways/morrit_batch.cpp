@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // I=morrit_batch(X,bound): the index-set vector of every column of X in [-bound, bound].
 #include <cstdint>
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // [symb,info]=plinden(y,R,radius,lb,ub): closest integer point in a box within a radius.
 #include <cmath>
 #include <cstdint>
@@ -31,21 +32,18 @@ void plinden_gateway(int nlhs, host_array* plhs[], int nrhs, const host_array* p
         host_data(plhs[1])[0] = -1.0;
         return;
     }
-    auto* pdist = static_cast<double*>(host_calloc(n, sizeof(double)));
-    auto* isum = static_cast<double*>(host_calloc(n, sizeof(double)));
-    auto* step = static_cast<double*>(host_calloc(n, sizeof(double)));
-    auto* cand = static_cast<double*>(host_calloc(n, sizeof(double)));
+    const auto levels = static_cast<std::int64_t>(n);
+    auto* scratch = static_cast<double*>(
+        host_calloc(static_cast<std::size_t>(search_scratch_size(levels)), sizeof(double)));
     host_array* symb = host_create_matrix(n, 1);
     plhs[0] = symb;
     host_array* info = host_create_matrix(1, 1);
     plhs[1] = info;
     host_data(info)[0] = -1.0;
-    const search_status status = find_closest_point(y, R, static_cast<std::int64_t>(n), radius, lb,
-                                                    ub, host_data(symb), pdist, isum, step, cand);
-    host_free(pdist);
-    host_free(isum);
-    host_free(step);
-    host_free(cand);
+    const search_status status =
+        find_closest_point(y, R, levels, radius, lb, ub, host_data(symb), scratch, &host_interrupt);
+    host_free(scratch);
+    if (status == search_status::interrupted) host_error(interrupted_message);
     if (status == search_status::out_of_range) {
         host_error("y is too large for R: the search would need integers beyond 2^51\n");
     }

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // [Qo,Ro,Uo]=quorvin(Q,R,delta): LLL reduction of the basis Q*R, worked on its QR factors.
 #include <algorithm>
 #include <cstdint>

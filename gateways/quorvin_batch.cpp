@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // [Qo,Ro,Uo]=quorvin_batch(Q,R,delta): LLL reduction of every page of a stack of QR factors.
 #include <algorithm>
 #include <cstdint>

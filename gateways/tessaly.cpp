@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // tessaly(y,R,u): odd-integer decision-feedback detector clamped to [-u, u].
 #include <cmath>
 #include <cstdint>

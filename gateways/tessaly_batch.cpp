@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // S=tessaly_batch(Y,R,u): odd-integer decision feedback clamped to [-u, u] on every column.
 #include <cmath>
 #include <cstdint>

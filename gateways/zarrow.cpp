@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // zarrow(y,R): rounding decision-feedback detector.
 #include <cstdint>
 

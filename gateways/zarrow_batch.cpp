@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // S=zarrow_batch(Y,R): rounding decision feedback on every column of a frame.
 #include <cstdint>
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // The host adapter: the only operations a gateway uses to talk to the MEX host.
 //
 // Two hosts implement it: host_mex.cpp forwards to the Octave/MATLAB MEX API, and

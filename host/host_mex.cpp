@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // The host adapter over the MEX API of GNU Octave (and of MATLAB, built with -R2017b).
 #include <cstdlib>
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // The one export of a MEX file. Compiled once per function with LATBOX_GATEWAY set
 // to that function's gateway (for example -DLATBOX_GATEWAY=zarrow_gateway).
 #include "host/host.h"

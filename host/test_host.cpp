@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // The in-process test host: the host operations backed by plain heap memory.
 #include "host/test_host.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // An in-process MEX host for C++ tests and fuzzers.
 //
 // It makes arrays of several classes from test data, calls a gateway with exactly the

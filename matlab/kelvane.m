@@ -1,3 +1,4 @@
+% SPDX-License-Identifier: BSD-3-Clause
 function varargout = kelvane(varargin)
 %KELVANE Box-constrained least squares (BVLS) on an upper-triangular system.
 %   X = KELVANE(Y,R,U,INDEX_SET,USE_START) returns the X that minimises
@@ -55,7 +56,7 @@ function varargout = kelvane(varargin)
 %     s = morrit(x, 1);                                  % its active set
 %     x2 = kelvane(y + 0.01*randn(8, 1), R, 1, s, 1);    % warm start
 %
-%   See also MORRIT, PLINDEN, TESSALY, ZARROW.
+%   See also KELVANE_BATCH, MORRIT, PLINDEN, TESSALY, ZARROW.
 
 % This file holds the help text; the MEX file kelvane beside it or earlier on the
 % path is called instead. Reaching this line means it is not built or not found.

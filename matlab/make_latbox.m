@@ -1,23 +1,27 @@
+% SPDX-License-Identifier: BSD-3-Clause
 function make_latbox(outdir)
 %MAKE_LATBOX Build the latbox MEX files with the MEX compiler of Octave or MATLAB.
 %   MAKE_LATBOX builds every latbox function into the folder of this script.
-%   MAKE_LATBOX(OUTDIR) builds them into OUTDIR and copies the help files there.
+%   MAKE_LATBOX(OUTDIR) builds them into OUTDIR and copies the help files and
+%   LATBOX_VERSION there.
 %   Afterwards ADDPATH that folder. The functions, what each one needs and its
 %   sources are read from gateways/mex_functions.txt.
 %
 %   Octave (Debian: apt-get install octave liboctave-dev libopenblas64-serial-dev
 %   gfortran):
-%     the MEX files are built by mkoctfile --mex; KELVANE alone links the static
-%     64-bit-integer OpenBLAS, with its symbols kept local, so that it never
-%     binds to the BLAS that Octave itself has loaded. The environment variable
-%     LATBOX_BLAS64_ARCHIVE selects another archive.
+%     the MEX files are built by mkoctfile --mex; KELVANE and KELVANE_BATCH
+%     alone link the static 64-bit-integer OpenBLAS, with its symbols kept
+%     local, so that they never bind to the BLAS that Octave itself has loaded.
+%     The environment variable LATBOX_BLAS64_ARCHIVE selects another archive.
+%     The batch forms (*_BATCH) also link the thread library (-pthread).
 %   MATLAB (a supported C++ compiler set up with "mex -setup C++"):
-%     the separate-complex API (-R2017b) is used, and KELVANE links MATLAB's
-%     own 64-bit-integer BLAS and LAPACK (-lmwblas -lmwlapack).
+%     the separate-complex API (-R2017b) is used, and KELVANE and KELVANE_BATCH
+%     link MATLAB's own 64-bit-integer BLAS and LAPACK (-lmwblas -lmwlapack).
 %   Every build compiles with -ffp-contract=off, so that results are the same
 %   bit for bit on every machine.
 %
-%   See also ZARROW, TESSALY, PLINDEN, QUORVIN, MORRIT, KELVANE.
+%   See also ZARROW, TESSALY, PLINDEN, QUORVIN, MORRIT, KELVANE, ZARROW_BATCH,
+%   TESSALY_BATCH, PLINDEN_BATCH, QUORVIN_BATCH, MORRIT_BATCH, KELVANE_BATCH.
   here = fileparts(mfilename('fullpath'));
   root = fileparts(here);
   if nargin < 1
@@ -73,6 +77,11 @@ function make_latbox(outdir)
       copyfile(fullfile(here, [f.name '.m']), outdir);
     end
     fprintf('built %s\n', f.name);
+  end
+  if ~strcmp(outdir, here)
+    % latbox_version and the one file that holds the version
+    copyfile(fullfile(here, 'latbox_version.m'), outdir);
+    copyfile(fullfile(root, 'VERSION'), outdir);
   end
 end
 

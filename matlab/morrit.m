@@ -1,3 +1,4 @@
+% SPDX-License-Identifier: BSD-3-Clause
 function varargout = morrit(varargin)
 %MORRIT Index-set vector of a point in the box [-bound, bound].
 %   INDEX_SET = MORRIT(X,BOUND) tells for each of the N components of X
@@ -27,7 +28,7 @@ function varargout = morrit(varargin)
 %   Example
 %     morrit([0.5; -2; 2; 0; -0.5], 1)'   % returns 0 -2 3 5 4 1 2
 %
-%   See also KELVANE, QUORVIN.
+%   See also MORRIT_BATCH, KELVANE, QUORVIN.
 
 % This file holds the help text; the MEX file morrit beside it or earlier on the
 % path is called instead. Reaching this line means it is not built or not found.

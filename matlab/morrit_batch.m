@@ -1,29 +1,46 @@
-%MORRIT Index-set vector of a point in the box [-bound, bound].
-%   INDEX_SET = MORRIT(X,BOUND) tells for each of the N components of X
-%   whether it sits at the lower bound -BOUND (X(j) <= -BOUND, tested first),
-%   at the upper bound BOUND (X(j) >= BOUND) or inside the box, and returns
-%   the (N+2)-by-1 index-set vector with which KELVANE can be warm-started:
-%     INDEX_SET(1)          0 (unused);
-%     INDEX_SET(2:C+1)      the C variables at a bound in increasing order,
-%                           -j at the lower bound, +j at the upper bound;
-%     INDEX_SET(C+2:N+1)    the free variables +j, in decreasing order;
-%     INDEX_SET(N+2)        C.
+% SPDX-License-Identifier: BSD-3-Clause
+function varargout = morrit_batch(varargin)
+%MORRIT_BATCH Index-set vectors of every column of a frame of points.
+%   I = MORRIT_BATCH(X,BOUND) classifies every column of X as MORRIT does:
+%   I(:,k) is MORRIT(X(:,k),BOUND) bit for bit, the index-set vector with
+%   which column k of a KELVANE_BATCH call can be warm-started. The columns
+%   are shared out among worker threads.
 %
 %   Inputs
-%     X      real double array; N is its row count and its first N elements
-%            are the components (a row vector counts as N = 1).
-%     BOUND  real double array; its first element is the half-width. BOUND
-%            = 0 puts every component at a bound (0 at the lower one); a NaN
-%            component is always free.
+%     X      real double N-by-K matrix, one point per column (N = 0 or K = 0
+%            are fine).
+%     BOUND  real double array; its first element is the half-width of the
+%            box [-BOUND, BOUND], the same for every column.
 %   Output
-%     INDEX_SET  (N+2)-by-1 double vector of integer values.
+%     I      (N+2)-by-K double matrix of integer values, each column laid
+%            out as MORRIT's: 0, the C bound variables (-j lower, +j upper)
+%            in increasing order, the free ones (+j) in decreasing order, C.
 %
-%   Errors: "USAGE: index_set=morrit(x,bound)" with fewer than two inputs or
-%   more than one output; an X with rows but no columns, an empty BOUND and
-%   arguments that are not real double arrays are rejected with a message
-%   naming the argument.
+%   Threads: as many as the CPUs this process may run on, but no more than
+%   the frame justifies (about 100 microseconds of work each), so a small
+%   frame runs on the calling thread alone. The environment variable
+%   LATBOX_NUM_THREADS (a positive integer) sets the count instead; 1 runs
+%   serially. The result is the same bit for bit for every thread count.
+%
+%   Ctrl-C stops the call between columns with the error "morrit_batch:
+%   interrupted"; I is not assigned and the session goes on.
+%
+%   Errors: "USAGE: I=morrit_batch(X,bound)" with fewer than two inputs or
+%   more than one output (inputs past the second are ignored); "X must be a
+%   matrix (one column per point)" for an array of three or more
+%   dimensions; an empty BOUND and arguments that are not real double
+%   arrays are rejected with a message naming the argument.
 %
 %   Example
-%     morrit([0.5; -2; 2; 0; -0.5], 1)'   % returns 0 -2 3 5 4 1 2
+%     X = [0.5 1; -2 0; 2 -1; 0 3; -0.5 0.2];
+%     I = morrit_batch(X, 1)'   % rows 0 -2 3 5 4 1 2 and 0 1 -3 4 5 2 3
 %
-%   See also KELVANE, QUORVIN.
+%   See also MORRIT, KELVANE_BATCH, QUORVIN_BATCH.
+
+% This file holds the help text; the MEX file morrit_batch beside it or earlier
+% on the path is called instead. Reaching this line means it is not built or not
+% found.
+error('latbox:notBuilt', ...
+      ['morrit_batch: the MEX file is not built or not on the path; ' ...
+       'run make_latbox, then addpath the folder that holds it']);
+end

@@ -1,3 +1,4 @@
+% SPDX-License-Identifier: BSD-3-Clause
 function varargout = plinden(varargin)
 %PLINDEN Closest integer point in a box by depth-first sphere decoding.
 %   [SYMB,INFO] = PLINDEN(Y,R,RADIUS,LB,UB) searches for the integer vector S
@@ -34,7 +35,7 @@ function varargout = plinden(varargin)
 %     y = Q' * (H*s + 0.3*randn(4, 1));
 %     [symb, info] = plinden(y, R, Inf, -3, 3)
 %
-%   See also ZARROW, TESSALY, QUORVIN.
+%   See also PLINDEN_BATCH, ZARROW, TESSALY, QUORVIN.
 
 % This file holds the help text; the MEX file plinden beside it or earlier on the
 % path is called instead. Reaching this line means it is not built or not found.

@@ -1,3 +1,4 @@
+% SPDX-License-Identifier: BSD-3-Clause
 function varargout = quorvin(varargin)
 %QUORVIN LLL reduction of a lattice basis carried out on its QR factors.
 %   [QO,RO,UO] = QUORVIN(Q,R,DELTA) reduces the basis B = Q*R (columns are the
@@ -43,7 +44,7 @@ function varargout = quorvin(varargin)
 %     B * Uo                % [0 1 -1; 1 0 0; 0 1 2]: the reduced basis, Qo*Ro
 %                           % up to rounding
 %
-%   See also ZARROW, PLINDEN, MORRIT, QR.
+%   See also QUORVIN_BATCH, ZARROW, PLINDEN, MORRIT, QR.
 
 % This file holds the help text; the MEX file quorvin beside it or earlier on the
 % path is called instead. Reaching this line means it is not built or not found.

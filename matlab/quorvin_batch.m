@@ -1,45 +1,57 @@
-%QUORVIN LLL reduction of a lattice basis carried out on its QR factors.
-%   [QO,RO,UO] = QUORVIN(Q,R,DELTA) reduces the basis B = Q*R (columns are the
-%   basis vectors) without forming B. Columns of R are size-reduced against
-%   the earlier ones, nearest first (integer multipliers floor(x + 0.5)), and
-%   adjacent columns k-1, k are exchanged when the Lovasz condition
-%       DELTA*R(k-1,k-1)^2 <= R(k-1,k)^2 + R(k,k)^2
-%   fails; a Givens rotation of rows k-1, k restores the triangle and its
-%   transpose is applied to columns k-1, k of Q. Every column operation is
-%   also made on UO, which starts as the identity, so that QO*RO = Q*R*UO.
+% SPDX-License-Identifier: BSD-3-Clause
+function varargout = quorvin_batch(varargin)
+%QUORVIN_BATCH LLL reduction of every page of a stack of QR factors.
+%   [QO,RO,UO] = QUORVIN_BATCH(Q,R,DELTA) reduces every basis Q(:,:,p)*R(:,:,p)
+%   as QUORVIN does: QO(:,:,p), RO(:,:,p) and UO(:,:,p) are what
+%   QUORVIN(Q(:,:,p),R(:,:,p),DELTA) returns, bit for bit. The pages are
+%   shared out among worker threads.
 %
 %   Inputs
-%     Q      real double M-by-N matrix, M >= N (orthonormal columns stay
-%            orthonormal; other Q are accepted and only rotated).
-%     R      real double N-by-N matrix, normally upper triangular. All N*N
-%            entries are used: entries below the diagonal take part in the
-%            exchanges and rotations.
-%     DELTA  real double scalar, at most 1 (0.75 and 0.99 are usual). DELTA
+%     Q      real double M-by-N-by-P array, M >= N (an M-by-N matrix is one
+%            page).
+%     R      real double N-by-N-by-P array with as many pages as Q. All N*N
+%            entries of each page are used, as in QUORVIN.
+%     DELTA  real double scalar, at most 1, the same for every page. DELTA
 %            <= 0 or NaN makes no exchange: size reduction only.
 %   Outputs
-%     QO     M-by-N, Q with rotated columns.
-%     RO     N-by-N, size-reduced and Lovasz-reduced. Signs are not
-%            normalised (diagonal entries may be negative) and entries below
-%            the diagonal hold rounding residues, not exact zeros.
-%     UO     N-by-N unimodular matrix of integer values (held as doubles).
+%     QO     M-by-N-by-P, the columns of each page of Q rotated.
+%     RO     N-by-N-by-P, each page size-reduced and Lovasz-reduced (signs
+%            not normalised, rounding residues below the diagonal).
+%     UO     N-by-N-by-P, unimodular pages of integer values, so that
+%            QO(:,:,p)*RO(:,:,p) = Q(:,:,p)*R(:,:,p)*UO(:,:,p) to rounding.
+%   A zero diagonal entry or a rank-deficient page gives Inf or NaN entries
+%   in that page's outputs (no error); every page's reduction ends.
 %
-%   A zero diagonal entry or a rank-deficient R gives Inf or NaN entries (no
-%   error); UO stays exact. With DELTA = 1 rounding can make the same pair
-%   qualify for an exchange again and again; once the reduction is seen to
-%   come back to a state it has been in, such exchanges are no longer made,
-%   so every call ends.
+%   Threads: as many as the CPUs this process may run on, but no more than
+%   the stack justifies (about 100 microseconds of work each), so a few
+%   small pages run on the calling thread alone. The environment variable
+%   LATBOX_NUM_THREADS (a positive integer) sets the count instead; 1 runs
+%   serially. The result is the same bit for bit for every thread count.
 %
-%   Errors: "USAGE: [Qo,Ro,Uo]=quorvin(Q,R,delta)" unless called with three
-%   inputs and three outputs; "Check the size of input matrices" when M < N
-%   or R is not N-by-N; "delta must not be greater than 1"; arguments that
-%   are not real double arrays and an empty DELTA are rejected with a message
-%   naming the argument.
+%   Ctrl-C stops the call, between pages or within a long reduction (every
+%   16384 steps or so), with the error "quorvin_batch: interrupted"; no
+%   output is assigned and the session goes on.
+%
+%   Errors: "USAGE: [Qo,Ro,Uo]=quorvin_batch(Q,R,delta)" unless called with
+%   three inputs and three outputs; "Check the size of input matrices" when
+%   M < N, R's pages are not N-by-N, or Q and R have different page counts;
+%   "delta must not be greater than 1"; arguments that are not real double
+%   arrays and an empty DELTA are rejected with a message naming the
+%   argument. Every check is made before any page is reduced.
 %
 %   Example
-%     B = [1 -1 3; 1 0 5; 1 2 6];
-%     [Q, R] = qr(B);
-%     [Qo, Ro, Uo] = quorvin(Q, R, 0.75);
-%     B * Uo                % [0 1 -1; 1 0 0; 0 1 2]: the reduced basis, Qo*Ro
-%                           % up to rounding
+%     P = 100; n = 6; B = randi([-20 20], n, n, P); Q = B; R = B;
+%     for p = 1:P, [Q(:,:,p), R(:,:,p)] = qr(B(:,:,p)); end
+%     [Qo, Ro, Uo] = quorvin_batch(Q, R, 0.99);
+%     [q, r, u] = quorvin(Q(:,:,5), R(:,:,5), 0.99);
+%     isequal({Qo(:,:,5), Ro(:,:,5), Uo(:,:,5)}, {q, r, u})   % 1: page 5 as QUORVIN
 %
-%   See also ZARROW, PLINDEN, MORRIT, QR.
+%   See also QUORVIN, ZARROW_BATCH, PLINDEN_BATCH, MORRIT_BATCH, QR.
+
+% This file holds the help text; the MEX file quorvin_batch beside it or earlier
+% on the path is called instead. Reaching this line means it is not built or not
+% found.
+error('latbox:notBuilt', ...
+      ['quorvin_batch: the MEX file is not built or not on the path; ' ...
+       'run make_latbox, then addpath the folder that holds it']);
+end

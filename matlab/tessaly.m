@@ -1,3 +1,4 @@
+% SPDX-License-Identifier: BSD-3-Clause
 function varargout = tessaly(varargin)
 %TESSALY Odd-integer decision-feedback detector clamped to [-u, u].
 %   S = TESSALY(Y,R,U) decides the symbols of Y ~ R*S for an alphabet of odd
@@ -24,7 +25,7 @@ function varargout = tessaly(varargin)
 %     y = Q' * (H*s + 0.05*randn(4, 1));
 %     s_hat = tessaly(y, R, 3)   % 4-PAM symbols, usually s
 %
-%   See also ZARROW, PLINDEN, KELVANE.
+%   See also TESSALY_BATCH, ZARROW, PLINDEN, KELVANE.
 
 % This file holds the help text; the MEX file tessaly beside it or earlier on the
 % path is called instead. Reaching this line means it is not built or not found.

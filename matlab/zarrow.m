@@ -1,3 +1,4 @@
+% SPDX-License-Identifier: BSD-3-Clause
 function varargout = zarrow(varargin)
 %ZARROW Rounding decision-feedback detector on an upper-triangular system.
 %   S = ZARROW(Y,R) returns the successive-cancellation (zero-forcing decision
@@ -24,7 +25,7 @@ function varargout = zarrow(varargin)
 %     y = Q' * (H*s + 0.01*randn(4, 1));
 %     s_hat = zarrow(y, R)  % usually s (not when R has a tiny diagonal entry)
 %
-%   See also TESSALY, PLINDEN, QUORVIN.
+%   See also ZARROW_BATCH, TESSALY, PLINDEN, QUORVIN.
 
 % This file holds the help text; the MEX file zarrow beside it or earlier on the
 % path is called instead. Reaching this line means it is not built or not found.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // LLL reduction on QR factors: size reduction, Lovasz test, exchange and Givens rotation.
 #include "reduce/reduce_qr_factors.h"
 

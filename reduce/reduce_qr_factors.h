@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // Lenstra-Lenstra-Lovasz reduction of a lattice basis B = Q*R given by its QR factors.
 //
 // Works in place on the factors, never forms B. Column k (1-based, from 2) is first

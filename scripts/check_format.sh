@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: BSD-3-Clause
 # Checks that every tracked C++ source and header is formatted as .clang-format says
 # (Debian's clang-format, changing nothing); lists the files that are not and fails.
 #   scripts/check_format.sh

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: BSD-3-Clause
 # Shared by the scripts: the packages the build and tests need, and the build itself.
 LATBOX_ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 # Building the MEX files: compiler, CMake, Octave's headers, the static 64-bit-integer

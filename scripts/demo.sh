@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: BSD-3-Clause
 # Installs what is missing, builds the MEX files (not the tests) in build-demo/ and runs
 # the Octave demo. One line per step; the package manager's and the build's output go to
 # log files in build-demo/.

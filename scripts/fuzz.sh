@@ -1,17 +1,42 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: BSD-3-Clause
 # Builds the libFuzzer harnesses (clang++, ASan + UBSan) and runs each for a bounded time,
 # starting from the committed seed corpus. Fails on any crash, sanitizer report, failed
 # check, timeout (2 s per input), leak or memory blow-up, and prints the reproducer.
-#   scripts/fuzz.sh [seconds per harness, default 60] [gateway names, default all]
+#   scripts/fuzz.sh [--total <seconds>] [gateway names]
+#       the harnesses share <seconds> (default 360) in equal parts
+#   scripts/fuzz.sh <seconds per harness> [gateway names]
+# The names default to every function of gateways/mex_functions.txt.
 # A reproducer runs again with: build-fuzz/fuzz/fuzz_<name> <file>
 set -euo pipefail
 source "$(dirname "${BASH_SOURCE[0]}")/common.sh"
-seconds="${1:-60}"
-shift || true
+total=360
+each=""
+case "${1:-}" in
+  --total)
+    total="${2:?--total needs a number of seconds}"
+    shift 2
+    ;;
+  "" | *[!0-9]*) ;;
+  *)
+    each="$1"
+    shift
+    ;;
+esac
 names=("$@")
 if [ ${#names[@]} -eq 0 ]; then
-  names=(zarrow tessaly plinden quorvin morrit kelvane)
+  mapfile -t names < <(sed -e 's/#.*//' "$LATBOX_ROOT/gateways/mex_functions.txt" | awk 'NF { print $1 }')
 fi
+# seconds for the k-th harness (0-based): the total in equal parts, the remainder to the first
+seconds_for() {
+  if [ -n "$each" ]; then
+    echo "$each"
+  else
+    local count=${#names[@]}
+    local part=$((total / count + ($1 < total % count ? 1 : 0)))
+    echo $((part > 0 ? part : 1))
+  fi
+}
 bash "$LATBOX_ROOT/scripts/install_deps.sh" "${LATBOX_PACKAGES[@]}" "${LATBOX_FUZZ_PACKAGES[@]}"
 
 build="$LATBOX_ROOT/build-fuzz"
@@ -20,7 +45,9 @@ CXX=clang++ latbox_build "$build" -DLATBOX_FUZZ=ON -DLATBOX_MEX=OFF -DLATBOX_TES
 work="$build/runs"
 rm -rf "$work"
 failed=()
-for name in "${names[@]}"; do
+for k in "${!names[@]}"; do
+  name="${names[$k]}"
+  seconds="$(seconds_for "$k")"
   # the committed corpus stays as it is: new inputs go to a scratch copy
   mkdir -p "$work/$name/corpus" "$work/$name/findings"
   cp "$LATBOX_ROOT/fuzz/corpus/$name/"* "$work/$name/corpus/"

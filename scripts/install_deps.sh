@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: BSD-3-Clause
 # Installs the Debian packages given as arguments that are not installed yet
 # (apt-get update once, and only when something is missing). It never removes a
 # package: apt-get runs with --no-remove, so an install that would replace an installed

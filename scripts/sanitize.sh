@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: BSD-3-Clause
 # Builds the whole C++ test suite with AddressSanitizer and UndefinedBehaviorSanitizer
 # (no MEX files) in its own build directory and runs it; any report fails the run.
 set -euo pipefail

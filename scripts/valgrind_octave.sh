@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: BSD-3-Clause
 # Runs the Octave end-to-end tests once under valgrind's memcheck, with MEX files built
 # with debug information in their own build directory, and reports the errors whose
 # stack passes through a MEX file or the project's sources. Octave's own noise is

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // Helpers for the tests of the batch forms: random frames, the thread-count setting, and
 // bit-for-bit comparison of a batch output's columns with single calls.
 #pragma once

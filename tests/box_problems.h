@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // Test problems and independent checkers for the box-constrained solver, in long double
 // without BLAS (no code shared with the solver): random R of a chosen conditioning, the
 // solver run as the gateway sets it up, the KKT conditions, and brute force for n <= 8.

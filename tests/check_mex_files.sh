@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: BSD-3-Clause
 # Checks every MEX file of a folder: none imports or exports a BLAS/LAPACK name (a name the
 # BLAS archive defines, or a Fortran BLAS/LAPACK-style name), every function of the list is
 # there, and the MEX files of functions that do not need BLAS stay small.

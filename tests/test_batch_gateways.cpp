@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // The batch forms through the test host: each column equals the single function's result on
 // that column bit for bit, for every thread count and channel layout; messages; Ctrl-C.
 #include <gtest/gtest.h>
@@ -140,6 +141,66 @@ TEST(BatchGateways, QuorvinEqualsSingleCalls) {
             }
         }
     }
+}
+
+TEST(BatchGateways, PlindenEqualsSingleCalls) {
+    std::mt19937_64 rng(16);
+    const double inf = std::numeric_limits<double>::infinity();
+    std::size_t out_of_range = 0;  // columns with info 0: some must be among them
+    for (const frame_shape& f : frame_shapes()) {
+        const std::size_t n = f.n, K = f.K;
+        const std::vector<double> R = random_pages(rng, n, f.P);
+        const std::vector<double> Y0 = random_values(rng, n * K, 4.0);
+        std::vector<double> radius(K);
+        for (std::size_t k = 0; k < K; ++k) radius[k] = k % 3 == 0 ? inf : 0.5 + 4.0 * (k % 4);
+        const th_array r = th_pages(n, n, f.P, R);
+        const th_array rad_cols = th_matrix(1, K, radius), rad_one = th_scalar(9.0);
+        const struct { double lb, ub; } boxes[] = {{-3, 3}, {-inf, inf}, {0, 1e9}};
+        for (const auto& box : boxes) {
+            // without a box, every fifth column lies far beyond the exact integer range:
+            // plinden raises there (with a box the search would have to enumerate the box)
+            std::vector<double> Y = Y0;
+            if (box.lb == -inf) {
+                for (std::size_t k = 2; k < K; k += 5) Y[k * n + n - 1] = 1e17;
+            }
+            const th_array y = th_matrix(n, K, Y);
+            const th_array lb = th_scalar(box.lb), ub = th_scalar(box.ub);
+            for (bool per_column : {true, false}) {
+                const th_array& rad = per_column ? rad_cols : rad_one;
+                for (const std::string& threads : thread_settings()) {
+                    thread_setting setting(threads);
+                    const th_result batch =
+                        call_ok(plinden_batch_gateway, 2,
+                                {y.get(), r.get(), rad.get(), lb.get(), ub.get()});
+                    ASSERT_FALSE(batch.failed);
+                    for (std::size_t k = 0; k < K; ++k) {
+                        const th_array yk = column_of(Y.data(), n, k);
+                        const th_array rk = page_of(R, n, k / (K / f.P));
+                        const th_array radk = th_scalar(per_column ? radius[k] : 9.0);
+                        const th_result single =
+                            th_call(plinden_gateway, 2,
+                                    {yk.get(), rk.get(), radk.get(), lb.get(), ub.get()});
+                        EXPECT_EQ(single.blocks_live, 0u);
+                        const double* sb = th_values(batch.outputs[0]) + k * n;
+                        const double info = th_values(batch.outputs[1])[k];
+                        if (single.failed) {
+                            EXPECT_EQ(single.message,
+                                      "y is too large for R: the search would need integers beyond "
+                                      "2^51\n");
+                            EXPECT_EQ(info, 0.0) << "column " << k;
+                            for (std::size_t i = 0; i < n; ++i) EXPECT_TRUE(std::isnan(sb[i]));
+                            ++out_of_range;
+                        } else {
+                            EXPECT_TRUE(same_bits(sb, th_values(single.outputs[0]), n))
+                                << "n " << n << " K " << K << " P " << f.P << " column " << k;
+                            EXPECT_EQ(info, th_values(single.outputs[1])[0]) << "column " << k;
+                        }
+                    }
+                }
+            }
+        }
+    }
+    EXPECT_GT(out_of_range, 0u);
 }
 
 // The single call's results for one column as kelvane_batch reports them: x, iterations
@@ -387,6 +448,40 @@ TEST(BatchGateways, InterruptStopsTheCallAndFreesEverything) {
     // the setting lasts one call only
     const th_result next = call_ok(zarrow_batch_gateway, 1, {y.get(), r.get()});
     EXPECT_FALSE(next.failed);
+}
+
+// Ctrl-C inside one long search: every point of {0,1}^20 lies at the same distance from
+// y = 0.5 (R = I), so the search visits all 2^20 leaves, and it asks every 2^20 nodes.
+TEST(BatchGateways, InterruptStopsALongSearch) {
+    const std::size_t n = 20;
+    std::vector<double> eye(n * n, 0.0);
+    for (std::size_t i = 0; i < n; ++i) eye[i + i * n] = 1.0;
+    const th_array y = th_matrix(n, 2, std::vector<double>(2 * n, 0.5));
+    const th_array y1 = th_column(std::vector<double>(n, 0.5));
+    const th_array r = th_matrix(n, n, eye);
+    const th_array radius = th_scalar(std::numeric_limits<double>::infinity());
+    const th_array lb = th_scalar(0), ub = th_scalar(1);
+    th_interrupt_after(0);
+    const th_result single =
+        th_call(plinden_gateway, 2, {y1.get(), r.get(), radius.get(), lb.get(), ub.get()});
+    EXPECT_TRUE(single.failed);
+    EXPECT_EQ(single.message, "interrupted\n");
+    EXPECT_EQ(single.blocks_live, 0u);
+    EXPECT_EQ(single.interrupt_polls, 1u);  // asked once, inside the search
+    for (const std::string& threads : {std::string("1"), std::string("2")}) {
+        thread_setting setting(threads);
+        th_interrupt_after(1);  // between the columns' first questions
+        const th_result batch =
+            th_call(plinden_batch_gateway, 2, {y.get(), r.get(), radius.get(), lb.get(), ub.get()});
+        EXPECT_TRUE(batch.failed);
+        EXPECT_EQ(batch.message, "interrupted\n");
+        EXPECT_EQ(batch.blocks_live, 0u);
+    }
+    // uninterrupted, the same search runs to its end: the last point reached of the ties
+    const th_result full =
+        call_ok(plinden_gateway, 2, {y1.get(), r.get(), radius.get(), lb.get(), ub.get()});
+    EXPECT_GT(full.interrupt_polls, 0u);
+    EXPECT_EQ(th_values(full.outputs[1])[0], 1.0);
 }
 
 }  // namespace

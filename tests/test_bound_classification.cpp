@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // Bound classification: the index-set vector's layout, order and edge cases.
 #include <gtest/gtest.h>
 

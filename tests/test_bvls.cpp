@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // The BVLS iteration on plain arrays: the worked cases with their exact exits, pass
 // counts and x; random well- and ill-conditioned problems against the KKT conditions
 // and a brute-force solver; warm starts from the classification of a solution.

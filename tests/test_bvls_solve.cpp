@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // bvls_solve, the entry point of the gateways: the same exit, pass and x bit for bit as the
 // iteration set up by hand (tests/box_problems.h), whatever its scratch held before, and a
 // breakdown for an x that is not finite.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // Decision-feedback detectors on plain arrays: worked values, rounding rules, clamping.
 #include <gtest/gtest.h>
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // The shared argument checks, called from small gateways through the test host: the
 // warm-start index set against a plain marking checker at sizes on both sides of the
 // checker's 4096-variable blocks, the checks of a triangular R, and names that point into

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // The kelvane gateway through the in-process test host: argument counts and outputs
 // handed back, messages, warm-start validation, the worked cases, scratch sizes and
 // order, and the round trip through morrit.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // quorvin and morrit through the in-process host: counts, types, sizes, messages, outputs
 // and the scratch that the call obtains and frees.
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // The free-set Gram inverse on plain arrays: a build is (H'H)^-1, adds equal a build,
 // each remove equals a fresh build over the remaining columns, the free-set solve equals
 // a direct least-squares solve, and the build reports dependent columns.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // LLL reduction on QR factors: worked values bit for bit, the step-by-step reference,
 // the reduction identities on random bases, non-finite inputs and the delta = 1 cycles.
 #include <gtest/gtest.h>

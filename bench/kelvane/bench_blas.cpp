@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // Time per solve of the BVLS iteration (no host, no checks) with whichever BLAS/LAPACK
 // this executable was linked to; the build makes one executable per candidate library
 // so that they can be compared side by side. Prints figures only.

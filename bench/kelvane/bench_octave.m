@@ -1,3 +1,4 @@
+% SPDX-License-Identifier: BSD-3-Clause
 function bench_octave(workdir, full)
 % Makes the benchmark problems, times kelvane and Octave's qp on them, and writes the
 % problems and both solutions to workdir for bench_scipy.py and report.py.

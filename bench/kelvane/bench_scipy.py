@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: BSD-3-Clause
 """Times SciPy's lsq_linear (methods 'bvls' and 'trf') on the problems that
 bench_octave.m wrote, and writes their solutions next to the others."""
 import csv

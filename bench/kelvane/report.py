@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: BSD-3-Clause
 """Prints the kelvane benchmark: time per solve, pass count and objective of kelvane,
 Octave's qp and SciPy's lsq_linear (bvls, trf) on every problem, and the ratios."""
 import csv

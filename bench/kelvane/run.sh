@@ -1,4 +1,5 @@
 #!/bin/sh
+# SPDX-License-Identifier: BSD-3-Clause
 # kelvane against Octave's qp and SciPy's lsq_linear (bvls, trf) on the same problems,
 # then the BLAS candidates for the solver, then the solver's accuracy against a
 # quadruple-precision reference and the cost of its optimality check. Prints figures only; a candidate that is not

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // A MEX file that returns at once: the cost of the call itself.
 #include "mex.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // Time per reduction of reduce_qr_factors against fplll's fastest LLL on the same bases.
 //
 // For each n, delta and kind of basis, a set of random integer bases B (columns are the

@@ -1,4 +1,5 @@
 #!/usr/bin/env python3
+# SPDX-License-Identifier: BSD-3-Clause
 """Exact check of quorvin results written by reliability.m.
 
 For each line (kind, bits, n, m, delta, B, Uo): is Uo integral with det +-1, and is

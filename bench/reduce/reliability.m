@@ -1,3 +1,4 @@
+% SPDX-License-Identifier: BSD-3-Clause
 function reliability(mexdir, outfile)
 %RELIABILITY Writes quorvin reductions of random integer bases for an exact check.
 %   RELIABILITY(MEXDIR, OUTFILE) reduces random square integer bases (entries uniform in

@@ -1,3 +1,4 @@
+% SPDX-License-Identifier: BSD-3-Clause
 function bench_search_octave(problem_file)
 % plinden from Octave and the plain Octave-code search on the problems that
 % bench_search wrote (the same lattices as the fplll comparison).

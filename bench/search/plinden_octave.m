@@ -1,3 +1,4 @@
+% SPDX-License-Identifier: BSD-3-Clause
 function [symb, info, nodes] = plinden_octave(y, R, radius, lb, ub)
 % The depth-first zig-zag search written in plain Octave code, as a user would write
 % it without latbox: the baseline for the benchmark. Same visiting order, no skips.

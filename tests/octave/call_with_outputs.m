@@ -1,3 +1,4 @@
+% SPDX-License-Identifier: BSD-3-Clause
 function call_with_outputs(fn, nout, varargin)
 % Calls fn with nout requested outputs (0 for none), discarding them.
   if nout == 0

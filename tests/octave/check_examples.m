@@ -1,3 +1,4 @@
+% SPDX-License-Identifier: BSD-3-Clause
 function check_examples(root, mexdir)
 % Runs every example a user would paste, with the MEX files of mexdir on the path:
 % the Example section of each help file in matlab/ and each ```matlab block of
@@ -14,10 +15,10 @@ function check_examples(root, mexdir)
 % Values that an example states are checked by the table in stated_values below,
 % matched on a piece of the example's text that includes the stated value (runs of
 % blanks count as one), so that a changed example or comment is noticed; every entry
-% must match at least one example.
+% must match at least one example. The functions are those of gateways/mex_functions.txt.
   addpath(mexdir);
   self_check();
-  names = {'zarrow', 'tessaly', 'plinden', 'quorvin', 'morrit', 'kelvane'};
+  names = latbox_functions(root);
   examples = {};
   for k = 1:numel(names)
     file = fullfile(root, 'matlab', [names{k} '.m']);
@@ -70,6 +71,21 @@ function checks = stated_values()
     's_hat = tessaly(y, R, 3)', 'isequal(size(s_hat), [4 1]) && all(ismember(s_hat, [-3 -1 1 3]))';
     '[x, ~, passes, status] = kelvane(', 'status == 1 && passes >= 1 && all(abs(x) <= 1)';
     '= kelvane(y2, R, u, s, 1)', 'warm <= cold && all(abs(x2) <= u)';
+    'isequal(S_hat(:, 7), zarrow(Y(:, 7), R)) % 1', 'ans && isequal(size(S_hat), [4 1000])';
+    'S_hat = tessaly_batch(Y, R, 3); % 4-PAM symbols, mostly equal to S', ...
+      'all(ismember(S_hat(:), [-3 -1 1 3])) && mean(S_hat(:) == S(:)) > 0.8';
+    'isequal(S_hat(:, 20), tessaly(Y(:, 20), R(:,:,3), 3)) % 1', 'ans';
+    'isequal([S_hat(:, 7); info(7)], [s7; info7]) % 1', 'ans && all(info == 1)';
+    'isequal({Qo(:,:,5), Ro(:,:,5), Uo(:,:,5)}, {q, r, u}) % 1', ...
+      'ans && isequal(Uo, round(Uo)) && all(arrayfun(@(p) abs(round(det(Uo(:,:,p)))), 1:P) == 1)';
+    'I = morrit_batch(X, 1)'' % rows 0 -2 3 5 4 1 2 and 0 1 -3 4 5 2 3', ...
+      'isequal(I, [0 -2 3 5 4 1 2; 0 1 -3 4 5 2 3])';
+    '[mean(cold), mean(warm)] % passes: about 7.5 cold, 2 warm', ...
+      'all(status == 1) && mean(cold) > 5 && mean(warm) < 2.5 && all(abs(X2(:)) <= u)';
+    'plinden_batch([0.4 1e17; 1.2 1e17], eye(2), Inf, -Inf, Inf) % info = [1 0]', ...
+      'isequal(info, [1 0]) && isequaln(S, [0 NaN; 1 NaN])';
+    '[mean(S_df(:) == S(:)), mean(S_ml(:) == S(:))] % symbols right: ML ahead', ...
+      'ans(2) > ans(1) && all(info == 1) && isequal(S_df(:, K), zarrow(Y(:, K), R(:,:,P)))';
     '[text, id] = lastwarn(); % id = ''latbox:kelvane:inaccurate'', status = 1', ...
       'status == 1 && strcmp(id, ''latbox:kelvane:inaccurate'') && norm(y - R * x)^2 > 0.5 * norm(y)^2';
   };

@@ -1,3 +1,4 @@
+% SPDX-License-Identifier: BSD-3-Clause
 function expect_equal(got, want, what)
 % Exact comparison (NaN equals NaN) with a readable failure.
   if ~isequal(size(got), size(want)) || ~isequaln(got, want)

@@ -1,3 +1,4 @@
+% SPDX-License-Identifier: BSD-3-Clause
 function expect_error(fn, expected)
 % Calls fn (a function handle of no arguments) and checks that it raises
 % exactly the message expected (Octave shows a MEX error as "name: text").

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: BSD-3-Clause
 # Ctrl-C at the prompt during a long batch call: the call ends with "interrupted", the
 # session goes on (the next command runs), and Octave exits normally.
 #   tests/octave/interrupt_test.sh <folder with the MEX files>

@@ -1,3 +1,4 @@
+% SPDX-License-Identifier: BSD-3-Clause
 function run_octave_tests(mexdir)
 % Runs every test_*.m beside this file against the MEX files in mexdir.
 % Exits with status 1 when any check fails.

@@ -1,8 +1,14 @@
+% SPDX-License-Identifier: BSD-3-Clause
 function test_help_files()
 % The help files beside the MEX files: the MEX file is what a call runs and help shows
 % the text; with only the help file found, a call says that the MEX file is missing.
   root = fullfile(fileparts(mfilename('fullpath')), '..', '..');
-  names = {'zarrow', 'tessaly', 'plinden', 'quorvin', 'morrit', 'kelvane'};
+  names = latbox_functions(root);
+  % every function of the list has its help file, and every help file a function
+  files = dir(fullfile(root, 'matlab', '*.m'));
+  helped = setdiff(regexprep({files.name}, '\.m$', ''), {'make_latbox', 'latbox_version'});
+  assert(isequal(sort(helped), sort(names)), ['help files and function list differ: ' ...
+         strjoin(setxor(helped, names), ', ')]);
   for k = 1:numel(names)
     assert(exist(names{k}) == 3, [names{k} ' is not the MEX file']);
     text = get_help_text(names{k});

@@ -1,3 +1,4 @@
+% SPDX-License-Identifier: BSD-3-Clause
 function test_kelvane()
 % kelvane end to end inside Octave: worked cases, outputs requested, messages, random
 % problems against KKT and qp, warm starts through morrit, and the BLAS binding.

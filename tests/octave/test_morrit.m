@@ -1,3 +1,4 @@
+% SPDX-License-Identifier: BSD-3-Clause
 function test_morrit()
 % morrit end to end: the index-set vector of the worked cases, messages.
   usage = 'morrit: USAGE: index_set=morrit(x,bound)';

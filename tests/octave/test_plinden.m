@@ -1,3 +1,4 @@
+% SPDX-License-Identifier: BSD-3-Clause
 function test_plinden()
 % plinden end to end: worked cases, brute force, far centres, messages.
   [s, info] = plinden([0.5; 0], eye(2), 10, -10, 10);

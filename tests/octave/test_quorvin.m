@@ -1,3 +1,4 @@
+% SPDX-License-Identifier: BSD-3-Clause
 function test_quorvin()
 % quorvin end to end: the worked reductions, the identities on a random basis, messages.
   usage = 'quorvin: USAGE: [Qo,Ro,Uo]=quorvin(Q,R,delta)';

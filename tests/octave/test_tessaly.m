@@ -1,3 +1,4 @@
+% SPDX-License-Identifier: BSD-3-Clause
 function test_tessaly()
 % tessaly end to end: odd decisions, clamp, truncated u, messages.
   cases = [ % y  R  u  expected

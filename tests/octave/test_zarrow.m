@@ -1,3 +1,4 @@
+% SPDX-License-Identifier: BSD-3-Clause
 function test_zarrow()
 % zarrow end to end: worked values, shapes, messages.
   expect_equal(zarrow(2.5, 1), 3, 'half up');

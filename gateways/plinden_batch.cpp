@@ -1,0 +1,88 @@
+// SPDX-License-Identifier: BSD-3-Clause
+// [S,info]=plinden_batch(Y,R,radius,lb,ub): the closest integer point in the box within the
+// radius for every column of a frame.
+#include <algorithm>
+#include <cmath>
+#include <cstdint>
+#include <limits>
+
+#include "detect/sphere_search.h"
+#include "gateways/args.h"
+#include "gateways/batch.h"
+#include "gateways/gateways.h"
+
+namespace {
+
+struct plinden_job {
+    const double* Y;
+    batch_channels channels;
+    batch_scalars radius;
+    double lb, ub;
+    double* S;
+    double* info;
+};
+
+// info as plinden reports it: 1 found, -1 none; a column whose search would need integers
+// beyond 2^51 (an error for plinden) gets 0 and a NaN column.
+bool plinden_column(const void* job, std::size_t k, void* scratch, const interrupt_check& check) {
+    const auto& j = *static_cast<const plinden_job*>(job);
+    const std::size_t n = j.channels.n;
+    double* symb = j.S + k * n;
+    const search_status status =
+        find_closest_point(j.Y + k * n, channel_of(j.channels, k), static_cast<std::int64_t>(n),
+                           j.radius.at(k), j.lb, j.ub, symb, static_cast<double*>(scratch), &check);
+    switch (status) {
+        case search_status::found:
+            j.info[k] = 1.0;
+            return true;
+        case search_status::out_of_range:
+            std::fill(symb, symb + n, std::numeric_limits<double>::quiet_NaN());
+            j.info[k] = 0.0;
+            return true;
+        case search_status::interrupted:
+            return false;
+        default:
+            j.info[k] = -1.0;
+            return true;
+    }
+}
+
+}  // namespace
+
+void plinden_batch_gateway(int nlhs, host_array* plhs[], int nrhs, const host_array* prhs[]) {
+    if (nrhs != 5 || nlhs != 2) host_error("USAGE: [S,info]=plinden_batch(Y,R,radius,lb,ub)\n");
+    batch_channels channels = read_channels(prhs[1], "R");
+    const std::size_t K = read_frame(prhs[0], channels, "Y");
+    const batch_scalars radius = read_scalars(prhs[2], K, "radius");
+    const double lb = read_scalar(prhs[3], "lb");
+    const double ub = read_scalar(prhs[4], "ub");
+    const std::size_t n = channels.n;
+    const double* Y = host_data(prhs[0]);
+    char name[48];
+    for (std::size_t k = 0; k < K; ++k) require_finite(Y + k * n, n, column_name(name, "Y", k));
+    for (std::size_t p = 0; p < channels.pages; ++p) {
+        require_triangular(channels.R + p * n * n, n, below_diagonal::ignored,
+                           channels.pages == 1 ? "R" : page_name(name, "R", p));
+    }
+    for (std::size_t k = 0; k < (radius.per_column ? K : 1); ++k) {
+        if (std::isnan(radius.at(k))) {
+            raise_about(radius.per_column ? column_name(name, "radius", k) : "radius",
+                        "must not be NaN");
+        }
+    }
+    if (std::isnan(lb)) raise_about("lb", "must not be NaN");
+    if (std::isnan(ub)) raise_about("ub", "must not be NaN");
+
+    host_array* S = host_create_matrix(n, K);
+    plhs[0] = S;
+    host_array* info = host_create_matrix(1, K);
+    plhs[1] = info;
+    const plinden_job job{Y, channels, radius, lb, ub, host_data(S), host_data(info)};
+    const double cost = 15.0 * static_cast<double>(n * n) + 100.0;
+    const std::size_t scratch =
+        sizeof(double) *
+        static_cast<std::size_t>(search_scratch_size(static_cast<std::int64_t>(n)));
+    if (!batch_run({plinden_column, &job, K, scratch, cost})) {
+        host_error(interrupted_message);
+    }
+}
