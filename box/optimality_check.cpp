@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // The optimality check of a box-constrained least-squares point (see optimality_check.h).
 #include "box/optimality_check.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // Whether a point is the minimiser of ||y - R x|| over the box -u <= x <= u, to a tolerance
 // on the objective. With the dual d = R'(y - R x), x is the minimiser when it lies in the box
 // and d_j = 0 where -u < x_j < u, d_j <= 0 where x_j = -u, d_j >= 0 where x_j = +u.

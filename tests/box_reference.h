@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // An accurate reference for the box-constrained solver, in quadruple precision (__float128,
 // machine epsilon 1.9e-34) and without BLAS: upper-triangular R of a chosen condition
 // number, and the minimiser of ||y - R x|| over the box -u <= x <= u by an active-set

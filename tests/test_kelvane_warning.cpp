@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // The inaccuracy warning of kelvane and kelvane_batch through the test host: its id and text,
 // outputs exactly as without it, one warning per batch call naming the count, the first and
 // the worst column, the same for every thread count, and none on ordinary problems.

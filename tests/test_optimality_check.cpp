@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // The optimality check of a box-constrained point against a quadruple-precision reference: it
 // never claims a larger decrease than the true gap to the minimum (so a warning is never a
 // false alarm), it catches points that miss by much, and the solver's answers on the

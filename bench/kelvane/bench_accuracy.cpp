@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // Accuracy of the BVLS solver against a quadruple-precision reference (tests/box_reference.h),
 // and what the optimality check says about each answer; then the cost of the check. Prints
 // figures only.

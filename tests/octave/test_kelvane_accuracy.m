@@ -1,3 +1,4 @@
+% SPDX-License-Identifier: BSD-3-Clause
 function test_kelvane_accuracy()
 % The inaccuracy warning inside Octave: its id and text through lastwarn, the outputs the
 % same with it on, off or raised as an error, one warning per kelvane_batch call, and none
