@@ -143,7 +143,7 @@ void run_columns(frame_run& run, std::size_t thread, bool calling_thread) {
 
 }  // namespace
 
-std::size_t batch_thread_count(std::size_t columns, double column_cost) {
+std::size_t batch_thread_count(std::size_t columns, double column_cost, std::size_t default_cap) {
     if (columns <= 1) return 1;
     std::size_t threads = requested_threads();
     if (threads == 0) {
@@ -153,6 +153,7 @@ std::size_t batch_thread_count(std::size_t columns, double column_cost) {
         if (justified < static_cast<double>(threads)) {
             threads = justified < 1.0 ? 1 : static_cast<std::size_t>(justified);
         }
+        if (default_cap > 0 && threads > default_cap) threads = default_cap;
     }
     if (threads > columns) threads = columns;
     if (threads > max_threads) threads = max_threads;
@@ -160,7 +161,8 @@ std::size_t batch_thread_count(std::size_t columns, double column_cost) {
 }
 
 bool batch_run(const batch_work& work) {
-    const std::size_t threads = batch_thread_count(work.columns, work.column_cost);
+    const std::size_t threads =
+        batch_thread_count(work.columns, work.column_cost, work.default_thread_cap);
     frame_run run;
     run.work = &work;
     run.stride = (work.scratch_bytes + 63) / 64 * 64;

@@ -64,12 +64,16 @@ struct batch_work {
     std::size_t columns;
     std::size_t scratch_bytes;  // per thread
     double column_cost;         // rough nanoseconds per column, to size the thread count
+    // 0, or the most threads the default rule may choose (LATBOX_NUM_THREADS may ask for
+    // more): for work that threads cannot speed up
+    std::size_t default_thread_cap = 0;
 };
 
 // Threads for `columns` columns of `column_cost` ns each: the CPUs this process may run on,
 // no more than the columns, and only as many as get about 100 us of work each;
 // LATBOX_NUM_THREADS (a positive integer) overrides the count (1: serial).
-std::size_t batch_thread_count(std::size_t columns, double column_cost);
+std::size_t batch_thread_count(std::size_t columns, double column_cost,
+                               std::size_t default_cap = 0);
 
 // Runs every column. Returns false when the user interrupted the call: then some columns
 // were not computed. The scratch is freed either way; the gateway raises

@@ -43,9 +43,11 @@ function varargout = kelvane_batch(varargin)
 %
 %   Threads: as many as the CPUs this process may run on, but no more than
 %   the frame justifies (about 100 microseconds of work each), so a small
-%   frame runs on the calling thread alone. The environment variable
-%   LATBOX_NUM_THREADS (a positive integer) sets the count instead; 1 runs
-%   serially. The result is the same bit for bit for every thread count.
+%   frame runs on the calling thread alone; below N = 32 one thread, since
+%   the solver's short BLAS calls only contend for the BLAS library's lock.
+%   The environment variable LATBOX_NUM_THREADS (a positive integer) sets
+%   the count instead; 1 runs serially. The result is the same bit for bit
+%   for every thread count.
 %
 %   Ctrl-C stops the call, between columns or within a long solve (every 16
 %   passes), with the error "kelvane_batch: interrupted"; no output is
