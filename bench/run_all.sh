@@ -8,7 +8,7 @@
 set -euo pipefail
 source "$(dirname "${BASH_SOURCE[0]}")/../scripts/common.sh"
 bash "$LATBOX_ROOT/scripts/install_deps.sh" "${LATBOX_PACKAGES[@]}" libfplll-dev pkg-config \
-  python3-scipy python3-numpy time
+  python3-scipy python3-numpy time libitpp-dev
 
 report="${1:-$LATBOX_ROOT/bench/report.md}"
 build="$LATBOX_ROOT/build-bench"
@@ -91,6 +91,29 @@ measured() {  # measured <label> <dir> <command...>
   measured "octave-cli, batch forms' peak memory (K = 10^6)" "$LATBOX_ROOT/bench/batch" \
     env GLIBC_TUNABLES=glibc.malloc.mmap_threshold=131072 octave-cli --no-gui --norc --quiet \
     --eval "addpath('$build/mex'); addpath('$build/bench-mex'); peak_memory_batch"
+  echo
+  echo "## Soft output: max-log LLRs from one tree search (plinden_llr)"
+  echo
+  echo "Nt×Nt complex Rayleigh channels (CN(0,1) entries, one per vector) in real form"
+  echo "[A −B; B A], M-PAM on each of the 2·Nt real levels (4-PAM: 16-QAM, 8-PAM: 64-QAM),"
+  echo "noise N0/2 per real entry; SNR per receive antenna Nt·Es/N0 (Es the mean energy of a"
+  echo "complex symbol), at the three SNRs where the hard (ML) decision's bit error rate is"
+  echo "about 1e-1, 1e-2 and 1e-3 (\`bench_soft --calibrate\`). latbox gets R and Q'·y from a"
+  echo "QR of the channel; IT++ (Debian's libitpp-dev) gets the channel and y in its own units"
+  echo "(its points from the most positive, scaled to unit energy: the channel −H/c), σ² = N0/2."
+  echo "IT++'s LLRs are integers in steps of 2^−12 (its LLR_calc_unit); its time is its"
+  echo "init_soft_demodulator for the vector's channel plus demodulate_soft_bits (once per"
+  echo "vector), latbox's the best of three rounds over the same vectors (processor time of the"
+  echo "benchmark thread); ratios are IT++'s (init + max-log) over latbox's search. Against the"
+  echo "hard search: the soft search's nodes and time over plinden's on the integer form of the"
+  echo "same problems (box [0, M−1], infinite radius)."
+  echo
+  measured "bench_soft (C++, with IT++)" "$work" "$build/bench/soft/bench_soft" --qam-out "$work"
+  echo
+  echo "plinden_llr called from Octave on frames of 8 vectors per channel:"
+  echo
+  measured "octave-cli, plinden_llr threads" "$LATBOX_ROOT/bench/soft" \
+    octave-cli --no-gui --norc --quiet --eval "addpath('$build/mex'); bench_soft_threads"
   echo
   echo "## Memory: peak resident size of each benchmark process"
   echo
