@@ -442,7 +442,7 @@ void hard_section(bool quick) {
     std::printf("BER: the hard decision's bit errors on these vectors. Hard: plinden's search"
                 " (find_closest_point), mean nodes and time per vector. Each clip column: the"
                 " soft search's nodes and time over the hard search's on the same vectors"
-                " (* on the first 100 of them).\n\n");
+                " (in brackets: on the first that many of them, where the trees are large).\n\n");
     std::printf("| problem | SNR (dB) | BER (hard) | hard: nodes | hard: time |");
     for (double cl : clips) std::printf(" clip %g |", cl);
     std::printf("\n|---|---|---|---|---|");
@@ -478,13 +478,16 @@ void hard_section(bool quick) {
             std::printf("| %s | %.1f | %.1e | %.1f | %.2f µs |", c.name, c.snr[si], ber,
                         hard_nodes / K, 1e6 * t_hard);
             for (double cl : clips) {
-                // unclipped trees at low SNR are large: time fewer vectors there
-                const int Kc = (std::isinf(cl) && ci == 2) ? std::min(K, 100) : K;
+                // large trees (unclipped, low SNR): as many vectors as 0.25 s of counting
+                // allows, the hard search timed on the same ones
+                int Kc = 0;
                 double nodes = 0, base = 0;
-                for (int k = 0; k < Kc; ++k) {
-                    soft(probs[k], cl);
+                const double t0 = thread_seconds();
+                while (Kc < K && (Kc < 20 || thread_seconds() - t0 < 0.25)) {
+                    soft(probs[Kc], cl);
                     nodes += static_cast<double>(soft.nodes);
-                    base += static_cast<double>(prepared[k].nodes());
+                    base += static_cast<double>(prepared[Kc].nodes());
+                    ++Kc;
                 }
                 double t_base = t_hard;
                 if (Kc < K)
@@ -494,8 +497,10 @@ void hard_section(bool quick) {
                 const double t = best_time(3, [&] {
                                      for (int k = 0; k < Kc; ++k) soft(probs[k], cl);
                                  }) / Kc;
-                std::printf(" %.2f× / %.2f×%s |", nodes / base, t / t_base,
-                            Kc < K ? "*" : "");
+                if (Kc < K)
+                    std::printf(" %.2f× / %.2f× (%d) |", nodes / base, t / t_base, Kc);
+                else
+                    std::printf(" %.2f× / %.2f× |", nodes / base, t / t_base);
             }
             std::printf("\n");
             if (mismatch_nodes || mismatch_point)
