@@ -65,8 +65,8 @@ double best_time(int rounds, F&& f) {
 
 struct config {
     const char* name;
-    int nt;      // complex antennas
-    int M;       // PAM size of every real level
+    int nt;         // complex antennas
+    int M;          // PAM size of every real level
     double snr[3];  // dB: uncoded BER of the hard (ML) decision about 1e-1, 1e-2, 1e-3
 };
 
@@ -84,7 +84,9 @@ int log2i(int M) {
     return m;
 }
 
-unsigned gray(unsigned a) { return a ^ (a >> 1); }
+unsigned gray(unsigned a) {
+    return a ^ (a >> 1);
+}
 
 // One vector: the real-form channel, the sent levels, the received vector, and latbox's
 // R and z = Q'*y.
@@ -149,10 +151,10 @@ std::vector<problem> make_problems(const config& c, double snr_db, int K, std::u
         for (int j = 0; j < nt; ++j)
             for (int i = 0; i < nt; ++i) {
                 const double a = half(rng), b = half(rng);
-                p.H[i + j * n] = a;              // A
+                p.H[i + j * n] = a;                // A
                 p.H[(i + nt) + (j + nt) * n] = a;  // A
-                p.H[(i + nt) + j * n] = b;       // B
-                p.H[i + (j + nt) * n] = -b;      // -B
+                p.H[(i + nt) + j * n] = b;         // B
+                p.H[i + (j + nt) * n] = -b;        // -B
             }
         p.s.resize(n);
         for (auto& v : p.s) v = 2 * level(rng) - (c.M - 1);
@@ -194,8 +196,8 @@ struct soft_run {
         scratch.resize(soft_scratch_size(n, B));
     }
     void operator()(const problem& p, double clip, const double* La = nullptr) {
-        find_bit_llrs(p.z.data(), p.R.data(), levels, p.N0, clip, La, L.data(), symb.data(),
-                      &nodes, scratch.data());
+        find_bit_llrs(p.z.data(), p.R.data(), levels, p.N0, clip, La, L.data(), symb.data(), &nodes,
+                      scratch.data());
     }
 };
 
@@ -205,8 +207,16 @@ struct hard_run {
     int n, M;
     std::vector<double> yi, Ri, symb, scratch, pdist, isum, step, cand;
     hard_run(int n_, int M_)
-        : n(n_), M(M_), yi(n_), Ri(n_ * n_), symb(n_), scratch(search_scratch_size(n_)),
-          pdist(n_), isum(n_), step(n_), cand(n_) {}
+        : n(n_),
+          M(M_),
+          yi(n_),
+          Ri(n_ * n_),
+          symb(n_),
+          scratch(search_scratch_size(n_)),
+          pdist(n_),
+          isum(n_),
+          step(n_),
+          cand(n_) {}
     void prepare(const problem& p) {
         for (int i = 0; i < n; ++i) {
             double e = p.z[i];
@@ -302,7 +312,9 @@ double itpp_pam_scale(itpp::ND_UPAM& mod, int n, int M) {
         const itpp::bmat& bm = bitmap(d);
         for (int j = 0; j < M; ++j) {
             ok = ok && std::fabs(sy(j) - c * (M - 1 - 2 * j)) < 1e-12;
-            for (int b = 0; b < m; ++b) ok = ok && static_cast<int>(bm(j, b)) == static_cast<int>((gray(j) >> (m - 1 - b)) & 1);
+            for (int b = 0; b < m; ++b)
+                ok = ok &&
+                     static_cast<int>(bm(j, b)) == static_cast<int>((gray(j) >> (m - 1 - b)) & 1);
         }
     }
     for (int j = 0; j < M && ok; ++j) {  // every label on dimension 0, zeros elsewhere
@@ -350,14 +362,16 @@ double clipped(double v, double clip) {
 // Agreement of the LLRs and time per vector against IT++'s full enumeration.
 void itpp_section(bool quick) {
     const double step = 1.0 / 4096;  // IT++'s default LLR resolution, 2^-Dint1
-    std::printf("Differences are the largest over every bit of every vector; enumeration: exact"
-                " max-log LLRs by enumerating every point in double (relative to max(1, |L|))."
-                " A-priori LLRs: N(0, 4) values (quantized to IT++'s steps for both). Times per"
-                " vector.\n\n");
-    std::printf("| problem | SNR (dB) | vectors | max abs LLR | latbox - IT++ (max (in 2^-12)) |"
-                " latbox - enumeration (max, rel.) | clip 8: latbox - clipped IT++ |"
-                " with a-priori LLRs: latbox - IT++ | IT++ init | IT++ max-log | IT++ log-MAP |"
-                " latbox | latbox clip 8 | IT++ / latbox | IT++ / latbox clip 8 |\n");
+    std::printf(
+        "Differences are the largest over every bit of every vector; enumeration: exact"
+        " max-log LLRs by enumerating every point in double (relative to max(1, |L|))."
+        " A-priori LLRs: N(0, 4) values (quantized to IT++'s steps for both). Times per"
+        " vector.\n\n");
+    std::printf(
+        "| problem | SNR (dB) | vectors | max abs LLR | latbox - IT++ (max (in 2^-12)) |"
+        " latbox - enumeration (max, rel.) | clip 8: latbox - clipped IT++ |"
+        " with a-priori LLRs: latbox - IT++ | IT++ init | IT++ max-log | IT++ log-MAP |"
+        " latbox | latbox clip 8 | IT++ / latbox | IT++ / latbox clip 8 |\n");
     std::printf("|---|---|---|---|---|---|---|---|---|---|---|---|---|---|---|\n");
     for (int ci = 0; ci < 2; ++ci) {
         const config& c = configs[ci];
@@ -390,8 +404,8 @@ void itpp_section(bool quick) {
                 enumerate_llrs(p, c.M, nullptr, ref.data());
                 for (int k = 0; k < B; ++k) {
                     scale = std::max(scale, std::fabs(ref[k]));
-                    d_enum = std::max(d_enum, std::fabs(soft.L[k] - ref[k]) /
-                                                  std::max(1.0, std::fabs(ref[k])));
+                    d_enum = std::max(
+                        d_enum, std::fabs(soft.L[k] - ref[k]) / std::max(1.0, std::fabs(ref[k])));
                     if (it.saturated(k)) {
                         ++saturated;
                         continue;
@@ -414,22 +428,27 @@ void itpp_section(bool quick) {
                         d_prior = std::max(d_prior, std::fabs(soft.L[k] - it.llr(k)));
                 it.prior.zeros();
             }
-            const double t_soft = best_time(3, [&] {
-                                      for (const auto& p : probs) soft(p, INFINITY);
-                                  }) / V;
-            const double t_soft8 = best_time(3, [&] {
-                                       for (const auto& p : probs) soft(p, 8.0);
-                                   }) / V;
+            const double t_soft = best_time(3,
+                                            [&] {
+                                                for (const auto& p : probs) soft(p, INFINITY);
+                                            }) /
+                                  V;
+            const double t_soft8 = best_time(3,
+                                             [&] {
+                                                 for (const auto& p : probs) soft(p, 8.0);
+                                             }) /
+                                   V;
             t_init /= V;
             t_max /= V;
             t_logmap /= V;
             char logmap[32] = "-";
             if (!big) std::snprintf(logmap, sizeof logmap, "%.2f ms", 1e3 * t_logmap);
-            std::printf("| %s | %.1f | %d | %.0f | %.1e (%.2f) | %.1e | %.1e | %.1e |"
-                        " %.2f ms | %.2f ms | %s | %.2f µs | %.2f µs | %.0f× | %.0f× |",
-                        c.name, c.snr[si], V, scale, d_itpp, d_itpp / step, d_enum, d_clip,
-                        d_prior, 1e3 * t_init, 1e3 * t_max, logmap, 1e6 * t_soft, 1e6 * t_soft8,
-                        (t_init + t_max) / t_soft, (t_init + t_max) / t_soft8);
+            std::printf(
+                "| %s | %.1f | %d | %.0f | %.1e (%.2f) | %.1e | %.1e | %.1e |"
+                " %.2f ms | %.2f ms | %s | %.2f µs | %.2f µs | %.0f× | %.0f× |",
+                c.name, c.snr[si], V, scale, d_itpp, d_itpp / step, d_enum, d_clip, d_prior,
+                1e3 * t_init, 1e3 * t_max, logmap, 1e6 * t_soft, 1e6 * t_soft8,
+                (t_init + t_max) / t_soft, (t_init + t_max) / t_soft8);
             if (saturated) std::printf(" (%d LLRs saturated in IT++, left out)", saturated);
             std::printf("\n");
         }
@@ -439,10 +458,11 @@ void itpp_section(bool quick) {
 // Nodes and time of the soft search against the hard search on the same problems.
 void hard_section(bool quick) {
     const double clips[] = {0, 2, 4, 8, 16, 20, INFINITY};
-    std::printf("BER: the hard decision's bit errors on these vectors. Hard: plinden's search"
-                " (find_closest_point), mean nodes and time per vector. Each clip column: the"
-                " soft search's nodes and time over the hard search's on the same vectors"
-                " (in brackets: on the first that many of them, where the trees are large).\n\n");
+    std::printf(
+        "BER: the hard decision's bit errors on these vectors. Hard: plinden's search"
+        " (find_closest_point), mean nodes and time per vector. Each clip column: the"
+        " soft search's nodes and time over the hard search's on the same vectors"
+        " (in brackets: on the first that many of them, where the trees are large).\n\n");
     std::printf("| problem | SNR (dB) | BER (hard) | hard: nodes | hard: time |");
     for (double cl : clips) std::printf(" clip %g |", cl);
     std::printf("\n|---|---|---|---|---|");
@@ -471,9 +491,11 @@ void hard_section(bool quick) {
                     }
                 errors += bit_errors(probs[k].s, soft.symb.data(), c.M);
             }
-            const double t_hard = best_time(3, [&] {
-                                      for (auto& h : prepared) h();
-                                  }) / K;
+            const double t_hard = best_time(3,
+                                            [&] {
+                                                for (auto& h : prepared) h();
+                                            }) /
+                                  K;
             const double ber = static_cast<double>(errors) / (K * n * log2i(c.M));
             std::printf("| %s | %.1f | %.1e | %.1f | %.2f µs |", c.name, c.snr[si], ber,
                         hard_nodes / K, 1e6 * t_hard);
@@ -491,12 +513,16 @@ void hard_section(bool quick) {
                 }
                 double t_base = t_hard;
                 if (Kc < K)
-                    t_base = best_time(3, [&] {
-                                 for (int k = 0; k < Kc; ++k) prepared[k]();
-                             }) / Kc;
-                const double t = best_time(3, [&] {
-                                     for (int k = 0; k < Kc; ++k) soft(probs[k], cl);
-                                 }) / Kc;
+                    t_base = best_time(3,
+                                       [&] {
+                                           for (int k = 0; k < Kc; ++k) prepared[k]();
+                                       }) /
+                             Kc;
+                const double t = best_time(3,
+                                           [&] {
+                                               for (int k = 0; k < Kc; ++k) soft(probs[k], cl);
+                                           }) /
+                                 Kc;
                 if (Kc < K)
                     std::printf(" %.2f× / %.2f× (%d) |", nodes / base, t / t_base, Kc);
                 else
@@ -504,9 +530,10 @@ void hard_section(bool quick) {
             }
             std::printf("\n");
             if (mismatch_nodes || mismatch_point)
-                std::printf("\n(%s, %.1f dB: clip 0 differs from the hard search in nodes on %ld"
-                            " and in the point on %ld of %d vectors)\n\n",
-                            c.name, c.snr[si], mismatch_nodes, mismatch_point, K);
+                std::printf(
+                    "\n(%s, %.1f dB: clip 0 differs from the hard search in nodes on %ld"
+                    " and in the point on %ld of %d vectors)\n\n",
+                    c.name, c.snr[si], mismatch_nodes, mismatch_point, K);
         }
     }
 }
@@ -574,8 +601,9 @@ qam_layout itpp_qam_layout(itpp::ND_UQAM& mod, int M2) {
     }
     for (int a = 0; a < M && ok; ++a) ok = lab_re[a] == lab_im[a] && lab_re[a] >= 0;
     if (!ok) {
-        std::printf("IT++'s ND_UQAM labels are not split into imaginary and real bits as"
-                    " expected: no comparison\n");
+        std::printf(
+            "IT++'s ND_UQAM labels are not split into imaginary and real bits as"
+            " expected: no comparison\n");
         std::exit(1);
     }
     q.first_part = 1;
@@ -614,9 +642,10 @@ void qam_section(bool quick, const char* out_dir) {
             std::fprintf(out, "\n");
         }
     }
-    std::printf("| SNR (dB) | vectors | max abs LLR | latbox - IT++ (max (in 2^-12)) | IT++ init |"
-                " IT++ max-log | latbox (real form) | latbox clip 8 | IT++ / latbox |"
-                " IT++ / latbox clip 8 |\n|---|---|---|---|---|---|---|---|---|---|\n");
+    std::printf(
+        "| SNR (dB) | vectors | max abs LLR | latbox - IT++ (max (in 2^-12)) | IT++ init |"
+        " IT++ max-log | latbox (real form) | latbox clip 8 | IT++ / latbox |"
+        " IT++ / latbox clip 8 |\n|---|---|---|---|---|---|---|---|---|---|\n");
     const config& c = configs[0];
     for (int si = 0; si < 3; ++si) {
         std::mt19937_64 rng(3000 + si);
@@ -693,20 +722,23 @@ void qam_section(bool quick, const char* out_dir) {
             }
         }
         auto run = [&](double clip) {
-            return best_time(3, [&] {
-                       for (const auto& p : probs)
-                           find_bit_llrs(p.z.data(), p.R.data(), levels, p.N0, clip, nullptr,
-                                         L.data(), symb.data(), nullptr, scratch.data());
-                   }) / V;
+            return best_time(3,
+                             [&] {
+                                 for (const auto& p : probs)
+                                     find_bit_llrs(p.z.data(), p.R.data(), levels, p.N0, clip,
+                                                   nullptr, L.data(), symb.data(), nullptr,
+                                                   scratch.data());
+                             }) /
+                   V;
         };
         const double t_soft = run(INFINITY), t_soft8 = run(8.0);
         t_init /= V;
         t_max /= V;
-        std::printf("| %.1f | %d | %.0f | %.1e (%.2f) | %.2f ms | %.2f ms | %.2f µs | %.2f µs |"
-                    " %.0f× | %.0f× |\n",
-                    c.snr[si], V, scale, diff, diff * 4096, 1e3 * t_init, 1e3 * t_max,
-                    1e6 * t_soft, 1e6 * t_soft8, (t_init + t_max) / t_soft,
-                    (t_init + t_max) / t_soft8);
+        std::printf(
+            "| %.1f | %d | %.0f | %.1e (%.2f) | %.2f ms | %.2f ms | %.2f µs | %.2f µs |"
+            " %.0f× | %.0f× |\n",
+            c.snr[si], V, scale, diff, diff * 4096, 1e3 * t_init, 1e3 * t_max, 1e6 * t_soft,
+            1e6 * t_soft8, (t_init + t_max) / t_soft, (t_init + t_max) / t_soft8);
     }
     if (out) std::fclose(out);
 }
@@ -717,13 +749,18 @@ int main(int argc, char** argv) {
     const char* qam_dir = nullptr;
     std::string part = "all";
     for (int a = 1; a < argc; ++a) {
-        if (std::strcmp(argv[a], "--quick") == 0) quick = true;
-        else if (std::strcmp(argv[a], "--calibrate") == 0) cal = true;
-        else if (std::strcmp(argv[a], "--qam-out") == 0 && a + 1 < argc) qam_dir = argv[++a];
-        else if (std::strcmp(argv[a], "--part") == 0 && a + 1 < argc) part = argv[++a];
+        if (std::strcmp(argv[a], "--quick") == 0)
+            quick = true;
+        else if (std::strcmp(argv[a], "--calibrate") == 0)
+            cal = true;
+        else if (std::strcmp(argv[a], "--qam-out") == 0 && a + 1 < argc)
+            qam_dir = argv[++a];
+        else if (std::strcmp(argv[a], "--part") == 0 && a + 1 < argc)
+            part = argv[++a];
         else {
-            std::printf("usage: bench_soft [--quick] [--calibrate] [--part itpp|hard|qam]"
-                        " [--qam-out <dir>]\n");
+            std::printf(
+                "usage: bench_soft [--quick] [--calibrate] [--part itpp|hard|qam]"
+                " [--qam-out <dir>]\n");
             return 2;
         }
     }

@@ -17,8 +17,8 @@ function bench_soft_threads(varargin)
   randn('state', opt.seed); rand('state', opt.seed);
   % name, Nt, M, SNR (dB), K for each clip, clips
   cases = {'4x4 16-QAM', 4, 4, 19, [8000 8000 2000], [8 20 Inf]
-           '4x4 64-QAM', 4, 8, 26, [4000 2000 400], [8 20 Inf]
-           '8x8 16-QAM', 8, 4, 17, [2000 1000 200], [8 20 Inf]};
+           '4x4 64-QAM', 4, 8, 26, [4000 2000 200], [8 20 Inf]
+           '8x8 16-QAM', 8, 4, 17, [2000 400 40], [8 20 Inf]};
   printf('%d CPUs. Vectors per second (median of %d runs); in brackets the speed-up of every CPU over one thread.\n\n', ...
          nproc(), opt.runs);
   printf('| problem | SNR (dB) | search | K | one thread | every CPU | nodes per vector |\n');
