@@ -115,6 +115,13 @@ measured() {  # measured <label> <dir> <command...>
   measured "octave-cli, plinden_llr threads" "$LATBOX_ROOT/bench/soft" \
     octave-cli --no-gui --norc --quiet --eval "addpath('$build/mex'); bench_soft_threads"
   echo
+  echo "IT++'s complex ND_UQAM (4×4 16-QAM, its unit-energy points and labels, σ² = N0) on the"
+  echo "problems above, against latbox called from Octave (the call included):"
+  echo
+  measured "octave-cli, IT++'s ND_UQAM against latbox" "$LATBOX_ROOT/bench/soft" \
+    octave-cli --no-gui --norc --quiet --eval \
+    "addpath('$build/mex'); bench_mimo_itpp('$work/qam_problems.txt')"
+  echo
   echo "## Memory: peak resident size of each benchmark process"
   echo
   echo "| process | peak RSS (kB) |"

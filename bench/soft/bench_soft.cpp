@@ -631,8 +631,9 @@ void qam_section(bool quick, const char* out_dir) {
             std::printf("cannot write %s\n", path.c_str());
             std::exit(1);
         }
-        // K Nt M; then the M points (re im) and their labels; then per vector: N0, H
-        // (re im, column-major), y (re im), IT++'s LLRs
+        // K Nt M; then the M points (re im) and their labels; then per vector: N0 and
+        // IT++'s seconds (init + max-log), H (re im, column-major), y (re im), IT++'s LLRs.
+        // Read by bench_mimo_itpp.m.
         std::fprintf(out, "%d %d %d\n", 3 * V, nt, M2);
         const itpp::cvec sy = mod.get_symbols()(0);
         const itpp::bmat bm = mod.get_bitmap()(0);
@@ -695,12 +696,13 @@ void qam_section(bool quick, const char* out_dir) {
             qr_rotate(n, p.H.data(), p.y.data(), p.R.data(), p.z.data());
             itpp::QLLRvec prior(B), llr;
             prior.zeros();
-            double t0 = thread_seconds();
+            const double t0 = thread_seconds();
             mod.init_soft_demodulator(H, N0);
-            t_init += thread_seconds() - t0;
-            t0 = thread_seconds();
+            const double t1 = thread_seconds();
             mod.demodulate_soft_bits(y, prior, llr, itpp::Modulator_ND::FULL_ENUM_MAXLOG);
-            t_max += thread_seconds() - t0;
+            const double t2 = thread_seconds();
+            t_init += t1 - t0;
+            t_max += t2 - t1;
             find_bit_llrs(p.z.data(), p.R.data(), levels, N0, INFINITY, nullptr, L.data(),
                           symb.data(), nullptr, scratch.data());
             for (int k = 0; k < B; ++k) {
@@ -709,7 +711,7 @@ void qam_section(bool quick, const char* out_dir) {
                 diff = std::max(diff, std::fabs(L[k] - itpp_llrs[v][k]));
             }
             if (out) {
-                std::fprintf(out, "%.17g\n", N0);
+                std::fprintf(out, "%.17g %.9g\n", N0, t2 - t0);
                 for (int j = 0; j < nt; ++j)
                     for (int i = 0; i < nt; ++i)
                         std::fprintf(out, "%.17g %.17g ", H(i, j).real(), H(i, j).imag());
