@@ -77,6 +77,7 @@ struct soft_state {
     double* isum;       // n: sum_{j>k} R(k,j)*s_j
     double* step;       // n: signed offset from cand[k] to the level's next candidate
     double* cand;       // n: index a of the current candidate of each level
+    double* value;      // n: its value 2a - (M_k - 1), set when the level descends
     double* top;        // n: M_k - 1
     double* label_off;  // n: first label of level k in the label table
     double* bit_off;    // n: first bit of level k
@@ -176,7 +177,7 @@ void record_leaf(soft_state& s, double mu, double* symb, std::int64_t B) {
                 if (diff & 1u) lbar[j] = s.lml;
             }
             s.ml_label[k] = static_cast<double>(label);
-            symb[k] = value_of(s, k, s.cand[k]);
+            symb[k] = k == 0 ? value_of(s, 0, s.cand[0]) : s.value[k];
         }
         s.lml = mu;
         s.cap = mu + s.clip_d;
@@ -319,7 +320,7 @@ inline double interference(const soft_state& s, std::int64_t k) {
     const std::int64_t n = s.n;
     const double* const row = s.R + (k - 1);
     double sum = 0.0;
-    for (std::int64_t j = k; j < n; ++j) sum = sum + row[j * n] * value_of(s, j, s.cand[j]);
+    for (std::int64_t j = k; j < n; ++j) sum = sum + row[j * n] * s.value[j];
     return sum;
 }
 
@@ -360,6 +361,7 @@ search_status search_levels(soft_state& s, double* symb, std::int64_t B, std::in
                 const double r = max2(max2(s.rfree[k], s.rfix[k + 1]), rl);
                 if (mu < r) {
                     if (k > 0) {
+                        s.value[k] = value_of(s, k, cand[k]);
                         s.rfix[k] = max2(s.rfix[k + 1], rl);
                         s.rmax[k - 1] = max2(s.rfree[k], s.rfix[k]);
                         s.isum[k - 1] = interference(s, k);
@@ -400,7 +402,7 @@ std::int64_t soft_bit_count(const soft_levels& levels) {
 
 std::int64_t soft_scratch_size(std::int64_t n, std::int64_t B) {
     if (n <= 0) return 0;
-    return 12 * n + 2 + 2 * B;
+    return 13 * n + 2 + 2 * B;
 }
 
 search_status find_bit_llrs_with(const double* y, const double* R, const soft_levels& levels,
@@ -431,6 +433,7 @@ search_status find_bit_llrs_with(const double* y, const double* R, const soft_le
     s.isum = take(n);
     s.step = take(n);
     s.cand = take(n);
+    s.value = take(n);
     s.top = take(n);
     s.label_off = take(n);
     s.bit_off = take(n);
@@ -442,7 +445,7 @@ search_status find_bit_llrs_with(const double* y, const double* R, const soft_le
     s.eff = take(B);
     double label_off = 0.0, bit_off = 0.0;
     for (std::int64_t k = 0; k < n; ++k) {
-        const double M = std::ldexp(1.0, levels.bits[k]);
+        const double M = static_cast<double>(std::int64_t{1} << levels.bits[k]);
         s.top[k] = M - 1.0;
         s.label_off[k] = label_off;
         s.bit_off[k] = bit_off;
@@ -451,10 +454,13 @@ search_status find_bit_llrs_with(const double* y, const double* R, const soft_le
         label_off += M;
         bit_off += levels.bits[k];
     }
-    for (std::int64_t b = 0; b < B; ++b) s.lbar[b] = inf;
+    // nothing found yet: every bound is Inf (what update_bounds would give)
+    for (std::int64_t b = 0; b < B; ++b) s.lbar[b] = s.eff[b] = inf;
     s.lml = inf;
     s.cap = inf;
-    update_bounds(s, B);
+    s.rfree[0] = -inf;
+    for (std::int64_t k = 1; k <= n; ++k) s.rfree[k] = s.rfix[k] = inf;
+    s.rmax[n - 1] = inf;
     s.pdist[n - 1] = 0.0;
     s.pprior[n - 1] = 0.0;
     s.isum[n - 1] = 0.0;

@@ -34,7 +34,7 @@ std::vector<std::int32_t> levels_of(const host_array* M, std::size_t n) {
     if (count != 1 && count != n) return {};
     std::vector<std::int32_t> bits(n);
     for (std::size_t i = 0; i < n; ++i) {
-        bits[i] = bits_of(th_values(M)[count == 1 ? 0 : i]);
+        bits[i] = bits_of(reinterpret_cast<const double*>(M->bytes)[count == 1 ? 0 : i]);
         if (bits[i] == 0) return {};
     }
     return bits;

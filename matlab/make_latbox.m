@@ -21,7 +21,8 @@ function make_latbox(outdir)
 %   bit for bit on every machine.
 %
 %   See also ZARROW, TESSALY, PLINDEN, QUORVIN, MORRIT, KELVANE, ZARROW_BATCH,
-%   TESSALY_BATCH, PLINDEN_BATCH, QUORVIN_BATCH, MORRIT_BATCH, KELVANE_BATCH.
+%   TESSALY_BATCH, PLINDEN_BATCH, QUORVIN_BATCH, MORRIT_BATCH, KELVANE_BATCH,
+%   PLINDEN_LLR.
   here = fileparts(mfilename('fullpath'));
   root = fileparts(here);
   if nargin < 1

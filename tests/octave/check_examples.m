@@ -86,6 +86,9 @@ function checks = stated_values()
       'isequal(info, [1 0]) && isequaln(S, [0 NaN; 1 NaN])';
     '[mean(S_df(:) == S(:)), mean(S_ml(:) == S(:))] % symbols right: ML ahead', ...
       'ans(2) > ans(1) && all(info == 1) && isequal(S_df(:, K), zarrow(Y(:, K), R(:,:,P)))';
+    '[max(abs(L(:))), mean(S_hat(:) == S(:))] % 8 (clipped), most symbols right', ...
+      'max(abs(L(:))) == 8 && mean(S_hat(:) == S(:)) > 0.6 && isequal(size(L), [8 500])';
+    'isequal(L(1:2:end, :) < 0, g >= 2) % 1: the sign of L is S_hat''s bits', 'ans && all(nodes >= 4)';
     '[text, id] = lastwarn(); % id = ''latbox:kelvane:inaccurate'', status = 1', ...
       'status == 1 && strcmp(id, ''latbox:kelvane:inaccurate'') && norm(y - R * x)^2 > 0.5 * norm(y)^2';
   };

@@ -145,6 +145,7 @@ function table = calls()
     'kelvane_batch', @() outputs(@kelvane_batch, 3, Y, Rs, 1, zeros(n + 2, 1), 0), ...
                      @() columns(loop(@(k) outputs(@kelvane, 4, Y(:, k), Rs(:, :, page(k)), ...
                                                    1, zeros(n + 2, 1), 0)), [1 3 4])
+    'plinden_llr', @() outputs(@plinden_llr, 3, Y, Rs, 4, 0.5, 8), []
   };
 end
 
