@@ -19,7 +19,8 @@
 //                below were chosen)
 //   --qam-out    also write the complex 4x4 16-QAM problems with IT++'s ND_UQAM LLRs to
 //                <dir>/qam_problems.txt (for a channel-level detector's comparison)
-// Times are the processor time of this thread, each the best of a few rounds.
+// Times are the processor time of this thread, each the best of a few rounds. Exits with
+// status 1 when latbox's LLRs differ from IT++'s by more than two of its LLR steps.
 #include <itpp/itcomm.h>
 
 #include <algorithm>
@@ -37,6 +38,19 @@
 #include "detect/sphere_search_internal.h"
 
 namespace {
+
+// LLRs that differ from IT++'s by more than two of its steps (or from the enumeration by
+// more than rounding): the run ends with status 1.
+int disagreements = 0;
+constexpr double itpp_tolerance = 2.0 / 4096;
+
+void check_agreement(const char* what, const char* problem, double snr, double diff,
+                     double tolerance) {
+    if (diff <= tolerance) return;
+    ++disagreements;
+    std::printf("\n**%s, %s at %.1f dB: LLRs differ by %.3g (tolerance %.3g).**\n\n", what, problem,
+                snr, diff, tolerance);
+}
 
 double thread_seconds() {
     timespec t;
@@ -472,6 +486,12 @@ void itpp_section(bool quick) {
                 (t_init + t_max) / t_soft, (t_init + t_max) / t_soft8);
             if (saturated) std::printf(" (%d LLRs saturated in IT++, left out)", saturated);
             std::printf("\n");
+            check_agreement("latbox against IT++", c.name, c.snr[si], d_itpp, itpp_tolerance);
+            check_agreement("latbox against IT++ clipped", c.name, c.snr[si], d_clip,
+                            itpp_tolerance);
+            check_agreement("latbox against IT++ with a-priori LLRs", c.name, c.snr[si], d_prior,
+                            itpp_tolerance);
+            check_agreement("latbox against the enumeration", c.name, c.snr[si], d_enum, 1e-9);
         }
     }
 }
@@ -762,6 +782,8 @@ void qam_section(bool quick, const char* out_dir) {
             " %.0f× | %.0f× |\n",
             c.snr[si], V, scale, diff, diff * 4096, 1e3 * t_init, 1e3 * t_max, 1e6 * t_soft,
             1e6 * t_soft8, (t_init + t_max) / t_soft, (t_init + t_max) / t_soft8);
+        check_agreement("latbox against IT++'s ND_UQAM", "4x4 16-QAM", c.snr[si], diff,
+                        itpp_tolerance);
     }
     if (out) std::fclose(out);
 }
@@ -803,5 +825,5 @@ int main(int argc, char** argv) {
         std::printf("\n### IT++'s complex ND_UQAM (4x4 16-QAM)\n\n");
         qam_section(quick, qam_dir);
     }
-    return 0;
+    return disagreements == 0 ? 0 : 1;
 }
