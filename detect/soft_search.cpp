@@ -1,22 +1,22 @@
 // SPDX-License-Identifier: BSD-3-Clause
 // Max-log bit LLRs from one depth-first (Schnorr-Euchner) search: the single tree search.
 //
-// Units and the order of operations. The search works in units of squared distance: the
-// metric of a point s is
-//   mu(s) = d(s) + n0*P(s),   d accumulated level by level from the root (row n-1) down,
-//                             d_k = d_{k+1} + e_k^2, e_k = (y[k] - isum[k]) - s_k*R(k,k),
+// The order of operations. The metric of a point s is
+//   mu(s) = d(s)/n0 + P(s),   d accumulated level by level from the root (row n-1) down as
+//                             the hard search accumulates it, d_k = d_{k+1} + e_k^2 with
+//                             e_k = (y[k] - isum[k]) - s_k*R(k,k) and
 //                             isum[k] = sum_{j>k} R(k,j)*s_j in ascending columns,
 //                             P accumulated the same way, P_k = P_{k+1} + c_k, c_k the sum of
 //                             the costs of level k's bits (most significant first, from 0),
 //                             the cost of bit b being max(La[b], 0) when it is 1 and
 //                             max(-La[b], 0) when it is 0.
-// That is n0 times metric(s) of soft_search.h plus n0 times a constant (sum of min(0, La)),
-// which cancels in every difference. Without priors mu(s) = d(s). Every cost is >= 0 and
-// every rounding is monotone, so the partial metric of a node,
-//   mu_k = d_k + n0*P_k,
+// That is metric(s) of soft_search.h plus a constant (the sum of min(0, La)), which cancels
+// in every difference; without priors mu(s) = d(s)/n0. Every cost is >= 0 and every
+// rounding is monotone, so the partial metric of a node,
+//   mu_k = d_k/n0 + P_k,
 // is (in floating point, not only in exact arithmetic) <= the metric of every leaf below it:
 // pruning on it never drops a point whose computed metric would have mattered. At the end
-//   L[b] = min((lbar[b] - lml)/n0, clip), negated (as 0 - v) when the best point's bit b is 1,
+//   L[b] = min(lbar[b] - lml, clip), negated (as 0 - v) when the best point's bit b is 1,
 // lml the least metric and lbar[b] the least metric whose bit b differs from the best point's.
 //
 // The candidates of level k are the indices a = 0 .. M_k - 1 of its values s = 2a - (M_k-1),
@@ -26,7 +26,7 @@
 // integer form y + R*(M-1), 2R of the problem).
 //
 // The state: lml, the best point (symb, and the label of each of its levels), lbar[b], and
-// cap = lml + clip*n0. eff[b] = min(lbar[b], cap) is what bit b still needs: a point whose
+// cap = lml + clip. eff[b] = min(lbar[b], cap) is what bit b still needs: a point whose
 // bit b differs from the best point's changes L[b] only when its metric is below eff[b].
 //
 // Invariant (C: the leaves visited or pruned so far): every x in C has mu(x) >= lml, and
@@ -46,8 +46,8 @@
 //    since every leaf below has mu >= mu_k >= r >= each bound the invariant asks of it.
 //    (eff[b] >= lml always, so lml matters only when no bit can differ: the best point.)
 // A level's distances d_k grow along its zig-zag (the order of the hard search), and the
-// prior costs are >= 0, so once d_k >= rmax_k, the largest r any candidate of the level can
-// have, the level is done; a candidate below rmax_k but with mu_k >= its own r is skipped and
+// prior costs are >= 0, so once d_k/n0 >= rmax_k, the largest r any candidate of the level
+// can have, the level is done; a candidate below rmax_k but with mu_k >= its own r is skipped and
 // the zig-zag goes on.
 #include "detect/soft_search.h"
 
@@ -71,7 +71,7 @@ struct soft_state {
     const std::uint32_t* labels;  // null: Gray
     const double* La;             // null: no priors
     double n0;
-    double clip_d;      // clip*n0
+    double clip;
     double* pdist;      // n: d over the levels above k
     double* pprior;     // n: P over the levels above k
     double* isum;       // n: sum_{j>k} R(k,j)*s_j
@@ -115,6 +115,11 @@ inline double level_residual(const soft_state& s, std::int64_t k, double a) {
 inline double level_distance(const soft_state& s, std::int64_t k, double a) {
     const double e = level_residual(s, k, a);
     return s.pdist[k] + e * e;
+}
+
+// The distance part of the partial metric, d_k/n0.
+inline double level_metric(const soft_state& s, std::int64_t k, double a) {
+    return level_distance(s, k, a) / s.n0;
 }
 
 // Not below the bound (NaN and an overflowed +Inf included): nothing there can matter.
@@ -180,7 +185,7 @@ void record_leaf(soft_state& s, double mu, double* symb, std::int64_t B) {
             symb[k] = k == 0 ? value_of(s, 0, s.cand[0]) : s.value[k];
         }
         s.lml = mu;
-        s.cap = mu + s.clip_d;
+        s.cap = mu + s.clip;
     } else {
         for (std::int64_t k = 0; k < n; ++k) {
             const std::uint32_t label = label_of(s, k, s.cand[k]);
@@ -236,7 +241,7 @@ std::int64_t first_outside(const soft_state& s, std::int64_t k, double bound, do
                            double dir, std::int64_t jmax) {
     if (jmax < 0) return 0;
     auto at = [&](std::int64_t j) { return front + dir * static_cast<double>(j); };
-    if (outside(level_distance(s, k, front), bound)) return 0;
+    if (outside(level_metric(s, k, front), bound)) return 0;
     const double e_first = level_residual(s, k, front);
     const double e_last = level_residual(s, k, at(jmax));
     const bool rising = e_last >= e_first;
@@ -257,7 +262,7 @@ std::int64_t first_outside(const soft_state& s, std::int64_t k, double bound, do
     std::int64_t a = lo, b = jmax + 1;
     while (a < b) {
         const std::int64_t mid = a + (b - a) / 2;
-        if (outside(level_distance(s, k, at(mid)), bound)) {
+        if (outside(level_metric(s, k, at(mid)), bound)) {
             b = mid;
         } else {
             a = mid + 1;
@@ -344,7 +349,8 @@ search_status search_levels(soft_state& s, double* symb, std::int64_t B, std::in
             check_at = next_check(visited, node_cap, check);
         }
         const double d = level_distance(s, k, cand[k]);
-        bool done = outside(d, s.rmax[k]);
+        const double q = d / s.n0;
+        bool done = outside(q, s.rmax[k]);
         if (!done) {
             if (cand[k] < 0.0 || cand[k] > s.top[k]) {
                 if (move_outside_box(s, k, s.rmax[k], s.top[k])) continue;
@@ -352,10 +358,10 @@ search_status search_levels(soft_state& s, double* symb, std::int64_t B, std::in
             } else {
                 const std::uint32_t label = label_of(s, k, cand[k]);
                 double p = 0.0;
-                double mu = d;
+                double mu = q;
                 if (priors) {
                     p = s.pprior[k] + level_cost(s, k, label);
-                    mu = d + s.n0 * p;
+                    mu = q + p;
                 }
                 const double rl = level_radius(s, k, label);
                 const double r = max2(max2(s.rfree[k], s.rfix[k + 1]), rl);
@@ -374,7 +380,7 @@ search_status search_levels(soft_state& s, double* symb, std::int64_t B, std::in
                     record_leaf(s, mu, symb, B);
                 }
                 // the candidates still to come in the box lie no nearer than this one
-                done = outside(d, s.rmax[k]);
+                done = outside(q, s.rmax[k]);
                 if (!done) {
                     advance(s, k);
                     continue;
@@ -386,7 +392,7 @@ search_status search_levels(soft_state& s, double* symb, std::int64_t B, std::in
         for (;;) {
             if (k == n - 1) return search_status::found;
             ++k;
-            if (!outside(s.pdist[k - 1], s.rmax[k])) break;
+            if (!outside(s.pdist[k - 1] / s.n0, s.rmax[k])) break;
         }
         advance(s, k);
     }
@@ -421,7 +427,7 @@ search_status find_bit_llrs_with(const double* y, const double* R, const soft_le
     s.labels = levels.labels;
     s.La = La;
     s.n0 = n0;
-    s.clip_d = clip * n0;
+    s.clip = clip;
     double* p = scratch;
     auto take = [&](std::int64_t count) {
         double* const q = p;
@@ -479,7 +485,7 @@ search_status find_bit_llrs_with(const double* y, const double* R, const soft_le
         const auto label = static_cast<std::uint32_t>(s.ml_label[k]);
         const auto b0 = static_cast<std::int64_t>(s.bit_off[k]);
         for (std::int32_t j = 0; j < m; ++j) {
-            double v = (s.lbar[b0 + j] - s.lml) / n0;
+            double v = s.lbar[b0 + j] - s.lml;
             v = v < clip ? v : clip;
             L[b0 + j] = ((label >> (m - 1 - j)) & 1u) != 0 ? 0.0 - v : v;
         }

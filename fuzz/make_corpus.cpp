@@ -396,6 +396,64 @@ void plinden_batch() {
             .values(1, 1, {8}));
 }
 
+void plinden_llr() {
+    common("plinden_llr", 5);
+    const std::vector<double> R2 = {1, 0, 0.5, 1};
+    const std::vector<double> R2x2 = {1, 0, 0.5, 1, -2, 0, 1, 0.5};
+    const std::vector<double> Y23 = {0.4, 1.6, -3, 2.5, 7, -1};
+    auto base = [&](const std::vector<double>& R, std::size_t P, std::vector<double> M,
+                    std::vector<double> N0, double clip, std::vector<double> Y = {}) {
+        return call()
+            .values(2, Y.empty() ? 3 : Y.size() / 2, Y.empty() ? Y23 : Y)
+            .values(2, 2, P, R)
+            .values(1, M.size(), M)
+            .values(1, N0.size(), N0)
+            .values(1, 1, {clip});
+    };
+    put("plinden_llr", "ok", base(R2, 1, {4}, {1}, inf));
+    put("plinden_llr", "clip0", base(R2, 1, {8}, {0.5}, 0));
+    put("plinden_llr", "clip2_mixed", base(R2, 1, {2, 16}, {0.1}, 2));
+    put("plinden_llr", "per_column_R", base(R2x2, 2, {4}, {1, 2}, 8, {0.4, 1.6, -3, 2.5}));
+    put("plinden_llr", "N0_per_column", base(R2, 1, {4}, {1, 0.01, 3}, 4));
+    put("plinden_llr", "N0_zero_column", base(R2, 1, {4}, {1, 0, 3}, 4));
+    put("plinden_llr", "M_not_power", base(R2, 1, {6}, {1}, 4));
+    put("plinden_llr", "M_too_large", base(R2, 1, {131072}, {1}, 4));
+    put("plinden_llr", "M_element", base(R2, 1, {4, 3}, {1}, 4));
+    put("plinden_llr", "clip_nan", base(R2, 1, {4}, {1}, nan));
+    put("plinden_llr", "clip_negative", base(R2, 1, {4}, {1}, -1));
+    put("plinden_llr", "far_y", base(R2, 1, {4}, {1}, 8, {1e6, -1e6, 1e150, 1e150}));
+    put("plinden_llr", "priors",
+        base(R2, 1, {4}, {1}, 3).values(4, 3, {1, -2, 0.5, 9, -30, 0, 0, 0, 2, 2, -2, 1}));
+    put("plinden_llr", "priors_empty", base(R2, 1, {4}, {1}, 3).values(0, 0, {}));
+    put("plinden_llr", "priors_size",
+        base(R2, 1, {4}, {1}, 3).values(3, 3, {1, 2, 3, 4, 5, 6, 7, 8, 9}));
+    put("plinden_llr", "priors_nan",
+        base(R2, 1, {4}, {1}, 3).values(4, 3, {1, 2, 3, 4, 5, 6, 7, nan, 9, 0, 0, 0}));
+    put("plinden_llr", "Y_column_nan", base(R2, 1, {4}, {1}, 3, {1, 1, nan, 0}));
+    put("plinden_llr", "R_page_zero_diagonal",
+        base({1, 0, 0.5, 1, 1, 0, 1, 0}, 2, {4}, {1}, 2, {1, 2, 3, 4}));
+    put("plinden_llr", "K0",
+        call()
+            .values(2, 0, {})
+            .values(2, 2, 2, R2x2)
+            .values(1, 1, {4})
+            .values(1, 1, {1})
+            .values(1, 1, {1}));
+    put("plinden_llr", "n0",
+        call().values(0, 3, {}).values(0, 0, {}).values(1, 1, {4}).values(1, 1, {1}).values(1, 1,
+                                                                                            {1}));
+    put("plinden_llr", "upper4",
+        call(own, own, 4)
+            .arg(th_class::real_double, dim_n(0), dim_abs(6), dim_abs(1), fill_mode::halves,
+                 {1, 2, 3, 4, 9, 250, 7, 5, 3, 1, 0, 4, 8, 16, 2, 6, 1, 1, 5, 3, 2, 2, 7, 1})
+            .arg(th_class::real_double, dim_n(0), dim_n(0), dim_abs(3), fill_mode::upper,
+                 {2, 1, 3, 5, 1, 4, 9, 3, 1, 2, 4, 4, 6, 1, 2,
+                  3, 7, 9, 1, 8, 5, 3, 2, 2, 6, 1, 3, 2, 5, 4})
+            .values(1, 1, {4})
+            .values(1, 1, {0.7})
+            .values(1, 1, {8}));
+}
+
 void morrit_batch() {
     common("morrit_batch", 2);
     put("morrit_batch", "ok",
@@ -563,8 +621,8 @@ int main(int argc, char** argv) {
     morrit();
     kelvane();
     // the batch forms' seeds start at one thread each
-    for (void (*seeds)() :
-         {zarrow_batch, tessaly_batch, plinden_batch, quorvin_batch, morrit_batch, kelvane_batch}) {
+    for (void (*seeds)() : {zarrow_batch, tessaly_batch, plinden_batch, quorvin_batch, morrit_batch,
+                            kelvane_batch, plinden_llr}) {
         batch_threads = 1;
         seeds();
     }

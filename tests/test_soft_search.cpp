@@ -359,6 +359,26 @@ TEST(SoftSearch, NodeCap) {
     }
 }
 
+// Scales far from 1: a huge N0 with priors of the size of the metric (the metric of a
+// point stays finite though N0 times the priors would not), a tiny N0, huge y.
+TEST(SoftSearch, ExtremeScales) {
+    std::mt19937_64 rng(13);
+    struct scale_case {
+        double n0, prior, y;
+    } cases[] = {{1.5e284, 3e231, 1.0}, {1e-280, 0.0, 1.0}, {1e-6, 1e7, 1.0}, {1.0, 2.0, 1e120}};
+    for (const scale_case& c : cases) {
+        for (double clip : {0.0, 3.0, inf}) {
+            soft_problem p = random_problem(rng, {2, 1, 3}, 0, 1.0, c.prior > 0.0 ? 1 : 0);
+            p.n0 = c.n0;
+            for (double& v : p.La) v *= c.prior;
+            for (double& v : p.y) v *= c.y;
+            p.clip = clip;
+            ASSERT_EQ(disagreement(p, enumerate(p), run(p)), "")
+                << "n0 " << c.n0 << " prior " << c.prior << " y " << c.y << " clip " << clip;
+        }
+    }
+}
+
 // The 4-PAM labels of the header: -3 -> 00, -1 -> 01, +1 -> 11, +3 -> 10, and the sign
 // convention (positive means 0) on one level with R = 1, y = s: L = (d1 - d0)/n0.
 TEST(SoftSearch, WorkedFourPam) {
