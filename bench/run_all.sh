@@ -116,7 +116,8 @@ measured() {  # measured <label> <dir> <command...>
     octave-cli --no-gui --norc --quiet --eval "addpath('$build/mex'); bench_soft_threads"
   echo
   echo "IT++'s complex ND_UQAM (4×4 16-QAM, its unit-energy points and labels, σ² = N0) on the"
-  echo "problems above, against latbox called from Octave (the call included):"
+  echo "problems above, against latbox called from Octave: IT++'s processor time per vector"
+  echo "against the wall time of the latbox call (the call included) over the vectors of an SNR:"
   echo
   measured "octave-cli, IT++'s ND_UQAM against latbox" "$LATBOX_ROOT/bench/soft" \
     octave-cli --no-gui --norc --quiet --eval \
