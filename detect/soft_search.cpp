@@ -16,7 +16,8 @@
 //   mu_k = d_k/n0 + P_k,
 // is (in floating point, not only in exact arithmetic) <= the metric of every leaf below it:
 // pruning on it never drops a point whose computed metric would have mattered. At the end
-//   L[b] = min(lbar[b] - lml, clip), negated (as 0 - v) when the best point's bit b is 1,
+//   L[b] = min(lbar[b] - lml, clip), negated (as -1*v + 0, never -0) when the best point's bit b is
+//   1,
 // lml the least metric and lbar[b] the least metric whose bit b differs from the best point's.
 //
 // The candidates of level k are the indices a = 0 .. M_k - 1 of its values s = 2a - (M_k-1),
@@ -72,28 +73,42 @@ struct soft_state {
     const double* La;             // null: no priors
     double n0;
     double clip;
-    double* pdist;      // n: d over the levels above k
-    double* pprior;     // n: P over the levels above k
-    double* isum;       // n: sum_{j>k} R(k,j)*s_j
-    double* step;       // n: signed offset from cand[k] to the level's next candidate
-    double* cand;       // n: index a of the current candidate of each level
-    double* value;      // n: its value 2a - (M_k - 1), set when the level descends
-    double* top;        // n: M_k - 1
-    double* label_off;  // n: first label of level k in the label table
-    double* bit_off;    // n: first bit of level k
-    double* ml_label;   // n: label of the best point's value on level k
-    double* rmax;       // n: the largest r of any candidate of level k
-    double* rfix;       // n+1: rfix[k] = max(lml, eff of the bits of levels >= k where the
-                        //      path differs from the best point)
-    double* rfree;      // n+1: rfree[k] = max eff over the bits of levels < k (-Inf for k = 0)
-    double* lbar;       // B
-    double* eff;        // B
+    double* pdist;       // n: d over the levels above k
+    double* pprior;      // n: P over the levels above k
+    double* isum;        // n: sum_{j>k} R(k,j)*s_j
+    double* step;        // n: signed offset from cand[k] to the level's next candidate
+    double* cand;        // n: index a of the current candidate of each level
+    double* value;       // n: its value 2a - (M_k - 1), set when the level descends
+    double* path_label;  // n: its label, set when the level descends
+    double* top;         // n: M_k - 1
+    double* label_off;   // n: first label of level k in the label table
+    double* bit_off;     // n: first bit of level k
+    double* ml_label;    // n: label of the best point's value on level k
+    double* rmax;        // n: the largest r of any candidate of level k
+    double* rfix;        // n+1: rfix[k] = max(lml, eff of the bits of levels >= k where the
+                         //      path differs from the best point)
+    double* rfree;       // n+1: rfree[k] = max eff over the bits of levels < k (-Inf for k = 0)
+    double* lbar;        // B
+    double* eff;         // B
     double lml;
     double cap;
 };
 
 inline double max2(double a, double b) {
     return a < b ? b : a;
+}
+
+// c ? a : b from the bits, without a branch (which bits of a label differ is data, and a
+// mispredicted branch costs more than these integer operations).
+inline double select(bool c, double a, double b) {
+    std::uint64_t ua, ub;
+    std::memcpy(&ua, &a, sizeof ua);
+    std::memcpy(&ub, &b, sizeof ub);
+    const std::uint64_t mask = 0 - static_cast<std::uint64_t>(c);
+    const std::uint64_t r = (ua & mask) | (ub & ~mask);
+    double v;
+    std::memcpy(&v, &r, sizeof v);
+    return v;
 }
 
 inline std::uint32_t label_of(const soft_state& s, std::int64_t k, double a) {
@@ -128,13 +143,15 @@ inline bool outside(double d, double bound) {
 }
 
 // max eff[b] over the bits of level k where `label` differs from the best point; -Inf if none.
+// (Without branches on the bits: which of them differ is data.)
 inline double level_radius(const soft_state& s, std::int64_t k, std::uint32_t label) {
     const std::int32_t m = s.bits[k];
     const double* const eff = s.eff + static_cast<std::int64_t>(s.bit_off[k]);
-    std::uint32_t diff = label ^ static_cast<std::uint32_t>(s.ml_label[k]);
+    const std::uint32_t diff = label ^ static_cast<std::uint32_t>(s.ml_label[k]);
     double r = -inf;
-    for (std::int32_t j = m - 1; diff != 0; --j, diff >>= 1) {
-        if (diff & 1u) r = max2(r, eff[j]);
+    for (std::int32_t j = 0; j < m; ++j) {
+        const bool differs = ((diff >> (m - 1 - j)) & 1u) != 0;
+        r = max2(r, select(differs, eff[j], -inf));
     }
     return r;
 }
@@ -151,53 +168,53 @@ inline double level_cost(const soft_state& s, std::int64_t k, std::uint32_t labe
     return c;
 }
 
-// The bounds after lml, lbar or the best point changed, for the path cand[1..n-1].
-void update_bounds(const soft_state& s, std::int64_t B) {
+// The leaf cand[0..n-1] (label on level 0, path_label above) with metric mu, below its r:
+// the update rules of the header comment, then the bounds that follow from them in the
+// same pass (eff, rfree; rfix along the path, rmax).
+void record_leaf(soft_state& s, double mu, std::uint32_t label0, double* symb) {
     const std::int64_t n = s.n;
-    for (std::int64_t b = 0; b < B; ++b) s.eff[b] = s.lbar[b] < s.cap ? s.lbar[b] : s.cap;
-    s.rfree[0] = -inf;
+    const bool best = mu < s.lml;
+    const double old = s.lml;
+    if (best) {
+        s.lml = mu;
+        s.cap = mu + s.clip;
+    }
+    const double cap = s.cap;
+    double rf = -inf;
+    s.rfree[0] = rf;
     for (std::int64_t k = 0; k < n; ++k) {
-        const double* const eff = s.eff + static_cast<std::int64_t>(s.bit_off[k]);
-        double r = s.rfree[k];
-        for (std::int32_t j = 0; j < s.bits[k]; ++j) r = max2(r, eff[j]);
-        s.rfree[k + 1] = r;
-    }
-    s.rfix[n] = s.lml;
-    for (std::int64_t k = n - 1; k >= 1; --k) {
-        s.rfix[k] = max2(s.rfix[k + 1], level_radius(s, k, label_of(s, k, s.cand[k])));
-    }
-    for (std::int64_t k = 0; k < n; ++k) s.rmax[k] = max2(s.rfree[k + 1], s.rfix[k + 1]);
-}
-
-// The leaf cand[0..n-1] with metric mu, below its r: the update rules of the header comment.
-void record_leaf(soft_state& s, double mu, double* symb, std::int64_t B) {
-    const std::int64_t n = s.n;
-    if (mu < s.lml) {
-        for (std::int64_t k = 0; k < n; ++k) {
-            const std::uint32_t label = label_of(s, k, s.cand[k]);
-            const std::int32_t m = s.bits[k];
-            double* const lbar = s.lbar + static_cast<std::int64_t>(s.bit_off[k]);
-            std::uint32_t diff = label ^ static_cast<std::uint32_t>(s.ml_label[k]);
-            for (std::int32_t j = m - 1; diff != 0; --j, diff >>= 1) {
-                if (diff & 1u) lbar[j] = s.lml;
-            }
+        const std::uint32_t label = k == 0 ? label0 : static_cast<std::uint32_t>(s.path_label[k]);
+        const std::int32_t m = s.bits[k];
+        const auto b0 = static_cast<std::int64_t>(s.bit_off[k]);
+        double* const lbar = s.lbar + b0;
+        double* const eff = s.eff + b0;
+        const std::uint32_t diff = label ^ static_cast<std::uint32_t>(s.ml_label[k]);
+        for (std::int32_t j = 0; j < m; ++j) {
+            const bool differs = ((diff >> (m - 1 - j)) & 1u) != 0;
+            const double v = lbar[j];
+            // new best: a differing bit's counter-hypothesis is the old best; else the leaf
+            // lowers the bits where it differs
+            const double lowered = mu < v ? mu : v;
+            const double w = select(differs, best ? old : lowered, v);
+            lbar[j] = w;
+            const double e = w < cap ? w : cap;
+            eff[j] = e;
+            rf = max2(rf, e);
+        }
+        s.rfree[k + 1] = rf;
+        if (best) {
             s.ml_label[k] = static_cast<double>(label);
             symb[k] = k == 0 ? value_of(s, 0, s.cand[0]) : s.value[k];
         }
-        s.lml = mu;
-        s.cap = mu + s.clip;
-    } else {
-        for (std::int64_t k = 0; k < n; ++k) {
-            const std::uint32_t label = label_of(s, k, s.cand[k]);
-            const std::int32_t m = s.bits[k];
-            double* const lbar = s.lbar + static_cast<std::int64_t>(s.bit_off[k]);
-            std::uint32_t diff = label ^ static_cast<std::uint32_t>(s.ml_label[k]);
-            for (std::int32_t j = m - 1; diff != 0; --j, diff >>= 1) {
-                if ((diff & 1u) && mu < lbar[j]) lbar[j] = mu;
-            }
-        }
     }
-    update_bounds(s, B);
+    s.rfix[n] = s.lml;
+    for (std::int64_t k = n - 1; k >= 1; --k) {
+        // the path is the best point's own above level 0 when the leaf is the new best
+        const double rl =
+            best ? -inf : level_radius(s, k, static_cast<std::uint32_t>(s.path_label[k]));
+        s.rfix[k] = max2(s.rfix[k + 1], rl);
+    }
+    for (std::int64_t k = 0; k < n; ++k) s.rmax[k] = max2(s.rfree[k + 1], s.rfix[k + 1]);
 }
 
 // -1.0 when negative, else +1.0, from the bits (the zig-zag's direction is data).
@@ -335,7 +352,7 @@ std::int64_t next_check(std::int64_t visited, std::int64_t node_cap, const inter
 }
 
 template <bool priors>
-search_status search_levels(soft_state& s, double* symb, std::int64_t B, std::int64_t node_cap,
+search_status search_levels(soft_state& s, double* symb, std::int64_t node_cap,
                             const interrupt_check* check, std::int64_t& visited) {
     const std::int64_t n = s.n;
     double* const cand = s.cand;
@@ -368,6 +385,7 @@ search_status search_levels(soft_state& s, double* symb, std::int64_t B, std::in
                 if (mu < r) {
                     if (k > 0) {
                         s.value[k] = value_of(s, k, cand[k]);
+                        s.path_label[k] = static_cast<double>(label);
                         s.rfix[k] = max2(s.rfix[k + 1], rl);
                         s.rmax[k - 1] = max2(s.rfree[k], s.rfix[k]);
                         s.isum[k - 1] = interference(s, k);
@@ -377,7 +395,7 @@ search_status search_levels(soft_state& s, double* symb, std::int64_t B, std::in
                         start_level(s, k);
                         continue;
                     }
-                    record_leaf(s, mu, symb, B);
+                    record_leaf(s, mu, label, symb);
                 }
                 // the candidates still to come in the box lie no nearer than this one
                 done = outside(q, s.rmax[k]);
@@ -408,7 +426,7 @@ std::int64_t soft_bit_count(const soft_levels& levels) {
 
 std::int64_t soft_scratch_size(std::int64_t n, std::int64_t B) {
     if (n <= 0) return 0;
-    return 13 * n + 2 + 2 * B;
+    return 14 * n + 2 + 2 * B;
 }
 
 search_status find_bit_llrs_with(const double* y, const double* R, const soft_levels& levels,
@@ -440,6 +458,7 @@ search_status find_bit_llrs_with(const double* y, const double* R, const soft_le
     s.step = take(n);
     s.cand = take(n);
     s.value = take(n);
+    s.path_label = take(n);
     s.top = take(n);
     s.label_off = take(n);
     s.bit_off = take(n);
@@ -460,7 +479,7 @@ search_status find_bit_llrs_with(const double* y, const double* R, const soft_le
         label_off += M;
         bit_off += levels.bits[k];
     }
-    // nothing found yet: every bound is Inf (what update_bounds would give)
+    // nothing found yet: every bound is Inf
     for (std::int64_t b = 0; b < B; ++b) s.lbar[b] = s.eff[b] = inf;
     s.lml = inf;
     s.cap = inf;
@@ -475,8 +494,8 @@ search_status find_bit_llrs_with(const double* y, const double* R, const soft_le
         options.max_nodes > 0 ? options.max_nodes : std::numeric_limits<std::int64_t>::max();
     std::int64_t visited = 0;
     const search_status status =
-        La != nullptr ? search_levels<true>(s, symb, B, node_cap, options.check, visited)
-                      : search_levels<false>(s, symb, B, node_cap, options.check, visited);
+        La != nullptr ? search_levels<true>(s, symb, node_cap, options.check, visited)
+                      : search_levels<false>(s, symb, node_cap, options.check, visited);
     if (nodes != nullptr) *nodes = visited + 1;
     if (status != search_status::found) return status;
     if (!(s.lml < inf)) return search_status::none;  // every metric overflowed
@@ -487,7 +506,8 @@ search_status find_bit_llrs_with(const double* y, const double* R, const soft_le
         for (std::int32_t j = 0; j < m; ++j) {
             double v = s.lbar[b0 + j] - s.lml;
             v = v < clip ? v : clip;
-            L[b0 + j] = ((label >> (m - 1 - j)) & 1u) != 0 ? 0.0 - v : v;
+            // -v when the best point's bit is 1 (+0 for 0: -1*0 + 0 = +0)
+            L[b0 + j] = signed_one(((label >> (m - 1 - j)) & 1u) != 0) * v + 0.0;
         }
     }
     return search_status::found;

@@ -23,8 +23,8 @@
 
 // The alphabet and labels of every level.
 struct soft_levels {
-    std::int64_t n;              // levels
-    const std::int32_t* bits;    // m_i, 1 to 16, for each of the n levels
+    std::int64_t n;            // levels
+    const std::int32_t* bits;  // m_i, 1 to 16, for each of the n levels
     // Labels of the values of every level, level 0's M_0 first, then level 1's, ...
     // (sum M_i entries); each label a distinct m_i-bit pattern. Null: the binary-reflected
     // Gray code a ^ (a >> 1) on every level.
@@ -45,8 +45,9 @@ std::int64_t soft_scratch_size(std::int64_t n, std::int64_t B);
 // the candidates whose distance was computed, counted as the hard search counts them.
 // scratch: soft_scratch_size(n, B) doubles, any contents. check (may be null) is asked
 // every search_poll_interval nodes; returns found, or interrupted (L and symb then hold
-// no answer). n <= 0 returns none.
-search_status find_bit_llrs(const double* y, const double* R, const soft_levels& levels,
-                            double n0, double clip, const double* La, double* L,
-                            double* symb, std::int64_t* nodes, double* scratch,
+// no answer). n <= 0 returns none; so does a search in which every metric overflows (y or
+// R near the limits of double), L and symb then holding no answer.
+search_status find_bit_llrs(const double* y, const double* R, const soft_levels& levels, double n0,
+                            double clip, const double* La, double* L, double* symb,
+                            std::int64_t* nodes, double* scratch,
                             const interrupt_check* check = nullptr);

@@ -5,8 +5,8 @@
 //   - equal to the exhaustive enumeration of every point: L within rounding of the max-log
 //     values clipped to clip, |L| <= clip, S a point of the alphabet with the least metric;
 //     a column whose every metric overflows has NaN in L and S.
-// Calls whose trees hold more than 2^16 points are not made (the search is exhaustive in
-// the worst case; 16 bits keep every input cheap).
+// Calls whose trees hold more than 2^16 points, or whose enumeration would take more than
+// about 2^25 operations, are not made (the search is exhaustive in the worst case).
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
@@ -49,7 +49,11 @@ bool cheap(const fuzz_call& call) {
     const std::vector<std::int32_t> bits = levels_of(call.args[2].get(), n);
     std::int64_t B = 0;
     for (std::int32_t m : bits) B += m;
-    return B <= 16;
+    if (B > 16) return false;
+    // the enumeration of every column: 2^B points of n^2 + B operations each
+    const double K = static_cast<double>(host_dim(call.args[0].get(), 1));
+    const double work = std::ldexp(K, static_cast<int>(B)) * static_cast<double>(n * n + B);
+    return work <= std::ldexp(1.0, 25);
 }
 
 // Metric d/n0 + sum La*bit of every point, and the clipped max-log LLRs; false when a

@@ -245,6 +245,15 @@ TEST(PlindenLlrGateway, WorkedValuesAndEmptyFrames) {
     EXPECT_EQ(th_values(c.outputs[0])[1], 3.0);
     EXPECT_EQ(th_values(c.outputs[1])[0], -3.0);
 
+    // a column whose every metric overflows: NaN in L and S, the others as they are
+    const th_array yo = th_matrix(1, 2, {1e200, -1.0});
+    const th_result o =
+        call_ok(plinden_llr_gateway, 3, {yo.get(), r.get(), M.get(), n0.get(), clip.get()});
+    EXPECT_TRUE(std::isnan(th_values(o.outputs[0])[0]) && std::isnan(th_values(o.outputs[0])[1]));
+    EXPECT_TRUE(std::isnan(th_values(o.outputs[1])[0]));
+    EXPECT_EQ(th_values(o.outputs[0])[2], 2.0);
+    EXPECT_EQ(th_values(o.outputs[1])[1], -1.0);
+
     const th_array y0 = th_matrix(3, 0), r3 = th_matrix(3, 3, {1, 0, 0, 0, 1, 0, 0, 0, 1});
     const th_result e =
         call_ok(plinden_llr_gateway, 3, {y0.get(), r3.get(), M.get(), n0.get(), clip.get()});
