@@ -25,6 +25,7 @@ function res = study_merge(files, varargin)
 %     'png'      plot file ('' for none; default: the study's own default)
 %     'quiet'    no printing (false)
 %     'save'     write RES to this MAT file (variable study_result, written atomically)
+%     'study'    the study the shards must be of ('': any)
 %
 %   Example:
 %     folder = tempname(); mkdir(folder);
@@ -38,7 +39,7 @@ function res = study_merge(files, varargin)
 %     rmdir(folder, 's');
 %
 %   See also study_save, study_stream, detection_study.
-  opt = struct('partial', false, 'png', [], 'quiet', false, 'save', '');
+  opt = struct('partial', false, 'png', [], 'quiet', false, 'save', '', 'study', '');
   for k = 1:2:numel(varargin)
     if ~ischar(varargin{k}) || ~isfield(opt, varargin{k})
       error('study_merge: unknown option ''%s''', num2str(varargin{k}));
@@ -55,6 +56,9 @@ function res = study_merge(files, varargin)
   end
 
   first = records{1};
+  if ~isempty(opt.study) && ~strcmp(first.study, opt.study)
+    error('study_merge: %s is a shard of %s, not of %s', files{1}, first.study, opt.study);
+  end
   n = first.shard(2);
   owner = zeros(1, n);                       % the file of each shard
   for f = 1:numel(files)
