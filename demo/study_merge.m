@@ -162,11 +162,15 @@ function r = read_record(name)
     error('study_merge: %s does not exist', name);
   end
   try
-    loaded = load(name, 'study_shard');
+    vars = whos('-file', name);
+    held = any(strcmp({vars.name}, 'study_shard'));
+    if held
+      loaded = load(name, 'study_shard');
+    end
   catch err
     error('study_merge: cannot read %s: %s', name, err.message);
   end
-  if ~isfield(loaded, 'study_shard')
+  if ~held
     error('study_merge: %s holds no shard (no variable study_shard)', name);
   end
   r = loaded.study_shard;

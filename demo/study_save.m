@@ -21,6 +21,13 @@ function study_save(file, study, options, shard, counts, timings)
 %   earlier FILE in one step. A write that fails or is killed leaves no FILE (or the
 %   earlier one) and at most its temporary file.
 %
+%   Example:
+%     file = [tempname() '.mat'];
+%     study_save(file, 'detection_study', struct('seed', 1), [2 4], ...
+%                struct('errors', [3 0]), struct('wall_seconds', 0.5));
+%     s = load(file); s.study_shard.shard  % [2 4]
+%     delete(file);
+%
 %   See also study_merge, study_stream, detection_study.
   if ~ischar(file) || isempty(file)
     error('study_save: the file name must be a non-empty string');
