@@ -92,6 +92,11 @@ measured() {  # measured <label> <dir> <command...>
     env GLIBC_TUNABLES=glibc.malloc.mmap_threshold=131072 octave-cli --no-gui --norc --quiet \
     --eval "addpath('$build/mex'); addpath('$build/bench-mex'); peak_memory_batch"
   echo
+  echo "## Studies in shards: one process, local processes, Slurm"
+  echo
+  measured "studies in shards (the shell; Octave runs in child processes)" "$work" \
+    bash "$LATBOX_ROOT/bench/cluster/bench_shards.sh" "$build/mex"
+  echo
   echo "## Memory: peak resident size of each benchmark process"
   echo
   echo "| process | peak RSS (kB) |"
