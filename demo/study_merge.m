@@ -165,7 +165,7 @@ function r = read_record(name)
     vars = whos('-file', name);
     held = any(strcmp({vars.name}, 'study_shard'));
     if held
-      loaded = load(name, 'study_shard');
+      loaded = load(name, '-mat', 'study_shard');
     end
   catch err
     error('study_merge: cannot read %s: %s', name, err.message);

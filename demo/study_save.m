@@ -51,7 +51,7 @@ function study_save(file, study, options, shard, counts, timings)
   saved.(name) = value;
   try
     save(part, '-struct', 'saved', '-v7');
-    back = load(part, name);
+    back = load(part, '-mat', name);   % -mat: the temporary name is not *.mat
     if ~isequal(back.(name), value)
       error('study_save: %s does not read back as written', part);
     end

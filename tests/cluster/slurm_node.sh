@@ -27,6 +27,9 @@ slurm_node_start() {
       slurm_node_why "$cmd is not installed (Debian packages slurm-wlm and munge; scripts/test.sh installs them)" ||
       return 1
   done
+  [ "$(id -u)" -eq 0 ] ||
+    slurm_node_why "slurmd runs jobs as their users and must be root (this is $(id -un))" ||
+    return 1
   mkdir -p "$work/munge" "$work/state" "$work/spool" "$work/log"
   ctld_port="$(slurm_free_port $((21000 + ($$ % 20000))))"
   slurmd_port="$(slurm_free_port $((ctld_port + 1)) "$ctld_port")"
