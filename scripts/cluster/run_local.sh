@@ -61,6 +61,7 @@ printf 'shards %s ran in %d.%03d s (%d at a time)\n' "${array:-1-$shards}" \
 status=0
 bash "$LATBOX_ROOT/scripts/cluster/merge.sh" --out "$out" --study "$study" --mex "$mex" || status=$?
 if [ "${#failed[@]}" -gt 0 ]; then
+  mapfile -t failed < <(printf '%s\n' "${failed[@]}" | sort -n)
   echo "failed shards: ${failed[*]} (rerun them with --array $(IFS=,; echo "${failed[*]}"))"
   exit 1
 fi

@@ -29,11 +29,11 @@ mkdir -p "$work/b/logs"
 setsid bash "$cluster/run_shard.sh" --shards 3 --shard 2 --out "$work/b" --mex "$mex" \
   "${args[@]}" > "$work/b/logs/killed.out" 2>&1 &
 victim=$!
-for _ in $(seq 1 100); do
-  pgrep -g "$victim" octave-cli > /dev/null 2>&1 && break
+for _ in $(seq 1 100); do   # run_shard.sh's first line, printed as Octave starts
+  grep -q "^shard 2 of 3" "$work/b/logs/killed.out" && break
   sleep 0.05
 done
-sleep 0.5
+sleep 1
 kill -9 -- "-$victim"
 { wait "$victim" || true; } 2> /dev/null
 victim=""
