@@ -123,6 +123,11 @@ measured() {  # measured <label> <dir> <command...>
     octave-cli --no-gui --norc --quiet --eval \
     "addpath('$build/mex'); bench_mimo_itpp('$work/qam_problems.txt')"
   echo
+  echo "## Studies in shards: one process, local processes, Slurm"
+  echo
+  measured "studies in shards (the shell; Octave runs in child processes)" "$work" \
+    bash "$LATBOX_ROOT/bench/cluster/bench_shards.sh" "$build/mex"
+  echo
   echo "## Memory: peak resident size of each benchmark process"
   echo
   echo "| process | peak RSS (kB) |"

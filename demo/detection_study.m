@@ -60,16 +60,59 @@ function res = detection_study(varargin)
 %   seconds and vectors_per_second (1 x 4, over all SNRs; ML includes the DF point
 %   that sets its radius), setup_seconds (drawing channels, symbols and noise),
 %   check_seconds, wall_seconds, box_passes_cold and box_passes_warm (mean kelvane
-%   passes), box_capped and box_failed (kelvane_batch status -1 and -2), png.
+%   passes), box_capped and box_failed (kelvane_batch status -1 and -2), png, and
+%   shard ([i n] of a run; for a merge the indices of the shards merged), shard_count
+%   (n), merged (true for a merge), missing (the shards a partial merge lacks) and
+%   shard_seconds (each shard's wall time; NaN for a missing one).
+%
+%   Shards: a study splits into runs of their own that add up.
+%     'shard'           [i n]: run part i of n ([1 1], the whole run, by default)
+%     'save'            write the shard's raw counts and options to this MAT file
+%                       (study_save: atomically, readable by Octave and MATLAB)
+%     'merged'          (for study_merge) the added counts of the shards to report
+%   Shard i of n draws from a random stream of its own (study_stream(seed, [i n])):
+%   the same seed, shard and options give the same counts whatever else runs, and two
+%   shards never share a stream; shard [1 1] is the run without shards. Every shard
+%   applies the stopping rule above to its own counts: at each SNR it stops at errors on
+%   'error_channels' channels or at 'trials' channels of its own, and retires a detector
+%   that made no error within its own cap. n shards thus see up to n times the channels
+%   of one run, a shard's cost does not depend on n, and a point of the merged result
+%   has errors on at least n * error_channels channels unless a shard reached its cap.
+%   study_merge(files) adds the counts of the shard files exactly and returns, prints and
+%   plots this result for them (seconds and wall_seconds summed over the shards).
+%
+%   Example (two shards merged; the same counts as running them one after the other):
+%     f = {[tempname() '.mat'], [tempname() '.mat']};
+%     for i = 1:2
+%       detection_study('n', 4, 'snr_db', [10 20], 'trials', 50, 'shard', [i 2], ...
+%                       'save', f{i}, 'png', '', 'quiet', true);
+%     end
+%     res = study_merge(f, 'png', '', 'quiet', true);
+%     disp(res.vectors)
+%     delete(f{:});
   opt = struct('n', [], 'M', [], 'modulation', 'pam', 'snr_db', 0:4:40, ...
                'error_channels', 100, 'trials', 32768, 'frame', 8, 'batch', 16384, ...
-               'seed', 1, 'png', 'detection_study.png', 'quiet', false);
+               'seed', 1, 'png', 'detection_study.png', 'quiet', false, 'shard', [], ...
+               'save', '', 'merged', []);
   for k = 1:2:numel(varargin)
     if ~isfield(opt, varargin{k})
       error('detection_study: unknown option ''%s''', varargin{k});
     end
     opt.(varargin{k}) = varargin{k + 1};
   end
+  if ~isempty(opt.merged)
+    % a merge: the options that made the counts come from the shards
+    m = opt.merged;
+    shown = struct('png', opt.png, 'quiet', opt.quiet);
+    opt = m.options;
+    opt.png = shown.png;
+    opt.quiet = shown.quiet;
+    shards = struct('shards', m.shards, 'count', m.shard_count, 'merged', true, ...
+                    'missing', m.missing, 'seconds', m.shard_seconds);
+    res = finish(m.counts, m.timings, opt, shards);
+    return;
+  end
+  opt.shard = study_check_shard(opt.shard, 'detection_study');
   qam = strcmpi(opt.modulation, 'qam');
   if isempty(opt.n), opt.n = 8 - 4 * qam; end
   if isempty(opt.M), opt.M = 4 + 12 * qam; end
@@ -78,12 +121,10 @@ function res = detection_study(varargin)
     levels = round(sqrt(M));                 % sqrt(M)-PAM per real dimension
     N = 2 * n;
     es = 2 * (M - 1) / 3;
-    label = sprintf('%d-QAM, %d x %d complex', M, n, n);
   else
     levels = M;
     N = n;
     es = (M^2 - 1) / 3;
-    label = sprintf('%d-PAM, %d x %d real', M, n, n);
   end
   if levels < 2 || mod(levels, 2) ~= 0 || (qam && levels^2 ~= M)
     error('detection_study: M must be even (PAM) or the square of an even number (QAM)');
@@ -91,9 +132,9 @@ function res = detection_study(varargin)
   u = levels - 1;                            % symbols -u, ..., -1, 1, ..., u
   V = opt.frame;
   max_channels = max(1, floor(opt.batch / V));
-  set_seed(opt.seed);
+  opt.n = n; opt.M = M; opt.modulation = lower(opt.modulation);
+  study_stream(opt.seed, opt.shard);
 
-  names = {'DF (tessaly)', 'LR-DF (quorvin+zarrow)', 'ML (plinden)', 'BOX (kelvane)'};
   S_n = numel(opt.snr_db);
   errors = zeros(S_n, 4);
   error_channels = zeros(S_n, 4);
@@ -187,26 +228,59 @@ function res = detection_study(varargin)
     retired = retired | (errors(si, :) == 0 & vectors(si, :) >= opt.trials * V);
   end
 
+  counts = struct('errors', errors, 'error_channels', error_channels, 'vectors', vectors, ...
+                  'ml_worse', ml_worse, 'passes_cold', passes_cold, ...
+                  'solves_cold', solves_cold, 'passes_warm', passes_warm, ...
+                  'solves_warm', solves_warm, 'box_capped', box_capped, ...
+                  'box_failed', box_failed);
+  timings = struct('seconds', seconds, 'setup_seconds', setup_seconds, ...
+                   'check_seconds', check_seconds, 'wall_seconds', toc(wall));
+  made_by = rmfield(opt, {'png', 'quiet', 'shard', 'save', 'merged'});
+  if ~isempty(opt.save)
+    study_save(opt.save, 'detection_study', made_by, opt.shard, counts, timings);
+  end
+  shards = struct('shards', opt.shard, 'count', opt.shard(2), 'merged', false, ...
+                  'missing', [], 'seconds', timings.wall_seconds);
+  res = finish(counts, timings, opt, shards);
+end
+
+function res = finish(c, t, opt, shards)
+% The result, the table and the plot from the counts c and the timings t of a run, a
+% shard or a merge of shards.
+  n = opt.n;
+  qam = strcmpi(opt.modulation, 'qam');
+  if qam
+    label = sprintf('%d-QAM, %d x %d complex', opt.M, n, n);
+  else
+    label = sprintf('%d-PAM, %d x %d real', opt.M, n, n);
+  end
   res.snr_db = opt.snr_db(:);
-  res.ser = errors ./ (vectors * n);
-  res.errors = errors;
-  res.error_channels = error_channels;
-  res.vectors = vectors;
-  res.detectors = names;
+  res.ser = c.errors ./ (c.vectors * n);
+  res.errors = c.errors;
+  res.error_channels = c.error_channels;
+  res.vectors = c.vectors;
+  res.detectors = {'DF (tessaly)', 'LR-DF (quorvin+zarrow)', 'ML (plinden)', ...
+                   'BOX (kelvane)'};
   res.n = n;
   res.modulation = lower(opt.modulation);
-  res.ml_worse = ml_worse;
-  res.seconds = seconds;
-  res.vectors_per_second = sum(vectors, 1) ./ seconds;
-  res.setup_seconds = setup_seconds;
-  res.check_seconds = check_seconds;
-  res.wall_seconds = toc(wall);
-  res.box_passes_cold = passes_cold / max(solves_cold, 1);
-  res.box_passes_warm = passes_warm / max(solves_warm, 1);
-  res.box_capped = box_capped;
-  res.box_failed = box_failed;
+  res.ml_worse = c.ml_worse;
+  res.seconds = t.seconds;
+  res.vectors_per_second = sum(c.vectors, 1) ./ t.seconds;
+  res.setup_seconds = t.setup_seconds;
+  res.check_seconds = t.check_seconds;
+  res.wall_seconds = t.wall_seconds;
+  res.box_passes_cold = c.passes_cold / max(c.solves_cold, 1);
+  res.box_passes_warm = c.passes_warm / max(c.solves_warm, 1);
+  res.box_capped = c.box_capped;
+  res.box_failed = c.box_failed;
   res.png = '';
+  res.shard = shards.shards;
+  res.shard_count = shards.count;
+  res.merged = shards.merged;
+  res.missing = shards.missing;
+  res.shard_seconds = shards.seconds;
 
+  V = opt.frame;
   if ~opt.quiet
     print_report(res, opt, label, V);
   end
@@ -327,8 +401,24 @@ end
 
 function print_report(res, opt, label, V)
   fprintf('Symbol error rate, %s, %d vectors per channel (block fading)\n', label, V);
-  fprintf('each point: symbol errors on at least %d channels, or %d channels (%d vectors)\n', ...
-          opt.error_channels, opt.trials, opt.trials * V);
+  merged = res.merged;
+  shards = res.shard_count;
+  rule = sprintf('symbol errors on at least %d channels, or %d channels (%d vectors)', ...
+                 opt.error_channels, opt.trials, opt.trials * V);
+  if shards == 1 && ~merged
+    fprintf('each point: %s\n', rule);
+  elseif ~merged
+    fprintf('shard %d of %d; each point, in each shard: %s\n', res.shard(1), shards, rule);
+  else
+    fprintf('%d of %d shards merged; each point, in each shard: %s\n', ...
+            numel(res.shard), shards, rule);
+    if ~isempty(res.missing)
+      fprintf('(partial: shards %s missing)\n', sprintf('%d ', res.missing));
+    end
+  end
+  if merged                                  % the merged points' error-channel goal
+    opt.error_channels = opt.error_channels * numel(res.shard);
+  end
   fprintf('%8s', 'SNR dB');
   fprintf('  %22s', res.detectors{:});
   fprintf('\n');
@@ -360,6 +450,10 @@ function print_report(res, opt, label, V)
   fprintf('(ML includes the DF point that sets its radius; BOX the morrit_batch calls)\n');
   fprintf('channels, symbols and noise %.2f s, checks %.2f s, wall time %.2f s, %s\n', ...
           res.setup_seconds, res.check_seconds, res.wall_seconds, thread_note());
+  if merged
+    fprintf('(times summed over the %d shards; the longest shard took %.2f s)\n', ...
+            numel(res.shard), max(res.shard_seconds(res.shard)));
+  end
   fprintf('\nkelvane passes: %.2f cold (first vector on a channel), %.2f warm-started', ...
           res.box_passes_cold, res.box_passes_warm);
   fprintf(' from morrit of that solution\n');
@@ -411,14 +505,6 @@ function text = thread_note()
     text = sprintf('threads: up to %d (the CPUs available)', nproc());
   else
     text = 'threads: the CPUs available';
-  end
-end
-
-function set_seed(seed)
-  if exist('rng', 'file') || exist('rng', 'builtin')
-    rng(seed);
-  else
-    randn('state', seed); rand('state', seed);
   end
 end
 

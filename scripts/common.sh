@@ -13,7 +13,11 @@ if ! command -v gnuplot > /dev/null 2>&1; then
 fi
 # The demo, and everything the build and the tests need (the Octave tests run the demo).
 LATBOX_DEMO_PACKAGES=("${LATBOX_BUILD_PACKAGES[@]}" "${LATBOX_PLOT_PACKAGES[@]}")
-LATBOX_PACKAGES=("${LATBOX_BUILD_PACKAGES[@]}" libgtest-dev "${LATBOX_PLOT_PACKAGES[@]}")
+# The cluster test (tests/cluster/slurm_test.sh) starts a Slurm of its own: slurmctld,
+# slurmd, the client commands (slurm-wlm) and munged (munge).
+LATBOX_CLUSTER_PACKAGES=(slurm-wlm munge)
+LATBOX_PACKAGES=("${LATBOX_BUILD_PACKAGES[@]}" libgtest-dev "${LATBOX_PLOT_PACKAGES[@]}"
+                 "${LATBOX_CLUSTER_PACKAGES[@]}")
 
 latbox_build() {  # latbox_build <build dir> [cmake options...]
   local dir="$1"

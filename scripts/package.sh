@@ -11,7 +11,7 @@
 #   COPYING, NEWS          LICENSE and NEWS.md
 #   post_install.m         package/post_install.m: puts each help file beside its MEX file
 #   inst/                  the help file of every function, latbox_version with VERSION,
-#                          and the demo
+#                          and the demo with its study_* functions (shards)
 #   src/                   package/Makefile, the function list and the MEX files' sources
 # It is the same archive for the same files (names sorted, owner and times fixed).
 set -euo pipefail
@@ -70,7 +70,7 @@ while read -r fn _ extra; do
   fi
   cp "$root/matlab/$fn.m" "$top/inst/"
 done <<< "$entries"
-cp "$root/matlab/latbox_version.m" "$root/VERSION" "$root/demo/detection_study.m" "$top/inst/"
+cp "$root/matlab/latbox_version.m" "$root/VERSION" "$root"/demo/*.m "$top/inst/"
 cp "$root/LICENSE" "$top/COPYING"
 cp "$root/NEWS.md" "$top/NEWS"
 cp "$root/package/post_install.m" "$top/"
@@ -114,6 +114,8 @@ EOF
   fi
   echo "Version and demo"
   echo " latbox_version detection_study"
+  echo "Studies in shards"
+  echo "$(cd "$root/demo" && ls study_*.m | sed 's/\.m$//' | tr '\n' ' ' | sed 's/^/ /; s/ $//')"
 } > "$top/INDEX"
 
 mkdir -p "$out"
