@@ -3,6 +3,7 @@
 // in the order of floating-point operations that channel/complex_search.h documents.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 #include <limits>
 
@@ -26,8 +27,8 @@ inline void fill_scaled_points(const double* R, std::int64_t n, const complex_al
     }
 }
 
-// c[i*M + m]: the shifted prior cost of point m on level i (non-negative).
-inline void fill_prior_costs(const double* La, std::int64_t n, const complex_alphabet& a,
+// c[i*M + m]: n0 times the shifted prior cost of point m on level i (non-negative).
+inline void fill_prior_costs(const double* La, std::int64_t n, const complex_alphabet& a, double n0,
                              double* c) {
     const std::int64_t M = a.M;
     const std::int32_t bits = a.bits;
@@ -41,7 +42,7 @@ inline void fill_prior_costs(const double* La, std::int64_t n, const complex_alp
                 const double v = one ? la[k] : -la[k];
                 if (v > 0.0) cost = cost + v;
             }
-            c[i * M + m] = cost;
+            c[i * M + m] = n0 * cost;
         }
     }
 }
@@ -73,19 +74,31 @@ inline void level_centre(const double* z, const double* R, std::int64_t n, std::
     ui = z[2 * i + 1] - si;
 }
 
-// e[m] = base + (d_m / n0 + c[m]) for the M points of level i (c null: no prior term);
-// NaN (an overflow) becomes +Inf, so that orderings stay total.
+// e[m] = base + (d_m + c[m]) for the M points of level i (c null: base + d_m). Finite
+// inputs give no NaN unless the sums overflow, and a NaN is never less than anything:
+// callers that sort must turn it into +Inf.
 inline void level_metrics(double ur, double ui, const double* q, const double* c, std::int64_t M,
-                          double n0, double base, double* e) {
-    for (std::int64_t m = 0; m < M; ++m) {
-        const double dr = ur - q[2 * m];
-        const double di = ui - q[2 * m + 1];
-        const double d = dr * dr + di * di;
-        double v = d / n0;
-        if (c != nullptr) v = v + c[m];
-        v = base + v;
-        e[m] = v == v ? v : std::numeric_limits<double>::infinity();
+                          double base, double* e) {
+    if (c == nullptr) {
+        for (std::int64_t m = 0; m < M; ++m) {
+            const double dr = ur - q[2 * m];
+            const double di = ui - q[2 * m + 1];
+            e[m] = base + (dr * dr + di * di);
+        }
+    } else {
+        for (std::int64_t m = 0; m < M; ++m) {
+            const double dr = ur - q[2 * m];
+            const double di = ui - q[2 * m + 1];
+            e[m] = base + ((dr * dr + di * di) + c[m]);
+        }
     }
+}
+
+// The LLR of a bit from the least scaled metric with the bit flipped (counter, +Inf:
+// none) and the least scaled metric (best), as complex_search.h states it.
+inline double clipped_llr(double counter, double best, double n0, double clip, bool one) {
+    const double v = counter >= best + clip * n0 ? clip : std::min((counter - best) / n0, clip);
+    return one ? -v : v;
 }
 
 inline bool label_bit(std::uint32_t label, std::int32_t bits, std::int32_t k) {

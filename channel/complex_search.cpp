@@ -3,7 +3,8 @@
 //
 // The search keeps the least metric found (lambda_ML), its point (idx) and, per bit, the
 // least metric of a point found whose bit differs from it (lambda_bar[b], kept in L and
-// capped at lambda_ML + clip). A node's subtree can improve lambda_bar[b] only for the bits
+// capped at lambda_ML + clip; all metrics
+// scaled by n0). A node's subtree can improve lambda_bar[b] only for the bits
 // where its leaves may differ from the ML point: every bit of the levels below, and the
 // fixed bits where the node's path differs from it; a node is pruned when its partial
 // metric reaches the largest lambda_bar over those bits (and lambda_ML). Since partial
@@ -78,7 +79,7 @@ search_status find_complex_llrs(const double* z, const double* R, std::int64_t n
     s.dmax = s.x + n;
     s.maxfree = s.dmax + (n + 1);
     complex_levels::fill_scaled_points(R, n, a, s.q);
-    if (s.c != nullptr) complex_levels::fill_prior_costs(La, n, a, s.c);
+    if (s.c != nullptr) complex_levels::fill_prior_costs(La, n, a, n0, s.c);
 
     double* const lam_bar = L;
     const std::int64_t B = n * bits;
@@ -96,7 +97,7 @@ search_status find_complex_llrs(const double* z, const double* R, std::int64_t n
     const auto expand = [&](std::int64_t i) {
         double ur, ui;
         complex_levels::level_centre(z, R, n, i, a, path_index, ur, ui);
-        complex_levels::level_metrics(ur, ui, s.q + 2 * i * M, s.c ? s.c + i * M : nullptr, M, n0,
+        complex_levels::level_metrics(ur, ui, s.q + 2 * i * M, s.c ? s.c + i * M : nullptr, M,
                                       s.P[i + 1], s.e + i * M);
         count += M;
     };
@@ -114,11 +115,10 @@ search_status find_complex_llrs(const double* z, const double* R, std::int64_t n
         double* const e = s.e + i * M;
         std::int64_t m = -1;
         double pc = inf;
-        for (std::int64_t k = 0; k < M; ++k) {
-            if (e[k] < pc) {
-                pc = e[k];
-                m = k;
-            }
+        for (std::int64_t k = 0; k < M; ++k) {  // the first least entry, without branches
+            const bool less = e[k] < pc;
+            pc = less ? e[k] : pc;
+            m = less ? k : m;
         }
         // No remaining child can improve anything when the least cannot (level i's bits
         // are free for some child, so the bound includes them).
@@ -150,7 +150,7 @@ search_status find_complex_llrs(const double* z, const double* R, std::int64_t n
                 idx[j] = static_cast<std::int32_t>(path_index(j));
             }
             lam_ml = pc;
-            const double cap = lam_ml + clip;
+            const double cap = lam_ml + clip * n0;
             for (std::int64_t b = 0; b < B; ++b) lam_bar[b] = std::min(lam_bar[b], cap);
         } else {
             for (std::int64_t j = 0; j < n; ++j) {
@@ -175,8 +175,8 @@ search_status find_complex_llrs(const double* z, const double* R, std::int64_t n
     for (std::int64_t j = 0; j < n; ++j) {
         for (std::int32_t k = 0; k < bits; ++k) {
             const std::int64_t b = j * bits + k;
-            const double v = std::min(lam_bar[b] - lam_ml, clip);
-            L[b] = complex_levels::label_bit(labels[idx[j]], bits, k) ? -v : v;
+            L[b] = complex_levels::clipped_llr(lam_bar[b], lam_ml, n0, clip,
+                                               complex_levels::label_bit(labels[idx[j]], bits, k));
         }
     }
     return search_status::found;

@@ -17,20 +17,24 @@
 // below the least metric plus clip. With clip = 0 it is the hard search (every L[b] is +-0)
 // and does the least work. Host-free: no allocation, no errors.
 //
-// Order of the floating-point operations (fixed; complex products as
-// (a+ib)(c+id) = (a*c - b*d) + i(a*d + b*c)):
+// The search works on metrics scaled by n0 (no division per node): with complex products
+// as (a+ib)(c+id) = (a*c - b*d) + i(a*d + b*c), in this fixed order,
 //   q[i][m] = R(i,i) * p[m]
 //   s_i     = R(i,i+1)*x[i+1] + R(i,i+2)*x[i+2] + ... + R(i,n-1)*x[n-1], summed left to
-//             right (s_i = 0 for i = n-1), u_i = z[i] - s_i
+//             right (no s_i for i = n-1: u = z[n-1]), u_i = z[i] - s_i
 //   d       = (u_re - q_re)*(u_re - q_re) + (u_im - q_im)*(u_im - q_im)
-//   c[i][m] = sum over the level's bits k = 0..bits-1 (left to right, from 0) of
-//             max(La[k], 0) where the bit is 1 and max(-La[k], 0) where it is 0
-//             (the priors shifted by the constant sum_b min(La[b], 0), so that every cost is
-//             non-negative and partial metrics grow down the tree; null La: c = 0, not added)
-//   e       = d / n0 + c[i][m];  partial metric P_i = P_{i+1} + e, P_n = 0
-// A level visits its points in increasing e (ties: lower index first); the point of least
-// metric is the first leaf reached with that metric; L[b] = +-min(lambda_bar[b] -
-// lambda_ML, clip), + where the least-metric point's bit b is 0.
+//   c[i][m] = n0 * (sum over the level's bits k = 0..bits-1, left to right from 0, of
+//             La[k] where the bit is 1 and La[k] > 0, -La[k] where it is 0 and La[k] < 0):
+//             the priors shifted by the constant sum_b min(La[b], 0), so that every cost is
+//             non-negative and partial metrics grow down the tree (null La: no term)
+//   P_i     = P_{i+1} + (d + c[i][m]), P_n = 0: the scaled partial metric (d alone
+//             without priors)
+//   cap     = P_ML + clip*n0, with P_ML the least scaled metric found
+//   L[b]    = +-clip if the least scaled metric with bit b flipped is >= cap, else
+//             +-min((that metric - P_ML) / n0, clip); + where the least-metric point's bit
+//             b is 0.
+// A level visits its points in increasing P (ties: lower index first); the point of least
+// metric is the first leaf reached with that metric.
 #pragma once
 
 #include <cstdint>

@@ -26,8 +26,7 @@ std::int64_t kbest_list_size(std::int64_t n, std::int64_t M, std::int64_t K) {
 
 std::int64_t kbest_scratch_size(std::int64_t n, std::int64_t M, std::int64_t K) {
     const std::int64_t list = capped_power(M, n, K);
-    const std::int64_t candidates = capped_power(M, n - 1, K) * M;
-    return 3 * n * M + 2 * list * (n + 1) + 2 * candidates;
+    return 3 * n * M + M + 2 * list * (n + 1) + 2 * list;
 }
 
 void kbest_llrs(const double* z, const double* R, std::int64_t n, const complex_alphabet& a,
@@ -37,57 +36,80 @@ void kbest_llrs(const double* z, const double* R, std::int64_t n, const complex_
     const std::int64_t M = a.M;
     const std::int32_t bits = a.bits;
     const std::int64_t list = capped_power(M, n, K);
-    const std::int64_t candidates = capped_power(M, n - 1, K) * M;
     double* const q = scratch;
     double* const c = La != nullptr ? scratch + 2 * n * M : nullptr;
+    double* const e = scratch + 3 * n * M;  // one parent's candidates
     // a list: metrics[r] and the path's point indices x[r*n + j] (levels j >= the depth)
-    double* metric[2] = {scratch + 3 * n * M, nullptr};
+    double* metric[2] = {e + M, nullptr};
     metric[1] = metric[0] + list;
     double* path[2] = {metric[1] + list, nullptr};
     path[1] = path[0] + list * n;
-    double* const cand = path[1] + list * n;  // candidates' partial metrics
-    double* const perm = cand + candidates;   // their numbers g = parent*M + point, ordered
+    // the kept candidates in order: their metrics and numbers g = parent*M + point
+    double* const kept = path[1] + list * n;
+    double* const number = kept + list;
     complex_levels::fill_scaled_points(R, n, a, q);
-    if (c != nullptr) complex_levels::fill_prior_costs(La, n, a, c);
+    if (c != nullptr) complex_levels::fill_prior_costs(La, n, a, n0, c);
 
     std::int64_t count = 0;
     int cur = 0;
     std::int64_t size = 1;
     metric[cur][0] = 0.0;
-    const auto by_metric = [cand](double g, double h) {
-        const double mg = cand[static_cast<std::int64_t>(g)];
-        const double mh = cand[static_cast<std::int64_t>(h)];
+    const auto by_metric = [kept](double g, double h) {
+        const double mg = kept[static_cast<std::int64_t>(g)];
+        const double mh = kept[static_cast<std::int64_t>(h)];
         return mg < mh || (mg == mh && g < h);
     };
     for (std::int64_t i = n - 1; i >= 0; --i) {
         const double* const x = path[cur];
+        const std::int64_t total = size * M;
+        const bool all = total <= K;  // then total <= list: every candidate is kept
+        std::int64_t held = 0;
         for (std::int64_t r = 0; r < size; ++r) {
             double ur, ui;
             complex_levels::level_centre(
                 z, R, n, i, a,
                 [x, r, n](std::int64_t j) { return static_cast<std::int64_t>(x[r * n + j]); }, ur,
                 ui);
-            complex_levels::level_metrics(ur, ui, q + 2 * i * M, c ? c + i * M : nullptr, M, n0,
-                                          metric[cur][r], cand + r * M);
+            complex_levels::level_metrics(ur, ui, q + 2 * i * M, c ? c + i * M : nullptr, M,
+                                          metric[cur][r], e);
+            if (all) {
+                // (NaN, from an overflow, as +Inf: the sort needs a strict order)
+                for (std::int64_t m = 0; m < M; ++m) kept[r * M + m] = e[m] == e[m] ? e[m] : inf;
+                continue;
+            }
+            // Insertion into the K least so far, after those of equal metric: the
+            // candidates arrive in the order of their numbers, so this keeps what a stable
+            // sort by metric would keep, in its order.
+            for (std::int64_t m = 0; m < M; ++m) {
+                const double v = e[m];
+                if (held == K && !(v < kept[K - 1])) continue;
+                std::int64_t p = held < K ? held++ : K - 1;
+                for (; p > 0 && kept[p - 1] > v; --p) {
+                    kept[p] = kept[p - 1];
+                    number[p] = number[p - 1];
+                }
+                kept[p] = v;
+                number[p] = static_cast<double>(r * M + m);
+            }
         }
-        const std::int64_t total = size * M;
         count += total;
-        for (std::int64_t g = 0; g < total; ++g) perm[g] = static_cast<double>(g);
-        const std::int64_t keep = std::min(total, K);
-        if (keep < total) std::nth_element(perm, perm + keep, perm + total, by_metric);
-        std::sort(perm, perm + keep, by_metric);
+        if (all) {
+            held = total;
+            for (std::int64_t g = 0; g < total; ++g) number[g] = static_cast<double>(g);
+            std::sort(number, number + total, by_metric);
+        }
         const int nxt = 1 - cur;
-        for (std::int64_t r = 0; r < keep; ++r) {
-            const std::int64_t g = static_cast<std::int64_t>(perm[r]);
+        for (std::int64_t r = 0; r < held; ++r) {
+            const auto g = static_cast<std::int64_t>(number[r]);
             const std::int64_t parent = g / M;
-            metric[nxt][r] = cand[g];
+            metric[nxt][r] = all ? kept[g] : kept[r];
             for (std::int64_t j = i + 1; j < n; ++j) {
                 path[nxt][r * n + j] = path[cur][parent * n + j];
             }
             path[nxt][r * n + i] = static_cast<double>(g - parent * M);
         }
         cur = nxt;
-        size = keep;
+        size = held;
     }
     if (nodes != nullptr) *nodes = count;
 
@@ -112,9 +134,8 @@ void kbest_llrs(const double* z, const double* R, std::int64_t n, const complex_
     for (std::int64_t j = 0; j < n; ++j) {
         for (std::int32_t k = 0; k < bits; ++k) {
             const std::int64_t b = j * bits + k;
-            // no counter-hypothesis: Inf - lam_ml, clipped
-            const double v = L[b] == inf ? clip : std::min(L[b] - lam_ml, clip);
-            L[b] = complex_levels::label_bit(a.labels[idx[j]], bits, k) ? -v : v;
+            L[b] = complex_levels::clipped_llr(
+                L[b], lam_ml, n0, clip, complex_levels::label_bit(a.labels[idx[j]], bits, k));
         }
     }
 }
