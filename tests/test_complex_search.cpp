@@ -70,6 +70,11 @@ TEST(ComplexSearch, EqualsEnumeration) {
                             const result s = run(p, c, clip, la);
                             ASSERT_EQ(s.status, search_status::found);
                             EXPECT_TRUE(llrs_match(s.L, r));
+                            for (std::size_t b = 0; b < s.L.size(); ++b) {  // saturated: exactly
+                                if (std::fabs(r.L[b]) == clip) {
+                                    EXPECT_EQ(std::fabs(s.L[b]), clip);
+                                }
+                            }
                             // idx is a point of least metric
                             EXPECT_NEAR(static_cast<double>(metric(p, c, s.idx, la)),
                                         static_cast<double>(r.least),
