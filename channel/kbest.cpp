@@ -18,6 +18,59 @@ std::int64_t capped_power(std::int64_t M, std::int64_t p, std::int64_t K) {
     return std::min(v, K);
 }
 
+// The kept candidates: a max-heap of (metric, number) pairs, the worst (largest metric,
+// then largest number) at the root, so that the pairs kept are the K least in the order
+// of a stable sort by metric (candidates are numbered in the order they arrive).
+struct candidate_heap {
+    double* metric;
+    double* number;
+    std::int64_t size;
+
+    bool worse(std::int64_t a, std::int64_t b) const {
+        return metric[a] > metric[b] || (metric[a] == metric[b] && number[a] > number[b]);
+    }
+    void swap_entries(std::int64_t a, std::int64_t b) {
+        std::swap(metric[a], metric[b]);
+        std::swap(number[a], number[b]);
+    }
+    // restores the heap below entry k within the first `end` entries
+    void sift_down(std::int64_t k, std::int64_t end) {
+        for (;;) {  // k at least doubles every pass
+            std::int64_t w = k;
+            const std::int64_t l = 2 * k + 1;
+            if (l < end && worse(l, w)) w = l;
+            if (l + 1 < end && worse(l + 1, w)) w = l + 1;
+            if (w == k) return;
+            swap_entries(k, w);
+            k = w;
+        }
+    }
+    // offers a candidate to a heap of at most K entries
+    void offer(double v, double g, std::int64_t K) {
+        if (size == K) {
+            if (!(v < metric[0])) return;  // no better than the worst kept (its number is lower)
+            metric[0] = v;
+            number[0] = g;
+            sift_down(0, size);
+            return;
+        }
+        std::int64_t k = size++;
+        metric[k] = v;
+        number[k] = g;
+        while (k > 0 && worse(k, (k - 1) / 2)) {  // k halves every pass
+            swap_entries(k, (k - 1) / 2);
+            k = (k - 1) / 2;
+        }
+    }
+    // sorts the entries best first (heap sort)
+    void sort() {
+        for (std::int64_t end = size - 1; end > 0; --end) {
+            swap_entries(0, end);
+            sift_down(0, end);
+        }
+    }
+};
+
 }  // namespace
 
 std::int64_t kbest_list_size(std::int64_t n, std::int64_t M, std::int64_t K) {
@@ -54,16 +107,9 @@ void kbest_llrs(const double* z, const double* R, std::int64_t n, const complex_
     int cur = 0;
     std::int64_t size = 1;
     metric[cur][0] = 0.0;
-    const auto by_metric = [kept](double g, double h) {
-        const double mg = kept[static_cast<std::int64_t>(g)];
-        const double mh = kept[static_cast<std::int64_t>(h)];
-        return mg < mh || (mg == mh && g < h);
-    };
     for (std::int64_t i = n - 1; i >= 0; --i) {
         const double* const x = path[cur];
-        const std::int64_t total = size * M;
-        const bool all = total <= K;  // then total <= list: every candidate is kept
-        std::int64_t held = 0;
+        candidate_heap heap{kept, number, 0};
         for (std::int64_t r = 0; r < size; ++r) {
             double ur, ui;
             complex_levels::level_centre(
@@ -72,44 +118,25 @@ void kbest_llrs(const double* z, const double* R, std::int64_t n, const complex_
                 ui);
             complex_levels::level_metrics(ur, ui, q + 2 * i * M, c ? c + i * M : nullptr, M,
                                           metric[cur][r], e);
-            if (all) {
-                // (NaN, from an overflow, as +Inf: the sort needs a strict order)
-                for (std::int64_t m = 0; m < M; ++m) kept[r * M + m] = e[m] == e[m] ? e[m] : inf;
-                continue;
-            }
-            // Insertion into the K least so far, after those of equal metric: the
-            // candidates arrive in the order of their numbers, so this keeps what a stable
-            // sort by metric would keep, in its order.
+            // (NaN, from an overflow, as +Inf: the heap needs a strict order)
             for (std::int64_t m = 0; m < M; ++m) {
-                const double v = e[m];
-                if (held == K && !(v < kept[K - 1])) continue;
-                std::int64_t p = held < K ? held++ : K - 1;
-                for (; p > 0 && kept[p - 1] > v; --p) {
-                    kept[p] = kept[p - 1];
-                    number[p] = number[p - 1];
-                }
-                kept[p] = v;
-                number[p] = static_cast<double>(r * M + m);
+                heap.offer(e[m] == e[m] ? e[m] : inf, static_cast<double>(r * M + m), K);
             }
         }
-        count += total;
-        if (all) {
-            held = total;
-            for (std::int64_t g = 0; g < total; ++g) number[g] = static_cast<double>(g);
-            std::sort(number, number + total, by_metric);
-        }
+        count += size * M;
+        heap.sort();
         const int nxt = 1 - cur;
-        for (std::int64_t r = 0; r < held; ++r) {
+        for (std::int64_t r = 0; r < heap.size; ++r) {
             const auto g = static_cast<std::int64_t>(number[r]);
             const std::int64_t parent = g / M;
-            metric[nxt][r] = all ? kept[g] : kept[r];
+            metric[nxt][r] = kept[r];
             for (std::int64_t j = i + 1; j < n; ++j) {
                 path[nxt][r * n + j] = path[cur][parent * n + j];
             }
             path[nxt][r * n + i] = static_cast<double>(g - parent * M);
         }
         cur = nxt;
-        size = held;
+        size = heap.size;
     }
     if (nodes != nullptr) *nodes = count;
 
