@@ -48,18 +48,22 @@ inline void fill_prior_costs(const double* La, std::int64_t n, const complex_alp
 }
 
 // u = z[i] - s_i, s_i = sum_{j>i} R(i,j) * p[x(j)] left to right; x(j) gives the index of
-// the point chosen on level j.
-template <class Index>
+// the point chosen on level j. Real: every imaginary part is zero, and only the real parts
+// are formed (the same values but for the signs of zeros).
+template <bool Real, class Index>
 inline void level_centre(const double* z, const double* R, std::int64_t n, std::int64_t i,
                          const complex_alphabet& a, Index x, double& ur, double& ui) {
     double sr = 0.0;
     double si = 0.0;
     for (std::int64_t j = i + 1; j < n; ++j) {
         const double rr = R[2 * (i + j * n)];
+        const double pr = a.points[2 * x(j)];
+        if (Real) {
+            sr = j == i + 1 ? rr * pr : sr + rr * pr;
+            continue;
+        }
         const double ri = R[2 * (i + j * n) + 1];
-        const std::int64_t m = x(j);
-        const double pr = a.points[2 * m];
-        const double pi = a.points[2 * m + 1];
+        const double pi = a.points[2 * x(j) + 1];
         const double tr = rr * pr - ri * pi;
         const double ti = rr * pi + ri * pr;
         if (j == i + 1) {
@@ -71,27 +75,44 @@ inline void level_centre(const double* z, const double* R, std::int64_t n, std::
         }
     }
     ur = z[2 * i] - sr;
-    ui = z[2 * i + 1] - si;
+    ui = Real ? 0.0 : z[2 * i + 1] - si;
 }
 
 // e[m] = base + (d_m + c[m]) for the M points of level i (c null: base + d_m). Finite
 // inputs give no NaN unless the sums overflow, and a NaN is never less than anything:
-// callers that sort must turn it into +Inf.
+// callers that sort must turn it into +Inf. Real: d_m = dr*dr (the imaginary part adds a
+// zero).
+template <bool Real>
 inline void level_metrics(double ur, double ui, const double* q, const double* c, std::int64_t M,
                           double base, double* e) {
     if (c == nullptr) {
         for (std::int64_t m = 0; m < M; ++m) {
             const double dr = ur - q[2 * m];
-            const double di = ui - q[2 * m + 1];
-            e[m] = base + (dr * dr + di * di);
+            const double di = Real ? 0.0 : ui - q[2 * m + 1];
+            e[m] = base + (Real ? dr * dr : dr * dr + di * di);
         }
     } else {
         for (std::int64_t m = 0; m < M; ++m) {
             const double dr = ur - q[2 * m];
-            const double di = ui - q[2 * m + 1];
-            e[m] = base + ((dr * dr + di * di) + c[m]);
+            const double di = Real ? 0.0 : ui - q[2 * m + 1];
+            e[m] = base + ((Real ? dr * dr : dr * dr + di * di) + c[m]);
         }
     }
+}
+
+// Whether every imaginary part of z, of the upper triangle of R and of the points is zero:
+// then the searches run on the real parts alone, with the same results.
+inline bool is_real(const double* z, const double* R, std::int64_t n, const complex_alphabet& a) {
+    for (std::int64_t m = 0; m < a.M; ++m) {
+        if (a.points[2 * m + 1] != 0.0) return false;
+    }
+    for (std::int64_t j = 0; j < n; ++j) {
+        if (z[2 * j + 1] != 0.0) return false;
+        for (std::int64_t i = 0; i <= j; ++i) {
+            if (R[2 * (i + j * n) + 1] != 0.0) return false;
+        }
+    }
+    return true;
 }
 
 // The LLR of a bit from the least scaled metric with the bit flipped (counter, +Inf:

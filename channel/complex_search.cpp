@@ -62,10 +62,14 @@ std::int64_t complex_search_scratch_size(std::int64_t n, std::int64_t M) {
     return 4 * n * M + 4 * n + 3;
 }
 
-search_status find_complex_llrs(const double* z, const double* R, std::int64_t n,
-                                const complex_alphabet& a, double n0, double clip, const double* La,
-                                double* L, std::int32_t* idx, std::int64_t* nodes, double* scratch,
-                                const interrupt_check* check) {
+namespace {
+
+template <bool Real>
+search_status find_complex_llrs_on(const double* z, const double* R, std::int64_t n,
+                                   const complex_alphabet& a, double n0, double clip,
+                                   const double* La, double* L, std::int32_t* idx,
+                                   std::int64_t* nodes, double* scratch,
+                                   const interrupt_check* check) {
     if (n <= 0) return search_status::none;
     const std::int64_t M = a.M;
     const std::int32_t bits = a.bits;
@@ -96,9 +100,9 @@ search_status find_complex_llrs(const double* z, const double* R, std::int64_t n
     // The children of the node on level i+1 (the root for i = n-1): their partial metrics.
     const auto expand = [&](std::int64_t i) {
         double ur, ui;
-        complex_levels::level_centre(z, R, n, i, a, path_index, ur, ui);
-        complex_levels::level_metrics(ur, ui, s.q + 2 * i * M, s.c ? s.c + i * M : nullptr, M,
-                                      s.P[i + 1], s.e + i * M);
+        complex_levels::level_centre<Real>(z, R, n, i, a, path_index, ur, ui);
+        complex_levels::level_metrics<Real>(ur, ui, s.q + 2 * i * M, s.c ? s.c + i * M : nullptr, M,
+                                            s.P[i + 1], s.e + i * M);
         count += M;
     };
 
@@ -180,4 +184,16 @@ search_status find_complex_llrs(const double* z, const double* R, std::int64_t n
         }
     }
     return search_status::found;
+}
+
+}  // namespace
+
+search_status find_complex_llrs(const double* z, const double* R, std::int64_t n,
+                                const complex_alphabet& a, double n0, double clip, const double* La,
+                                double* L, std::int32_t* idx, std::int64_t* nodes, double* scratch,
+                                const interrupt_check* check) {
+    if (complex_levels::is_real(z, R, n, a)) {
+        return find_complex_llrs_on<true>(z, R, n, a, n0, clip, La, L, idx, nodes, scratch, check);
+    }
+    return find_complex_llrs_on<false>(z, R, n, a, n0, clip, La, L, idx, nodes, scratch, check);
 }

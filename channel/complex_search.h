@@ -35,6 +35,8 @@
 //             b is 0.
 // A level visits its points in increasing P (ties: lower index first); the point of least
 // metric is the first leaf reached with that metric.
+// When every imaginary part (of z, of the upper triangle of R and of the points) is zero,
+// the searches run on the real parts alone (a real model), with the same results.
 #pragma once
 
 #include <cstdint>

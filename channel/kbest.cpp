@@ -82,9 +82,12 @@ std::int64_t kbest_scratch_size(std::int64_t n, std::int64_t M, std::int64_t K) 
     return 3 * n * M + M + 2 * list * (n + 1) + 2 * list;
 }
 
-void kbest_llrs(const double* z, const double* R, std::int64_t n, const complex_alphabet& a,
-                std::int64_t K, double n0, double clip, const double* La, double* L,
-                std::int32_t* idx, std::int64_t* nodes, double* scratch) {
+namespace {
+
+template <bool Real>
+void kbest_llrs_on(const double* z, const double* R, std::int64_t n, const complex_alphabet& a,
+                   std::int64_t K, double n0, double clip, const double* La, double* L,
+                   std::int32_t* idx, std::int64_t* nodes, double* scratch) {
     if (n <= 0) return;
     const std::int64_t M = a.M;
     const std::int32_t bits = a.bits;
@@ -112,12 +115,12 @@ void kbest_llrs(const double* z, const double* R, std::int64_t n, const complex_
         candidate_heap heap{kept, number, 0};
         for (std::int64_t r = 0; r < size; ++r) {
             double ur, ui;
-            complex_levels::level_centre(
+            complex_levels::level_centre<Real>(
                 z, R, n, i, a,
                 [x, r, n](std::int64_t j) { return static_cast<std::int64_t>(x[r * n + j]); }, ur,
                 ui);
-            complex_levels::level_metrics(ur, ui, q + 2 * i * M, c ? c + i * M : nullptr, M,
-                                          metric[cur][r], e);
+            complex_levels::level_metrics<Real>(ur, ui, q + 2 * i * M, c ? c + i * M : nullptr, M,
+                                                metric[cur][r], e);
             // (NaN, from an overflow, as +Inf: the heap needs a strict order)
             for (std::int64_t m = 0; m < M; ++m) {
                 heap.offer(e[m] == e[m] ? e[m] : inf, static_cast<double>(r * M + m), K);
@@ -165,4 +168,16 @@ void kbest_llrs(const double* z, const double* R, std::int64_t n, const complex_
                 L[b], lam_ml, n0, clip, complex_levels::label_bit(a.labels[idx[j]], bits, k));
         }
     }
+}
+
+}  // namespace
+
+void kbest_llrs(const double* z, const double* R, std::int64_t n, const complex_alphabet& a,
+                std::int64_t K, double n0, double clip, const double* La, double* L,
+                std::int32_t* idx, std::int64_t* nodes, double* scratch) {
+    if (complex_levels::is_real(z, R, n, a)) {
+        kbest_llrs_on<true>(z, R, n, a, K, n0, clip, La, L, idx, nodes, scratch);
+        return;
+    }
+    kbest_llrs_on<false>(z, R, n, a, K, n0, clip, La, L, idx, nodes, scratch);
 }

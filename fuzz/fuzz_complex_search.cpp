@@ -2,7 +2,8 @@
 // The complex-level searches (channel/) on tiny shapes read from the bytes, against
 // enumeration over const^n: find_complex_llrs and K-best with K >= M^n give the max-log
 // LLRs (clipped) and a point of least metric; K-best with a short list gives LLRs whose
-// signs agree with its best path and whose magnitudes are at most clip.
+// signs agree with its best path and whose magnitudes are at most clip. Complex and real
+// models (every imaginary part zero).
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
@@ -67,6 +68,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         for (std::int64_t b = 0; b < B; ++b) La.push_back(in.value());
     }
     const std::int64_t K_small = 1 + in.byte() % 8;
+    if (in.byte() % 4 == 1) {  // a real model: the searches' real path
+        for (std::int64_t m = 0; m < M; ++m) points[2 * m + 1] = 0.0;
+        for (std::int64_t k = 0; k < n * n; ++k) R[2 * k + 1] = 0.0;
+        for (std::int64_t i = 0; i < n; ++i) z[2 * i + 1] = 0.0;
+        for (std::int64_t j = 0; j < n; ++j) {
+            if (R[2 * (j + j * n)] == 0.0) R[2 * (j + j * n)] = 1.0;
+        }
+    }
 
     // enumeration: per bit the least metric with the bit 0 and 1, and a tolerance from the
     // size of the terms

@@ -93,9 +93,24 @@ inline constellation bpsk() {
     return {"BPSK", {cplx(1.0, 0.0), cplx(-1.0, 0.0)}, {0u, 1u}, 1};
 }
 
+// Real points, not equally spaced, labels a fixed bijection (a real model).
+inline constellation real4() {
+    return {"real 4 points",
+            {cplx(-5.0, 0.0), cplx(-2.0, 0.0), cplx(0.5, 0.0), cplx(4.0, 0.0)},
+            {2u, 0u, 3u, 1u},
+            2};
+}
+
+inline bool is_real(const constellation& c) {
+    for (const cplx& p : c.points) {
+        if (p.imag() != 0.0) return false;
+    }
+    return true;
+}
+
 inline std::vector<constellation> all_constellations() {
-    return {bpsk(),    psk(4),   square_qam(4, true), square_qam(4, false), psk(8),
-            psk(8, 7), cross32()};
+    return {bpsk(), real4(),   psk(4),   square_qam(4, true), square_qam(4, false),
+            psk(8), psk(8, 7), cross32()};
 }
 
 struct problem {
@@ -106,23 +121,25 @@ struct problem {
 };
 
 // kind 0: well-conditioned, near a point; 1: ill-conditioned (diagonal down to 1e-3);
-// 2: z far from every point.
+// 2: z far from every point; 3: as 0 with real R and z (for real points: a real model).
 inline problem random_problem(std::mt19937& rng, const constellation& c, std::int64_t n, int kind) {
     std::normal_distribution<double> g(0.0, 1.0);
     std::uniform_real_distribution<double> u(0.2, 2.0);
     problem p{n, std::vector<cplx>(n * n), std::vector<cplx>(n), 0.0};
     for (std::int64_t j = 0; j < n; ++j) {
-        for (std::int64_t i = 0; i < j; ++i) p.R[i + j * n] = cplx(g(rng), g(rng));
+        for (std::int64_t i = 0; i < j; ++i)
+            p.R[i + j * n] = cplx(g(rng), kind == 3 ? 0.0 : g(rng));
         const double scale =
             kind == 1 ? std::pow(10.0, -3.0 * j / std::max<std::int64_t>(1, n - 1)) : 1.0;
         p.R[j + j * n] = std::polar(u(rng) * scale, 2.0 * M_PI * u(rng));
+        if (kind == 3) p.R[j + j * n] = cplx(p.R[j + j * n].real(), 0.0);
     }
     std::uniform_int_distribution<std::size_t> pick(0, c.points.size() - 1);
     std::vector<cplx> x(n);
     for (auto& v : x) v = c.points[pick(rng)];
     const double noise = kind == 2 ? 100.0 : 0.5;
     for (std::int64_t i = 0; i < n; ++i) {
-        cplx s(noise * g(rng), noise * g(rng));
+        cplx s(noise * g(rng), kind == 3 ? 0.0 : noise * g(rng));
         for (std::int64_t j = i; j < n; ++j) s += p.R[i + j * n] * x[j];
         p.z[i] = s;
     }

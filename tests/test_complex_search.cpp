@@ -56,7 +56,7 @@ TEST(ComplexSearch, EqualsEnumeration) {
     for (const constellation& c : all_constellations()) {
         for (std::int64_t n = 1; n <= 3; ++n) {
             if (c.points.size() == 32 && n == 3) continue;
-            for (int kind = 0; kind < 3; ++kind) {
+            for (int kind = 0; kind < (is_real(c) ? 4 : 3); ++kind) {
                 for (int trial = 0; trial < 3; ++trial) {
                     const problem p = random_problem(rng, c, n, kind);
                     const std::vector<double> La = random_priors(rng, n * c.bits);
@@ -95,7 +95,7 @@ TEST(ComplexSearch, ClipZeroIsTheClosestPointWithLeastWork) {
     std::int64_t hard = 0, soft = 0;
     for (const constellation& c : all_constellations()) {
         for (std::int64_t n = 1; n <= 3; ++n) {
-            for (int kind = 0; kind < 3; ++kind) {
+            for (int kind = 0; kind < (is_real(c) ? 4 : 3); ++kind) {
                 const problem p = random_problem(rng, c, n, kind);
                 const reference r = enumerate(p, c, 0.0, {});
                 const result s = run(p, c, 0.0, {});

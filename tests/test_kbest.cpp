@@ -88,7 +88,7 @@ TEST(KBest, FullListEqualsEnumeration) {
         for (std::int64_t n = 1; n <= 3; ++n) {
             if (c.points.size() == 32 && n == 3) continue;
             const auto leaves = static_cast<std::int64_t>(std::pow(c.points.size(), n));
-            for (int kind = 0; kind < 3; ++kind) {
+            for (int kind = 0; kind < (is_real(c) ? 4 : 3); ++kind) {
                 const problem p = random_problem(rng, c, n, kind);
                 const std::vector<double> La = random_priors(rng, n * c.bits);
                 for (const double clip : {inf, 20.0, 0.5}) {
@@ -117,7 +117,7 @@ TEST(KBest, SmallListEqualsPlainKBest) {
     int differs_from_maxlog = 0, missing_counter = 0;
     for (const constellation& c : all_constellations()) {
         for (std::int64_t n = 2; n <= 3; ++n) {
-            for (int kind = 0; kind < 3; ++kind) {
+            for (int kind = 0; kind < (is_real(c) ? 4 : 3); ++kind) {
                 const problem p = random_problem(rng, c, n, kind);
                 const std::vector<double> La = random_priors(rng, n * c.bits);
                 for (const std::int64_t K : {1, 2, 3, 7, 16}) {
