@@ -85,10 +85,11 @@ std::int64_t kbest_scratch_size(std::int64_t n, std::int64_t M, std::int64_t K) 
 namespace {
 
 template <bool Real>
-void kbest_llrs_on(const double* z, const double* R, std::int64_t n, const complex_alphabet& a,
-                   std::int64_t K, double n0, double clip, const double* La, double* L,
-                   std::int32_t* idx, std::int64_t* nodes, double* scratch) {
-    if (n <= 0) return;
+search_status kbest_llrs_on(const double* z, const double* R, std::int64_t n,
+                            const complex_alphabet& a, std::int64_t K, double n0, double clip,
+                            const double* La, double* L, std::int32_t* idx, std::int64_t* nodes,
+                            double* scratch, const interrupt_check* check) {
+    if (n <= 0) return search_status::none;
     const std::int64_t M = a.M;
     const std::int32_t bits = a.bits;
     const std::int64_t list = capped_power(M, n, K);
@@ -107,6 +108,7 @@ void kbest_llrs_on(const double* z, const double* R, std::int64_t n, const compl
     if (c != nullptr) complex_levels::fill_prior_costs(La, n, a, n0, c);
 
     std::int64_t count = 0;
+    std::int64_t next_poll = search_poll_interval;
     int cur = 0;
     std::int64_t size = 1;
     metric[cur][0] = 0.0;
@@ -114,6 +116,11 @@ void kbest_llrs_on(const double* z, const double* R, std::int64_t n, const compl
         const double* const x = path[cur];
         candidate_heap heap{kept, number, 0};
         for (std::int64_t r = 0; r < size; ++r) {
+            if (count >= next_poll) {
+                if (interrupt_requested(check)) return search_status::interrupted;
+                next_poll += search_poll_interval;
+            }
+            count += M;
             double ur, ui;
             complex_levels::level_centre<Real>(
                 z, R, n, i, a,
@@ -126,7 +133,6 @@ void kbest_llrs_on(const double* z, const double* R, std::int64_t n, const compl
                 heap.offer(e[m] == e[m] ? e[m] : inf, static_cast<double>(r * M + m), K);
             }
         }
-        count += size * M;
         heap.sort();
         const int nxt = 1 - cur;
         for (std::int64_t r = 0; r < heap.size; ++r) {
@@ -168,16 +174,17 @@ void kbest_llrs_on(const double* z, const double* R, std::int64_t n, const compl
                 L[b], lam_ml, n0, clip, complex_levels::label_bit(a.labels[idx[j]], bits, k));
         }
     }
+    return search_status::found;
 }
 
 }  // namespace
 
-void kbest_llrs(const double* z, const double* R, std::int64_t n, const complex_alphabet& a,
-                std::int64_t K, double n0, double clip, const double* La, double* L,
-                std::int32_t* idx, std::int64_t* nodes, double* scratch) {
+search_status kbest_llrs(const double* z, const double* R, std::int64_t n,
+                         const complex_alphabet& a, std::int64_t K, double n0, double clip,
+                         const double* La, double* L, std::int32_t* idx, std::int64_t* nodes,
+                         double* scratch, const interrupt_check* check) {
     if (complex_levels::is_real(z, R, n, a)) {
-        kbest_llrs_on<true>(z, R, n, a, K, n0, clip, La, L, idx, nodes, scratch);
-        return;
+        return kbest_llrs_on<true>(z, R, n, a, K, n0, clip, La, L, idx, nodes, scratch, check);
     }
-    kbest_llrs_on<false>(z, R, n, a, K, n0, clip, La, L, idx, nodes, scratch);
+    return kbest_llrs_on<false>(z, R, n, a, K, n0, clip, La, L, idx, nodes, scratch, check);
 }

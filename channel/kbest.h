@@ -28,7 +28,10 @@ std::int64_t kbest_scratch_size(std::int64_t n, std::int64_t M, std::int64_t K);
 // Preconditions as find_complex_llrs, and K >= 1 with kbest_scratch_size representable.
 // z, R, L, idx as there (idx: the best path of the final list). nodes (may be null): the
 // candidates whose distance was computed. scratch: kbest_scratch_size(n, M, K) doubles, any
-// contents. n <= 0 touches nothing.
-void kbest_llrs(const double* z, const double* R, std::int64_t n, const complex_alphabet& a,
-                std::int64_t K, double n0, double clip, const double* La, double* L,
-                std::int32_t* idx, std::int64_t* nodes, double* scratch);
+// contents. check (may be null) is asked every search_poll_interval nodes or so (between two
+// parents' extensions); returns found, or interrupted (L and idx then hold no answer).
+// n <= 0 returns none, touching nothing.
+search_status kbest_llrs(const double* z, const double* R, std::int64_t n,
+                         const complex_alphabet& a, std::int64_t K, double n0, double clip,
+                         const double* La, double* L, std::int32_t* idx, std::int64_t* nodes,
+                         double* scratch, const interrupt_check* check = nullptr);

@@ -19,15 +19,18 @@ struct result {
 };
 
 result run(const problem& p, const constellation& c, std::int64_t K, double clip,
-           const std::vector<double>& La) {
+           const std::vector<double>& La, const interrupt_check* check = nullptr,
+           search_status expected = search_status::found) {
     const complex_alphabet a = c.alphabet();
     std::vector<double> scratch(kbest_scratch_size(p.n, a.M, K), std::nan(""));
     std::vector<double> L(p.n * a.bits);
     std::vector<std::int32_t> idx(p.n, -1);
     std::int64_t nodes = -1;
-    kbest_llrs(reinterpret_cast<const double*>(p.z.data()),
-               reinterpret_cast<const double*>(p.R.data()), p.n, a, K, p.n0, clip,
-               La.empty() ? nullptr : La.data(), L.data(), idx.data(), &nodes, scratch.data());
+    EXPECT_EQ(kbest_llrs(reinterpret_cast<const double*>(p.z.data()),
+                         reinterpret_cast<const double*>(p.R.data()), p.n, a, K, p.n0, clip,
+                         La.empty() ? nullptr : La.data(), L.data(), idx.data(), &nodes,
+                         scratch.data(), check),
+              expected);
     return {L, std::vector<int>(idx.begin(), idx.end()), nodes};
 }
 
@@ -141,6 +144,26 @@ TEST(KBest, SmallListEqualsPlainKBest) {
     // the cases reach lists that miss the max-log answer and bits without a counter-hypothesis
     EXPECT_GT(differs_from_maxlog, 50);
     EXPECT_GT(missing_counter, 50);
+}
+
+// The caller's check is asked between extensions once search_poll_interval nodes are done.
+TEST(KBest, InterruptCheck) {
+    std::mt19937 rng(43);
+    const constellation c = square_qam(8, true);
+    const problem p = random_problem(rng, c, 4, 0);
+    int asked = 0;
+    const interrupt_check counting{[](const void* ctx) {
+                                       ++*static_cast<int*>(const_cast<void*>(ctx));
+                                       return false;
+                                   },
+                                   &asked};
+    const result plain = run(p, c, 16384, 20.0, {});
+    ASSERT_GT(plain.nodes, search_poll_interval);
+    EXPECT_EQ(run(p, c, 16384, 20.0, {}, &counting).L, plain.L);
+    EXPECT_EQ(asked, 1);
+    const interrupt_check always{[](const void*) { return true; }, nullptr};
+    run(p, c, 16384, 20.0, {}, &always, search_status::interrupted);
+    run(p, c, 64, 20.0, {}, &always, search_status::found);  // too short to ask
 }
 
 }  // namespace
