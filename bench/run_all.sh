@@ -67,6 +67,14 @@ measured() {  # measured <label> <dir> <command...>
     octave-cli --no-gui --norc --quiet --eval \
     "addpath('$build/mex'); bench_search_octave('$work/search_problems.txt')"
   echo
+  echo "## Complex-level soft search and K-best search (any constellation)"
+  echo
+  echo "The host-free routines of channel/ on 4x4 Rayleigh channels (R as from the QR of a complex"
+  echo "Gaussian H, SNR = Nt*Es/N0 per receive antenna), one thread, no priors: the search that"
+  echo "mimo_detect uses for constellations without separable labels and for 'kbest'."
+  echo
+  measured "bench_complex_search (C++)" "$work" "$build/bench/channel/bench_complex_search" 1
+  echo
   echo "## LLL reduction on QR factors against fplll's LLL"
   echo
   measured "bench_reduce (C++, with fplll)" "$work" "$build/bench/reduce/bench_reduce" 3
