@@ -19,3 +19,6 @@ gateway_fn quorvin_batch_gateway;
 gateway_fn morrit_batch_gateway;
 gateway_fn plinden_batch_gateway;
 gateway_fn kelvane_batch_gateway;
+
+// Max-log bit LLRs of PAM vectors from one tree search, a frame per call.
+gateway_fn plinden_llr_gateway;

@@ -1,0 +1,496 @@
+// SPDX-License-Identifier: BSD-3-Clause
+// Max-log bit LLRs from one depth-first (Schnorr-Euchner) search: the single tree search.
+//
+// Units and the order of operations. The search works in units of squared distance: the
+// metric of a point s is
+//   mu(s) = d(s) + n0*P(s),   d accumulated level by level from the root (row n-1) down,
+//                             d_k = d_{k+1} + e_k^2, e_k = (y[k] - isum[k]) - s_k*R(k,k),
+//                             isum[k] = sum_{j>k} R(k,j)*s_j in ascending columns,
+//                             P accumulated the same way, P_k = P_{k+1} + c_k, c_k the sum of
+//                             the costs of level k's bits (most significant first, from 0),
+//                             the cost of bit b being max(La[b], 0) when it is 1 and
+//                             max(-La[b], 0) when it is 0.
+// That is n0 times metric(s) of soft_search.h plus n0 times a constant (sum of min(0, La)),
+// which cancels in every difference. Without priors mu(s) = d(s). Every cost is >= 0 and
+// every rounding is monotone, so the partial metric of a node,
+//   mu_k = d_k + n0*P_k,
+// is (in floating point, not only in exact arithmetic) <= the metric of every leaf below it:
+// pruning on it never drops a point whose computed metric would have mattered. At the end
+//   L[b] = min((lbar[b] - lml)/n0, clip), negated (as 0 - v) when the best point's bit b is 1,
+// lml the least metric and lbar[b] the least metric whose bit b differs from the best point's.
+//
+// The candidates of level k are the indices a = 0 .. M_k - 1 of its values s = 2a - (M_k-1),
+// visited in the zig-zag of the hard search (sphere_search.cpp) over the integer box
+// [0, M_k - 1], with its handling of candidates outside the box, so that with clip = 0 the
+// two searches visit the same nodes (ties and roundings aside: the hard search works on the
+// integer form y + R*(M-1), 2R of the problem).
+//
+// The state: lml, the best point (symb, and the label of each of its levels), lbar[b], and
+// cap = lml + clip*n0. eff[b] = min(lbar[b], cap) is what bit b still needs: a point whose
+// bit b differs from the best point's changes L[b] only when its metric is below eff[b].
+//
+// Invariant (C: the leaves visited or pruned so far): every x in C has mu(x) >= lml, and
+// mu(x) >= eff[b] for every bit b where x differs from the best point; lml and every finite
+// lbar[b] are metrics of visited points (lbar[b] of one whose bit b differs). At the end C
+// holds every point: lml is the least metric, and lbar[b] is the least counter-metric when it
+// lies below cap, else the least counter-metric is >= cap: L[b] is the clipped value.
+//  - A leaf x with mu >= lml lowers lbar[b] to mu for the bits where it differs: kept.
+//  - A leaf x with mu < lml becomes the best point. For a bit where it differs from the old
+//    best, the points that now differ are those with the old best's bit, all >= old lml,
+//    which the old best attains: lbar[b] = old lml. For a bit where it agrees, the set of
+//    differing points is unchanged and lbar[b] stays; eff only falls with the new cap.
+//  - A node at level k with partial metric mu_k is pruned when mu_k >= r, where
+//      r = max(lml, eff[b] for every bit of levels < k (free: the leaves below take both
+//              values), eff[b] for the bits of levels >= k where the node differs from the
+//              best point),
+//    since every leaf below has mu >= mu_k >= r >= each bound the invariant asks of it.
+//    (eff[b] >= lml always, so lml matters only when no bit can differ: the best point.)
+// A level's distances d_k grow along its zig-zag (the order of the hard search), and the
+// prior costs are >= 0, so once d_k >= rmax_k, the largest r any candidate of the level can
+// have, the level is done; a candidate below rmax_k but with mu_k >= its own r is skipped and
+// the zig-zag goes on.
+#include "detect/soft_search.h"
+
+#include <cmath>
+#include <cstring>
+#include <limits>
+
+#include "detect/soft_search_internal.h"
+#include "detect/sphere_search_internal.h"
+
+namespace {
+
+constexpr double inf = std::numeric_limits<double>::infinity();
+
+// The arrays of one search; k indexes a level (row of R).
+struct soft_state {
+    const double* y;
+    const double* R;
+    std::int64_t n;
+    const std::int32_t* bits;
+    const std::uint32_t* labels;  // null: Gray
+    const double* La;             // null: no priors
+    double n0;
+    double clip_d;      // clip*n0
+    double* pdist;      // n: d over the levels above k
+    double* pprior;     // n: P over the levels above k
+    double* isum;       // n: sum_{j>k} R(k,j)*s_j
+    double* step;       // n: signed offset from cand[k] to the level's next candidate
+    double* cand;       // n: index a of the current candidate of each level
+    double* value;      // n: its value 2a - (M_k - 1), set when the level descends
+    double* top;        // n: M_k - 1
+    double* label_off;  // n: first label of level k in the label table
+    double* bit_off;    // n: first bit of level k
+    double* ml_label;   // n: label of the best point's value on level k
+    double* rmax;       // n: the largest r of any candidate of level k
+    double* rfix;       // n+1: rfix[k] = max(lml, eff of the bits of levels >= k where the
+                        //      path differs from the best point)
+    double* rfree;      // n+1: rfree[k] = max eff over the bits of levels < k (-Inf for k = 0)
+    double* lbar;       // B
+    double* eff;        // B
+    double lml;
+    double cap;
+};
+
+inline double max2(double a, double b) {
+    return a < b ? b : a;
+}
+
+inline std::uint32_t label_of(const soft_state& s, std::int64_t k, double a) {
+    const auto i = static_cast<std::uint32_t>(a);
+    if (s.labels == nullptr) return i ^ (i >> 1);
+    return s.labels[static_cast<std::int64_t>(s.label_off[k]) + i];
+}
+
+// s_k = 2a - (M_k - 1), exact (|a| <= 2^51 + 1).
+inline double value_of(const soft_state& s, std::int64_t k, double a) {
+    return 2.0 * a - s.top[k];
+}
+
+// e(k) = (y[k] - isum[k]) - s_k*R(k,k), in this order.
+inline double level_residual(const soft_state& s, std::int64_t k, double a) {
+    return (s.y[k] - s.isum[k]) - value_of(s, k, a) * s.R[k + k * s.n];
+}
+
+inline double level_distance(const soft_state& s, std::int64_t k, double a) {
+    const double e = level_residual(s, k, a);
+    return s.pdist[k] + e * e;
+}
+
+// Not below the bound (NaN and an overflowed +Inf included): nothing there can matter.
+inline bool outside(double d, double bound) {
+    return !(d < bound) || d == inf;
+}
+
+// max eff[b] over the bits of level k where `label` differs from the best point; -Inf if none.
+inline double level_radius(const soft_state& s, std::int64_t k, std::uint32_t label) {
+    const std::int32_t m = s.bits[k];
+    const double* const eff = s.eff + static_cast<std::int64_t>(s.bit_off[k]);
+    std::uint32_t diff = label ^ static_cast<std::uint32_t>(s.ml_label[k]);
+    double r = -inf;
+    for (std::int32_t j = m - 1; diff != 0; --j, diff >>= 1) {
+        if (diff & 1u) r = max2(r, eff[j]);
+    }
+    return r;
+}
+
+// Sum of the costs of level k's bits for `label`, most significant bit first.
+inline double level_cost(const soft_state& s, std::int64_t k, std::uint32_t label) {
+    const std::int32_t m = s.bits[k];
+    const double* const La = s.La + static_cast<std::int64_t>(s.bit_off[k]);
+    double c = 0.0;
+    for (std::int32_t j = 0; j < m; ++j) {
+        const double v = ((label >> (m - 1 - j)) & 1u) != 0 ? La[j] : -La[j];
+        c = c + (v > 0.0 ? v : 0.0);
+    }
+    return c;
+}
+
+// The bounds after lml, lbar or the best point changed, for the path cand[1..n-1].
+void update_bounds(const soft_state& s, std::int64_t B) {
+    const std::int64_t n = s.n;
+    for (std::int64_t b = 0; b < B; ++b) s.eff[b] = s.lbar[b] < s.cap ? s.lbar[b] : s.cap;
+    s.rfree[0] = -inf;
+    for (std::int64_t k = 0; k < n; ++k) {
+        const double* const eff = s.eff + static_cast<std::int64_t>(s.bit_off[k]);
+        double r = s.rfree[k];
+        for (std::int32_t j = 0; j < s.bits[k]; ++j) r = max2(r, eff[j]);
+        s.rfree[k + 1] = r;
+    }
+    s.rfix[n] = s.lml;
+    for (std::int64_t k = n - 1; k >= 1; --k) {
+        s.rfix[k] = max2(s.rfix[k + 1], level_radius(s, k, label_of(s, k, s.cand[k])));
+    }
+    for (std::int64_t k = 0; k < n; ++k) s.rmax[k] = max2(s.rfree[k + 1], s.rfix[k + 1]);
+}
+
+// The leaf cand[0..n-1] with metric mu, below its r: the update rules of the header comment.
+void record_leaf(soft_state& s, double mu, double* symb, std::int64_t B) {
+    const std::int64_t n = s.n;
+    if (mu < s.lml) {
+        for (std::int64_t k = 0; k < n; ++k) {
+            const std::uint32_t label = label_of(s, k, s.cand[k]);
+            const std::int32_t m = s.bits[k];
+            double* const lbar = s.lbar + static_cast<std::int64_t>(s.bit_off[k]);
+            std::uint32_t diff = label ^ static_cast<std::uint32_t>(s.ml_label[k]);
+            for (std::int32_t j = m - 1; diff != 0; --j, diff >>= 1) {
+                if (diff & 1u) lbar[j] = s.lml;
+            }
+            s.ml_label[k] = static_cast<double>(label);
+            symb[k] = k == 0 ? value_of(s, 0, s.cand[0]) : s.value[k];
+        }
+        s.lml = mu;
+        s.cap = mu + s.clip_d;
+    } else {
+        for (std::int64_t k = 0; k < n; ++k) {
+            const std::uint32_t label = label_of(s, k, s.cand[k]);
+            const std::int32_t m = s.bits[k];
+            double* const lbar = s.lbar + static_cast<std::int64_t>(s.bit_off[k]);
+            std::uint32_t diff = label ^ static_cast<std::uint32_t>(s.ml_label[k]);
+            for (std::int32_t j = m - 1; diff != 0; --j, diff >>= 1) {
+                if ((diff & 1u) && mu < lbar[j]) lbar[j] = mu;
+            }
+        }
+    }
+    update_bounds(s, B);
+}
+
+// -1.0 when negative, else +1.0, from the bits (the zig-zag's direction is data).
+inline double signed_one(bool negative) {
+    const std::uint64_t bits = 0x3FF0000000000000ULL | (static_cast<std::uint64_t>(negative) << 63);
+    double v;
+    std::memcpy(&v, &bits, sizeof v);
+    return v;
+}
+
+// Rounded centre of the index, floor((u + (M-1)*r)/(2r) + 1/2) with u = y[k] - isum[k] (the
+// centre of the integer form), limited to +-search_limit (the box [0, M-1] lies inside, so a
+// centre beyond starts at the limit and the skip of move_outside_box reaches the box); the
+// first step goes towards the real centre.
+inline void start_level(const soft_state& s, std::int64_t k) {
+    const double r = s.R[k + k * s.n];
+    double c = rounded_centre((s.y[k] - s.isum[k]) + s.top[k] * r, 2.0 * r);
+    if (c > search_limit) {
+        c = search_limit;
+    } else if (c < -search_limit) {
+        c = -search_limit;
+    }
+    s.cand[k] = c;
+    const double e = level_residual(s, k, c);
+    const bool flipped = r < 0.0;
+    const bool down = (flipped & (e >= 0.0)) | (!flipped & (e <= 0.0));
+    s.step[k] = signed_one(down);
+}
+
+// Next candidate of the zig-zag: c, c+1, c-1, c+2, c-2, ... (or mirrored).
+inline void advance(const soft_state& s, std::int64_t k) {
+    const double st = s.step[k];
+    s.cand[k] = s.cand[k] + st;
+    s.step[k] = -st + signed_one(st > 0.0);
+}
+
+// First j in [0, jmax] for which front + dir*j lies outside the bound; jmax+1 if none (the
+// distance along a run first does not rise and then does not fall: the residual is monotone
+// in the index).
+std::int64_t first_outside(const soft_state& s, std::int64_t k, double bound, double front,
+                           double dir, std::int64_t jmax) {
+    if (jmax < 0) return 0;
+    auto at = [&](std::int64_t j) { return front + dir * static_cast<double>(j); };
+    if (outside(level_distance(s, k, front), bound)) return 0;
+    const double e_first = level_residual(s, k, front);
+    const double e_last = level_residual(s, k, at(jmax));
+    const bool rising = e_last >= e_first;
+    auto turned = [&](std::int64_t j) {
+        const double e = level_residual(s, k, at(j));
+        return rising ? e >= 0.0 : e <= 0.0;
+    };
+    if (!turned(jmax)) return jmax + 1;
+    std::int64_t lo = 0, hi = jmax;
+    while (lo < hi) {
+        const std::int64_t mid = lo + (hi - lo) / 2;
+        if (turned(mid)) {
+            hi = mid;
+        } else {
+            lo = mid + 1;
+        }
+    }
+    std::int64_t a = lo, b = jmax + 1;
+    while (a < b) {
+        const std::int64_t mid = a + (b - a) / 2;
+        if (outside(level_distance(s, k, at(mid)), bound)) {
+            b = mid;
+        } else {
+            a = mid + 1;
+        }
+    }
+    return a;
+}
+
+// cand[k] lies below the bound but outside the box [0, hi]: moves the level on to the next
+// candidate that can matter (true), or finds that none can (false). The hard search's rule,
+// with its jump over a run of candidates outside the box.
+bool move_outside_box(const soft_state& s, std::int64_t k, double bound, double hi) {
+    const double lo = 0.0;
+    const double x = s.cand[k];
+    const double st = s.step[k];
+    const double dir = st > 0.0 ? 1.0 : -1.0;
+    const double next = x + st;
+    const double same = x - dir;
+    const double up = dir > 0.0 ? next : same;
+    const double down = dir > 0.0 ? same : next;
+    if (up > hi && down < lo) return false;
+
+    double near, far, ndir, target;
+    if (up < lo) {
+        near = up, far = down, ndir = 1.0, target = lo;
+    } else if (down > hi) {
+        near = down, far = up, ndir = -1.0, target = hi;
+    } else {
+        advance(s, k);
+        return true;
+    }
+    const double gap = (target - near) * ndir;
+    if (gap < 4.0) {
+        advance(s, k);
+        return true;
+    }
+    const auto g = static_cast<std::int64_t>(gap);
+    const bool near_first = near == next;
+    const double fdir = -ndir;
+    const std::int64_t jn = first_outside(s, k, bound, near, ndir, g - 1);
+    const std::int64_t jf_max = near_first ? g - 1 : g;
+    const std::int64_t jf = first_outside(s, k, bound, far, fdir, jf_max);
+    const std::int64_t pos_near = near_first ? 2 * jn : 2 * jn + 1;
+    const std::int64_t pos_far = near_first ? 2 * jf + 1 : 2 * jf;
+    double xe, after;
+    if (jf <= jf_max && pos_far < pos_near) {
+        xe = far + fdir * static_cast<double>(jf);
+        after = near + ndir * static_cast<double>(near_first ? jf + 1 : jf);
+    } else {
+        xe = near + ndir * static_cast<double>(jn);
+        after = far + fdir * static_cast<double>(near_first ? jn : jn + 1);
+    }
+    s.cand[k] = xe;
+    s.step[k] = after - xe;
+    return true;
+}
+
+// Interference of the values of levels k..n-1 on row k-1, in ascending columns.
+inline double interference(const soft_state& s, std::int64_t k) {
+    const std::int64_t n = s.n;
+    const double* const row = s.R + (k - 1);
+    double sum = 0.0;
+    for (std::int64_t j = k; j < n; ++j) sum = sum + row[j * n] * s.value[j];
+    return sum;
+}
+
+std::int64_t next_check(std::int64_t visited, std::int64_t node_cap, const interrupt_check* check) {
+    if (check == nullptr || node_cap - visited <= search_poll_interval) return node_cap;
+    return visited + search_poll_interval;
+}
+
+template <bool priors>
+search_status search_levels(soft_state& s, double* symb, std::int64_t B, std::int64_t node_cap,
+                            const interrupt_check* check, std::int64_t& visited) {
+    const std::int64_t n = s.n;
+    double* const cand = s.cand;
+    std::int64_t k = n - 1;
+    start_level(s, k);
+    std::int64_t check_at = next_check(visited, node_cap, check);
+    for (;; ++visited) {
+        if (visited == check_at) {
+            if (visited == node_cap) return search_status::node_limit;
+            if (interrupt_requested(check)) return search_status::interrupted;
+            check_at = next_check(visited, node_cap, check);
+        }
+        const double d = level_distance(s, k, cand[k]);
+        bool done = outside(d, s.rmax[k]);
+        if (!done) {
+            if (cand[k] < 0.0 || cand[k] > s.top[k]) {
+                if (move_outside_box(s, k, s.rmax[k], s.top[k])) continue;
+                done = true;
+            } else {
+                const std::uint32_t label = label_of(s, k, cand[k]);
+                double p = 0.0;
+                double mu = d;
+                if (priors) {
+                    p = s.pprior[k] + level_cost(s, k, label);
+                    mu = d + s.n0 * p;
+                }
+                const double rl = level_radius(s, k, label);
+                const double r = max2(max2(s.rfree[k], s.rfix[k + 1]), rl);
+                if (mu < r) {
+                    if (k > 0) {
+                        s.value[k] = value_of(s, k, cand[k]);
+                        s.rfix[k] = max2(s.rfix[k + 1], rl);
+                        s.rmax[k - 1] = max2(s.rfree[k], s.rfix[k]);
+                        s.isum[k - 1] = interference(s, k);
+                        s.pdist[k - 1] = d;
+                        if (priors) s.pprior[k - 1] = p;
+                        --k;
+                        start_level(s, k);
+                        continue;
+                    }
+                    record_leaf(s, mu, symb, B);
+                }
+                // the candidates still to come in the box lie no nearer than this one
+                done = outside(d, s.rmax[k]);
+                if (!done) {
+                    advance(s, k);
+                    continue;
+                }
+            }
+        }
+        // leave the level, and every level above whose current candidate is no longer below
+        // its bound (those to come lie no nearer): the search ends above the root
+        for (;;) {
+            if (k == n - 1) return search_status::found;
+            ++k;
+            if (!outside(s.pdist[k - 1], s.rmax[k])) break;
+        }
+        advance(s, k);
+    }
+}
+
+}  // namespace
+
+std::int64_t soft_bit_count(const soft_levels& levels) {
+    std::int64_t B = 0;
+    for (std::int64_t k = 0; k < levels.n; ++k) B += levels.bits[k];
+    return B;
+}
+
+std::int64_t soft_scratch_size(std::int64_t n, std::int64_t B) {
+    if (n <= 0) return 0;
+    return 13 * n + 2 + 2 * B;
+}
+
+search_status find_bit_llrs_with(const double* y, const double* R, const soft_levels& levels,
+                                 double n0, double clip, const double* La, double* L, double* symb,
+                                 std::int64_t* nodes, double* scratch,
+                                 const soft_search_options& options) {
+    if (nodes != nullptr) *nodes = 0;
+    const std::int64_t n = levels.n;
+    if (n <= 0) return search_status::none;
+    const std::int64_t B = soft_bit_count(levels);
+    soft_state s{};
+    s.y = y;
+    s.R = R;
+    s.n = n;
+    s.bits = levels.bits;
+    s.labels = levels.labels;
+    s.La = La;
+    s.n0 = n0;
+    s.clip_d = clip * n0;
+    double* p = scratch;
+    auto take = [&](std::int64_t count) {
+        double* const q = p;
+        p += count;
+        return q;
+    };
+    s.pdist = take(n);
+    s.pprior = take(n);
+    s.isum = take(n);
+    s.step = take(n);
+    s.cand = take(n);
+    s.value = take(n);
+    s.top = take(n);
+    s.label_off = take(n);
+    s.bit_off = take(n);
+    s.ml_label = take(n);
+    s.rmax = take(n);
+    s.rfix = take(n + 1);
+    s.rfree = take(n + 1);
+    s.lbar = take(B);
+    s.eff = take(B);
+    double label_off = 0.0, bit_off = 0.0;
+    for (std::int64_t k = 0; k < n; ++k) {
+        const double M = static_cast<double>(std::int64_t{1} << levels.bits[k]);
+        s.top[k] = M - 1.0;
+        s.label_off[k] = label_off;
+        s.bit_off[k] = bit_off;
+        s.ml_label[k] = 0.0;
+        s.cand[k] = 0.0;
+        label_off += M;
+        bit_off += levels.bits[k];
+    }
+    // nothing found yet: every bound is Inf (what update_bounds would give)
+    for (std::int64_t b = 0; b < B; ++b) s.lbar[b] = s.eff[b] = inf;
+    s.lml = inf;
+    s.cap = inf;
+    s.rfree[0] = -inf;
+    for (std::int64_t k = 1; k <= n; ++k) s.rfree[k] = s.rfix[k] = inf;
+    s.rmax[n - 1] = inf;
+    s.pdist[n - 1] = 0.0;
+    s.pprior[n - 1] = 0.0;
+    s.isum[n - 1] = 0.0;
+
+    const std::int64_t node_cap =
+        options.max_nodes > 0 ? options.max_nodes : std::numeric_limits<std::int64_t>::max();
+    std::int64_t visited = 0;
+    const search_status status =
+        La != nullptr ? search_levels<true>(s, symb, B, node_cap, options.check, visited)
+                      : search_levels<false>(s, symb, B, node_cap, options.check, visited);
+    if (nodes != nullptr) *nodes = visited + 1;
+    if (status != search_status::found) return status;
+    if (!(s.lml < inf)) return search_status::none;  // every metric overflowed
+    for (std::int64_t k = 0; k < n; ++k) {
+        const std::int32_t m = levels.bits[k];
+        const auto label = static_cast<std::uint32_t>(s.ml_label[k]);
+        const auto b0 = static_cast<std::int64_t>(s.bit_off[k]);
+        for (std::int32_t j = 0; j < m; ++j) {
+            double v = (s.lbar[b0 + j] - s.lml) / n0;
+            v = v < clip ? v : clip;
+            L[b0 + j] = ((label >> (m - 1 - j)) & 1u) != 0 ? 0.0 - v : v;
+        }
+    }
+    return search_status::found;
+}
+
+search_status find_bit_llrs(const double* y, const double* R, const soft_levels& levels, double n0,
+                            double clip, const double* La, double* L, double* symb,
+                            std::int64_t* nodes, double* scratch, const interrupt_check* check) {
+    soft_search_options options;
+    options.check = check;
+    return find_bit_llrs_with(y, R, levels, n0, clip, La, L, symb, nodes, scratch, options);
+}

@@ -1,0 +1,159 @@
+// SPDX-License-Identifier: BSD-3-Clause
+// [L,S,nodes]=plinden_llr(Y,R,M,N0,clip,La): max-log bit LLRs of PAM vectors, a frame per
+// call, from one tree search per column.
+#include <cmath>
+#include <cstdint>
+#include <cstdio>
+#include <limits>
+
+#include "detect/soft_search.h"
+#include "gateways/args.h"
+#include "gateways/batch.h"
+#include "gateways/gateways.h"
+
+namespace {
+
+struct llr_job {
+    const double* Y;
+    batch_channels channels;
+    soft_levels levels;
+    std::size_t B;
+    batch_scalars n0;
+    double clip;
+    const double* La;  // B-by-K or null
+    double* L;
+    double* S;
+    double* nodes;
+};
+
+// A column whose every metric overflows (y or R near the limits of double) has no answer:
+// L and S are NaN.
+bool llr_column(const void* job, std::size_t k, void* scratch, const interrupt_check& check) {
+    const auto& j = *static_cast<const llr_job*>(job);
+    const std::size_t n = j.channels.n, B = j.B;
+    if (n == 0) {
+        j.nodes[k] = 0.0;
+        return true;
+    }
+    std::int64_t count = 0;
+    const search_status status =
+        find_bit_llrs(j.Y + k * n, channel_of(j.channels, k), j.levels, j.n0.at(k), j.clip,
+                      j.La == nullptr ? nullptr : j.La + k * B, j.L + k * B, j.S + k * n, &count,
+                      static_cast<double*>(scratch), &check);
+    if (status == search_status::interrupted) return false;
+    if (status != search_status::found) {
+        const double nan = std::numeric_limits<double>::quiet_NaN();
+        for (std::size_t b = 0; b < B; ++b) j.L[k * B + b] = nan;
+        for (std::size_t i = 0; i < n; ++i) j.S[k * n + i] = nan;
+    }
+    j.nodes[k] = static_cast<double>(count);
+    return true;
+}
+
+// log2 of a power of two from 2 to 2^16, or 0.
+std::int32_t pam_bits(double M) {
+    int e = 0;
+    const double f = std::frexp(M, &e);
+    if (f != 0.5 || e < 2 || e > 17) return 0;
+    return e - 1;
+}
+
+}  // namespace
+
+void plinden_llr_gateway(int nlhs, host_array* plhs[], int nrhs, const host_array* prhs[]) {
+    if ((nrhs != 5 && nrhs != 6) || nlhs > 3) {
+        host_error("USAGE: [L,S,nodes]=plinden_llr(Y,R,M,N0,clip,La)\n");
+    }
+    batch_channels channels = read_channels(prhs[1], "R");
+    const std::size_t K = read_frame(prhs[0], channels, "Y");
+    const std::size_t n = channels.n;
+    require_real_double(prhs[2], "M");
+    const std::size_t m_count = host_rows(prhs[2]) * host_cols(prhs[2]);
+    const bool m_vector =
+        host_ndims(prhs[2]) == 2 && (host_rows(prhs[2]) == 1 || host_cols(prhs[2]) == 1);
+    if (m_count != 1 && !(m_vector && m_count == n)) {
+        raise_about("M", "must be a scalar or have one element per row of R");
+    }
+    const batch_scalars n0 = read_scalars(prhs[3], K, "N0");
+    const double clip = read_scalar(prhs[4], "clip");
+    const host_array* La_array = nrhs == 6 ? prhs[5] : nullptr;
+    if (La_array != nullptr) {
+        require_real_double(La_array, "La");
+        if (host_rows(La_array) * host_cols(La_array) == 0 && host_ndims(La_array) == 2) {
+            La_array = nullptr;  // []: no priors
+        }
+    }
+
+    const double* M = host_data(prhs[2]);
+    char name[48];
+    std::size_t B = 0;
+    for (std::size_t i = 0; i < m_count; ++i) {
+        const std::int32_t m = pam_bits(M[i]);
+        if (m == 0) {
+            raise_about(m_count == 1
+                            ? "M"
+                            : (std::snprintf(name, sizeof name, "M element %zu", i + 1), name),
+                        "must be a power of two from 2 to 65536");
+        }
+        B += static_cast<std::size_t>(m);
+    }
+    if (m_count == 1) B *= n;
+    const double* Y = host_data(prhs[0]);
+    for (std::size_t k = 0; k < K; ++k) require_finite(Y + k * n, n, column_name(name, "Y", k));
+    for (std::size_t p = 0; p < channels.pages; ++p) {
+        require_triangular(channels.R + p * n * n, n, below_diagonal::ignored,
+                           channels.pages == 1 ? "R" : page_name(name, "R", p));
+    }
+    for (std::size_t k = 0; k < (n0.per_column ? K : 1); ++k) {
+        const double v = n0.at(k);
+        if (!(v > 0.0) || !std::isfinite(v)) {
+            raise_about(n0.per_column ? column_name(name, "N0", k) : "N0",
+                        "must be positive and finite");
+        }
+    }
+    if (std::isnan(clip) || clip < 0.0) raise_about("clip", "must be non-negative (Inf allowed)");
+    const double* La = nullptr;
+    if (La_array != nullptr) {
+        if (host_ndims(La_array) != 2 || host_rows(La_array) != B || host_cols(La_array) != K) {
+            raise_about("La",
+                        "must be empty or have one row per bit and one column per column of Y");
+        }
+        La = host_data(La_array);
+        for (std::size_t k = 0; k < K; ++k)
+            require_finite(La + k * B, B, column_name(name, "La", k));
+    }
+
+    // Outputs in order, only as many as requested (the host gives max(nlhs, 1) slots); the
+    // search writes S and nodes anyway, into scratch when they are not asked for.
+    const int outputs = nlhs > 1 ? nlhs : 1;
+    plhs[0] = host_create_matrix(B, K);
+    double* S = nullptr;
+    double* nodes = nullptr;
+    if (outputs >= 2) {
+        plhs[1] = host_create_matrix(n, K);
+        S = host_data(plhs[1]);
+    } else {
+        S = static_cast<double*>(host_calloc(n * K + 1, sizeof(double)));
+    }
+    if (outputs >= 3) {
+        plhs[2] = host_create_matrix(1, K);
+        nodes = host_data(plhs[2]);
+    } else {
+        nodes = static_cast<double*>(host_calloc(K + 1, sizeof(double)));
+    }
+    auto* bits = static_cast<std::int32_t*>(host_calloc(n + 1, sizeof(std::int32_t)));
+    for (std::size_t i = 0; i < n; ++i) bits[i] = pam_bits(M[m_count == 1 ? 0 : i]);
+    const soft_levels levels{static_cast<std::int64_t>(n), bits, nullptr};
+    const llr_job job{Y, channels, levels, B, n0, clip, La, host_data(plhs[0]), S, nodes};
+    // about the hard search's cost when clipped, many times it unclipped
+    const double per_node = 15.0 * static_cast<double>(n * n) + 20.0 * static_cast<double>(B);
+    const double cost = (clip <= 20.0 ? 2.0 : 50.0) * per_node + 200.0;
+    const std::size_t scratch =
+        sizeof(double) * static_cast<std::size_t>(soft_scratch_size(static_cast<std::int64_t>(n),
+                                                                    static_cast<std::int64_t>(B)));
+    const bool finished = batch_run({llr_column, &job, K, scratch == 0 ? 8 : scratch, cost});
+    host_free(bits);
+    if (outputs < 2) host_free(S);
+    if (outputs < 3) host_free(nodes);
+    if (!finished) host_error(interrupted_message);
+}
