@@ -60,7 +60,6 @@ std::int64_t complex_search_scratch_size(std::int64_t n, std::int64_t M);
 // every search_poll_interval nodes; returns found, or interrupted (L and idx then hold no
 // answer). n <= 0 returns none, touching nothing.
 search_status find_complex_llrs(const double* z, const double* R, std::int64_t n,
-                                const complex_alphabet& a, double n0, double clip,
-                                const double* La, double* L, std::int32_t* idx,
-                                std::int64_t* nodes, double* scratch,
+                                const complex_alphabet& a, double n0, double clip, const double* La,
+                                double* L, std::int32_t* idx, std::int64_t* nodes, double* scratch,
                                 const interrupt_check* check = nullptr);
