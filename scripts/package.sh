@@ -44,7 +44,7 @@ functions=$(awk '{ print $1 }' <<< "$entries")
 
 # Sources: what the MEX files are built from (the host adapter for Octave, the gateways
 # and the host-free routines), not the in-process test host.
-for dir in core host gateways detect reduce box; do
+for dir in core host gateways detect reduce box channel; do
   mkdir -p "$top/src/$dir"
   for file in "$root/$dir"/*.h "$root/$dir"/*.cpp "$root/$dir"/*.txt; do
     [ -e "$file" ] || continue
@@ -99,7 +99,7 @@ EOF
 {
   echo "latbox >> Integer and box-constrained least squares"
   for category in "detect:Detection and search" "reduce:Lattice reduction" \
-      "box:Box-constrained least squares"; do
+      "box:Box-constrained least squares" "channel:Channel-level detection"; do
     names=$(awk -v d="${category%%:*}" 'index($3, d "/") == 1 { printf " %s", $1 }' \
       <<< "$entries")
     if [ -n "$names" ]; then
@@ -107,7 +107,7 @@ EOF
       echo "$names"
     fi
   done
-  others=$(awk '$3 !~ /^(detect|reduce|box)\// { printf " %s", $1 }' <<< "$entries")
+  others=$(awk '$3 !~ /^(detect|reduce|box|channel)\// { printf " %s", $1 }' <<< "$entries")
   if [ -n "$others" ]; then
     echo "Other functions"
     echo "$others"
