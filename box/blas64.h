@@ -20,6 +20,8 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "box/plain_kernels.h"
+
 typedef std::int64_t blas_int;
 
 #if defined(LATBOX_BLAS_NO_UNDERSCORE)
@@ -111,6 +113,41 @@ inline blas_int potri(char uplo, blas_int n, double* a, blas_int lda) {
 }
 
 }  // namespace blas
+
+// The solver's kernels come in two sets with the same calls (static members of the same
+// names): library_kernels, the BLAS/LAPACK routines above, and plain_kernels, plain loops
+// (plain_kernels.h), which are faster where the library's fixed cost per call outweighs
+// the work. with_kernels is the one place that chooses: every routine of a solve of n
+// variables calls f with the same set, so a solve never mixes the two.
+struct library_kernels {
+    static constexpr auto nrm2 = blas::nrm2;
+    static constexpr auto dot = blas::dot;
+    static constexpr auto axpy = blas::axpy;
+    static constexpr auto scal = blas::scal;
+    static constexpr auto copy = blas::copy;
+    static constexpr auto trmv = blas::trmv;
+    static constexpr auto gemv = blas::gemv;
+    static constexpr auto symv = blas::symv;
+    static constexpr auto syr = blas::syr;
+    static constexpr auto potrf = blas::potrf;
+    static constexpr auto potri = blas::potri;
+};
+
+// Which set: by the problem size (the default), or one of them whatever the size (for
+// comparing the two).
+enum class kernel_set { by_size, library, plain };
+
+// Up to this many variables the plain loops; above it the library. Measured with
+// bench/kelvane (bench_kernels): the solve time of both sets on the benchmark's problems.
+constexpr std::int64_t plain_kernels_up_to = 32;
+
+template <class F>
+decltype(auto) with_kernels(std::int64_t n, kernel_set set, F&& f) {
+    const bool plain =
+        set == kernel_set::plain || (set == kernel_set::by_size && n <= plain_kernels_up_to);
+    if (plain) return f(plain_kernels{});
+    return f(library_kernels{});
+}
 
 // True when the routines above really take 64-bit integers. A library with 32-bit
 // integers (for example the host's own BLAS, if the calls were bound to it) reads only

@@ -58,11 +58,13 @@ double free_value(const bvls_state& s, std::int64_t i) {
 
 // H from the initial free set (free slot j owns column n-j), then G from H. False with
 // the exit when the initial free columns are dependent.
+template <class Kernels>
 bool factor_initial_free_set(bvls_state& s, bvls_exit& exit) {
     for (std::int64_t j = s.n_bound + 1; j <= s.n; ++j) {
-        blas::copy(s.n, column_of_R(s, s.slot[j]), 1, column_of_H(s, s.n - j), 1);
+        Kernels::copy(s.n, column_of_R(s, s.slot[j]), 1, column_of_H(s, s.n - j), 1);
     }
-    switch (gram_inverse_update(s.n, s.n, s.n_free, s.columns, s.G, nullptr, s.work, 0)) {
+    switch (
+        gram_inverse_update_with<Kernels>(s.n, s.n, s.n_free, s.columns, s.G, nullptr, s.work, 0)) {
         case gram_status::ok:
             return true;
         case gram_status::inverse_failed:
@@ -75,33 +77,36 @@ bool factor_initial_free_set(bvls_state& s, bvls_exit& exit) {
 }
 
 // rhs = y - R x and dual = R'(y - R x), rebuilt from x; returns ||y - R x||.
+template <class Kernels>
 double residual_and_dual(bvls_state& s) {
     const std::int64_t n = s.n;
-    blas::copy(n, s.x, 1, s.work, 1);
-    blas::trmv('U', 'N', 'N', n, s.R, n, s.work, 1);
-    blas::copy(n, s.y, 1, rhs(s), 1);
-    blas::axpy(n, -1.0, s.work, 1, rhs(s), 1);
-    const double norm = blas::nrm2(n, rhs(s), 1);
-    blas::copy(n, rhs(s), 1, s.dual, 1);
-    blas::trmv('U', 'T', 'N', n, s.R, n, s.dual, 1);
+    Kernels::copy(n, s.x, 1, s.work, 1);
+    Kernels::trmv('U', 'N', 'N', n, s.R, n, s.work, 1);
+    Kernels::copy(n, s.y, 1, rhs(s), 1);
+    Kernels::axpy(n, -1.0, s.work, 1, rhs(s), 1);
+    const double norm = Kernels::nrm2(n, rhs(s), 1);
+    Kernels::copy(n, rhs(s), 1, s.dual, 1);
+    Kernels::trmv('U', 'T', 'N', n, s.R, n, s.dual, 1);
     return norm;
 }
 
 // From y - R x to the right-hand side of the free set: adds x_j R_j back for every free j,
 // leaving rhs = y - sum over bound j of x_j R_j.
+template <class Kernels>
 void add_back_free_terms(bvls_state& s) {
     for (std::int64_t sl = s.n_bound + 1; sl <= s.n; ++sl) {
         const std::int64_t j = s.slot[sl];
-        blas::axpy(s.n, s.x[j - 1], column_of_R(s, j), 1, rhs(s), 1);
+        Kernels::axpy(s.n, s.x[j - 1], column_of_R(s, j), 1, rhs(s), 1);
     }
 }
 
 // z = the least-squares solution on the free columns for rhs (its copy in the last
 // column of the store becomes the residual).
+template <class Kernels>
 void solve_free_set(bvls_state& s) {
     double* residual = s.columns + s.n * (s.n + 1);
-    blas::copy(s.n, rhs(s), 1, residual, 1);
-    free_set_solve(s.n, s.n, s.n_free, s.columns, s.G, residual, s.z, s.work);
+    Kernels::copy(s.n, rhs(s), 1, residual, 1);
+    free_set_solve_with<Kernels>(s.n, s.n, s.n_free, s.columns, s.G, residual, s.z, s.work);
 }
 
 // The bound slot whose variable violates its sign condition most: the dual must point
@@ -129,14 +134,15 @@ bool find_worst_violator(bvls_state& s, std::int64_t last_limit, std::int64_t& K
 
 // Moves variable e from bound slot K to the free set: its bound term leaves rhs, the last
 // bound slot fills the gap, and R_e becomes the last column of H (G bordered by it).
+template <class Kernels>
 void free_variable_in_slot(bvls_state& s, std::int64_t K, std::int64_t e) {
     const double b = s.slot[K] > 0 ? s.u : -s.u;
-    blas::axpy(s.n, b, column_of_R(s, e), 1, rhs(s), 1);
+    Kernels::axpy(s.n, b, column_of_R(s, e), 1, rhs(s), 1);
     s.slot[K] = s.slot[s.n_bound];
     --s.n_bound;
     double* last = column_of_H(s, s.n_free);
-    blas::copy(s.n, column_of_R(s, e), 1, last, 1);
-    gram_inverse_update(s.n, s.n, s.n_free, s.columns, s.G, last, s.work, -1);
+    Kernels::copy(s.n, column_of_R(s, e), 1, last, 1);
+    gram_inverse_update_with<Kernels>(s.n, s.n, s.n_free, s.columns, s.G, last, s.work, -1);
     ++s.n_free;
     s.slot[s.n_bound + 1] = e;
 }
@@ -144,12 +150,14 @@ void free_variable_in_slot(bvls_state& s, std::int64_t K, std::int64_t e) {
 // Undoes the freeing of e (the last free column) when its free-set value passed the
 // bound it was freed from: back to the bound that x_e still holds, its term back in rhs,
 // and its dual entry zeroed so that the next search passes it over.
+template <class Kernels>
 void put_back(bvls_state& s, std::int64_t e) {
     ++s.n_bound;
     s.slot[s.n_bound] = s.x[e - 1] - s.u >= 0.0 ? e : -e;
-    gram_inverse_update(s.n, s.n, s.n_free, s.columns, s.G, nullptr, s.work, s.n_free);
+    gram_inverse_update_with<Kernels>(s.n, s.n, s.n_free, s.columns, s.G, nullptr, s.work,
+                                      s.n_free);
     --s.n_free;
-    blas::axpy(s.n, -s.x[e - 1], column_of_R(s, e), 1, rhs(s), 1);
+    Kernels::axpy(s.n, -s.x[e - 1], column_of_R(s, e), 1, rhs(s), 1);
     s.dual[e - 1] = 0.0;
 }
 
@@ -158,6 +166,7 @@ void put_back(bvls_state& s, std::int64_t e) {
 // dual entry of another variable, so this ends after at most n_bound+1 freeings. False
 // with the exit when no bound variable violates its condition (optimal) or the free set
 // outgrew n (a corrupt index set).
+template <class Kernels>
 bool free_worst_violator(bvls_state& s, std::int64_t last_limit, bvls_exit& exit) {
     for (;;) {
         std::int64_t K = 0;
@@ -167,15 +176,15 @@ bool free_worst_violator(bvls_state& s, std::int64_t last_limit, bvls_exit& exit
             return false;
         }
         const std::int64_t freed_from = s.slot[K];  // -e: from -u, +e: from +u
-        free_variable_in_slot(s, K, e);
+        free_variable_in_slot<Kernels>(s, K, e);
         if (s.n_free > s.n) {
             exit = bvls_exit::too_many_free;
             return false;
         }
-        solve_free_set(s);
+        solve_free_set<Kernels>(s);
         const double v = s.z[s.n_free - 1];
         if (!((freed_from > 0 && v > s.u) || (freed_from < 0 && v < -s.u))) return true;
-        put_back(s, e);
+        put_back<Kernels>(s, e);
     }
 }
 
@@ -232,6 +241,7 @@ void step_towards_free_solution(bvls_state& s, double alpha) {
 // slots, and its column leaves H and G. The free slots are visited in the order they had
 // when the step began: a move shifts only slots below the current one, so slot[b0+p]
 // still holds the variable of position p, and its H column is still f0-p.
+template <class Kernels>
 void send_to_bounds(bvls_state& s, std::int64_t limit, bool limit_at_upper) {
     const std::int64_t n = s.n;
     const double u = s.u;
@@ -242,11 +252,11 @@ void send_to_bounds(bvls_state& s, std::int64_t limit, bool limit_at_upper) {
         const bool limiting = j == limit;
         std::int64_t entry;
         if (u - s.x[j - 1] <= 0.0 || (limiting && limit_at_upper)) {
-            blas::axpy(n, -u, column_of_R(s, j), 1, rhs(s), 1);
+            Kernels::axpy(n, -u, column_of_R(s, j), 1, rhs(s), 1);
             s.x[j - 1] = u;
             entry = j;
         } else if (s.x[j - 1] + u <= 0.0 || (limiting && !limit_at_upper)) {
-            blas::axpy(n, u, column_of_R(s, j), 1, rhs(s), 1);
+            Kernels::axpy(n, u, column_of_R(s, j), 1, rhs(s), 1);
             s.x[j - 1] = -u;
             entry = -j;
         } else {
@@ -262,7 +272,7 @@ void send_to_bounds(bvls_state& s, std::int64_t limit, bool limit_at_upper) {
             std::memmove(column_of_H(s, c), column_of_H(s, c + 1),
                          static_cast<std::size_t>((s.n_free - 1 - c) * n) * sizeof(double));
         }
-        gram_inverse_update(n, n, s.n_free, s.columns, s.G, nullptr, s.work, c + 1);
+        gram_inverse_update_with<Kernels>(n, n, s.n_free, s.columns, s.G, nullptr, s.work, c + 1);
         --s.n_free;
     }
 }
@@ -274,6 +284,7 @@ void send_to_bounds(bvls_state& s, std::int64_t limit, bool limit_at_upper) {
 // a free-set value that is not finite, or no ratio below 2 (each was NaN, from
 // differences that overflowed), where no variable would reach a bound and the same step
 // would repeat forever.
+template <class Kernels>
 bool accept_or_move_towards_free_solution(bvls_state& s, std::int64_t& last_limit) {
     for (;;) {
         const placement where = place_free_solution(s);
@@ -288,9 +299,9 @@ bool accept_or_move_towards_free_solution(bvls_state& s, std::int64_t& last_limi
         const double alpha = longest_step(s, last_limit, limit_at_upper);
         if (alpha == 2.0) return false;
         step_towards_free_solution(s, alpha);
-        send_to_bounds(s, last_limit, limit_at_upper);
+        send_to_bounds<Kernels>(s, last_limit, limit_at_upper);
         if (s.n_free == 0) return true;
-        solve_free_set(s);
+        solve_free_set<Kernels>(s);
     }
 }
 
@@ -348,39 +359,46 @@ bool all_finite(const double* v, std::int64_t n) {
     return true;
 }
 
-}  // namespace
-
-bvls_result bvls_iterate(bvls_state& s, bool warm, const interrupt_check* check) {
-    const double y_norm = blas::nrm2(s.n, s.y, 1);
+// The iteration with one set of kernels.
+template <class Kernels>
+bvls_result iterate(bvls_state& s, bool warm, const interrupt_check* check) {
+    const double y_norm = Kernels::nrm2(s.n, s.y, 1);
     bvls_exit exit = bvls_exit::converged;
-    if (!factor_initial_free_set(s, exit)) return {exit, 1};
+    if (!factor_initial_free_set<Kernels>(s, exit)) return {exit, 1};
     std::int64_t last_limit = 0;  // the variable the latest step sent to a bound
     for (std::int64_t iter = 1;; ++iter) {
         // the pass cap comes before the convergence test
         if (iter > 3 * s.n) return {bvls_exit::iteration_cap, iter};
         if (iter % 16 == 0 && interrupt_requested(check)) return {bvls_exit::interrupted, iter};
-        const double rho = residual_and_dual(s);
+        const double rho = residual_and_dual<Kernels>(s);
         if (rho < y_norm * 1e-11) return {bvls_exit::converged, iter};
         if (iter > 1 && s.n_bound == 0) return {bvls_exit::all_free, iter};
-        add_back_free_terms(s);
+        add_back_free_terms<Kernels>(s);
         if (iter == 1 && warm) {
-            solve_free_set(s);  // a warm start's first pass keeps the given free set
+            solve_free_set<Kernels>(s);  // a warm start's first pass keeps the given free set
         } else {
-            if (!free_worst_violator(s, last_limit, exit)) return {exit, iter};
+            if (!free_worst_violator<Kernels>(s, last_limit, exit)) return {exit, iter};
             last_limit = 0;
         }
-        if (!accept_or_move_towards_free_solution(s, last_limit)) {
+        if (!accept_or_move_towards_free_solution<Kernels>(s, last_limit)) {
             return {bvls_exit::breakdown, iter};
         }
     }
 }
 
+}  // namespace
+
+bvls_result bvls_iterate(bvls_state& s, bool warm, const interrupt_check* check, kernel_set set) {
+    return with_kernels(s.n, set,
+                        [&](auto kernels) { return iterate<decltype(kernels)>(s, warm, check); });
+}
+
 bvls_result bvls_solve(std::int64_t n, const double* R, const double* y, double u,
                        const double* start, double* x, const bvls_scratch& scratch,
-                       const interrupt_check* check) {
+                       const interrupt_check* check, kernel_set set) {
     bvls_state s = state_over(n, R, y, u, x, scratch);
     set_start(s, start);
-    bvls_result result = bvls_iterate(s, start != nullptr, check);
+    bvls_result result = bvls_iterate(s, start != nullptr, check, set);
     if (result.exit == bvls_exit::interrupted) return result;
     if (!is_failure(result.exit) && !all_finite(x, n)) result.exit = bvls_exit::breakdown;
     if (!is_failure(result.exit) && result.exit != bvls_exit::iteration_cap) {

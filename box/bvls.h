@@ -14,6 +14,7 @@
 
 #include <cstdint>
 
+#include "box/blas64.h"
 #include "box/optimality_check.h"
 #include "core/interrupt_check.h"
 
@@ -72,8 +73,10 @@ const char* bvls_exit_message(bvls_exit exit);
 // pass solves on the given free set without freeing anything first. On the four normal
 // exits x is the iterate at the start of the exiting pass (after pass 3n at the cap).
 // check (may be null) is asked every 16 passes whether to stop (exit interrupted, x then
-// the iterate of an unfinished run).
-bvls_result bvls_iterate(bvls_state& state, bool warm, const interrupt_check* check = nullptr);
+// the iterate of an unfinished run). set: the vector and matrix kernels (blas64.h), by
+// default chosen by n; one set whatever n only to compare the two.
+bvls_result bvls_iterate(bvls_state& state, bool warm, const interrupt_check* check = nullptr,
+                         kernel_set set = kernel_set::by_size);
 
 // The caller's scratch for bvls_solve on n variables: blocks of the sizes given, whose
 // contents on entry do not matter. One set per thread.
@@ -94,9 +97,11 @@ struct bvls_scratch {
 // normal exit or the cap is reported as a breakdown; after a normal exit, also the check
 // of x against the optimality conditions (made in scratch.columns once the iteration is
 // over: 4n of its n*(n+2) values; for n = 1, in four doubles of its own).
+// set as for bvls_iterate.
 bvls_result bvls_solve(std::int64_t n, const double* R, const double* y, double u,
                        const double* start, double* x, const bvls_scratch& scratch,
-                       const interrupt_check* check = nullptr);
+                       const interrupt_check* check = nullptr,
+                       kernel_set set = kernel_set::by_size);
 
 // True when the BLAS and LAPACK the solver calls take 64-bit integers. Where they do not
 // (bound to a host's 32-bit library), no solve may run.

@@ -12,6 +12,8 @@
 
 #include <cstdint>
 
+#include "box/blas64.h"
+
 enum class gram_status {
     ok,
     not_square,      // m != n; nothing touched
@@ -32,12 +34,25 @@ const char* gram_status_message(gram_status status);
 //                Never reads H; the caller closes the gap in H itself. Uses work[0..k-2].
 // k is never changed here: the caller sets it to k+1 after an add, k-1 after a remove.
 // Add and remove test nothing: a zero Schur complement or pivot gives non-finite G.
+// set: the kernels (blas64.h), by default chosen by n.
 gram_status gram_inverse_update(std::int64_t m, std::int64_t n, std::int64_t k, const double* H,
-                                double* G, const double* w, double* work, std::int64_t position);
+                                double* G, const double* w, double* work, std::int64_t position,
+                                kernel_set set = kernel_set::by_size);
 
 // The least-squares solution on the free columns: z[0..k-1] = G*(H(:,0..k-1)'*r), with
 // v[0..k-1] as scratch for H'*r; r (m entries) is overwritten with the residual
 // r - H(:,0..k-1)*z. Returns the squared norm of that residual. Reads only H(:,0..k-1)
 // and the upper triangle of G's leading k-by-k block.
 double free_set_solve(std::int64_t m, std::int64_t n, std::int64_t k, const double* H,
-                      const double* G, double* r, double* z, double* v);
+                      const double* G, double* r, double* z, double* v,
+                      kernel_set set = kernel_set::by_size);
+
+// The same two with one set of kernels (library_kernels or plain_kernels), for a caller
+// that has chosen it already.
+template <class Kernels>
+gram_status gram_inverse_update_with(std::int64_t m, std::int64_t n, std::int64_t k,
+                                     const double* H, double* G, const double* w, double* work,
+                                     std::int64_t position);
+template <class Kernels>
+double free_set_solve_with(std::int64_t m, std::int64_t n, std::int64_t k, const double* H,
+                           const double* G, double* r, double* z, double* v);

@@ -168,11 +168,10 @@ void kelvane_batch_gateway(int nlhs, host_array* plhs[], int nrhs, const host_ar
                           checks};
     const double nd = static_cast<double>(n);
     const double cost = 30.0 * nd * nd * nd / 8.0 + 500.0;
-    // Below about 32 variables the solver's BLAS calls are so short that two threads spend
-    // their time on the BLAS library's internal lock (measured at n = 8: twice the processor
-    // time, no gain; n = 32: 1.3x faster, n = 128: 1.9x): one thread unless asked for more.
-    const std::size_t cap = n < 32 ? 1 : 0;
-    const bool finished = batch_run({kelvane_column, &job, K, scratch_bytes(n), cost, cap});
+    // No cap on the threads: up to 32 variables the solver runs on plain loops that share
+    // nothing between threads, above it each BLAS call is long enough that the library's
+    // internal lock costs little (measured: bench/kelvane/bench_kernels).
+    const bool finished = batch_run({kelvane_column, &job, K, scratch_bytes(n), cost, 0});
     char text[256];
     const bool inaccurate = finished && inaccurate_columns(checks, K, text);
     host_free(checks);
