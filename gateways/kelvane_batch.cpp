@@ -172,7 +172,8 @@ void kelvane_batch_gateway(int nlhs, host_array* plhs[], int nrhs, const host_ar
     // their time on the BLAS library's internal lock (measured at n = 8: twice the processor
     // time, no gain; n = 32: 1.3x faster, n = 128: 1.9x): one thread unless asked for more.
     const std::size_t cap = n < 32 ? 1 : 0;
-    const bool finished = batch_run({kelvane_column, &job, K, scratch_bytes(n), cost, cap});
+    const bool finished =
+        batch_run({batch_each<kelvane_column>, &job, K, scratch_bytes(n), cost, cap});
     char text[256];
     const bool inaccurate = finished && inaccurate_columns(checks, K, text);
     host_free(checks);

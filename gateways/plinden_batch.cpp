@@ -82,7 +82,7 @@ void plinden_batch_gateway(int nlhs, host_array* plhs[], int nrhs, const host_ar
     const std::size_t scratch =
         sizeof(double) *
         static_cast<std::size_t>(search_scratch_size(static_cast<std::int64_t>(n)));
-    if (!batch_run({plinden_column, &job, K, scratch, cost})) {
+    if (!batch_run({batch_each<plinden_column>, &job, K, scratch, cost})) {
         host_error(interrupted_message);
     }
 }

@@ -72,3 +72,7 @@ bool host_interrupt_pending() {
     return octave_interrupt_state != 0;
 #endif
 }
+
+void host_at_unload(void (*fn)()) {
+    mexAtExit(fn);
+}

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: BSD-3-Clause
 // The batch forms through the test host: each column equals the single function's result on
 // that column bit for bit, for every thread count and channel layout; messages; Ctrl-C.
+#include <dirent.h>
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -482,6 +483,50 @@ TEST(BatchGateways, InterruptStopsALongSearch) {
         call_ok(plinden_gateway, 2, {y1.get(), r.get(), radius.get(), lb.get(), ub.get()});
     EXPECT_GT(full.interrupt_polls, 0u);
     EXPECT_EQ(th_values(full.outputs[1])[0], 1.0);
+}
+
+// The threads of this process, as /proc lists them (0 where there is no /proc).
+std::size_t process_threads() {
+    DIR* dir = opendir("/proc/self/task");
+    if (dir == nullptr) return 0;
+    std::size_t count = 0;
+    while (const dirent* e = readdir(dir)) count += e->d_name[0] != '.';
+    closedir(dir);
+    return count;
+}
+
+// The workers: started by the first call that needs them, kept (parked) for the next calls,
+// added to when a call needs more, and ended when the host unloads the function; the calls
+// give the same results throughout.
+TEST(BatchGateways, WorkersPersistBetweenCallsAndStopAtUnload) {
+    std::mt19937_64 rng(7);
+    const std::size_t n = 5, K = 600;
+    const th_array y = th_matrix(n, K, random_values(rng, n * K, 4.0));
+    const th_array r = th_pages(n, n, 1, random_pages(rng, n, 1));
+    th_unload();
+    const std::size_t base = process_threads();
+    if (base == 0) GTEST_SKIP() << "no /proc/self/task";
+    const th_result serial = [&] {
+        thread_setting setting("1");
+        return call_ok(zarrow_batch_gateway, 1, {y.get(), r.get()});
+    }();
+    EXPECT_EQ(process_threads(), base);  // one thread starts none
+    for (const auto& step : std::vector<std::pair<std::string, std::size_t>>{
+             {"3", 2}, {"3", 2}, {"2", 2}, {"5", 4}, {"1", 4}, {"5", 4}}) {
+        thread_setting setting(step.first);
+        const th_result batch = call_ok(zarrow_batch_gateway, 1, {y.get(), r.get()});
+        EXPECT_TRUE(same_bits(th_values(batch.outputs[0]), th_values(serial.outputs[0]), n * K));
+        EXPECT_EQ(process_threads(), base + step.second) << "LATBOX_NUM_THREADS " << step.first;
+    }
+    th_unload();
+    EXPECT_EQ(process_threads(), base);
+    // and they start again when needed
+    thread_setting setting("2");
+    const th_result again = call_ok(zarrow_batch_gateway, 1, {y.get(), r.get()});
+    EXPECT_TRUE(same_bits(th_values(again.outputs[0]), th_values(serial.outputs[0]), n * K));
+    EXPECT_EQ(process_threads(), base + 1);
+    th_unload();
+    EXPECT_EQ(process_threads(), base);
 }
 
 }  // namespace
