@@ -204,6 +204,57 @@ TEST(BatchGateways, PlindenEqualsSingleCalls) {
     EXPECT_GT(out_of_range, 0u);
 }
 
+// The checks that run on the workers: with faults anywhere, the message is the first fault's
+// in the order the checks list them (every column of Y, every page of R, every radius, lb,
+// ub), on any thread count, and a call without faults is not stopped by them.
+TEST(BatchGateways, PlindenReportsTheFirstFaultOnAnyThreadCount) {
+    std::mt19937_64 rng(17);
+    const std::size_t n = 3, K = 400, P = 50;
+    const double inf = std::numeric_limits<double>::infinity();
+    struct fault {
+        char where;  // 'Y' a column, 'R' a page's diagonal, 'r' a radius, 'l' lb
+        std::size_t at;
+        double value;
+    };
+    struct row {
+        std::vector<fault> faults;
+        std::string message;
+    };
+    const std::vector<row> rows = {
+        {{}, ""},
+        {{{'Y', 399, inf}}, "Y column 400 must not contain NaN or Inf\n"},
+        {{{'Y', 250, nan}, {'Y', 41, inf}, {'Y', 300, nan}},
+         "Y column 42 must not contain NaN or Inf\n"},
+        {{{'R', 3, 0.0}, {'Y', 390, nan}}, "Y column 391 must not contain NaN or Inf\n"},
+        {{{'R', 44, 0.0}, {'R', 7, nan}, {'r', 0, nan}},
+         "R page 8 must not contain NaN or Inf on or above the diagonal\n"},
+        {{{'r', 333, nan}, {'r', 120, nan}, {'l', 0, nan}}, "radius column 121 must not be NaN\n"},
+        {{{'l', 0, nan}}, "lb must not be NaN\n"},
+        {{{'r', 0, inf}, {'Y', 5, 1e300}}, ""},  // not faults
+    };
+    const std::vector<double> R0 = random_pages(rng, n, P);
+    const std::vector<double> Y0 = random_values(rng, n * K, 4.0);
+    for (const row& r : rows) {
+        std::vector<double> Y = Y0, R = R0, radius(K, 9.0);
+        double lb = -3;
+        for (const fault& f : r.faults) {
+            if (f.where == 'Y') Y[f.at * n + 1] = f.value;
+            if (f.where == 'R') R[f.at * n * n + (n - 1) * (n + 1)] = f.value;
+            if (f.where == 'r') radius[f.at] = f.value;
+            if (f.where == 'l') lb = f.value;
+        }
+        const th_array y = th_matrix(n, K, Y), rr = th_pages(n, n, P, R);
+        const th_array rad = th_matrix(1, K, radius), l = th_scalar(lb), u = th_scalar(3);
+        for (const std::string& threads : thread_settings()) {
+            thread_setting setting(threads);
+            const th_result res =
+                th_call(plinden_batch_gateway, 2, {y.get(), rr.get(), rad.get(), l.get(), u.get()});
+            EXPECT_EQ(res.failed ? res.message : "", r.message) << "threads '" << threads << "'";
+            EXPECT_EQ(res.blocks_live, 0u);
+        }
+    }
+}
+
 // The single call's results for one column as kelvane_batch reports them: x, iterations
 // and status, or a NaN x with status -2 where kelvane raises the ill-conditioning error.
 struct kelvane_column_result {
