@@ -11,7 +11,7 @@ function test_batch_workers()
   end
   old = getenv('LATBOX_NUM_THREADS');
   restore = onCleanup(@() restore_threads(old));
-  clear zarrow_batch tessaly_batch plinden_batch
+  clear functions   % every MEX file unloaded, with the workers of earlier tests
   Y = reshape(mod((1:8 * 400) * 0.37, 7) - 3, 8, 400);
   R = triu(ones(8)) + eye(8);
   setenv('LATBOX_NUM_THREADS', '1');
