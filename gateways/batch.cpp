@@ -133,16 +133,17 @@ void run_columns(frame_run& run, std::size_t thread, bool calling_thread) {
 }
 
 // The workers of this library (one pool per MEX file), parked between calls. Worker i
-// (1-based) takes part in a call that asks for more than i threads; the calling thread is
-// thread 0. Everything but `generation` (a hint for spinning workers) and `remaining` is
-// read and written under the mutex.
+// (1-based) takes part in a call that asks for more than i threads, if it wakes before the
+// calling thread has finished its own columns: the calling thread then closes the call and
+// waits only for the workers that joined it, so a worker that the system schedules late
+// costs nothing. The calling thread is thread 0. Everything but `generation` (a hint for
+// spinning workers) and `joined` (read while spinning) changes under the mutex only.
 class worker_pool {
 public:
     ~worker_pool() { stop(); }
 
-    // Hands `run` to workers 1 .. threads-1, starting those not yet running; returns how
-    // many workers took it (fewer when the system would not start more threads).
-    std::size_t start(frame_run* run, std::size_t threads) {
+    // Offers `run` to workers 1 .. threads-1, starting those not yet running.
+    void open(frame_run* run, std::size_t threads) {
         std::lock_guard<std::mutex> lock(mutex_);
         const std::uint64_t generation = generation_.load(std::memory_order_relaxed);
         while (count_ + 1 < threads) {
@@ -153,33 +154,34 @@ public:
             }
             ++count_;
         }
-        const std::size_t workers = threads - 1 < count_ ? threads - 1 : count_;
-        if (workers == 0) return 0;
         run_ = run;
-        active_ = workers;
-        remaining_.store(workers, std::memory_order_relaxed);
+        active_ = threads - 1;
         generation_.store(generation + 1, std::memory_order_release);
         if (parked_ > 0) wake_.notify_all();
-        return workers;
     }
 
-    // Waits until every worker of the current call has finished; every 5 ms without that,
-    // calls poll() (which may raise the call's stop flag).
+    // Closes the call to workers that have not joined it yet and waits until those that
+    // did have finished; every 5 ms without that, calls poll() (which may raise the call's
+    // stop flag).
     template <class Poll>
-    void wait(Poll poll) {
+    void close(Poll poll) {
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            run_ = nullptr;
+            if (joined_.load(std::memory_order_relaxed) == 0) return;
+        }
         const auto until = std::chrono::steady_clock::now() + spin_time;
-        while (remaining_.load(std::memory_order_acquire) != 0) {
-            if (std::chrono::steady_clock::now() > until) break;
+        while (joined_.load(std::memory_order_acquire) != 0 &&
+               std::chrono::steady_clock::now() < until) {
             std::this_thread::yield();
         }
         std::unique_lock<std::mutex> lock(mutex_);
-        while (remaining_.load(std::memory_order_acquire) != 0) {
+        while (joined_.load(std::memory_order_acquire) != 0) {
             if (done_.wait_for(lock, std::chrono::milliseconds(5)) == std::cv_status::timeout &&
-                remaining_.load(std::memory_order_acquire) != 0) {
+                joined_.load(std::memory_order_relaxed) != 0) {
                 poll();
             }
         }
-        run_ = nullptr;
     }
 
     // Ends every worker (none is in a call: calls finish before they return).
@@ -201,7 +203,7 @@ private:
         for (;;) {
             // look for the next call a while, then park
             const auto until = std::chrono::steady_clock::now() + spin_time;
-            while (generation_.load(std::memory_order_acquire) == seen &&
+            while (generation_.load(std::memory_order_relaxed) == seen &&
                    std::chrono::steady_clock::now() < until) {
                 std::this_thread::yield();
             }
@@ -215,14 +217,16 @@ private:
                 --parked_;
                 if (stopping_) return;
                 seen = generation_.load(std::memory_order_relaxed);
-                if (index <= active_) run = run_;
+                if (run_ == nullptr || index > active_) continue;
+                run = run_;
+                joined_.store(joined_.load(std::memory_order_relaxed) + 1,
+                              std::memory_order_relaxed);
             }
-            if (run == nullptr) continue;
             run_columns(*run, index, false);
-            if (remaining_.fetch_sub(1, std::memory_order_acq_rel) == 1) {
-                std::lock_guard<std::mutex> lock(mutex_);
-                done_.notify_one();
-            }
+            std::lock_guard<std::mutex> lock(mutex_);
+            const std::size_t left = joined_.load(std::memory_order_relaxed) - 1;
+            joined_.store(left, std::memory_order_release);  // its columns are written
+            if (left == 0) done_.notify_one();
         }
     }
 
@@ -235,7 +239,7 @@ private:
     frame_run* run_ = nullptr;
     std::size_t active_ = 0;
     std::atomic<std::uint64_t> generation_{0};
-    std::atomic<std::size_t> remaining_{0};
+    std::atomic<std::size_t> joined_{0};
 };
 
 worker_pool pool;
@@ -265,11 +269,11 @@ bool run_parallel(const batch_work& work, std::size_t threads, bool poll_host) {
     // (asked on every call: a host that unloaded nothing may have forgotten it)
     if (threads > 1) host_at_unload(batch_stop_workers);
     const auto t0 = std::chrono::steady_clock::now();
-    const std::size_t workers = threads > 1 ? pool.start(&run, threads) : 0;
+    if (threads > 1) pool.open(&run, threads);
     run_columns(run, 0, true);
-    // The workers may still be in long columns: keep asking the host for Ctrl-C meanwhile.
-    if (workers > 0) {
-        pool.wait([&] {
+    // Workers that joined may still be in long columns: keep asking the host for Ctrl-C.
+    if (threads > 1) {
+        pool.close([&] {
             if (poll_host && host_interrupt_pending()) {
                 run.stop.store(true, std::memory_order_relaxed);
             }
