@@ -94,6 +94,16 @@ measured() {  # measured <label> <dir> <command...>
     octave-cli --no-gui --norc --quiet --eval \
     "addpath('$build/mex'); addpath('$build/bench-mex'); bench_batch"
   echo
+  echo "### Threads: the serial part of a batch call, and two threads against one"
+  echo
+  echo "The same forms on 1 and 2 threads at n = 8 and 16, K = 10^3, 10^4, 10^5 (one channel per 8"
+  echo "columns), beside a plain compute loop on 1 and 2 threads; the share of a call that runs"
+  echo "serially and Amdahl's projection from it."
+  echo
+  measured "octave-cli, batch forms on threads" "$LATBOX_ROOT/bench/batch" \
+    octave-cli --no-gui --norc --quiet --eval \
+    "addpath('$build/mex'); addpath('$build/bench-mex'); bench_threads"
+  echo
   measured "bench_batch_memory (C++, test host)" "$work" "$build/bench/batch/bench_batch_memory"
   echo
   measured "octave-cli, batch forms' peak memory (K = 10^6)" "$LATBOX_ROOT/bench/batch" \

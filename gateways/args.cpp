@@ -32,10 +32,28 @@ void require_rhs_length(const host_array* y, std::size_t n, const char* name) {
     require_elements(y, n, name, "must have at least as many elements as R has columns");
 }
 
-void require_finite(const double* v, std::size_t count, const char* name) {
+bool all_finite(const double* v, std::size_t count) {
     for (std::size_t i = 0; i < count; ++i) {
-        if (!std::isfinite(v[i])) raise_about(name, "must not contain NaN or Inf");
+        if (!std::isfinite(v[i])) return false;
     }
+    return true;
+}
+
+void require_finite(const double* v, std::size_t count, const char* name) {
+    if (!all_finite(v, count)) raise_about(name, "must not contain NaN or Inf");
+}
+
+bool is_triangular(const double* R, std::size_t n, below_diagonal below) {
+    const bool zeros_below = below == below_diagonal::zero;
+    for (std::size_t j = 0; j < n; ++j) {
+        const std::size_t rows = zeros_below ? n : j + 1;
+        for (std::size_t i = 0; i < rows; ++i) {
+            const double r = R[i + j * n];
+            if (i > j ? r != 0.0 : !std::isfinite(r)) return false;
+        }
+        if (R[j + j * n] == 0.0) return false;
+    }
+    return true;
 }
 
 void require_triangular(const double* R, std::size_t n, below_diagonal below, const char* name) {

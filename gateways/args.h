@@ -26,6 +26,10 @@ void require_rhs_length(const host_array* y, std::size_t n, const char* name);
 // "<name> must not contain NaN or Inf\n" unless the first count elements are finite.
 void require_finite(const double* v, std::size_t count, const char* name);
 
+// Whether the first count elements are finite: the condition require_finite checks, without
+// raising (host-free, for checks on worker threads).
+bool all_finite(const double* v, std::size_t count);
+
 // What a check of a triangular R demands of the entries below its diagonal.
 enum class below_diagonal { ignored, zero };
 
@@ -37,6 +41,8 @@ enum class below_diagonal { ignored, zero };
 //   "<name> must be upper triangular (zeros below the diagonal)\n"   (zero)
 //   "<name> must not have a zero on the diagonal\n"
 void require_triangular(const double* R, std::size_t n, below_diagonal below, const char* name);
+// Whether require_triangular would pass R: host-free, it raises nothing.
+bool is_triangular(const double* R, std::size_t n, below_diagonal below);
 
 // A warm-start index-set vector of n variables in morrit's layout: elements 2..n+1 name
 // each variable 1..n once (negative: at the lower bound, positive: at the upper bound or

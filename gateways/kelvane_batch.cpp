@@ -171,7 +171,8 @@ void kelvane_batch_gateway(int nlhs, host_array* plhs[], int nrhs, const host_ar
     // No cap on the threads: up to 32 variables the solver runs on plain loops that share
     // nothing between threads, above it each BLAS call is long enough that the library's
     // internal lock costs little (measured: bench/kelvane/bench_kernels).
-    const bool finished = batch_run({kelvane_column, &job, K, scratch_bytes(n), cost, 0});
+    const bool finished =
+        batch_run({batch_each<kelvane_column>, &job, K, scratch_bytes(n), cost, 0});
     char text[256];
     const bool inaccurate = finished && inaccurate_columns(checks, K, text);
     host_free(checks);

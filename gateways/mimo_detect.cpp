@@ -370,7 +370,8 @@ void mimo_detect_gateway(int nlhs, host_array* plhs[], int nrhs, const host_arra
     const double n_levels = static_cast<double>(levels);
     const double cost =
         200.0 + 30.0 * n_levels * n_levels * (real_path ? 4.0 : static_cast<double>(M) / 4.0);
-    const bool ended = batch_run({mimo_unit, &job, units, scratch_bytes, cost * columns_per_unit});
+    const bool ended =
+        batch_run({batch_each<mimo_unit>, &job, units, scratch_bytes, cost * columns_per_unit});
     // the first fault in column order
     int kind = unit_ok;
     std::size_t where = 0;

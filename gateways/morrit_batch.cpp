@@ -37,5 +37,5 @@ void morrit_batch_gateway(int nlhs, host_array* plhs[], int nrhs, const host_arr
     plhs[0] = I;
     const morrit_job job{host_data(prhs[0]), n, bound, host_data(I)};
     const double cost = 3.0 * static_cast<double>(n) + 20.0;
-    if (!batch_run({morrit_column, &job, K, 0, cost})) host_error(interrupted_message);
+    if (!batch_run({batch_each<morrit_column>, &job, K, 0, cost})) host_error(interrupted_message);
 }

@@ -47,6 +47,49 @@ bool plinden_column(const void* job, std::size_t k, void* scratch, const interru
     }
 }
 
+// What the call checks: Y finite, every page of R triangular, no radius NaN.
+struct plinden_inputs {
+    const double* Y;
+    batch_channels channels;
+    batch_scalars radius;
+    std::size_t K;
+};
+
+// Items [begin, end) of the checks in their order: the columns of Y, the pages of R, the
+// radii (one when radius is a scalar).
+bool plinden_inputs_valid(const void* job, std::size_t begin, std::size_t end) {
+    const auto& j = *static_cast<const plinden_inputs*>(job);
+    const std::size_t n = j.channels.n, K = j.K, P = j.channels.pages;
+    for (std::size_t i = begin; i < end; ++i) {
+        const bool ok =
+            i < K       ? all_finite(j.Y + i * n, n)
+            : i < K + P ? is_triangular(j.channels.R + (i - K) * n * n, n, below_diagonal::ignored)
+                        : !std::isnan(j.radius.at(i - K - P));
+        if (!ok) return false;
+    }
+    return true;
+}
+
+// The same checks, raising the first fault.
+void check_inputs(const plinden_inputs& in, double lb, double ub) {
+    const std::size_t n = in.channels.n;
+    char name[48];
+    for (std::size_t k = 0; k < in.K; ++k)
+        require_finite(in.Y + k * n, n, column_name(name, "Y", k));
+    for (std::size_t p = 0; p < in.channels.pages; ++p) {
+        require_triangular(in.channels.R + p * n * n, n, below_diagonal::ignored,
+                           in.channels.pages == 1 ? "R" : page_name(name, "R", p));
+    }
+    for (std::size_t k = 0; k < (in.radius.per_column ? in.K : 1); ++k) {
+        if (std::isnan(in.radius.at(k))) {
+            raise_about(in.radius.per_column ? column_name(name, "radius", k) : "radius",
+                        "must not be NaN");
+        }
+    }
+    if (std::isnan(lb)) raise_about("lb", "must not be NaN");
+    if (std::isnan(ub)) raise_about("ub", "must not be NaN");
+}
+
 }  // namespace
 
 void plinden_batch_gateway(int nlhs, host_array* plhs[], int nrhs, const host_array* prhs[]) {
@@ -58,20 +101,13 @@ void plinden_batch_gateway(int nlhs, host_array* plhs[], int nrhs, const host_ar
     const double ub = read_scalar(prhs[4], "ub");
     const std::size_t n = channels.n;
     const double* Y = host_data(prhs[0]);
-    char name[48];
-    for (std::size_t k = 0; k < K; ++k) require_finite(Y + k * n, n, column_name(name, "Y", k));
-    for (std::size_t p = 0; p < channels.pages; ++p) {
-        require_triangular(channels.R + p * n * n, n, below_diagonal::ignored,
-                           channels.pages == 1 ? "R" : page_name(name, "R", p));
+    // the workers look for a fault; if there is one, the checks here raise the first
+    const plinden_inputs inputs{Y, channels, radius, K};
+    const std::size_t items = K + channels.pages + (radius.per_column ? K : 1);
+    if (!batch_all_valid(plinden_inputs_valid, &inputs, items, static_cast<double>(n) + 2.0) ||
+        std::isnan(lb) || std::isnan(ub)) {
+        check_inputs(inputs, lb, ub);
     }
-    for (std::size_t k = 0; k < (radius.per_column ? K : 1); ++k) {
-        if (std::isnan(radius.at(k))) {
-            raise_about(radius.per_column ? column_name(name, "radius", k) : "radius",
-                        "must not be NaN");
-        }
-    }
-    if (std::isnan(lb)) raise_about("lb", "must not be NaN");
-    if (std::isnan(ub)) raise_about("ub", "must not be NaN");
 
     host_array* S = host_create_matrix(n, K);
     plhs[0] = S;
@@ -82,7 +118,7 @@ void plinden_batch_gateway(int nlhs, host_array* plhs[], int nrhs, const host_ar
     const std::size_t scratch =
         sizeof(double) *
         static_cast<std::size_t>(search_scratch_size(static_cast<std::int64_t>(n)));
-    if (!batch_run({plinden_column, &job, K, scratch, cost})) {
+    if (!batch_run({batch_each<plinden_column>, &job, K, scratch, cost})) {
         host_error(interrupted_message);
     }
 }

@@ -151,7 +151,8 @@ void plinden_llr_gateway(int nlhs, host_array* plhs[], int nrhs, const host_arra
     const std::size_t scratch =
         sizeof(double) * static_cast<std::size_t>(soft_scratch_size(static_cast<std::int64_t>(n),
                                                                     static_cast<std::int64_t>(B)));
-    const bool finished = batch_run({llr_column, &job, K, scratch == 0 ? 8 : scratch, cost});
+    const bool finished =
+        batch_run({batch_each<llr_column>, &job, K, scratch == 0 ? 8 : scratch, cost});
     host_free(bits);
     if (outputs < 2) host_free(S);
     if (outputs < 3) host_free(nodes);

@@ -60,5 +60,6 @@ void quorvin_batch_gateway(int nlhs, host_array* plhs[], int nrhs, const host_ar
     const std::size_t scratch =
         sizeof(double) * static_cast<std::size_t>(reduce_qr_scratch_size(nn));
     const double cost = 10.0 * static_cast<double>(n * n * n) + 100.0;
-    if (!batch_run({quorvin_page, &job, P, scratch, cost})) host_error(interrupted_message);
+    if (!batch_run({batch_each<quorvin_page>, &job, P, scratch, cost}))
+        host_error(interrupted_message);
 }

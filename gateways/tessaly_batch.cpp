@@ -41,5 +41,5 @@ void tessaly_batch_gateway(int nlhs, host_array* plhs[], int nrhs, const host_ar
     plhs[0] = S;
     const tessaly_job job{host_data(prhs[0]), channels, static_cast<std::int32_t>(u), host_data(S)};
     const double cost = 3.0 * static_cast<double>(n * n) + 20.0;
-    if (!batch_run({tessaly_column, &job, K, 0, cost})) host_error(interrupted_message);
+    if (!batch_run({batch_each<tessaly_column>, &job, K, 0, cost})) host_error(interrupted_message);
 }

@@ -35,5 +35,5 @@ void zarrow_batch_gateway(int nlhs, host_array* plhs[], int nrhs, const host_arr
     plhs[0] = S;
     const zarrow_job job{host_data(prhs[0]), channels, host_data(S)};
     const double cost = 2.5 * static_cast<double>(n * n) + 20.0;
-    if (!batch_run({zarrow_column, &job, K, 0, cost})) host_error(interrupted_message);
+    if (!batch_run({batch_each<zarrow_column>, &job, K, 0, cost})) host_error(interrupted_message);
 }

@@ -64,5 +64,9 @@ void host_warning(const char* id, const char* text);
 // thread that called the gateway may ask; the gateway then frees its scratch and raises.
 bool host_interrupt_pending();
 
+// Asks the host to call fn before it unloads this MEX file (when the function is cleared or
+// the host exits). One function per MEX file: a later call replaces it. Calling thread only.
+void host_at_unload(void (*fn)());
+
 // The signature every gateway has: counts and slots exactly as the host passes them.
 typedef void gateway_fn(int nlhs, host_array* plhs[], int nrhs, const host_array* prhs[]);

@@ -107,3 +107,7 @@ bool host_interrupt_pending() {
     return octave_interrupt_state != 0;
 #endif
 }
+
+void host_at_unload(void (*fn)()) {
+    mexAtExit(fn);
+}

@@ -335,3 +335,16 @@ bool host_interrupt_pending() {
 void th_interrupt_after(long polls) {
     interrupt_after = polls;
 }
+
+namespace {
+void (*unload_fn)() = nullptr;
+}
+
+void host_at_unload(void (*fn)()) {
+    unload_fn = fn;
+}
+
+void th_unload() {
+    if (unload_fn != nullptr) unload_fn();
+    unload_fn = nullptr;
+}

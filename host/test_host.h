@@ -84,6 +84,10 @@ struct th_result {
 // th_call only (as if the user pressed Ctrl-C during that call); a negative value never.
 void th_interrupt_after(long polls);
 
+// Runs what the gateways asked to run at unload (host_at_unload), as a MEX host does when the
+// function is cleared, and forgets it.
+void th_unload();
+
 // Calls the gateway with the given inputs (not owned) and nlhs outputs.
 th_result th_call(gateway_fn* gateway, int nlhs, const std::vector<const host_array*>& inputs);
 

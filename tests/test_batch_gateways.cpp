@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: BSD-3-Clause
 // The batch forms through the test host: each column equals the single function's result on
 // that column bit for bit, for every thread count and channel layout; messages; Ctrl-C.
+#include <dirent.h>
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -201,6 +202,57 @@ TEST(BatchGateways, PlindenEqualsSingleCalls) {
         }
     }
     EXPECT_GT(out_of_range, 0u);
+}
+
+// The checks that run on the workers: with faults anywhere, the message is the first fault's
+// in the order the checks list them (every column of Y, every page of R, every radius, lb,
+// ub), on any thread count, and a call without faults is not stopped by them.
+TEST(BatchGateways, PlindenReportsTheFirstFaultOnAnyThreadCount) {
+    std::mt19937_64 rng(17);
+    const std::size_t n = 3, K = 400, P = 50;
+    const double inf = std::numeric_limits<double>::infinity();
+    struct fault {
+        char where;  // 'Y' a column, 'R' a page's diagonal, 'r' a radius, 'l' lb
+        std::size_t at;
+        double value;
+    };
+    struct row {
+        std::vector<fault> faults;
+        std::string message;
+    };
+    const std::vector<row> rows = {
+        {{}, ""},
+        {{{'Y', 399, inf}}, "Y column 400 must not contain NaN or Inf\n"},
+        {{{'Y', 250, nan}, {'Y', 41, inf}, {'Y', 300, nan}},
+         "Y column 42 must not contain NaN or Inf\n"},
+        {{{'R', 3, 0.0}, {'Y', 390, nan}}, "Y column 391 must not contain NaN or Inf\n"},
+        {{{'R', 44, 0.0}, {'R', 7, nan}, {'r', 0, nan}},
+         "R page 8 must not contain NaN or Inf on or above the diagonal\n"},
+        {{{'r', 333, nan}, {'r', 120, nan}, {'l', 0, nan}}, "radius column 121 must not be NaN\n"},
+        {{{'l', 0, nan}}, "lb must not be NaN\n"},
+        {{{'r', 0, inf}, {'Y', 5, 1e300}}, ""},  // not faults
+    };
+    const std::vector<double> R0 = random_pages(rng, n, P);
+    const std::vector<double> Y0 = random_values(rng, n * K, 4.0);
+    for (const row& r : rows) {
+        std::vector<double> Y = Y0, R = R0, radius(K, 9.0);
+        double lb = -3;
+        for (const fault& f : r.faults) {
+            if (f.where == 'Y') Y[f.at * n + 1] = f.value;
+            if (f.where == 'R') R[f.at * n * n + (n - 1) * (n + 1)] = f.value;
+            if (f.where == 'r') radius[f.at] = f.value;
+            if (f.where == 'l') lb = f.value;
+        }
+        const th_array y = th_matrix(n, K, Y), rr = th_pages(n, n, P, R);
+        const th_array rad = th_matrix(1, K, radius), l = th_scalar(lb), u = th_scalar(3);
+        for (const std::string& threads : thread_settings()) {
+            thread_setting setting(threads);
+            const th_result res =
+                th_call(plinden_batch_gateway, 2, {y.get(), rr.get(), rad.get(), l.get(), u.get()});
+            EXPECT_EQ(res.failed ? res.message : "", r.message) << "threads '" << threads << "'";
+            EXPECT_EQ(res.blocks_live, 0u);
+        }
+    }
 }
 
 // The single call's results for one column as kelvane_batch reports them: x, iterations
@@ -482,6 +534,50 @@ TEST(BatchGateways, InterruptStopsALongSearch) {
         call_ok(plinden_gateway, 2, {y1.get(), r.get(), radius.get(), lb.get(), ub.get()});
     EXPECT_GT(full.interrupt_polls, 0u);
     EXPECT_EQ(th_values(full.outputs[1])[0], 1.0);
+}
+
+// The threads of this process, as /proc lists them (0 where there is no /proc).
+std::size_t process_threads() {
+    DIR* dir = opendir("/proc/self/task");
+    if (dir == nullptr) return 0;
+    std::size_t count = 0;
+    while (const dirent* e = readdir(dir)) count += e->d_name[0] != '.';
+    closedir(dir);
+    return count;
+}
+
+// The workers: started by the first call that needs them, kept (parked) for the next calls,
+// added to when a call needs more, and ended when the host unloads the function; the calls
+// give the same results throughout.
+TEST(BatchGateways, WorkersPersistBetweenCallsAndStopAtUnload) {
+    std::mt19937_64 rng(7);
+    const std::size_t n = 5, K = 600;
+    const th_array y = th_matrix(n, K, random_values(rng, n * K, 4.0));
+    const th_array r = th_pages(n, n, 1, random_pages(rng, n, 1));
+    th_unload();
+    const std::size_t base = process_threads();
+    if (base == 0) GTEST_SKIP() << "no /proc/self/task";
+    const th_result serial = [&] {
+        thread_setting setting("1");
+        return call_ok(zarrow_batch_gateway, 1, {y.get(), r.get()});
+    }();
+    EXPECT_EQ(process_threads(), base);  // one thread starts none
+    for (const auto& step : std::vector<std::pair<std::string, std::size_t>>{
+             {"3", 2}, {"3", 2}, {"2", 2}, {"5", 4}, {"1", 4}, {"5", 4}}) {
+        thread_setting setting(step.first);
+        const th_result batch = call_ok(zarrow_batch_gateway, 1, {y.get(), r.get()});
+        EXPECT_TRUE(same_bits(th_values(batch.outputs[0]), th_values(serial.outputs[0]), n * K));
+        EXPECT_EQ(process_threads(), base + step.second) << "LATBOX_NUM_THREADS " << step.first;
+    }
+    th_unload();
+    EXPECT_EQ(process_threads(), base);
+    // and they start again when needed
+    thread_setting setting("2");
+    const th_result again = call_ok(zarrow_batch_gateway, 1, {y.get(), r.get()});
+    EXPECT_TRUE(same_bits(th_values(again.outputs[0]), th_values(serial.outputs[0]), n * K));
+    EXPECT_EQ(process_threads(), base + 1);
+    th_unload();
+    EXPECT_EQ(process_threads(), base);
 }
 
 }  // namespace

@@ -172,6 +172,10 @@ TEST(gateway_args, triangular_r) {
                 th_call(triangular_gateway, 0, {th_matrix(2, 2, r.R).get(), th_scalar(rule).get()});
             EXPECT_EQ(res.failed ? res.message : "", rule == 1.0 ? r.zero : r.ignored)
                 << r.R[0] << " " << r.R[1] << " " << r.R[2] << " " << r.R[3] << " rule " << rule;
+            // the host-free form passes exactly what the check passes
+            EXPECT_EQ(is_triangular(r.R.data(), 2,
+                                    rule == 1.0 ? below_diagonal::zero : below_diagonal::ignored),
+                      !res.failed);
         }
     }
 }

@@ -2,7 +2,8 @@
 # SPDX-License-Identifier: BSD-3-Clause
 # The batch benchmark alone (bench/run_all.sh runs it with the others):
 #   bench/batch/run.sh [build-dir]   (default: build-bench)
-# Builds what it needs, then prints the Octave tables and the scratch table. Exits 1 when
+# Builds what it needs, then prints the Octave tables (the forms against single calls, the
+# forms on threads) and the scratch table. Exits 1 when
 # a part did not run through (or found a result that differs from the batch call's).
 set -e
 here=$(cd "$(dirname "$0")" && pwd)
@@ -15,6 +16,10 @@ trap 'rm -f "$out"' EXIT
 status=0
 (cd "$here" && octave-cli --no-gui --norc --quiet --eval \
   "addpath('$build/mex'); addpath('$build/bench-mex'); bench_batch") > "$out" 2>&1 || status=1
+grep -v 'while preparing to exit' "$out" || true
+echo
+(cd "$here" && octave-cli --no-gui --norc --quiet --eval \
+  "addpath('$build/mex'); addpath('$build/bench-mex'); bench_threads") > "$out" 2>&1 || status=1
 grep -v 'while preparing to exit' "$out" || true
 echo
 "$build/bench/batch/bench_batch_memory" || status=1
