@@ -22,3 +22,5 @@ gateway_fn kelvane_batch_gateway;
 
 // Max-log bit LLRs of PAM vectors from one tree search, a frame per call.
 gateway_fn plinden_llr_gateway;
+// The channel-level detector.
+gateway_fn mimo_detect_gateway;

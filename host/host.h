@@ -22,11 +22,31 @@ std::size_t host_ndims(const host_array* a);
 std::size_t host_dim(const host_array* a, std::size_t k);
 // True for a real, dense array of class double: the only kind a gateway reads as doubles.
 bool host_is_real_double(const host_array* a);
+// True for a complex, dense array of class double. Its real parts are at host_data(a) and
+// its imaginary parts at host_imag_data(a), two separate column-major blocks (the
+// separate-complex layout of the MEX API that both builds use).
+bool host_is_complex_double(const host_array* a);
+// Pointer to the imaginary parts of a complex double array; only meaningful when
+// host_is_complex_double(a) holds.
+double* host_imag_data(const host_array* a);
+
+// Copies the text of a char row vector (or an empty char array) into buffer, with its
+// terminating 0, and returns true; returns false (buffer unspecified) for any other array
+// or a text that does not fit in size bytes.
+bool host_read_string(const host_array* a, char* buffer, std::size_t size);
 
 // New real m-by-n double array, every element 0.0. Owned by the host until returned.
 host_array* host_create_matrix(std::size_t m, std::size_t n);
 // New real m-by-n-by-p double array (a matrix when p is 1), every element 0.0.
 host_array* host_create_pages(std::size_t m, std::size_t n, std::size_t p);
+
+// New 1-by-N char array holding text (a string for the user).
+host_array* host_create_string(const char* text);
+// New 1-by-1 struct with the nfields fields named, each an empty matrix until set.
+host_array* host_create_struct(const char* const* fields, int nfields);
+// Stores value (created by the call, not yet handed back anywhere else) in the field of a
+// struct made by host_create_struct; the struct owns it from then on.
+void host_set_field(host_array* s, const char* field, host_array* value);
 
 // Zero-filled scratch of count elements of size bytes each; never returns null.
 void* host_calloc(std::size_t count, std::size_t size);

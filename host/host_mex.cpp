@@ -5,6 +5,13 @@
 #include "host/host.h"
 #include "mex.h"
 
+// The complex inputs are read as two blocks (mxGetPr, mxGetPi): the separate-complex API,
+// which Octave's MEX interface gives by default and MATLAB with -R2017b. An interleaved
+// build would have no mxGetPi.
+#if defined(MX_HAS_INTERLEAVED_COMPLEX) && MX_HAS_INTERLEAVED_COMPLEX
+#error "latbox's MEX files use the separate-complex API (MATLAB: mex -R2017b)"
+#endif
+
 #if defined(MATLAB_MEX_FILE)
 // MATLAB's (undocumented, long-standing) test for a pending Ctrl-C.
 extern "C" bool utIsInterruptPending(void);
@@ -34,6 +41,34 @@ std::size_t host_dim(const host_array* a, std::size_t k) {
 
 bool host_is_real_double(const host_array* a) {
     return mxIsDouble(mx(a)) && !mxIsComplex(mx(a)) && !mxIsSparse(mx(a));
+}
+
+bool host_is_complex_double(const host_array* a) {
+    return mxIsDouble(mx(a)) && mxIsComplex(mx(a)) && !mxIsSparse(mx(a));
+}
+
+double* host_imag_data(const host_array* a) {
+    return mxGetPi(mx(a));
+}
+
+bool host_read_string(const host_array* a, char* buffer, std::size_t size) {
+    const mxArray* m = mx(a);
+    if (!mxIsChar(m) || mxGetNumberOfDimensions(m) != 2) return false;
+    if (mxGetM(m) > 1 || mxGetN(m) + 1 > size) return false;
+    return mxGetString(m, buffer, static_cast<mwSize>(size)) == 0;
+}
+
+host_array* host_create_string(const char* text) {
+    return reinterpret_cast<host_array*>(mxCreateString(text));
+}
+
+host_array* host_create_struct(const char* const* fields, int nfields) {
+    return reinterpret_cast<host_array*>(
+        mxCreateStructMatrix(1, 1, nfields, const_cast<const char**>(fields)));
+}
+
+void host_set_field(host_array* s, const char* field, host_array* value) {
+    mxSetField(reinterpret_cast<mxArray*>(s), 0, field, reinterpret_cast<mxArray*>(value));
 }
 
 host_array* host_create_matrix(std::size_t m, std::size_t n) {

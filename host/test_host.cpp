@@ -54,7 +54,11 @@ host_array* new_array(th_class cls, std::size_t m, std::size_t n) {
 }
 
 void delete_array(host_array* a) {
+    for (auto& f : a->fields) {
+        if (f.second != nullptr) delete_array(f.second);
+    }
     std::free(a->bytes);
+    std::free(a->imag);
     delete a;
 }
 
@@ -71,7 +75,11 @@ std::size_t th_element_size(th_class cls) {
         case th_class::logical:
             return 1;
         case th_class::complex_double:
-            return 8;  // real part; the imaginary part is not modelled
+            return 8;  // real part; the imaginary parts are a block of their own
+        case th_class::char_string:
+            return 1;
+        case th_class::structure:
+            return 8;
         case th_class::sparse_double:
             return 8;
     }
@@ -83,7 +91,30 @@ void th_array_deleter::operator()(host_array* a) const {
 }
 
 th_array th_typed(th_class cls, std::size_t m, std::size_t n) {
-    return th_array(new_array(cls, m, n));
+    th_array a(new_array(cls, m, n));
+    if (cls == th_class::complex_double) {
+        a->imag = static_cast<unsigned char*>(std::calloc(m * n == 0 ? 1 : m * n, 8));
+    }
+    return a;
+}
+
+th_array th_string(const std::string& text) {
+    th_array a(new_array(th_class::char_string, 1, text.size()));
+    a->text = text;
+    if (!text.empty()) std::memcpy(a->bytes, text.data(), text.size());
+    return a;
+}
+
+th_array th_complex(std::size_t m, std::size_t n, std::size_t p, const std::vector<double>& re,
+                    const std::vector<double>& im) {
+    th_array a = th_typed(th_class::complex_double, m, n * p);
+    const std::size_t count = m * n * p;
+    std::memcpy(a->bytes, re.data(), (count < re.size() ? count : re.size()) * sizeof(double));
+    std::memcpy(a->imag, im.data(), (count < im.size() ? count : im.size()) * sizeof(double));
+    a->pages = p;
+    a->paged = p != 1;
+    a->page_cols = n;
+    return a;
 }
 
 th_array th_matrix(std::size_t m, std::size_t n, const std::vector<double>& values) {
@@ -115,6 +146,13 @@ th_array th_scalar(double v) {
 
 const double* th_values(const th_array& a) {
     return reinterpret_cast<const double*>(a->bytes);
+}
+
+const host_array* th_field(const host_array* s, const std::string& name) {
+    for (const auto& f : s->fields) {
+        if (f.first == name) return f.second;
+    }
+    return nullptr;
 }
 
 th_result th_call(gateway_fn* gateway, int nlhs, const std::vector<const host_array*>& inputs) {
@@ -184,6 +222,12 @@ std::size_t host_cols(const host_array* a) {
 bool host_is_real_double(const host_array* a) {
     return a->cls == th_class::real_double;
 }
+bool host_is_complex_double(const host_array* a) {
+    return a->cls == th_class::complex_double;
+}
+double* host_imag_data(const host_array* a) {
+    return reinterpret_cast<double*>(a->imag);
+}
 std::size_t host_ndims(const host_array* a) {
     return a->paged ? 3 : 2;
 }
@@ -212,6 +256,44 @@ host_array* host_create_pages(std::size_t m, std::size_t n, std::size_t p) {
     a->paged = p != 1;
     a->page_cols = n;
     return a;
+}
+
+bool host_read_string(const host_array* a, char* buffer, std::size_t size) {
+    if (a->cls != th_class::char_string || a->text.size() + 1 > size) return false;
+    std::memcpy(buffer, a->text.c_str(), a->text.size() + 1);
+    return true;
+}
+
+host_array* host_create_string(const char* text) {
+    const std::string t(text);
+    host_array* a = new_array(th_class::char_string, 1, t.size());
+    a->text = t;
+    if (!t.empty()) std::memcpy(a->bytes, t.data(), t.size());
+    context().created.push_back(a);
+    return a;
+}
+
+host_array* host_create_struct(const char* const* fields, int nfields) {
+    host_array* a = new_array(th_class::structure, 1, 1);
+    for (int i = 0; i < nfields; ++i) a->fields.emplace_back(fields[i], nullptr);
+    context().created.push_back(a);
+    return a;
+}
+
+void host_set_field(host_array* s, const char* field, host_array* value) {
+    th_context& ctx = context();
+    for (auto& f : s->fields) {
+        if (f.first == field) {
+            if (f.second != nullptr) delete_array(f.second);
+            f.second = value;
+            // the struct owns it now: it is no longer a loose array of the call
+            for (auto& c : ctx.created) {
+                if (c == value) c = nullptr;
+            }
+            return;
+        }
+    }
+    throw std::logic_error("host_set_field of a field the struct does not have");
 }
 
 void* host_calloc(std::size_t count, std::size_t size) {

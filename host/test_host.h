@@ -12,11 +12,21 @@
 #include <initializer_list>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "host/host.h"
 
-enum class th_class { real_double, single, int32, logical, complex_double, sparse_double };
+enum class th_class {
+    real_double,
+    single,
+    int32,
+    logical,
+    complex_double,
+    sparse_double,
+    char_string,
+    structure
+};
 
 // Element size in bytes of the data block that an array of the class carries.
 std::size_t th_element_size(th_class cls);
@@ -29,6 +39,11 @@ struct host_array {
     std::size_t pages = 1;      // third dimension; 1 for a matrix
     bool paged = false;         // created with three dimensions (m-by-n-by-p, p != 1)
     std::size_t page_cols = 0;  // n of an m-by-n-by-p array
+    // complex_double: the imaginary parts, rows*cols doubles beside the real ones in bytes
+    unsigned char* imag = nullptr;
+    std::string text;  // char_string: the characters (1-by-text.size())
+    // structure (1-by-1): the fields in order, each value owned by the struct (may be null)
+    std::vector<std::pair<std::string, host_array*>> fields;
 };
 
 struct th_array_deleter {
@@ -43,6 +58,11 @@ th_array th_column(const std::vector<double>& values);
 th_array th_scalar(double v);
 // Real double m-by-n-by-p array filled column-major, page after page (a matrix when p is 1).
 th_array th_pages(std::size_t m, std::size_t n, std::size_t p, const std::vector<double>& values);
+// Complex double m-by-n-by-p array (a matrix when p is 1) from its real and imaginary parts.
+th_array th_complex(std::size_t m, std::size_t n, std::size_t p, const std::vector<double>& re,
+                    const std::vector<double>& im);
+// A 1-by-N char array (a string argument such as a method name).
+th_array th_string(const std::string& text);
 // An array of any class whose data bytes are zero.
 th_array th_typed(th_class cls, std::size_t m, std::size_t n);
 
@@ -67,5 +87,7 @@ void th_interrupt_after(long polls);
 // Calls the gateway with the given inputs (not owned) and nlhs outputs.
 th_result th_call(gateway_fn* gateway, int nlhs, const std::vector<const host_array*>& inputs);
 
-// Data of an output as doubles (the test host creates real double outputs only).
+// Data of an output as doubles (the test host creates real double outputs, strings and structs).
 const double* th_values(const th_array& a);
+// The value of a field of a struct output, or null if it has no such field.
+const host_array* th_field(const host_array* s, const std::string& name);

@@ -6,7 +6,8 @@
 #   scripts/fuzz.sh [--total <seconds>] [gateway names]
 #       the harnesses share <seconds> (default 360) in equal parts
 #   scripts/fuzz.sh <seconds per harness> [gateway names]
-# The names default to every function of gateways/mex_functions.txt.
+# The names default to every function of gateways/mex_functions.txt and the routine
+# harnesses (complex_search).
 # A reproducer runs again with: build-fuzz/fuzz/fuzz_<name> <file>
 set -euo pipefail
 source "$(dirname "${BASH_SOURCE[0]}")/common.sh"
@@ -26,6 +27,8 @@ esac
 names=("$@")
 if [ ${#names[@]} -eq 0 ]; then
   mapfile -t names < <(sed -e 's/#.*//' "$LATBOX_ROOT/gateways/mex_functions.txt" | awk 'NF { print $1 }')
+  # and the harnesses of host-free routines (fuzz/CMakeLists.txt)
+  names+=(complex_search)
 fi
 # seconds for the k-th harness (0-based): the total in equal parts, the remainder to the first
 seconds_for() {

@@ -1,0 +1,366 @@
+// SPDX-License-Identifier: BSD-3-Clause
+// The channel-level detector (see mimo_detector.h).
+#include "channel/mimo_detector.h"
+
+#include <algorithm>
+#include <cmath>
+#include <limits>
+
+#include "channel/complex_search.h"
+#include "channel/kbest.h"
+#include "channel/linear.h"
+#include "detect/decision_feedback.h"
+#include "detect/soft_search.h"
+#include "detect/sphere_search_internal.h"
+#include "reduce/reduce_qr_factors.h"
+
+namespace {
+
+// Where each part of a prepared page lies (offsets in doubles).
+struct page_layout {
+    std::int64_t perm, Q, R, Rs, off, Qo, Ro, Uo, G, noise, mu, size;
+};
+
+page_layout layout_of(const mimo_problem& p) {
+    const std::int64_t nr = p.nr, nt = p.nt, n = mimo_real_levels(p);
+    page_layout l{};
+    std::int64_t at = 0;
+    auto take = [&at](std::int64_t count) {
+        const std::int64_t here = at;
+        at += count;
+        return here;
+    };
+    l.perm = take(nt);
+    if (mimo_method_uses_qr(p.method)) {
+        l.Q = take(2 * nr * nt);
+        l.R = take(2 * nt * nt);
+        if (p.real_path) {
+            l.Rs = take(n * n);
+            l.off = take(n);
+        }
+        if (p.method == mimo_method::lr) {
+            l.Qo = take(n * n);
+            l.Ro = take(n * n);
+            l.Uo = take(n * n);
+        }
+    } else {
+        l.G = take(2 * nt * nr);
+        l.noise = take(nt);
+        l.mu = take(nt);
+    }
+    l.size = at;
+    return l;
+}
+
+// The scratch of a column, after the search's own.
+struct column_layout {
+    std::int64_t z, zr, ys, L, La, symb, idx, x, search, size;
+};
+
+std::int64_t search_scratch_of(const mimo_problem& p) {
+    const std::int64_t nt = p.nt, n = mimo_real_levels(p), M = p.M;
+    std::int64_t s = std::max<std::int64_t>(5 * n, nt);
+    s = std::max(s, linear_filter_scratch(p.nr, nt));
+    s = std::max(s, reduce_qr_scratch_size(n));
+    if (p.real_path && p.method == mimo_method::maxlog) {
+        s = std::max(s, soft_scratch_size(n, nt * p.bits));
+    }
+    if (!p.real_path && (p.method == mimo_method::maxlog || p.method == mimo_method::ml)) {
+        s = std::max(s, complex_search_scratch_size(nt, M));
+    }
+    if (p.method == mimo_method::kbest) s = std::max(s, kbest_scratch_size(nt, M, p.list_size));
+    return s;
+}
+
+column_layout column_layout_of(const mimo_problem& p) {
+    const std::int64_t nt = p.nt, n = mimo_real_levels(p), B = nt * p.bits;
+    column_layout l{};
+    l.z = 0;
+    l.zr = l.z + 2 * nt;
+    l.ys = l.zr + n;
+    l.L = l.ys + n;
+    l.La = l.L + B;
+    l.symb = l.La + B;
+    l.idx = l.symb + n;
+    l.x = l.idx + nt;  // nt int32 in nt doubles
+    l.search = l.x + 2 * nt;
+    l.size = l.search + search_scratch_of(p);
+    return l;
+}
+
+cplx* as_cplx(double* v) {
+    return reinterpret_cast<cplx*>(v);
+}
+const cplx* as_cplx(const double* v) {
+    return reinterpret_cast<const cplx*>(v);
+}
+
+bool all_finite(const double* v, std::int64_t count) {
+    for (std::int64_t i = 0; i < count; ++i) {
+        if (!std::isfinite(v[i])) return false;
+    }
+    return true;
+}
+
+// The antenna (caller's order) and the real (0) or imaginary (1) part of level l of the
+// real-valued form.
+inline std::int64_t level_antenna(const mimo_problem& p, const double* perm, std::int64_t l) {
+    return static_cast<std::int64_t>(perm[p.complex_model ? l / 2 : l]);
+}
+
+// Hard outputs: +-clip with the decision's sign for every bit of the decided point.
+void hard_llrs(const mimo_problem& p, std::int64_t t, std::int32_t m, double* llr) {
+    for (int c = 0; c < p.bits; ++c) {
+        llr[t * p.bits + c] = label_bit(p.labels[m], p.bits, c) ? -p.clip : p.clip;
+    }
+}
+
+}  // namespace
+
+void mimo_build_levels(const mimo_problem& p, std::int32_t* level_bits,
+                       std::uint32_t* level_labels) {
+    const constellation_grid& g = *p.grid;
+    const std::int64_t n = mimo_real_levels(p);
+    for (std::int64_t l = 0; l < n; ++l) {
+        level_bits[l] = g.side_bits;
+        const bool imag = p.complex_model && l % 2 == 1;
+        for (int a = 0; a < g.side; ++a) {
+            level_labels[l * g.side + a] = imag ? g.labels_im[a] : g.labels_re[a];
+        }
+    }
+}
+
+std::int64_t mimo_page_size(const mimo_problem& p) {
+    return layout_of(p).size;
+}
+
+std::int64_t mimo_column_scratch(const mimo_problem& p) {
+    return column_layout_of(p).size;
+}
+
+page_status mimo_prepare_page(const mimo_problem& p, const cplx* H, double n0, double* page,
+                              double* scratch, const interrupt_check* check) {
+    const page_layout l = layout_of(p);
+    const std::int64_t nr = p.nr, nt = p.nt, n = mimo_real_levels(p);
+    double* perm = page + l.perm;
+    if (!mimo_method_uses_qr(p.method)) {
+        for (std::int64_t t = 0; t < nt; ++t) perm[t] = static_cast<double>(t);
+        const bool mmse = p.method == mimo_method::mmse;
+        // sigma = N0/Es (complex model) or N0/(2 Es) (real model, N0 = 2 sigma_w^2)
+        const double sigma = mmse ? (p.complex_model ? n0 / p.es : n0 / (2.0 * p.es)) : 0.0;
+        double* noise = page + l.noise;
+        double* mu = page + l.mu;
+        if (!linear_filter(H, nr, nt, sigma, as_cplx(page + l.G), noise, mu, as_cplx(scratch))) {
+            return page_status::rank_deficient;
+        }
+        if (mmse) {
+            // per-stream noise Es(1 - mu)/mu, twice that for the real model
+            for (std::int64_t t = 0; t < nt; ++t) {
+                const double v = p.es * (1.0 - mu[t]) / mu[t];
+                noise[t] = p.complex_model ? v : 2.0 * v;
+            }
+        }
+        if (!all_finite(page, l.size)) return page_status::not_finite;
+        return page_status::ready;
+    }
+    cplx* Q = as_cplx(page + l.Q);
+    cplx* R = as_cplx(page + l.R);
+    std::int32_t* iperm = reinterpret_cast<std::int32_t*>(scratch);
+    double* norms = scratch + nt;
+    if (!complex_qr(H, nr, nt, p.sorted, Q, R, iperm, norms)) return page_status::rank_deficient;
+    for (std::int64_t t = 0; t < nt; ++t) perm[t] = iperm[t];
+    if (!all_finite(page + l.Q, 2 * nr * nt + 2 * nt * nt)) return page_status::not_finite;
+    if (!p.real_path) return page_status::ready;
+
+    // The integer map: the levels are center + h*s (s odd), so z_r - Rr*center = (h*Rr)*s.
+    const constellation_grid& g = *p.grid;
+    double* Rs = page + l.Rs;
+    double* off = page + l.off;
+    real_form(R, nt, p.complex_model, Rs);
+    for (std::int64_t i = 0; i < n; ++i) {
+        double c = 0.0;
+        for (std::int64_t j = i; j < n; ++j) {
+            const bool imag = p.complex_model && j % 2 == 1;
+            c = c + Rs[i + j * n] * (imag ? g.center_im : g.center_re);
+        }
+        off[i] = c;
+    }
+    for (std::int64_t i = 0; i < n * n; ++i) Rs[i] = Rs[i] * g.half_step;
+    if (p.method != mimo_method::maxlog) {
+        // integers u = (s + side - 1)/2 in 0 .. side-1: (h*Rr)*s = (2h*Rr)*u - (side-1)*(h*Rr)*1
+        const double shift = static_cast<double>(g.side - 1);
+        for (std::int64_t i = 0; i < n; ++i) {
+            double c = 0.0;
+            for (std::int64_t j = i; j < n; ++j) c = c + Rs[i + j * n];
+            off[i] = off[i] - shift * c;
+        }
+        for (std::int64_t i = 0; i < n * n; ++i) Rs[i] = 2.0 * Rs[i];
+    }
+    if (!all_finite(Rs, n * n + n)) return page_status::not_finite;
+    if (p.method == mimo_method::lr) {
+        double* Qo = page + l.Qo;
+        double* Ro = page + l.Ro;
+        double* Uo = page + l.Uo;
+        for (std::int64_t i = 0; i < n * n; ++i) {
+            Qo[i] = 0.0;
+            Uo[i] = 0.0;
+            Ro[i] = Rs[i];
+        }
+        for (std::int64_t i = 0; i < n; ++i) Qo[i + i * n] = Uo[i + i * n] = 1.0;
+        if (!reduce_qr_factors(Qo, Ro, Uo, n, n, 0.75, scratch, check)) {
+            return page_status::interrupted;
+        }
+        if (!all_finite(Qo, 3 * n * n)) return page_status::not_finite;
+    }
+    return page_status::ready;
+}
+
+search_status mimo_detect_column(const mimo_problem& p, const double* page, const cplx* y,
+                                 double n0, const double* prior, double* llr, double* idx,
+                                 double* nodes, double* scratch, const interrupt_check* check) {
+    const page_layout pl = layout_of(p);
+    const column_layout cl = column_layout_of(p);
+    const std::int64_t nr = p.nr, nt = p.nt, n = mimo_real_levels(p), B = nt * p.bits;
+    const double* perm = page + pl.perm;
+    cplx* z = as_cplx(scratch + cl.z);
+    double* L = scratch + cl.L;
+    double* La = prior != nullptr ? scratch + cl.La : nullptr;
+    auto* idx32 = reinterpret_cast<std::int32_t*>(scratch + cl.idx);
+    double* search = scratch + cl.search;
+    std::int64_t count = 0;
+    if (nodes != nullptr) *nodes = 0.0;
+
+    if (!mimo_method_uses_qr(p.method)) {
+        apply_filter(as_cplx(page + pl.G), nr, nt, y, z);
+        const double* noise = page + pl.noise;
+        const double* mu = page + pl.mu;
+        for (std::int64_t t = 0; t < nt; ++t) {
+            const bool mmse = p.method == mimo_method::mmse;
+            const cplx zt = mmse ? z[t] / mu[t] : z[t];
+            const double nt0 = mmse ? noise[t] : n0 * noise[t];
+            stream_llrs(zt, nt0, p.points, p.M, p.labels, p.bits, p.clip, llr + t * p.bits,
+                        &idx32[t]);
+            idx[t] = idx32[t] + 1.0;
+        }
+        return search_status::found;
+    }
+
+    apply_qh(as_cplx(page + pl.Q), nr, nt, y, z);
+    const cplx* R = as_cplx(page + pl.R);
+
+    if (!p.real_path) {
+        // the complex levels: level i is antenna perm[i], its bits in the labels' order
+        if (La != nullptr) {
+            for (std::int64_t i = 0; i < nt; ++i) {
+                const auto t = static_cast<std::int64_t>(perm[i]);
+                for (int c = 0; c < p.bits; ++c) La[i * p.bits + c] = prior[t * p.bits + c];
+            }
+        }
+        const complex_alphabet a{p.M, p.bits, reinterpret_cast<const double*>(p.points), p.labels};
+        if (!all_finite(reinterpret_cast<const double*>(z), 2 * nt)) {
+            return search_status::out_of_range;
+        }
+        if (p.method == mimo_method::sic) {
+            nearest_feedback(z, R, nt, p.points, p.M, idx32, as_cplx(scratch + cl.x));
+        } else if (p.method == mimo_method::kbest) {
+            kbest_llrs(reinterpret_cast<const double*>(z), reinterpret_cast<const double*>(R), nt,
+                       a, p.list_size, n0, p.clip, La, L, idx32, &count, search);
+        } else {
+            const double clip = p.method == mimo_method::ml ? 0.0 : p.clip;
+            const search_status s = find_complex_llrs(reinterpret_cast<const double*>(z),
+                                                      reinterpret_cast<const double*>(R), nt, a, n0,
+                                                      clip, La, L, idx32, &count, search, check);
+            if (s == search_status::interrupted) return s;
+        }
+        for (std::int64_t i = 0; i < nt; ++i) {
+            const auto t = static_cast<std::int64_t>(perm[i]);
+            idx[t] = idx32[i] + 1.0;
+            if (p.method == mimo_method::maxlog || p.method == mimo_method::kbest) {
+                for (int c = 0; c < p.bits; ++c) llr[t * p.bits + c] = L[i * p.bits + c];
+            } else {
+                hard_llrs(p, t, idx32[i], llr);
+            }
+        }
+        if (nodes != nullptr) *nodes = static_cast<double>(count);
+        return search_status::found;
+    }
+
+    // The real-valued form: ys = z_r - off, searched on Rs.
+    const constellation_grid& g = *p.grid;
+    double* zr = scratch + cl.zr;
+    double* ys = scratch + cl.ys;
+    double* symb = scratch + cl.symb;
+    real_vector(z, nt, p.complex_model, zr);
+    const double* off = page + pl.off;
+    const double* Rs = page + pl.Rs;
+    for (std::int64_t i = 0; i < n; ++i) ys[i] = zr[i] - off[i];
+    if (!all_finite(ys, n)) return search_status::out_of_range;
+    const int per_level = g.side_bits;
+    if (p.method == mimo_method::maxlog) {
+        if (La != nullptr) {
+            for (std::int64_t l = 0; l < n; ++l) {
+                const std::int64_t t = level_antenna(p, perm, l);
+                const bool imag = p.complex_model && l % 2 == 1;
+                for (int j = 0; j < per_level; ++j) {
+                    const int c = imag ? g.bit_im[j] : g.bit_re[j];
+                    La[l * per_level + j] = prior[t * p.bits + c];
+                }
+            }
+        }
+        const soft_levels levels{n, p.level_bits, p.level_labels};
+        const search_status s =
+            find_bit_llrs(ys, Rs, levels, n0, p.clip, La, L, symb, &count, search, check);
+        if (s == search_status::interrupted) return s;
+        for (std::int64_t l = 0; l < n; ++l) {
+            const std::int64_t t = level_antenna(p, perm, l);
+            const bool imag = p.complex_model && l % 2 == 1;
+            for (int j = 0; j < per_level; ++j) {
+                const int c = imag ? g.bit_im[j] : g.bit_re[j];
+                llr[t * p.bits + c] = L[l * per_level + j];
+            }
+            symb[l] = (symb[l] + (g.side - 1)) * 0.5;  // the grid position
+        }
+    } else if (p.method == mimo_method::ml) {
+        // the closest integer point u in [0, side-1]^n, as plinden finds it
+        std::fill(search, search + 2 * n, 0.0);
+        search_options options;
+        options.nodes = &count;
+        options.next_sums = search + 4 * n;
+        options.check = check;
+        const search_status s = find_closest_point_with(
+            ys, Rs, n, std::numeric_limits<double>::infinity(), 0.0, g.side - 1.0, symb, search,
+            search + n, search + 2 * n, search + 3 * n, options);
+        if (s == search_status::interrupted) return s;
+    } else {
+        // lr: w = Qo^T ys, v rounded by decision feedback on Ro, u = Uo*v clamped to the box
+        const double* Qo = page + pl.Qo;
+        const double* Ro = page + pl.Ro;
+        const double* Uo = page + pl.Uo;
+        double* w = search;
+        double* v = search + n;
+        for (std::int64_t i = 0; i < n; ++i) {
+            double c = 0.0;
+            for (std::int64_t r = 0; r < n; ++r) c = c + Qo[r + i * n] * ys[r];
+            w[i] = c;
+        }
+        round_feedback(w, Ro, n, v);
+        for (std::int64_t i = 0; i < n; ++i) {
+            double c = 0.0;
+            for (std::int64_t j = 0; j < n; ++j) c = c + Uo[i + j * n] * v[j];
+            symb[i] = std::min(std::max(c, 0.0), g.side - 1.0);
+        }
+    }
+    // grid positions to points, in the caller's antenna order
+    const std::int64_t per_antenna = p.complex_model ? 2 : 1;
+    for (std::int64_t i = 0; i < nt; ++i) {
+        const auto t = static_cast<std::int64_t>(perm[i]);
+        const auto a = static_cast<int>(symb[per_antenna * i]);
+        const int b = p.complex_model ? static_cast<int>(symb[2 * i + 1]) : 0;
+        const std::int32_t m = g.point_at[a + g.side * b];
+        idx[t] = m + 1.0;
+        if (p.method != mimo_method::maxlog) hard_llrs(p, t, m, llr);
+    }
+    if (nodes != nullptr) *nodes = static_cast<double>(count);
+    (void)B;
+    return search_status::found;
+}

@@ -1,0 +1,67 @@
+// SPDX-License-Identifier: BSD-3-Clause
+// [llr,idx,info]=mimo_detect(Y,H,N0,const,bits,method) on any numeric inputs, on 1 to 3
+// threads, with the method chosen by the last byte: the call either fails cleanly (a
+// message naming an argument, no scratch left) or returns llr of (Nt*log2 M)-by-K with
+// every value within +-clip (20), idx of Nt-by-K with 1-based indices into const, and the
+// same outputs bit for bit on one thread.
+#include <cmath>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "fuzz/fuzz_batch.h"
+#include "gateways/gateways.h"
+
+namespace {
+
+const char* const method_names[] = {"maxlog", "ml", "kbest", "mmse", "zf", "sic", "lr"};
+
+bool same_output(const th_array& a, const th_array& b) {
+    if (a->rows != b->rows || a->cols != b->cols) return false;
+    const std::size_t bytes = a->rows * a->cols * sizeof(double);
+    return bytes == 0 || std::memcmp(a->bytes, b->bytes, bytes) == 0;
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    fuzz_call call = fuzz_decode(data, size, {5, 3, true});
+    if (call.args.size() != 5) return 0;
+    // bounded work: small frames only (the enumeration a search may do grows as M^Nt)
+    for (const th_array& a : call.args) {
+        if (a->rows * a->cols > 64) return 0;
+    }
+    if (call.args[1]->page_cols > 3 || (!call.args[1]->paged && call.args[1]->cols > 3)) return 0;
+    const std::string method = method_names[size == 0 ? 0 : data[size - 1] % 7];
+    const th_array name = th_string(method);
+    std::vector<const host_array*> inputs = call.inputs();
+    inputs.push_back(name.get());
+    fuzz_use_threads(call);
+    const th_result r = th_call(mimo_detect_gateway, 3, inputs);
+    if (r.failed) {
+        FUZZ_CHECK(fuzz_message_ok(r.message, true));
+        FUZZ_CHECK(r.blocks_live == 0 && r.outputs[0] == nullptr);
+        return 0;
+    }
+    FUZZ_CHECK(r.blocks_live == 0 && r.arrays_discarded == 0);
+    FUZZ_CHECK(r.outputs.size() == 3 && r.outputs[0] && r.outputs[1] && r.outputs[2]);
+    const std::size_t M = call.args[3]->rows * call.args[3]->cols;
+    const std::size_t K = call.args[0]->cols;
+    const std::size_t nt = r.outputs[1]->rows;
+    FUZZ_CHECK(r.outputs[0]->cols == K && r.outputs[1]->cols == K);
+    for (std::size_t i = 0; i < r.outputs[0]->rows * K; ++i) {
+        const double v = th_values(r.outputs[0])[i];
+        FUZZ_CHECK(v >= -20.0 && v <= 20.0);
+    }
+    for (std::size_t i = 0; i < nt * K; ++i) {
+        const double v = th_values(r.outputs[1])[i];
+        FUZZ_CHECK(v >= 1.0 && v <= static_cast<double>(M) && v == std::floor(v));
+    }
+    if (call.threads != 1) {
+        setenv("LATBOX_NUM_THREADS", "1", 1);
+        const th_result one = th_call(mimo_detect_gateway, 3, inputs);
+        FUZZ_CHECK(!one.failed && same_output(one.outputs[0], r.outputs[0]) &&
+                   same_output(one.outputs[1], r.outputs[1]));
+    }
+    return 0;
+}

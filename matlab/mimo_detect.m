@@ -1,0 +1,106 @@
+% SPDX-License-Identifier: BSD-3-Clause
+function varargout = mimo_detect(varargin)
+%MIMO_DETECT Bit LLRs and decisions of received vectors over MIMO channels.
+%   [LLR,IDX,INFO] = MIMO_DETECT(Y,H,N0,CONST,BITS,METHOD) detects every
+%   column of Y, received over the channel H with noise variance N0, for
+%   symbols of the constellation CONST labelled by BITS. The QR factors (or
+%   the filter) of every channel page are computed once, in C++, on the
+%   worker threads.
+%   [...] = MIMO_DETECT(...,NAME,VALUE,...) sets the options below.
+%
+%   Inputs
+%     Y       Nr-by-K double, one received vector per column, finite.
+%     H       Nr-by-Nt double, the channel of every column, or Nr-by-Nt-by-P
+%             with K a multiple of P: column k uses page ceil(k/(K/P)) (block
+%             fading with K/P vectors per channel). Finite. Y and H complex
+%             (the complex model) or both real (the real model).
+%     N0      noise variance per receive antenna, > 0: a scalar or 1-by-K.
+%             Complex model: N0 = E|w_i|^2. Real model with noise variance
+%             sigma^2 per entry: N0 = 2*sigma^2. Either way the max-log LLRs
+%             are formed from ||y - H*x||^2 / N0.
+%     CONST   M-by-1 points of every transmit antenna (M a power of two, 2 to
+%             256), complex, or real (PAM) for the real model.
+%     BITS    M-by-log2(M) of 0/1, row m the label of CONST(m), all rows
+%             distinct; [] gives the natural binary label of m-1, most
+%             significant bit first.
+%     METHOD  'maxlog'  exact max-log LLRs by one tree search;
+%             'ml'      the exact closest point (hard);
+%             'kbest'   breadth-first search keeping the K best partial paths
+%                       per level, LLRs from the final list (+-clip for a bit
+%                       without a counter-hypothesis in the list);
+%             'mmse'    unbiased linear MMSE filter, then per-stream max-log:
+%                       G = (H'H + (N0/Es) I)^-1 H' (real model: N0/(2 Es)),
+%                       Es the mean of |CONST|.^2, mu_t = (G*H)(t,t),
+%                       z_t = (G*y)(t)/mu_t, noise N0_t = Es(1-mu_t)/mu_t
+%                       (real model: 2 Es(1-mu_t)/mu_t);
+%             'zf'      G = (H'H)^-1 H', z = G*y, N0_t = N0*[(H'H)^-1](t,t),
+%                       per-stream max-log;
+%             'sic'     decision feedback in sorted-QR order (the column of
+%                       least remaining norm first), nearest points (hard);
+%             'lr'      lattice-reduction-aided decision feedback (QUORVIN's
+%                       LLL reduction with delta 0.75, ZARROW's rounding) on
+%                       the integer form, mapped back and clamped (hard;
+%                       square QAM and PAM only).
+%   Options
+%     'clip'      every LLR is clipped to [-clip, clip] (default 20; Inf
+%                 allowed; 0 gives zeros).
+%     'prior'     (Nt*log2(M))-by-K a-priori LLRs, in LLR's order ('maxlog'
+%                 and 'kbest'): the metric of a point adds La(b) for every
+%                 bit b that is 1.
+%     'K'         the list length of 'kbest' (default 16).
+%     'ordering'  'sqrd' (default: sorted QR) or 'none'. For the exact
+%                 methods ('maxlog', 'ml') it changes the speed only.
+%   Outputs
+%     LLR   (Nt*log2(M))-by-K: antenna 1's bits first, each antenna's bits in
+%           the column order of BITS. LLR = ln P(b=0)/P(b=1) in max-log form,
+%           (least metric with the bit 1) - (least metric with the bit 0):
+%           positive means 0. The hard methods give +-clip with the
+%           decision's sign, so LLR < 0 gives the decided bits for every
+%           method.
+%     IDX   Nt-by-K: 1-based indices into CONST of the decided points (for
+%           'maxlog' the point of least metric), in the antenna order of H
+%           whatever the ordering.
+%     INFO  struct: method; nodes (1-by-K, the search's candidates, for
+%           'maxlog', 'ml' and 'kbest'; empty otherwise); search ('real':
+%           the real-valued search on odd integers, 'complex': the search
+%           over complex antenna levels, 'linear'); ordering.
+%
+%   Square QAM and PAM on a uniform grid whose labels split into bits of the
+%   real part and bits of the imaginary part (Gray QAM as LTE, NR and Wi-Fi
+%   use it, with any bit order) run on the real-valued search of PLINDEN_LLR
+%   and PLINDEN ('ml'); any other constellation and labels (PSK, APSK, cross
+%   QAM, custom labels) on a search whose levels are the complex antennas.
+%   Both give the exact max-log LLRs and the exact closest point.
+%
+%   Threads, Ctrl-C and errors as PLINDEN_BATCH: the results do not depend on
+%   the thread count (LATBOX_NUM_THREADS); every input is checked before the
+%   work starts, with messages naming the argument, column or page ("Y column
+%   3 must not contain NaN or Inf", "H page 2 must have full column rank",
+%   "N0 must be positive and finite").
+%
+%   Example
+%     c = [-3 -1 1 3]; [re, im] = meshgrid(c, c);
+%     const = (re(:) + 1i*im(:)) / sqrt(10);          % 16-QAM
+%     g = [0 0; 0 1; 1 1; 1 0];                        % Gray labels of c
+%     [jr, ji] = meshgrid(1:4, 1:4);                   % re(:) = c(jr(:)), im(:) = c(ji(:))
+%     bits = [g(jr(:), :), g(ji(:), :)];               % real bits, imaginary bits
+%     H = (randn(4, 4, 10) + 1i*randn(4, 4, 10)) / sqrt(2);
+%     sent = randi(16, 4, 80); Y = zeros(4, 80); N0 = 0.05;
+%     for k = 1:80
+%       Y(:, k) = H(:, :, ceil(k/8)) * const(sent(:, k)) + ...
+%                 sqrt(N0/2) * (randn(4, 1) + 1i*randn(4, 1));
+%     end
+%     [llr, idx, info] = mimo_detect(Y, H, N0, const, bits, 'maxlog');
+%     symbol_errors = nnz(idx ~= sent)
+%     [~, idx_ml] = mimo_detect(Y, H, N0, const, bits, 'ml');
+%     isequal(idx, idx_ml)                             % 1: the same closest points
+%
+%   See also PLINDEN_LLR, PLINDEN_BATCH, QUORVIN_BATCH, ZARROW_BATCH.
+
+% This file holds the help text; the MEX file mimo_detect beside it or earlier
+% on the path is called instead. Reaching this line means it is not built or not
+% found.
+error('latbox:notBuilt', ...
+      ['mimo_detect: the MEX file is not built or not on the path; ' ...
+       'run make_latbox, then addpath the folder that holds it']);
+end

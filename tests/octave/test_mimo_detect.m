@@ -1,0 +1,147 @@
+% SPDX-License-Identifier: BSD-3-Clause
+function test_mimo_detect()
+% mimo_detect end to end: maxlog against enumeration over const^Nt, ml the least
+% distance, mmse and zf against their formulas, noise-free frames, messages.
+  rand('seed', 17); randn('seed', 17);
+  q = [-3 -1 1 3]; [re, im] = meshgrid(q, q);
+  qam16 = (re(:) + 1i*im(:)) / sqrt(10);
+  g = [0 0; 0 1; 1 1; 1 0];
+  [jr, ji] = meshgrid(1:4, 1:4);
+  gray16 = [g(jr(:), :), g(ji(:), :)];
+  qpsk = [1+1i; -1+1i; 1-1i; -1-1i] / sqrt(2);
+  psk8 = exp(2i*pi*(0:7)'/8);
+  cases = {
+    % const, bits, complex model, Nt, Nr
+    qpsk, [], true, 2, 2;
+    qam16, gray16, true, 2, 3;
+    qam16, [], true, 1, 2;
+    psk8, [], true, 2, 2;
+    [-3; -1; 1; 3], [0 0; 0 1; 1 1; 1 0], false, 3, 3;
+    [-1; 1], [], false, 2, 3;
+  };
+  for c = 1:rows(cases)
+    [const, bits, cplx, nt, nr] = cases{c, :};
+    M = numel(const); B = log2(M);
+    ref = {[], []}; ref_ml = []; dmin = []; want = [];
+    if isempty(bits), bits = dec2bin(0:M-1, B) - '0'; end
+    P = 3; K = 6;
+    if cplx
+      H = (randn(nr, nt, P) + 1i*randn(nr, nt, P)) / sqrt(2);
+      W = (randn(nr, K) + 1i*randn(nr, K)) * 0.4;
+    else
+      H = randn(nr, nt, P); W = randn(nr, K) * 0.5;
+    end
+    sent = randi(M, nt, K);
+    Y = zeros(nr, K);
+    for k = 1:K
+      Y(:, k) = H(:, :, ceil(k/(K/P))) * const(sent(:, k)) + W(:, k);
+    end
+    N0 = 0.3 + rand(1, K);
+    La = randn(nt*B, K);
+    % enumeration over const^Nt
+    X = cell(1, nt); [X{:}] = ndgrid(1:M); X = reshape(cat(nt+1, X{:}), [], nt)';
+    lab = zeros(nt*B, columns(X));
+    for t = 1:nt, lab((t-1)*B+(1:B), :) = bits(X(t, :), :)'; end
+    for k = 1:K
+      Hk = H(:, :, ceil(k/(K/P)));
+      d = sum(abs(Y(:, k) - Hk * reshape(const(X), size(X))).^2, 1);
+      for with_prior = [false true]
+        m = d / N0(k);
+        if with_prior, m = m + La(:, k)' * lab; end
+        L = zeros(nt*B, 1);
+        for b = 1:nt*B
+          L(b) = min(m(lab(b, :) == 1)) - min(m(lab(b, :) == 0));
+        end
+        ref{with_prior + 1}(:, k) = L;
+      end
+      [~, best] = min(d); ref_ml(:, k) = X(:, best); dmin(k) = d(best);
+    end
+    for clip = [Inf 2]
+      l = mimo_detect(Y, H, N0, const, bits, 'maxlog', 'clip', clip);
+      check_close(l, max(-clip, min(clip, ref{1})), sprintf('case %d maxlog clip %g', c, clip));
+      l = mimo_detect(Y, H, N0, const, bits, 'maxlog', 'clip', clip, 'prior', La);
+      check_close(l, max(-clip, min(clip, ref{2})), sprintf('case %d prior clip %g', c, clip));
+      l = mimo_detect(Y, H, N0, const, bits, 'kbest', 'clip', clip, 'K', M^nt);
+      check_close(l, max(-clip, min(clip, ref{1})), sprintf('case %d kbest clip %g', c, clip));
+    end
+    [l, idx] = mimo_detect(Y, H, N0, const, bits, 'ml', 'ordering', 'none');
+    for k = 1:K
+      Hk = H(:, :, ceil(k/(K/P)));
+      dk = sum(abs(Y(:, k) - Hk * const(idx(:, k))).^2);
+      assert(dk <= dmin(k) * (1 + 1e-10) + 1e-12, sprintf('case %d ml column %d', c, k));
+      expect_equal(l(:, k) < 0, reshape(bits(idx(:, k), :)', [], 1) == 1, 'ml bits');
+    end
+    % the linear methods against their formulas
+    Es = mean(abs(const).^2);
+    for method = {'mmse', 'zf'}
+      l = mimo_detect(Y, H, N0, const, bits, method{1}, 'clip', Inf);
+      for k = 1:K
+        Hk = H(:, :, ceil(k/(K/P)));
+        if strcmp(method{1}, 'mmse')
+          s = N0(k) / Es; if ~cplx, s = N0(k) / (2*Es); end
+          G = (Hk'*Hk + s*eye(nt)) \ Hk';
+          mu = real(diag(G*Hk)); z = (G*Y(:, k)) ./ mu;
+          n0t = Es*(1 - mu)./mu; if ~cplx, n0t = 2*n0t; end
+        else
+          G = (Hk'*Hk) \ Hk'; z = G*Y(:, k);
+          n0t = N0(k) * real(diag(inv(Hk'*Hk)));
+        end
+        for t = 1:nt
+          m = abs(z(t) - const.').^2 / n0t(t);
+          for b = 1:B
+            want((t-1)*B + b, 1) = min(m(bits(:, b) == 1)) - min(m(bits(:, b) == 0));
+          end
+        end
+        check_close(l(:, k), want, sprintf('case %d %s column %d', c, method{1}, k));
+      end
+    end
+    % noise-free frames are recovered by every method
+    Y0 = zeros(nr, K);
+    for k = 1:K, Y0(:, k) = H(:, :, ceil(k/(K/P))) * const(sent(:, k)); end
+    for method = {'maxlog', 'ml', 'kbest', 'mmse', 'zf', 'sic', 'lr'}
+      if strcmp(method{1}, 'lr') && c == 4, continue; end
+      [l, idx] = mimo_detect(Y0, H, 1e-3, const, bits, method{1});
+      expect_equal(idx, sent, sprintf('case %d noise-free %s', c, method{1}));
+    end
+  end
+
+  % info, ordering, the one-channel form
+  H = (randn(2, 2) + 1i*randn(2, 2)); Y = H * qpsk(randi(4, 2, 5));
+  [l1, i1, info] = mimo_detect(Y, H, 0.1, qpsk, [], 'maxlog');
+  [l2, i2] = mimo_detect(Y, H, 0.1, qpsk, [], 'maxlog', 'ordering', 'none');
+  check_close(l1, l2, 'ordering');
+  expect_equal(i1, i2, 'ordering idx');
+  assert(strcmp(info.method, 'maxlog') && isequal(size(info.nodes), [1 5]));
+  assert(strcmp(info.search, 'real'));
+  [~, ~, info] = mimo_detect(Y, H, 0.1, psk8, [], 'maxlog');
+  assert(strcmp(info.search, 'complex'));
+
+  % messages
+  f = @(varargin) mimo_detect(Y, H, 0.1, qpsk, [], varargin{:});
+  expect_error(@() f('foo'), ...
+    "mimo_detect: method must be 'maxlog', 'ml', 'kbest', 'mmse', 'zf', 'sic' or 'lr'");
+  expect_error(@() f('maxlog', 'radius', 3), ...
+    "mimo_detect: mimo_detect has no option 'radius' (known: clip, prior, K, ordering)");
+  expect_error(@() mimo_detect(Y, H, 0, qpsk, [], 'ml'), 'mimo_detect: N0 must be positive and finite');
+  expect_error(@() mimo_detect(Y, H, 0.1, [qpsk; 0], [], 'ml'), ...
+    'mimo_detect: const must have M points, M a power of two from 2 to 256');
+  expect_error(@() mimo_detect(Y, H, 0.1, qpsk, [0 0; 0 1; 0 1; 1 1], 'ml'), ...
+    'mimo_detect: bits must give every point a different label (distinct rows)');
+  Yn = Y; Yn(2, 3) = NaN;
+  expect_error(@() mimo_detect(Yn, H, 0.1, qpsk, [], 'ml'), ...
+    'mimo_detect: Y column 3 must not contain NaN or Inf');
+  expect_error(@() mimo_detect(Y(1, :), H(1, :), 0.1, qpsk, [], 'ml'), ...
+    "mimo_detect: H must have at least as many rows as columns (Nr >= Nt) for 'ml'");
+  expect_error(@() mimo_detect(Y, cat(3, H, [H(:, 1) H(:, 1)]), 0.1, qpsk, [], 'ml'), ...
+    'mimo_detect: Y must have a number of columns that is a multiple of the pages of H');
+  expect_error(@() mimo_detect([Y Y(:, 1)], cat(3, H, [H(:, 1) [0; 0]]), 0.1, qpsk, [], 'ml'), ...
+    'mimo_detect: H page 2 must have full column rank');
+  expect_error(@() mimo_detect(Y, H, 0.1, psk8, [], 'lr'), ...
+    "mimo_detect: const must be square QAM or PAM on a uniform grid for 'lr'");
+end
+
+function check_close(got, want, what)
+  if ~isequal(size(got), size(want)) || any(abs(got(:) - want(:)) > 1e-8 * (1 + abs(want(:))))
+    error('%s: got [%s], want [%s]', what, num2str(got(:)', 10), num2str(want(:)', 10));
+  end
+end

@@ -1,0 +1,638 @@
+// SPDX-License-Identifier: BSD-3-Clause
+// mimo_detect through the test host: every method against exhaustive enumeration over
+// const^Nt or its formula, noise-free frames, the lattice functions on the prepared real
+// problem, orderings, thread counts, info, messages and Ctrl-C.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <complex>
+#include <cstring>
+#include <limits>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "gateways/gateways.h"
+#include "host/test_host.h"
+#include "tests/batch_support.h"
+
+namespace {
+
+using cd = std::complex<double>;
+const double inf = std::numeric_limits<double>::infinity();
+
+struct constellation {
+    std::string name;
+    std::vector<cd> points;
+    std::vector<std::vector<int>> bits;  // empty: natural labels
+    bool complex_model;
+    bool lattice;  // square QAM / PAM: 'lr' applies
+};
+
+std::vector<std::vector<int>> natural_bits(std::size_t M) {
+    int B = 0;
+    while ((std::size_t{1} << B) < M) ++B;
+    std::vector<std::vector<int>> b(M, std::vector<int>(B));
+    for (std::size_t m = 0; m < M; ++m) {
+        for (int c = 0; c < B; ++c) b[m][c] = (m >> (B - 1 - c)) & 1;
+    }
+    return b;
+}
+
+// 16-QAM in column-major meshgrid order (point m: real value index m/4, imaginary m%4), the
+// Gray code of each part; swap_bits interleaves the parts' bits (re, im, re, im).
+constellation qam16(bool gray, bool interleave) {
+    const double v[4] = {-3, -1, 1, 3};
+    const int g[4] = {0, 1, 3, 2};
+    constellation c{"16-QAM", {}, {}, true, true};
+    for (int j = 0; j < 4; ++j) {
+        for (int i = 0; i < 4; ++i) {
+            c.points.push_back(cd(v[j], v[i]) / std::sqrt(10.0));
+            const int a = gray ? g[j] : j, b = gray ? g[i] : i;
+            if (interleave) {
+                c.bits.push_back({(a >> 1) & 1, (b >> 1) & 1, a & 1, b & 1});
+            } else {
+                c.bits.push_back({(a >> 1) & 1, a & 1, (b >> 1) & 1, b & 1});
+            }
+        }
+    }
+    c.name += gray ? " Gray" : " natural";
+    if (interleave) c.name += " interleaved";
+    return c;
+}
+
+std::vector<constellation> constellations() {
+    std::vector<constellation> all;
+    all.push_back({"QPSK", {cd(1, 1), cd(-1, 1), cd(1, -1), cd(-1, -1)}, {}, true, true});
+    all.push_back(qam16(true, false));
+    all.push_back(qam16(false, false));
+    all.push_back(qam16(true, true));
+    constellation psk{"8-PSK", {}, {}, true, false};
+    for (int m = 0; m < 8; ++m) psk.points.push_back(std::polar(1.0, 2 * M_PI * m / 8));
+    all.push_back(psk);
+    all.push_back({"BPSK real", {cd(-1, 0), cd(1, 0)}, {}, false, true});
+    all.push_back({"4-PAM Gray real",
+                   {cd(-3, 0), cd(-1, 0), cd(1, 0), cd(3, 0)},
+                   {{0, 0}, {0, 1}, {1, 1}, {1, 0}},
+                   false,
+                   true});
+    // a 16-QAM with scrambled labels: the complex search on a grid constellation
+    constellation scrambled = qam16(true, false);
+    scrambled.name = "16-QAM scrambled";
+    std::swap(scrambled.bits[0], scrambled.bits[5]);
+    std::swap(scrambled.bits[3], scrambled.bits[14]);
+    all.push_back(scrambled);
+    for (auto& c : all) {
+        if (c.bits.empty()) c.bits = natural_bits(c.points.size());
+    }
+    return all;
+}
+
+// A frame: Y Nr-by-K, H Nr-by-Nt-by-P, as complex values (imaginary parts 0 for the real
+// model), with the sent indices.
+struct frame {
+    std::size_t nr, nt, K, P;
+    std::vector<cd> Y, H;
+    std::vector<int> sent;
+};
+
+frame make_frame(std::mt19937_64& rng, const constellation& c, std::size_t nr, std::size_t nt,
+                 std::size_t K, std::size_t P, double noise) {
+    std::normal_distribution<double> normal;
+    std::uniform_int_distribution<int> pick(0, static_cast<int>(c.points.size()) - 1);
+    frame f{nr, nt, K, P, std::vector<cd>(nr * K), std::vector<cd>(nr * nt * P), {}};
+    for (cd& h : f.H) h = c.complex_model ? cd(normal(rng), normal(rng)) : cd(normal(rng), 0);
+    for (std::size_t k = 0; k < K; ++k) {
+        const cd* Hk = f.H.data() + (k / (K / P)) * nr * nt;
+        std::vector<cd> x(nt);
+        for (std::size_t t = 0; t < nt; ++t) {
+            f.sent.push_back(pick(rng));
+            x[t] = c.points[f.sent.back()];
+        }
+        for (std::size_t r = 0; r < nr; ++r) {
+            cd s =
+                c.complex_model ? cd(normal(rng), normal(rng)) * noise : cd(normal(rng) * noise, 0);
+            for (std::size_t t = 0; t < nt; ++t) s += Hk[r + t * nr] * x[t];
+            f.Y[r + k * nr] = s;
+        }
+    }
+    return f;
+}
+
+th_array as_array(const std::vector<cd>& v, std::size_t m, std::size_t n, std::size_t p,
+                  bool complex_values) {
+    std::vector<double> re, im;
+    for (const cd& x : v) {
+        re.push_back(x.real());
+        im.push_back(x.imag());
+    }
+    return complex_values ? th_complex(m, n, p, re, im) : th_pages(m, n, p, re);
+}
+
+th_array bits_array(const constellation& c) {
+    const std::size_t M = c.points.size(), B = c.bits[0].size();
+    std::vector<double> b(M * B);
+    for (std::size_t m = 0; m < M; ++m) {
+        for (std::size_t j = 0; j < B; ++j) b[m + j * M] = c.bits[m][j];
+    }
+    return th_matrix(M, B, b);
+}
+
+struct call_inputs {
+    th_array Y, H, N0, points, bits, method;
+    std::vector<th_array> options;
+    std::vector<const host_array*> list() const {
+        std::vector<const host_array*> v{Y.get(),      H.get(),    N0.get(),
+                                         points.get(), bits.get(), method.get()};
+        for (const th_array& o : options) v.push_back(o.get());
+        return v;
+    }
+};
+
+call_inputs inputs_of(const frame& f, const constellation& c, const std::vector<double>& n0,
+                      const std::string& method) {
+    call_inputs in;
+    in.Y = as_array(f.Y, f.nr, f.K, 1, c.complex_model);
+    in.H = as_array(f.H, f.nr, f.nt, f.P, c.complex_model);
+    in.N0 = th_matrix(1, n0.size(), n0);
+    in.points = as_array(c.points, c.points.size(), 1, 1, c.complex_model);
+    in.bits = bits_array(c);
+    in.method = th_string(method);
+    return in;
+}
+
+th_result run(const call_inputs& in, int nlhs = 3) {
+    return th_call(mimo_detect_gateway, nlhs, in.list());
+}
+
+// Exhaustive max-log over const^Nt of one column (metric ||y - H x||^2/N0 + La'*bits):
+// the LLRs, the least metric and its point.
+struct enumeration {
+    std::vector<double> L;
+    double least_distance;
+};
+
+enumeration enumerate(const frame& f, const constellation& c, std::size_t k, double n0,
+                      const double* La) {
+    const std::size_t M = c.points.size(), B = c.bits[0].size(), nt = f.nt, nr = f.nr;
+    const cd* H = f.H.data() + (k / (f.K / f.P)) * nr * nt;
+    std::vector<double> least0(nt * B, inf), least1(nt * B, inf);
+    double best = inf;
+    std::vector<std::size_t> a(nt, 0);
+    for (;;) {
+        double d = 0.0;
+        for (std::size_t r = 0; r < nr; ++r) {
+            cd e = f.Y[r + k * nr];
+            for (std::size_t t = 0; t < nt; ++t) e -= H[r + t * nr] * c.points[a[t]];
+            d += std::norm(e);
+        }
+        double metric = d / n0;
+        for (std::size_t t = 0; t < nt && La != nullptr; ++t) {
+            for (std::size_t j = 0; j < B; ++j) metric += La[t * B + j] * c.bits[a[t]][j];
+        }
+        best = std::min(best, d);
+        for (std::size_t t = 0; t < nt; ++t) {
+            for (std::size_t j = 0; j < B; ++j) {
+                double& l = c.bits[a[t]][j] ? least1[t * B + j] : least0[t * B + j];
+                l = std::min(l, metric);
+            }
+        }
+        std::size_t t = 0;
+        while (t < nt && ++a[t] == M) a[t++] = 0;
+        if (t == nt) break;
+    }
+    enumeration e{std::vector<double>(nt * B), best};
+    for (std::size_t b = 0; b < nt * B; ++b) e.L[b] = least1[b] - least0[b];
+    return e;
+}
+
+double clipped(double v, double clip) {
+    return v > clip ? clip : v < -clip ? -clip : v;
+}
+
+double distance_of(const frame& f, const constellation& c, std::size_t k, const double* idx) {
+    const cd* H = f.H.data() + (k / (f.K / f.P)) * f.nr * f.nt;
+    double d = 0.0;
+    for (std::size_t r = 0; r < f.nr; ++r) {
+        cd e = f.Y[r + k * f.nr];
+        for (std::size_t t = 0; t < f.nt; ++t) {
+            e -= H[r + t * f.nr] * c.points[static_cast<int>(idx[t]) - 1];
+        }
+        d += std::norm(e);
+    }
+    return d;
+}
+
+void expect_near_all(const double* got, const std::vector<double>& want, const std::string& what) {
+    for (std::size_t i = 0; i < want.size(); ++i) {
+        ASSERT_NEAR(got[i], want[i], 1e-9 * (1.0 + std::fabs(want[i]))) << what << " entry " << i;
+    }
+}
+
+struct size_case {
+    std::size_t nr, nt;
+};
+const size_case sizes[] = {{1, 1}, {2, 1}, {2, 2}, {3, 2}, {3, 3}};
+
+std::size_t leaves(std::size_t M, std::size_t nt) {
+    std::size_t v = 1;
+    for (std::size_t t = 0; t < nt; ++t) v *= M;
+    return v;
+}
+
+TEST(MimoDetect, MaxlogKbestAndMlEqualEnumeration) {
+    std::mt19937_64 rng(11);
+    for (const constellation& c : constellations()) {
+        const std::size_t M = c.points.size(), B = c.bits[0].size();
+        for (const size_case& s : sizes) {
+            if (leaves(M, s.nt) > 4096) continue;
+            const std::size_t K = 6, P = 3;
+            const frame f = make_frame(rng, c, s.nr, s.nt, K, P, 0.5);
+            std::vector<double> n0(K), La(s.nt * B * K);
+            std::uniform_real_distribution<double> u(0.2, 1.5), prior(-3.0, 3.0);
+            for (double& v : n0) v = u(rng);
+            for (double& v : La) v = prior(rng);
+            const std::string what =
+                c.name + " " + std::to_string(s.nr) + "x" + std::to_string(s.nt);
+            for (const std::string method : {"maxlog", "kbest"}) {
+                for (double clip : {inf, 1.5}) {
+                    for (bool with_prior : {false, true}) {
+                        call_inputs in = inputs_of(f, c, n0, method);
+                        in.options.push_back(th_string("clip"));
+                        in.options.push_back(th_scalar(clip));
+                        if (with_prior) {
+                            in.options.push_back(th_string("prior"));
+                            in.options.push_back(th_matrix(s.nt * B, K, La));
+                        }
+                        if (method == "kbest") {
+                            in.options.push_back(th_string("K"));
+                            in.options.push_back(th_scalar(static_cast<double>(leaves(M, s.nt))));
+                        }
+                        const th_result r = run(in);
+                        ASSERT_FALSE(r.failed) << what << ": " << r.message;
+                        EXPECT_EQ(r.blocks_live, 0u);
+                        EXPECT_EQ(r.arrays_discarded, 0u);
+                        for (std::size_t k = 0; k < K; ++k) {
+                            enumeration e = enumerate(
+                                f, c, k, n0[k], with_prior ? La.data() + k * s.nt * B : nullptr);
+                            for (double& v : e.L) v = clipped(v, clip);
+                            expect_near_all(th_values(r.outputs[0]) + k * s.nt * B, e.L,
+                                            what + " " + method + " column " + std::to_string(k));
+                            if (!with_prior) {
+                                const double d =
+                                    distance_of(f, c, k, th_values(r.outputs[1]) + k * s.nt);
+                                EXPECT_NEAR(d, e.least_distance, 1e-9 * (1 + d)) << what;
+                            }
+                        }
+                    }
+                }
+            }
+            const th_result ml = run(inputs_of(f, c, n0, "ml"));
+            ASSERT_FALSE(ml.failed) << ml.message;
+            for (std::size_t k = 0; k < K; ++k) {
+                const enumeration e = enumerate(f, c, k, n0[k], nullptr);
+                const double* idx = th_values(ml.outputs[1]) + k * s.nt;
+                const double d = distance_of(f, c, k, idx);
+                EXPECT_NEAR(d, e.least_distance, 1e-9 * (1 + d)) << what << " ml column " << k;
+                for (std::size_t t = 0; t < s.nt; ++t) {
+                    for (std::size_t j = 0; j < B; ++j) {
+                        const double l = th_values(ml.outputs[0])[k * s.nt * B + t * B + j];
+                        EXPECT_EQ(l, c.bits[static_cast<int>(idx[t]) - 1][j] ? -20.0 : 20.0);
+                    }
+                }
+            }
+        }
+    }
+}
+
+// (A + sigma I)^-1 H^H by Gaussian elimination with partial pivoting, and the diagonal of
+// the inverse: the straightforward reference of the linear methods.
+void reference_filter(const cd* H, std::size_t nr, std::size_t nt, double sigma, std::vector<cd>& G,
+                      std::vector<double>& inv_diag) {
+    const std::size_t w = nt + nr;
+    std::vector<cd> A(nt * (nt + w));  // row-major [A | I | H^H]
+    const std::size_t cols = nt + w;
+    for (std::size_t i = 0; i < nt; ++i) {
+        for (std::size_t j = 0; j < nt; ++j) {
+            cd s = 0;
+            for (std::size_t r = 0; r < nr; ++r) s += std::conj(H[r + i * nr]) * H[r + j * nr];
+            A[i * cols + j] = s + (i == j ? sigma : 0.0);
+            A[i * cols + nt + j] = i == j ? 1.0 : 0.0;
+        }
+        for (std::size_t r = 0; r < nr; ++r) A[i * cols + 2 * nt + r] = std::conj(H[r + i * nr]);
+    }
+    for (std::size_t k = 0; k < nt; ++k) {
+        std::size_t p = k;
+        for (std::size_t i = k + 1; i < nt; ++i) {
+            if (std::abs(A[i * cols + k]) > std::abs(A[p * cols + k])) p = i;
+        }
+        for (std::size_t j = 0; j < cols; ++j) std::swap(A[k * cols + j], A[p * cols + j]);
+        for (std::size_t i = 0; i < nt; ++i) {
+            if (i == k) continue;
+            const cd fct = A[i * cols + k] / A[k * cols + k];
+            for (std::size_t j = 0; j < cols; ++j) A[i * cols + j] -= fct * A[k * cols + j];
+        }
+    }
+    G.assign(nt * nr, 0.0);
+    inv_diag.assign(nt, 0.0);
+    for (std::size_t i = 0; i < nt; ++i) {
+        const cd d = A[i * cols + i];
+        inv_diag[i] = (A[i * cols + nt + i] / d).real();
+        for (std::size_t r = 0; r < nr; ++r) G[i + r * nt] = A[i * cols + 2 * nt + r] / d;
+    }
+}
+
+TEST(MimoDetect, LinearMethodsEqualTheirFormulas) {
+    std::mt19937_64 rng(5);
+    for (const constellation& c : constellations()) {
+        const std::size_t M = c.points.size(), B = c.bits[0].size();
+        double es = 0;
+        for (const cd& p : c.points) es += std::norm(p);
+        es /= static_cast<double>(M);
+        for (const size_case& s : sizes) {
+            const std::size_t K = 4, P = 2;
+            const frame f = make_frame(rng, c, s.nr, s.nt, K, P, 0.4);
+            const std::vector<double> n0{0.3, 0.7, 1.1, 0.05};
+            for (const std::string method : {"mmse", "zf"}) {
+                call_inputs in = inputs_of(f, c, n0, method);
+                in.options.push_back(th_string("clip"));
+                in.options.push_back(th_scalar(inf));
+                const th_result r = run(in);
+                ASSERT_FALSE(r.failed) << r.message;
+                for (std::size_t k = 0; k < K; ++k) {
+                    const cd* H = f.H.data() + (k / (K / P)) * s.nr * s.nt;
+                    const bool mmse = method == "mmse";
+                    const double sigma = mmse ? n0[k] / (c.complex_model ? es : 2 * es) : 0.0;
+                    std::vector<cd> G;
+                    std::vector<double> inv_diag;
+                    reference_filter(H, s.nr, s.nt, sigma, G, inv_diag);
+                    std::vector<double> want;
+                    for (std::size_t t = 0; t < s.nt; ++t) {
+                        cd z = 0, gh = 0;
+                        for (std::size_t q = 0; q < s.nr; ++q) {
+                            z += G[t + q * s.nt] * f.Y[q + k * s.nr];
+                            gh += G[t + q * s.nt] * H[q + t * s.nr];
+                        }
+                        const double mu = gh.real();
+                        double nt0 = n0[k] * inv_diag[t];
+                        if (mmse) {
+                            z /= mu;
+                            nt0 = es * (1 - mu) / mu * (c.complex_model ? 1.0 : 2.0);
+                        }
+                        for (std::size_t j = 0; j < B; ++j) {
+                            double l0 = inf, l1 = inf;
+                            for (std::size_t m = 0; m < M; ++m) {
+                                const double e = std::norm(z - c.points[m]) / nt0;
+                                (c.bits[m][j] ? l1 : l0) = std::min(c.bits[m][j] ? l1 : l0, e);
+                            }
+                            want.push_back(l1 - l0);
+                        }
+                    }
+                    // the filter of an ill-conditioned page amplifies rounding: compare at a
+                    // tolerance that grows with the LLRs
+                    for (std::size_t i = 0; i < want.size(); ++i) {
+                        EXPECT_NEAR(th_values(r.outputs[0])[k * s.nt * B + i], want[i],
+                                    1e-7 * (1 + std::fabs(want[i])))
+                            << c.name << " " << method << " column " << k;
+                    }
+                }
+            }
+        }
+    }
+}
+
+TEST(MimoDetect, NoiseFreeFramesAreRecoveredByEveryMethod) {
+    std::mt19937_64 rng(3);
+    for (const constellation& c : constellations()) {
+        for (const size_case& s : {size_case{2, 2}, size_case{4, 3}, size_case{4, 4}}) {
+            const frame f = make_frame(rng, c, s.nr, s.nt, 12, 3, 0.0);
+            for (const std::string method : {"maxlog", "ml", "kbest", "mmse", "zf", "sic", "lr"}) {
+                if (method == "lr" && !c.lattice) continue;
+                const th_result r = run(inputs_of(f, c, {1e-4}, method));
+                ASSERT_FALSE(r.failed) << c.name << " " << method << ": " << r.message;
+                for (std::size_t i = 0; i < f.sent.size(); ++i) {
+                    ASSERT_EQ(th_values(r.outputs[1])[i], f.sent[i] + 1.0)
+                        << c.name << " " << method << " " << s.nr << "x" << s.nt;
+                }
+            }
+        }
+    }
+}
+
+bool same_bits(const th_array& a, const th_array& b) {
+    return a->rows == b->rows && a->cols == b->cols &&
+           std::memcmp(a->bytes, b->bytes, a->rows * a->cols * sizeof(double)) == 0;
+}
+
+TEST(MimoDetect, ResultsDoNotDependOnTheThreadCount) {
+    std::mt19937_64 rng(8);
+    for (const constellation& c : constellations()) {
+        const frame f = make_frame(rng, c, 4, 3, 300, 30, 0.6);
+        std::vector<double> n0(300);
+        for (std::size_t k = 0; k < n0.size(); ++k) n0[k] = 0.2 + 0.01 * k;
+        for (const std::string method : {"maxlog", "ml", "kbest", "mmse", "zf", "sic", "lr"}) {
+            if (method == "lr" && !c.lattice) continue;
+            th_result serial;
+            {
+                thread_setting one("1");
+                serial = run(inputs_of(f, c, n0, method));
+            }
+            ASSERT_FALSE(serial.failed) << serial.message;
+            for (const std::string threads : {"2", "3", "7"}) {
+                thread_setting setting(threads);
+                const th_result r = run(inputs_of(f, c, n0, method));
+                ASSERT_FALSE(r.failed) << r.message;
+                EXPECT_TRUE(same_bits(r.outputs[0], serial.outputs[0])) << c.name << " " << method;
+                EXPECT_TRUE(same_bits(r.outputs[1], serial.outputs[1])) << c.name << " " << method;
+            }
+        }
+    }
+}
+
+TEST(MimoDetect, OrderingChangesNoExactResult) {
+    std::mt19937_64 rng(21);
+    for (const constellation& c : constellations()) {
+        const frame f = make_frame(rng, c, 3, 3, 20, 4, 0.5);
+        for (const std::string method : {"maxlog", "ml"}) {
+            const th_result sorted = run(inputs_of(f, c, {0.4}, method));
+            call_inputs in = inputs_of(f, c, {0.4}, method);
+            in.options.push_back(th_string("ordering"));
+            in.options.push_back(th_string("none"));
+            const th_result plain = run(in);
+            ASSERT_FALSE(sorted.failed || plain.failed);
+            EXPECT_TRUE(same_bits(sorted.outputs[1], plain.outputs[1])) << c.name << " " << method;
+            const double* a = th_values(sorted.outputs[0]);
+            const double* b = th_values(plain.outputs[0]);
+            for (std::size_t i = 0; i < sorted.outputs[0]->rows * 20; ++i) {
+                EXPECT_NEAR(a[i], b[i], 1e-9 * (1 + std::fabs(a[i]))) << c.name << " " << method;
+            }
+        }
+    }
+}
+
+std::string text_of(const host_array* a) {
+    return a != nullptr && a->cls == th_class::char_string ? a->text : "<not a string>";
+}
+
+TEST(MimoDetect, InfoReportsMethodNodesAndSearch) {
+    std::mt19937_64 rng(2);
+    const auto all = constellations();
+    const constellation& gray = all[1];
+    const constellation& psk = all[4];
+    const frame f = make_frame(rng, gray, 4, 4, 16, 2, 0.3);
+    struct expectation {
+        const constellation* c;
+        std::string method, search;
+        bool nodes;
+    };
+    const expectation table[] = {
+        {&gray, "maxlog", "real", true},   {&gray, "ml", "real", true},
+        {&gray, "kbest", "complex", true}, {&gray, "mmse", "linear", false},
+        {&gray, "zf", "linear", false},    {&gray, "sic", "complex", false},
+        {&gray, "lr", "real", false},      {&psk, "maxlog", "complex", true},
+        {&psk, "ml", "complex", true}};
+    for (const expectation& e : table) {
+        const frame fe = e.c == &gray ? f : make_frame(rng, psk, 4, 4, 16, 2, 0.3);
+        const th_result r = run(inputs_of(fe, *e.c, {0.3}, e.method));
+        ASSERT_FALSE(r.failed) << r.message;
+        const host_array* info = r.outputs[2].get();
+        ASSERT_EQ(info->cls, th_class::structure);
+        EXPECT_EQ(text_of(th_field(info, "method")), e.method);
+        EXPECT_EQ(text_of(th_field(info, "search")), e.search) << e.method;
+        EXPECT_EQ(text_of(th_field(info, "ordering")), "sqrd");
+        const host_array* nodes = th_field(info, "nodes");
+        ASSERT_NE(nodes, nullptr);
+        if (e.nodes) {
+            ASSERT_EQ(nodes->rows, 1u);
+            ASSERT_EQ(nodes->cols, 16u);
+            for (std::size_t k = 0; k < 16; ++k) {
+                EXPECT_GE(reinterpret_cast<const double*>(nodes->bytes)[k], 1.0) << e.method;
+            }
+        } else {
+            EXPECT_EQ(nodes->rows * nodes->cols, 0u);
+        }
+    }
+    // one output only: no struct is left behind
+    const th_result r = run(inputs_of(f, gray, {0.3}, "maxlog"), 1);
+    ASSERT_FALSE(r.failed);
+    EXPECT_EQ(r.blocks_live, 0u);
+}
+
+TEST(MimoDetect, CtrlCStopsTheCall) {
+    std::mt19937_64 rng(4);
+    const auto all = constellations();
+    const frame f = make_frame(rng, all[1], 4, 4, 400, 50, 1.0);
+    for (const std::string method : {"maxlog", "mmse"}) {
+        thread_setting one("1");
+        th_interrupt_after(0);
+        const th_result r = run(inputs_of(f, all[1], {0.3}, method));
+        EXPECT_TRUE(r.failed);
+        EXPECT_EQ(r.message, "interrupted\n");
+        EXPECT_EQ(r.blocks_live, 0u);
+    }
+}
+
+TEST(MimoDetect, Messages) {
+    std::mt19937_64 rng(6);
+    const auto all = constellations();
+    const constellation& q = all[0];
+    const frame f = make_frame(rng, q, 2, 2, 4, 2, 0.3);
+    const th_array Y = as_array(f.Y, 2, 4, 1, true), H = as_array(f.H, 2, 2, 2, true);
+    const th_array pts = as_array(q.points, 4, 1, 1, true), none = th_matrix(0, 0);
+    const th_array n0 = th_scalar(0.5), ml = th_string("ml");
+    auto nan_in = [](std::vector<cd> v, std::size_t i) {
+        v[i] = cd(std::nan(""), 0);
+        return v;
+    };
+    const th_array Ynan = as_array(nan_in(f.Y, 5), 2, 4, 1, true);
+    const th_array Hnan = as_array(nan_in(f.H, 6), 2, 2, 2, true);
+    std::vector<cd> Hz = f.H;
+    Hz[6] = Hz[7] = 0.0;  // page 2, column 2
+    const th_array Hzero = as_array(Hz, 2, 2, 2, true);
+    const th_array H13 = as_array(std::vector<cd>(3, 1.0), 1, 3, 1, true);
+    const th_array Y1 = as_array(std::vector<cd>(4, 1.0), 1, 4, 1, true);
+    const th_array three = as_array(std::vector<cd>(3, 1.0), 3, 1, 1, true);
+    const th_array dup = th_matrix(4, 2, {0, 1, 1, 0, 0, 1, 1, 0});
+    const th_array notbits = th_matrix(4, 2, {0, 1, 2, 0, 0, 1, 1, 0});
+    const th_array wrongbits = th_matrix(4, 3);
+    const th_array real_pts = th_column({-1, 1});
+    const th_array Yr = th_matrix(2, 4, {1, 2, 3, 4, 5, 6, 7, 8}),
+                   Hr = th_matrix(2, 2, {1, 0, 0, 1});
+    const th_array psk_pts = as_array(all[4].points, 8, 1, 1, true);
+    const th_array K0 = th_scalar(0.5);
+    const th_array badn0 = th_matrix(1, 4, {1, 1, -1, 1});
+    const th_array single = th_typed(th_class::single, 2, 4);
+    struct message_case {
+        std::vector<const host_array*> in;
+        std::string message;
+    };
+    const th_array s_foo = th_string("foo"), s_clip = th_string("clip"),
+                   s_radius = th_string("radius");
+    const th_array s_K = th_string("K"), s_ord = th_string("ordering"),
+                   s_prior = th_string("prior");
+    const th_array s_lr = th_string("lr"), s_mmse = th_string("mmse"), s_zf = th_string("zf");
+    const th_array minus = th_scalar(-1), prior_small = th_matrix(3, 4);
+    const std::vector<message_case> cases = {
+        {{Y.get(), H.get(), n0.get(), pts.get(), none.get()},
+         "USAGE: [llr,idx,info]=mimo_detect(Y,H,N0,const,bits,method,Name,Value,...)\n"},
+        {{Y.get(), H.get(), n0.get(), pts.get(), none.get(), s_foo.get()},
+         "method must be 'maxlog', 'ml', 'kbest', 'mmse', 'zf', 'sic' or 'lr'\n"},
+        {{Y.get(), H.get(), n0.get(), pts.get(), none.get(), n0.get()},
+         "method must be 'maxlog', 'ml', 'kbest', 'mmse', 'zf', 'sic' or 'lr'\n"},
+        {{Y.get(), H.get(), n0.get(), pts.get(), none.get(), ml.get(), s_radius.get(), n0.get()},
+         "mimo_detect has no option 'radius' (known: clip, prior, K, ordering)\n"},
+        {{Y.get(), H.get(), n0.get(), pts.get(), none.get(), ml.get(), s_clip.get(), minus.get()},
+         "clip must be 0 or more (Inf allowed)\n"},
+        {{Y.get(), H.get(), n0.get(), pts.get(), none.get(), ml.get(), s_K.get(), K0.get()},
+         "K must be a positive integer (at most 2^20)\n"},
+        {{Y.get(), H.get(), n0.get(), pts.get(), none.get(), ml.get(), s_ord.get(), s_foo.get()},
+         "ordering must be 'sqrd' or 'none'\n"},
+        {{Y.get(), H.get(), n0.get(), pts.get(), none.get(), ml.get(), s_prior.get(),
+          prior_small.get()},
+         "prior is taken by 'maxlog' and 'kbest' only\n"},
+        {{single.get(), H.get(), n0.get(), pts.get(), none.get(), ml.get()},
+         "Y must be a double array (real or complex)\n"},
+        {{Ynan.get(), H.get(), n0.get(), pts.get(), none.get(), ml.get()},
+         "Y column 3 must not contain NaN or Inf\n"},
+        {{Y.get(), Hnan.get(), n0.get(), pts.get(), none.get(), ml.get()},
+         "H page 2 must not contain NaN or Inf\n"},
+        {{Y.get(), Hzero.get(), n0.get(), pts.get(), none.get(), ml.get()},
+         "H page 2 must have full column rank\n"},
+        {{Y.get(), Hzero.get(), n0.get(), pts.get(), none.get(), s_zf.get()},
+         "H page 2 must have full column rank\n"},
+        {{Y1.get(), H13.get(), n0.get(), pts.get(), none.get(), ml.get()},
+         "H must have at least as many rows as columns (Nr >= Nt) for 'ml'\n"},
+        {{Y1.get(), H13.get(), n0.get(), pts.get(), none.get(), s_zf.get()},
+         "H must have at least as many rows as columns (Nr >= Nt) for 'zf'\n"},
+        {{Y.get(), H13.get(), n0.get(), pts.get(), none.get(), ml.get()},
+         "H must have as many rows as Y (Nr)\n"},
+        {{three.get(), H.get(), n0.get(), pts.get(), none.get(), ml.get()},
+         "H must have as many rows as Y (Nr)\n"},
+        {{Y.get(), H.get(), minus.get(), pts.get(), none.get(), ml.get()},
+         "N0 must be positive and finite\n"},
+        {{Y.get(), H.get(), badn0.get(), pts.get(), none.get(), ml.get()},
+         "N0 column 3 must be positive and finite\n"},
+        {{Y.get(), H.get(), n0.get(), three.get(), none.get(), ml.get()},
+         "const must have M points, M a power of two from 2 to 256\n"},
+        {{Y.get(), H.get(), n0.get(), pts.get(), dup.get(), ml.get()},
+         "bits must give every point a different label (distinct rows)\n"},
+        {{Y.get(), H.get(), n0.get(), pts.get(), notbits.get(), ml.get()},
+         "bits must hold only 0 and 1\n"},
+        {{Y.get(), H.get(), n0.get(), pts.get(), wrongbits.get(), ml.get()},
+         "bits must be M-by-log2(M) (one label per point) or []\n"},
+        {{Yr.get(), Hr.get(), n0.get(), pts.get(), none.get(), ml.get()},
+         "const must be real (PAM) when Y and H are real\n"},
+        {{Y.get(), H.get(), n0.get(), psk_pts.get(), none.get(), s_lr.get()},
+         "const must be square QAM or PAM on a uniform grid for 'lr'\n"},
+    };
+    for (const message_case& mc : cases) {
+        const th_result r = th_call(mimo_detect_gateway, 3, mc.in);
+        EXPECT_TRUE(r.failed) << mc.message;
+        EXPECT_EQ(r.message, mc.message);
+        EXPECT_EQ(r.blocks_live, 0u) << mc.message;
+    }
+    (void)real_pts;
+    (void)s_mmse;
+}
+
+}  // namespace
