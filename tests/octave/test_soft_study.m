@@ -116,6 +116,13 @@ function check_shards()
     assert(res.merged && isequal(res.shard, 1:3) && isequal(fieldnames(res), ...
                                                              fieldnames(runs{1})));
   end
+  % the merged result, NaN nodes per vector of the linear filters included, saves and
+  % reads back as returned
+  merged_file = fullfile(folder, 'merged', 'result.mat');
+  mkdir(fileparts(merged_file));
+  res = study_merge(folder, 'png', '', 'quiet', true, 'save', merged_file);
+  back = load(merged_file);
+  assert(isequaln(back.study_result, res) && any(isnan(res.nodes_per_vector)));
   % shard [1 1] is the run without shards
   whole = soft_study(opts{:});
   one = soft_study(opts{:}, 'shard', [1 1]);
