@@ -52,7 +52,7 @@ function study_save(file, study, options, shard, counts, timings)
   try
     save(part, '-struct', 'saved', '-v7');
     back = load(part, '-mat', name);   % -mat: the temporary name is not *.mat
-    if ~isequal(back.(name), value)
+    if ~isequaln(back.(name), value)      % NaN (a rate of no vectors) reads back as NaN
       error('study_save: %s does not read back as written', part);
     end
   catch err

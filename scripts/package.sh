@@ -112,8 +112,8 @@ EOF
     echo "Other functions"
     echo "$others"
   fi
-  echo "Version and demo"
-  echo " latbox_version detection_study"
+  echo "Version and demos"
+  echo " latbox_version detection_study soft_study"
   echo "Studies in shards"
   echo "$(cd "$root/demo" && ls study_*.m | sed 's/\.m$//' | tr '\n' ' ' | sed 's/^/ /; s/ $//')"
 } > "$top/INDEX"
