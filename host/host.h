@@ -27,6 +27,10 @@ bool host_is_real_double(const host_array* a);
 host_array* host_create_matrix(std::size_t m, std::size_t n);
 // New real m-by-n-by-p double array (a matrix when p is 1), every element 0.0.
 host_array* host_create_pages(std::size_t m, std::size_t n, std::size_t p);
+// New real m-by-n-by-p double array (a matrix when p is 1) whose elements are not set: the
+// gateway writes every one before it returns the array (it spares the host a pass that
+// fills it with zeros).
+host_array* host_create_unset(std::size_t m, std::size_t n, std::size_t p);
 
 // Zero-filled scratch of count elements of size bytes each; never returns null.
 void* host_calloc(std::size_t count, std::size_t size);
