@@ -109,9 +109,9 @@ void plinden_batch_gateway(int nlhs, host_array* plhs[], int nrhs, const host_ar
         check_inputs(inputs, lb, ub);
     }
 
-    host_array* S = host_create_matrix(n, K);
+    host_array* S = host_create_matrix(n, K);  // a column with no point keeps its zeros
     plhs[0] = S;
-    host_array* info = host_create_matrix(1, K);
+    host_array* info = host_create_unset(1, K, 1);  // every column writes its code
     plhs[1] = info;
     const plinden_job job{Y, channels, radius, lb, ub, host_data(S), host_data(info)};
     const double cost = 15.0 * static_cast<double>(n * n) + 100.0;

@@ -26,6 +26,7 @@ bool quorvin_page(const void* job, std::size_t p, void* scratch, const interrupt
     double* u = j.Uo + p * n * n;
     std::copy_n(j.Q + p * m * n, m * n, q);
     std::copy_n(j.R + p * n * n, n * n, r);
+    std::fill_n(u, n * n, 0.0);
     for (std::size_t i = 0; i < n; ++i) u[i + i * n] = 1.0;
     return reduce_qr_factors(q, r, u, static_cast<std::int64_t>(m), static_cast<std::int64_t>(n),
                              j.delta, static_cast<double*>(scratch), &check);
@@ -48,11 +49,12 @@ void quorvin_batch_gateway(int nlhs, host_array* plhs[], int nrhs, const host_ar
     // as in quorvin: no basis need satisfy the exchange condition with delta > 1
     if (delta > 1.0) raise_about("delta", "must not be greater than 1");
 
-    host_array* Qo = host_create_pages(m, n, P);
+    // every page writes its part of each (U's zeros too)
+    host_array* Qo = host_create_unset(m, n, P);
     plhs[0] = Qo;
-    host_array* Ro = host_create_pages(n, n, P);
+    host_array* Ro = host_create_unset(n, n, P);
     plhs[1] = Ro;
-    host_array* Uo = host_create_pages(n, n, P);
+    host_array* Uo = host_create_unset(n, n, P);
     plhs[2] = Uo;
     const quorvin_job job{host_data(Q),  host_data(R), m, n, delta, host_data(Qo),
                           host_data(Ro), host_data(Uo)};

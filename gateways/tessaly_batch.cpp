@@ -37,7 +37,7 @@ void tessaly_batch_gateway(int nlhs, host_array* plhs[], int nrhs, const host_ar
         raise_about("u", "must be a number of magnitude below 2^31");
     const std::size_t n = channels.n;
 
-    host_array* S = host_create_matrix(n, K);
+    host_array* S = host_create_unset(n, K, 1);  // every column writes its part
     plhs[0] = S;
     const tessaly_job job{host_data(prhs[0]), channels, static_cast<std::int32_t>(u), host_data(S)};
     const double cost = 3.0 * static_cast<double>(n * n) + 20.0;

@@ -39,6 +39,10 @@ bool host_read_string(const host_array* a, char* buffer, std::size_t size);
 host_array* host_create_matrix(std::size_t m, std::size_t n);
 // New real m-by-n-by-p double array (a matrix when p is 1), every element 0.0.
 host_array* host_create_pages(std::size_t m, std::size_t n, std::size_t p);
+// New real m-by-n-by-p double array (a matrix when p is 1) whose elements are not set: the
+// gateway writes every one before it returns the array (it spares the host a pass that
+// fills it with zeros).
+host_array* host_create_unset(std::size_t m, std::size_t n, std::size_t p);
 
 // New 1-by-N char array holding text (a string for the user).
 host_array* host_create_string(const char* text);

@@ -81,6 +81,12 @@ host_array* host_create_pages(std::size_t m, std::size_t n, std::size_t p) {
         mxCreateNumericArray(p == 1 ? 2 : 3, dims, mxDOUBLE_CLASS, mxREAL));
 }
 
+host_array* host_create_unset(std::size_t m, std::size_t n, std::size_t p) {
+    const mwSize dims[3] = {static_cast<mwSize>(m), static_cast<mwSize>(n), static_cast<mwSize>(p)};
+    return reinterpret_cast<host_array*>(
+        mxCreateUninitNumericArray(p == 1 ? 2 : 3, dims, mxDOUBLE_CLASS, mxREAL));
+}
+
 void* host_calloc(std::size_t count, std::size_t size) {
     // Both hosts return a valid pointer for zero bytes only sometimes; ask for one element
     // at least so that the pointer is always usable and always freeable.

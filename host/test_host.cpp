@@ -296,6 +296,14 @@ void host_set_field(host_array* s, const char* field, host_array* value) {
     throw std::logic_error("host_set_field of a field the struct does not have");
 }
 
+host_array* host_create_unset(std::size_t m, std::size_t n, std::size_t p) {
+    host_array* a = host_create_pages(m, n, p);
+    // a NaN no computation makes, so that an element left unset shows in any comparison
+    const std::uint64_t unset = 0x7ff4dead0000beefULL;
+    for (std::size_t i = 0; i < m * n * p; ++i) std::memcpy(a->bytes + 8 * i, &unset, 8);
+    return a;
+}
+
 void* host_calloc(std::size_t count, std::size_t size) {
     th_context& ctx = context();
     void* p = std::calloc(count == 0 ? 1 : count, size);
