@@ -148,6 +148,10 @@ const double* th_values(const th_array& a) {
     return reinterpret_cast<const double*>(a->bytes);
 }
 
+const double* th_values(const host_array* a) {
+    return reinterpret_cast<const double*>(a->bytes);
+}
+
 const host_array* th_field(const host_array* s, const std::string& name) {
     for (const auto& f : s->fields) {
         if (f.first == name) return f.second;

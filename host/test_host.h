@@ -93,5 +93,6 @@ th_result th_call(gateway_fn* gateway, int nlhs, const std::vector<const host_ar
 
 // Data of an output as doubles (the test host creates real double outputs, strings and structs).
 const double* th_values(const th_array& a);
+const double* th_values(const host_array* a);
 // The value of a field of a struct output, or null if it has no such field.
 const host_array* th_field(const host_array* s, const std::string& name);
