@@ -52,6 +52,24 @@ void apply_filter(const cplx* G, std::int64_t nr, std::int64_t nt, const cplx* y
     }
 }
 
+namespace {
+
+// The LLR of bit c as the noise vanishes: +-clip by which label value has the nearer point
+// (the least squared distances compared, not divided), 0 when they tie or cannot be told.
+double limit_llr(cplx z, const cplx* points, int M, const std::uint32_t* labels, int bits, int c,
+                 double clip) {
+    constexpr double inf = std::numeric_limits<double>::infinity();
+    double least[2] = {inf, inf};
+    for (int m = 0; m < M; ++m) {
+        const double d = cabs2(z - points[m]);
+        double& l = least[label_bit(labels[m], bits, c)];
+        if (d < l) l = d;
+    }
+    return least[1] > least[0] ? clip : least[1] < least[0] ? -clip : 0.0;
+}
+
+}  // namespace
+
 void stream_llrs(cplx z, double n0, const cplx* points, int M, const std::uint32_t* labels,
                  int bits, double clip, double* L, std::int32_t* idx) {
     constexpr double inf = std::numeric_limits<double>::infinity();
@@ -71,7 +89,11 @@ void stream_llrs(cplx z, double n0, const cplx* points, int M, const std::uint32
         }
     }
     for (int c = 0; c < bits; ++c) {
-        const double v = least[1][c] - least[0][c];
+        double v = least[1][c] - least[0][c];
+        // NaN: a stream whose noise is 0 (a filter gain of exactly 1) or whose metrics all
+        // overflow (Inf - Inf, 0/0). The limit of a vanishing noise then decides: the sign
+        // of the difference of the least distances themselves, clipped.
+        if (v != v) v = limit_llr(z, points, M, labels, bits, c, clip);
         L[c] = v > clip ? clip : v < -clip ? -clip : v;
     }
     *idx = best_m;
