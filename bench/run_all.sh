@@ -141,6 +141,16 @@ measured() {  # measured <label> <dir> <command...>
     octave-cli --no-gui --norc --quiet --eval \
     "addpath('$build/mex'); bench_mimo_itpp('$work/qam_problems.txt')"
   echo
+  echo "## mimo_detect: channel-level detection against the prepared lattice problem"
+  echo
+  echo "4x4 16-QAM (LTE's Gray labels) over Rayleigh block fading, 8 vectors per channel page,"
+  echo "SNR = Nt*Es/N0 per receive antenna at about BER 1e-1, 1e-2, 1e-3 (13, 19, 22 dB)."
+  echo "mimo_detect on the complex frame against plinden_batch and plinden_llr on the real"
+  echo "problem prepared in Octave (QR, Q'*y, integer map: outside the timed region)."
+  echo
+  measured "octave-cli, mimo_detect" "$LATBOX_ROOT/bench/channel" \
+    octave-cli --no-gui --norc --quiet --eval "addpath('$build/mex'); bench_mimo"
+  echo
   echo "## Studies in shards: one process, local processes, Slurm"
   echo
   measured "studies in shards (the shell; Octave runs in child processes)" "$work" \
