@@ -292,6 +292,16 @@ void mimo_detect_gateway(int nlhs, host_array* plhs[], int nrhs, const host_arra
             }
             seen[labels[m]] = true;
         }
+        // and the points distinct: a point given twice would carry two labels
+        for (std::size_t m = 1; m < M; ++m) {
+            for (std::size_t j = 0; j < m; ++j) {
+                if (points[m] == points[j]) {
+                    host_free(labels);
+                    host_free(points);
+                    raise_about("const", "must have M distinct points");
+                }
+            }
+        }
     }
     auto* grid = static_cast<constellation_grid*>(host_calloc(1, sizeof(constellation_grid)));
     analyse_constellation(reinterpret_cast<const double*>(points), static_cast<int>(M), labels,

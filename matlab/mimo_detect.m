@@ -18,8 +18,8 @@ function varargout = mimo_detect(varargin)
 %             Complex model: N0 = E|w_i|^2. Real model with noise variance
 %             sigma^2 per entry: N0 = 2*sigma^2. Either way the max-log LLRs
 %             are formed from ||y - H*x||^2 / N0.
-%     CONST   M-by-1 points of every transmit antenna (M a power of two, 2 to
-%             256), complex, or real (PAM) for the real model.
+%     CONST   M-by-1 distinct points of every transmit antenna (M a power of
+%             two, 2 to 256), complex, or real (PAM) for the real model.
 %     BITS    M-by-log2(M) of 0/1, row m the label of CONST(m), all rows
 %             distinct; [] gives the natural binary label of m-1, most
 %             significant bit first.

@@ -552,6 +552,7 @@ TEST(MimoDetect, Messages) {
     const th_array H13 = as_array(std::vector<cd>(3, 1.0), 1, 3, 1, true);
     const th_array Y1 = as_array(std::vector<cd>(4, 1.0), 1, 4, 1, true);
     const th_array three = as_array(std::vector<cd>(3, 1.0), 3, 1, 1, true);
+    const th_array same4 = as_array(std::vector<cd>(4, 7.0), 4, 1, 1, true);
     const th_array dup = th_matrix(4, 2, {0, 1, 1, 0, 0, 1, 1, 0});
     const th_array notbits = th_matrix(4, 2, {0, 1, 2, 0, 0, 1, 1, 0});
     const th_array wrongbits = th_matrix(4, 3);
@@ -616,6 +617,8 @@ TEST(MimoDetect, Messages) {
          "const must have M points, M a power of two from 2 to 256\n"},
         {{Y.get(), H.get(), n0.get(), pts.get(), dup.get(), ml.get()},
          "bits must give every point a different label (distinct rows)\n"},
+        {{Y.get(), H.get(), n0.get(), same4.get(), none.get(), ml.get()},
+         "const must have M distinct points\n"},
         {{Y.get(), H.get(), n0.get(), pts.get(), notbits.get(), ml.get()},
          "bits must hold only 0 and 1\n"},
         {{Y.get(), H.get(), n0.get(), pts.get(), wrongbits.get(), ml.get()},
