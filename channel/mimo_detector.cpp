@@ -263,14 +263,16 @@ search_status mimo_detect_column(const mimo_problem& p, const double* page, cons
         if (p.method == mimo_method::sic) {
             nearest_feedback(z, R, nt, p.points, p.M, idx32, as_cplx(scratch + cl.x));
         } else if (p.method == mimo_method::kbest) {
-            kbest_llrs(reinterpret_cast<const double*>(z), reinterpret_cast<const double*>(R), nt,
-                       a, p.list_size, n0, p.clip, La, L, idx32, &count, search);
+            const search_status s =
+                kbest_llrs(reinterpret_cast<const double*>(z), reinterpret_cast<const double*>(R),
+                           nt, a, p.list_size, n0, p.clip, La, L, idx32, &count, search);
+            if (s != search_status::found) return s;
         } else {
             const double clip = p.method == mimo_method::ml ? 0.0 : p.clip;
             const search_status s = find_complex_llrs(reinterpret_cast<const double*>(z),
                                                       reinterpret_cast<const double*>(R), nt, a, n0,
                                                       clip, La, L, idx32, &count, search, check);
-            if (s == search_status::interrupted) return s;
+            if (s != search_status::found) return s;  // interrupted, or every metric overflowed
         }
         for (std::int64_t i = 0; i < nt; ++i) {
             const auto t = static_cast<std::int64_t>(perm[i]);
@@ -310,7 +312,7 @@ search_status mimo_detect_column(const mimo_problem& p, const double* page, cons
         const soft_levels levels{n, p.level_bits, p.level_labels};
         const search_status s =
             find_bit_llrs(ys, Rs, levels, n0, p.clip, La, L, symb, &count, search, check);
-        if (s == search_status::interrupted) return s;
+        if (s != search_status::found) return s;  // interrupted, or every metric overflowed
         for (std::int64_t l = 0; l < n; ++l) {
             const std::int64_t t = level_antenna(p, perm, l);
             const bool imag = p.complex_model && l % 2 == 1;
@@ -330,7 +332,7 @@ search_status mimo_detect_column(const mimo_problem& p, const double* page, cons
         const search_status s = find_closest_point_with(
             ys, Rs, n, std::numeric_limits<double>::infinity(), 0.0, g.side - 1.0, symb, search,
             search + n, search + 2 * n, search + 3 * n, options);
-        if (s == search_status::interrupted) return s;
+        if (s != search_status::found) return s;  // interrupted, or every metric overflowed
     } else {
         // lr: w = Qo^T ys, v rounded by decision feedback on Ro, u = Uo*v clamped to the box
         const double* Qo = page + pl.Qo;
