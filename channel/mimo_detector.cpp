@@ -346,9 +346,12 @@ search_status mimo_detect_column(const mimo_problem& p, const double* page, cons
             w[i] = c;
         }
         round_feedback(w, Ro, n, v);
+        // a rounding that overflowed (w beyond the range of double on Ro) has no point
+        if (!all_finite(v, n)) return search_status::out_of_range;
         for (std::int64_t i = 0; i < n; ++i) {
             double c = 0.0;
             for (std::int64_t j = 0; j < n; ++j) c = c + Uo[i + j * n] * v[j];
+            if (c != c) return search_status::out_of_range;  // Inf - Inf in Uo*v
             symb[i] = std::min(std::max(c, 0.0), g.side - 1.0);
         }
     }
