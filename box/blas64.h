@@ -19,6 +19,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <mutex>
 
 #include "box/plain_kernels.h"
 
@@ -138,14 +139,23 @@ struct library_kernels {
 enum class kernel_set { by_size, library, plain };
 
 // Up to this many variables the plain loops; above it the library. Measured with
-// bench/kelvane (bench_kernels): the solve time of both sets on the benchmark's problems.
-constexpr std::int64_t plain_kernels_up_to = 32;
+// bench/kelvane (bench_kernels): the solve time of both sets on the benchmark's problems,
+// cold and warm.
+constexpr std::int64_t plain_kernels_up_to = 96;
+
+// The library's routines must not run on two threads at once: OpenBLAS built without
+// threads of its own keeps work buffers that concurrent callers share, and two solves on
+// two threads then spoil each other's results (seen from 96 variables up). Every
+// use of the library set holds this lock for its whole length, so that a solve on the
+// library gives the bits it gives alone. The plain loops share nothing and take no lock.
+std::mutex& library_lock();
 
 template <class F>
 decltype(auto) with_kernels(std::int64_t n, kernel_set set, F&& f) {
     const bool plain =
         set == kernel_set::plain || (set == kernel_set::by_size && n <= plain_kernels_up_to);
     if (plain) return f(plain_kernels{});
+    const std::lock_guard<std::mutex> hold(library_lock());
     return f(library_kernels{});
 }
 

@@ -168,11 +168,12 @@ void kelvane_batch_gateway(int nlhs, host_array* plhs[], int nrhs, const host_ar
                           checks};
     const double nd = static_cast<double>(n);
     const double cost = 30.0 * nd * nd * nd / 8.0 + 500.0;
-    // No cap on the threads: up to 32 variables the solver runs on plain loops that share
-    // nothing between threads, above it each BLAS call is long enough that the library's
-    // internal lock costs little (measured: bench/kelvane/bench_kernels).
+    // Up to plain_kernels_up_to variables the solver runs on plain loops that share nothing
+    // between threads. Above it the solves take turns on the library (box/blas64.h), so the
+    // default is one thread; more (LATBOX_NUM_THREADS) give the same bits, not more speed.
+    const std::size_t cap = n > static_cast<std::size_t>(plain_kernels_up_to) ? 1 : 0;
     const bool finished =
-        batch_run({batch_each<kelvane_column>, &job, K, scratch_bytes(n), cost, 0});
+        batch_run({batch_each<kelvane_column>, &job, K, scratch_bytes(n), cost, cap});
     char text[256];
     const bool inaccurate = finished && inaccurate_columns(checks, K, text);
     host_free(checks);

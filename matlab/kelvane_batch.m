@@ -42,12 +42,12 @@ function varargout = kelvane_batch(varargin)
 %   N = 0 returns an N-by-K X, ITERATIONS 0 and STATUS 1.
 %
 %   Threads: as many as the CPUs this process may run on, but no more than
-%   the frame justifies (about 100 microseconds of work each), so a small
-%   frame runs on the calling thread alone; below N = 32 one thread, since
-%   the solver's short BLAS calls only contend for the BLAS library's lock.
-%   The environment variable LATBOX_NUM_THREADS (a positive integer) sets
-%   the count instead; 1 runs serially. The result is the same bit for bit
-%   for every thread count.
+%   the frame justifies (about 20 microseconds of work each), so a small
+%   frame runs on the calling thread alone; above N = 96 one thread, since
+%   the solver then calls the BLAS library, whose routines the solves must
+%   use in turn. The environment variable LATBOX_NUM_THREADS (a positive
+%   integer) sets the count instead; 1 runs serially. The result is the same
+%   bit for bit for every thread count.
 %
 %   Ctrl-C stops the call, between columns or within a long solve (every 16
 %   passes), with the error "kelvane_batch: interrupted"; no output is

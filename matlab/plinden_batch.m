@@ -32,7 +32,7 @@ function varargout = plinden_batch(varargin)
 %                   NaN.
 %
 %   Threads: as many as the CPUs this process may run on, but no more than
-%   the frame justifies (about 100 microseconds of work each), so a small
+%   the frame justifies (about 20 microseconds of work each), so a small
 %   frame runs on the calling thread alone. The environment variable
 %   LATBOX_NUM_THREADS (a positive integer) sets the count instead; 1 runs
 %   serially. The result is the same bit for bit for every thread count.

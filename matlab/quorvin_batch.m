@@ -23,7 +23,7 @@ function varargout = quorvin_batch(varargin)
 %   in that page's outputs (no error); every page's reduction ends.
 %
 %   Threads: as many as the CPUs this process may run on, but no more than
-%   the stack justifies (about 100 microseconds of work each), so a few
+%   the stack justifies (about 20 microseconds of work each), so a few
 %   small pages run on the calling thread alone. The environment variable
 %   LATBOX_NUM_THREADS (a positive integer) sets the count instead; 1 runs
 %   serially. The result is the same bit for bit for every thread count.

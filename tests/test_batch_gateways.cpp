@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "box/blas64.h"
 #include "gateways/gateways.h"
 #include "host/test_host.h"
 #include "tests/batch_support.h"
@@ -337,6 +338,36 @@ TEST(BatchGateways, KelvaneEqualsSingleCalls) {
         }
     }
     EXPECT_GT(broken_down, 0u);
+}
+
+// Above plain_kernels_up_to variables the solver runs on the library, whose routines
+// share work buffers between threads: the solves must take turns, so that any thread count
+// gives the bits of single calls (two threads spoiled each other's x before).
+TEST(BatchGateways, KelvaneOnTheLibraryEqualsSingleCallsOnEveryThreadCount) {
+    std::mt19937_64 rng(16);
+    for (std::size_t n : {static_cast<std::size_t>(plain_kernels_up_to),
+                          static_cast<std::size_t>(plain_kernels_up_to) + 32}) {
+        const std::size_t K = 6;
+        const std::vector<double> R = random_pages(rng, n, 1);
+        const std::vector<double> Y = random_values(rng, n * K, 3.0);
+        const th_array y = th_matrix(n, K, Y), r = th_pages(n, n, 1, R), u = th_scalar(1.0);
+        const th_array s = th_matrix(n + 2, 1, std::vector<double>(n + 2, 0.0));
+        const th_array cold = th_scalar(0.0);
+        for (const char* threads : {"2", "7"}) {
+            thread_setting setting(threads);
+            for (int repeat = 0; repeat < 3; ++repeat) {
+                const th_result batch = call_ok(kelvane_batch_gateway, 3,
+                                                {y.get(), r.get(), u.get(), s.get(), cold.get()});
+                for (std::size_t k = 0; k < K; ++k) {
+                    const kelvane_column_result single =
+                        kelvane_single(column_of(Y.data(), n, k), r, 1.0, s, 0.0, n);
+                    EXPECT_TRUE(same_bits(th_values(batch.outputs[0]) + k * n, single.x.data(), n))
+                        << "n " << n << " threads " << threads << " column " << k;
+                    EXPECT_EQ(th_values(batch.outputs[1])[k], single.iterations);
+                }
+            }
+        }
+    }
 }
 
 struct batch_message_case {

@@ -108,8 +108,8 @@ void timing_table() {
     std::printf("%-8s %4s %6s | %10s %10s %7s | %10s %10s %7s\n", "family", "n", "passes",
                 "cold BLAS", "cold plain", "ratio", "warm BLAS", "warm plain", "ratio");
     for (int f = 0; f < 3; ++f) {
-        for (std::int64_t n : {4, 8, 16, 24, 32, 48, 64, 96, 128, 256, 512}) {
-            if (f > 0 && n != 8 && n != 32 && n != 128 && n != 512) continue;
+        for (std::int64_t n : {4, 8, 16, 24, 32, 48, 64, 96, 128, 160, 192, 256, 512}) {
+            if (f > 0 && n != 8 && n != 32 && n != 128 && n != 192 && n != 512) continue;
             const problem p = box_test::make_problem(n, family_cond[f], 1000 + n);
             scratch s(n);
             const answer cold = solve(p, nullptr, kernel_set::library, s);
