@@ -132,6 +132,20 @@ void require_index_set(const double* v, std::size_t n, const char* name) {
     }
 }
 
+bool is_index_set(const double* v, std::size_t n) {
+    for (std::size_t s = 1; s <= n + 1; ++s) {
+        if (!std::isfinite(v[s]) || v[s] != std::trunc(v[s])) return false;
+    }
+    const double count = v[n + 1];
+    if (count < 0.0 || count > static_cast<double>(n)) return false;
+    for (std::size_t s = 1; s <= n; ++s) {
+        const double a = std::fabs(v[s]);
+        if (a < 1.0 || a > static_cast<double>(n)) return false;
+        if (static_cast<double>(s) > count && v[s] < 0.0) return false;
+    }
+    return first_repeat(v, n) == n + 1;
+}
+
 const char* const interrupted_message = "interrupted\n";
 
 namespace {

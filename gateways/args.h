@@ -51,6 +51,8 @@ bool is_triangular(const double* R, std::size_t n, below_diagonal below);
 // and "<name> ...\n" for any other fault: the first one in element order, as a reader
 // marking each variable as it goes would meet it. Needs no scratch.
 void require_index_set(const double* v, std::size_t n, const char* name);
+// Whether require_index_set would pass v: host-free, it raises nothing.
+bool is_index_set(const double* v, std::size_t n);
 
 // Raises "<name> <text>\n".
 [[noreturn]] void raise_about(const char* name, const char* text);

@@ -82,6 +82,68 @@ bool kelvane_column(const void* job, std::size_t k, void* scratch, const interru
     return true;
 }
 
+// What the call checks column by column: use_start finite, Y finite, every page of R
+// triangular, the index set of every warm column when each column has its own.
+struct kelvane_inputs {
+    const double* Y;
+    batch_channels channels;
+    const double* starts;
+    bool start_per_column;
+    batch_scalars use_start;
+    std::size_t K;
+};
+
+// The checks' items in their order: the use_start values (one when it is a scalar), the
+// columns of Y, the pages of R, and the index sets of the columns when each has its own.
+std::size_t input_items(const kelvane_inputs& in) {
+    return (in.use_start.per_column ? in.K : 1) + in.K + in.channels.pages +
+           (in.start_per_column ? in.K : 0);
+}
+
+bool kelvane_inputs_valid(const void* job, std::size_t begin, std::size_t end) {
+    const auto& j = *static_cast<const kelvane_inputs*>(job);
+    const std::size_t n = j.channels.n, K = j.K, P = j.channels.pages;
+    const std::size_t U = j.use_start.per_column ? K : 1;
+    for (std::size_t i = begin; i < end; ++i) {
+        bool ok;
+        if (i < U) {
+            ok = std::isfinite(j.use_start.at(i));
+        } else if (i < U + K) {
+            ok = all_finite(j.Y + (i - U) * n, n);
+        } else if (i < U + K + P) {
+            ok = is_triangular(j.channels.R + (i - U - K) * n * n, n, below_diagonal::zero);
+        } else {
+            const std::size_t k = i - U - K - P;
+            ok = !is_warm(j.use_start.at(k)) || is_index_set(j.starts + k * (n + 2), n);
+        }
+        if (!ok) return false;
+    }
+    return true;
+}
+
+// The same checks, raising the first fault.
+void check_inputs(const kelvane_inputs& in) {
+    const std::size_t n = in.channels.n, K = in.K;
+    char name[48];
+    for (std::size_t k = 0; k < (in.use_start.per_column ? K : 1); ++k) {
+        if (!std::isfinite(in.use_start.at(k))) {
+            raise_about(in.use_start.per_column ? column_name(name, "use_start", k) : "use_start",
+                        "must be a finite number");
+        }
+    }
+    for (std::size_t k = 0; k < K; ++k) require_finite(in.Y + k * n, n, column_name(name, "Y", k));
+    for (std::size_t p = 0; p < in.channels.pages; ++p) {
+        require_triangular(in.channels.R + p * n * n, n, below_diagonal::zero,
+                           in.channels.pages == 1 ? "R" : page_name(name, "R", p));
+    }
+    if (!in.start_per_column) return;
+    for (std::size_t k = 0; k < K; ++k) {
+        if (is_warm(in.use_start.at(k))) {
+            require_index_set(in.starts + k * (n + 2), n, column_name(name, "index_sets", k));
+        }
+    }
+}
+
 // The text of the one warning for every column whose x failed its check: how many, the first,
 // and the worst finding (a point outside the box before any decrease). False when none failed.
 bool inaccurate_columns(const optimality_check* checks, std::size_t K, char (&text)[256]) {
@@ -122,26 +184,14 @@ void kelvane_batch_gateway(int nlhs, host_array* plhs[], int nrhs, const host_ar
     const batch_scalars use_start = read_scalars(prhs[4], K, "use_start");
     if (!(u >= 0.0) || std::isinf(u)) raise_about("u", "must be a finite number, not negative");
     const double* Y = host_data(prhs[0]);
-    char name[48];
-    for (std::size_t k = 0; k < (use_start.per_column ? K : 1); ++k) {
-        if (!std::isfinite(use_start.at(k))) {
-            raise_about(use_start.per_column ? column_name(name, "use_start", k) : "use_start",
-                        "must be a finite number");
-        }
-    }
-    for (std::size_t k = 0; k < K; ++k) require_finite(Y + k * n, n, column_name(name, "Y", k));
-    for (std::size_t p = 0; p < channels.pages; ++p) {
-        require_triangular(channels.R + p * n * n, n, below_diagonal::zero,
-                           channels.pages == 1 ? "R" : page_name(name, "R", p));
-    }
     const double* start = host_data(starts);
-    if (per_column) {
-        for (std::size_t k = 0; k < K; ++k) {
-            if (is_warm(use_start.at(k))) {
-                require_index_set(start + k * (n + 2), n, column_name(name, "index_sets", k));
-            }
-        }
-    } else {
+    // the workers look for a fault; if there is one, the checks here raise the first
+    const kelvane_inputs inputs{Y, channels, start, per_column, use_start, K};
+    if (!batch_all_valid(kelvane_inputs_valid, &inputs, input_items(inputs),
+                         static_cast<double>(n) + 2.0)) {
+        check_inputs(inputs);
+    }
+    if (!per_column) {
         bool any_warm = false;
         for (std::size_t k = 0; k < K; ++k) any_warm = any_warm || is_warm(use_start.at(k));
         if (any_warm) require_index_set(start, n, "index_sets");

@@ -340,6 +340,58 @@ TEST(BatchGateways, KelvaneEqualsSingleCalls) {
     EXPECT_GT(broken_down, 0u);
 }
 
+// kelvane_batch's checks on the workers, in their order: every use_start, every column of
+// Y, every page of R, every warm column's index set (a cold column's is not read).
+TEST(BatchGateways, KelvaneReportsTheFirstFaultOnAnyThreadCount) {
+    std::mt19937_64 rng(18);
+    const std::size_t n = 3, K = 300, P = 30;
+    const double inf = std::numeric_limits<double>::infinity();
+    struct fault {
+        char where;  // 'u' a use_start, 'Y' a column, 'R' a page's corner, 'i' an index set
+        std::size_t at;
+        double value;
+    };
+    struct row {
+        std::vector<fault> faults;
+        std::string message;
+    };
+    const std::vector<row> rows = {
+        {{}, ""},
+        {{{'i', 298, 5.0}},
+         "index_sets column 299 entries must be variable numbers between -n "
+         "and n, not 0\n"},
+        {{{'i', 299, 1.0}}, ""},  // a repeat, but column 300 starts cold
+        {{{'i', 10, 0.5}, {'R', 20, inf}}, "R page 21 must not contain NaN or Inf\n"},
+        {{{'R', 20, 1.0}, {'Y', 150, nan}}, "Y column 151 must not contain NaN or Inf\n"},
+        {{{'Y', 7, inf}, {'u', 200, nan}}, "use_start column 201 must be a finite number\n"},
+    };
+    const std::vector<double> R0 = random_pages(rng, n, P);
+    const std::vector<double> Y0 = random_values(rng, n * K, 3.0);
+    std::vector<double> S0((n + 2) * K, 0.0), use0(K, 1.0);
+    for (std::size_t k = 0; k < K; ++k) {  // every variable free, count 0
+        for (std::size_t s = 1; s <= n; ++s) S0[k * (n + 2) + s] = static_cast<double>(s);
+    }
+    use0[K - 1] = 0.0;
+    for (const row& r : rows) {
+        std::vector<double> Y = Y0, R = R0, S = S0, use = use0;
+        for (const fault& f : r.faults) {
+            if (f.where == 'u') use[f.at] = f.value;
+            if (f.where == 'Y') Y[f.at * n + 1] = f.value;
+            if (f.where == 'R') R[f.at * n * n + (f.value == 1.0 ? 1 : n * n - 1)] = f.value;
+            if (f.where == 'i') S[f.at * (n + 2) + 2] = f.value;
+        }
+        const th_array y = th_matrix(n, K, Y), rr = th_pages(n, n, P, R);
+        const th_array u = th_scalar(1.0), s = th_matrix(n + 2, K, S), us = th_matrix(1, K, use);
+        for (const std::string& threads : thread_settings()) {
+            thread_setting setting(threads);
+            const th_result res =
+                th_call(kelvane_batch_gateway, 1, {y.get(), rr.get(), u.get(), s.get(), us.get()});
+            EXPECT_EQ(res.failed ? res.message : "", r.message) << "threads '" << threads << "'";
+            EXPECT_EQ(res.blocks_live, 0u);
+        }
+    }
+}
+
 // Above plain_kernels_up_to variables the solver runs on the library, whose routines
 // share work buffers between threads: the solves must take turns, so that any thread count
 // gives the bits of single calls (two threads spoiled each other's x before).

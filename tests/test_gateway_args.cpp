@@ -102,6 +102,15 @@ TEST(gateway_args, index_set_against_a_marking_checker) {
             }
             const std::string expected = reference_message(v);
             EXPECT_EQ(check_index_set(v), expected) << "n=" << n << " trial " << t;
+            EXPECT_EQ(is_index_set(v.data(), n), expected.empty()) << "n=" << n << " trial " << t;
+            if (t == 0) {  // a count out of range, either side
+                for (double c : {-1.0, static_cast<double>(n) + 1.0}) {
+                    std::vector<double> w = v;
+                    w[n + 1] = c;
+                    EXPECT_FALSE(is_index_set(w.data(), n));
+                    EXPECT_NE(check_index_set(w), "");
+                }
+            }
             rejected += !expected.empty();
             repeats += expected.find("only once") != std::string::npos;
         }
