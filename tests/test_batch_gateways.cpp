@@ -205,6 +205,18 @@ TEST(BatchGateways, PlindenEqualsSingleCalls) {
     EXPECT_GT(out_of_range, 0u);
 }
 
+// A table row of the first-fault tests: the faults put into the inputs, and the message
+// the call must raise (empty: none).
+struct injected_fault {
+    char where;  // which input, in each test's own letters
+    std::size_t at;
+    double value;
+};
+struct fault_row {
+    std::vector<injected_fault> faults;
+    std::string message;
+};
+
 // The checks that run on the workers: with faults anywhere, the message is the first fault's
 // in the order the checks list them (every column of Y, every page of R, every radius, lb,
 // ub), on any thread count, and a call without faults is not stopped by them.
@@ -212,16 +224,8 @@ TEST(BatchGateways, PlindenReportsTheFirstFaultOnAnyThreadCount) {
     std::mt19937_64 rng(17);
     const std::size_t n = 3, K = 400, P = 50;
     const double inf = std::numeric_limits<double>::infinity();
-    struct fault {
-        char where;  // 'Y' a column, 'R' a page's diagonal, 'r' a radius, 'l' lb
-        std::size_t at;
-        double value;
-    };
-    struct row {
-        std::vector<fault> faults;
-        std::string message;
-    };
-    const std::vector<row> rows = {
+    // where: 'Y' a column, 'R' a page's diagonal, 'r' a radius, 'l' lb
+    const std::vector<fault_row> rows = {
         {{}, ""},
         {{{'Y', 399, inf}}, "Y column 400 must not contain NaN or Inf\n"},
         {{{'Y', 250, nan}, {'Y', 41, inf}, {'Y', 300, nan}},
@@ -235,10 +239,10 @@ TEST(BatchGateways, PlindenReportsTheFirstFaultOnAnyThreadCount) {
     };
     const std::vector<double> R0 = random_pages(rng, n, P);
     const std::vector<double> Y0 = random_values(rng, n * K, 4.0);
-    for (const row& r : rows) {
+    for (const fault_row& r : rows) {
         std::vector<double> Y = Y0, R = R0, radius(K, 9.0);
         double lb = -3;
-        for (const fault& f : r.faults) {
+        for (const injected_fault& f : r.faults) {
             if (f.where == 'Y') Y[f.at * n + 1] = f.value;
             if (f.where == 'R') R[f.at * n * n + (n - 1) * (n + 1)] = f.value;
             if (f.where == 'r') radius[f.at] = f.value;
@@ -346,16 +350,8 @@ TEST(BatchGateways, KelvaneReportsTheFirstFaultOnAnyThreadCount) {
     std::mt19937_64 rng(18);
     const std::size_t n = 3, K = 300, P = 30;
     const double inf = std::numeric_limits<double>::infinity();
-    struct fault {
-        char where;  // 'u' a use_start, 'Y' a column, 'R' a page's corner, 'i' an index set
-        std::size_t at;
-        double value;
-    };
-    struct row {
-        std::vector<fault> faults;
-        std::string message;
-    };
-    const std::vector<row> rows = {
+    // where: 'u' a use_start, 'Y' a column, 'R' a page's corner, 'i' an index set
+    const std::vector<fault_row> rows = {
         {{}, ""},
         {{{'i', 298, 5.0}},
          "index_sets column 299 entries must be variable numbers between -n "
@@ -372,9 +368,9 @@ TEST(BatchGateways, KelvaneReportsTheFirstFaultOnAnyThreadCount) {
         for (std::size_t s = 1; s <= n; ++s) S0[k * (n + 2) + s] = static_cast<double>(s);
     }
     use0[K - 1] = 0.0;
-    for (const row& r : rows) {
+    for (const fault_row& r : rows) {
         std::vector<double> Y = Y0, R = R0, S = S0, use = use0;
-        for (const fault& f : r.faults) {
+        for (const injected_fault& f : r.faults) {
             if (f.where == 'u') use[f.at] = f.value;
             if (f.where == 'Y') Y[f.at * n + 1] = f.value;
             if (f.where == 'R') R[f.at * n * n + (f.value == 1.0 ? 1 : n * n - 1)] = f.value;
