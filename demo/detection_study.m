@@ -94,21 +94,11 @@ function res = detection_study(varargin)
                'error_channels', 100, 'trials', 32768, 'frame', 8, 'batch', 16384, ...
                'seed', 1, 'png', 'detection_study.png', 'quiet', false, 'shard', [], ...
                'save', '', 'merged', []);
-  for k = 1:2:numel(varargin)
-    if ~isfield(opt, varargin{k})
-      error('detection_study: unknown option ''%s''', varargin{k});
-    end
-    opt.(varargin{k}) = varargin{k + 1};
-  end
+  opt = study_options(opt, varargin, 'detection_study');
   if ~isempty(opt.merged)
     % a merge: the options that made the counts come from the shards
     m = opt.merged;
-    shown = struct('png', opt.png, 'quiet', opt.quiet);
-    opt = m.options;
-    opt.png = shown.png;
-    opt.quiet = shown.quiet;
-    shards = struct('shards', m.shards, 'count', m.shard_count, 'merged', true, ...
-                    'missing', m.missing, 'seconds', m.shard_seconds);
+    [opt, shards] = study_merged_options(opt);
     res = finish(m.counts, m.timings, opt, shards);
     return;
   end
@@ -157,7 +147,7 @@ function res = detection_study(varargin)
       R = qr_pages(draw_channels(n, P, qam));
       s = 2 * floor(levels * rand(N, K)) - u;
       page = ceil((1:K) / V);                % the channel of each vector
-      y = page_times(R, s, page) + sigma * randn(N, K);
+      y = study_page_times(R, s, page) + sigma * randn(N, K);
       % integer form: s = 2*a - u with a in {0, ..., u}: (y + u*R*1)/2 = R*a + w/2
       row_sums = reshape(sum(R, 2), N, P);
       yi = (y + u * row_sums(:, page)) / 2;
@@ -213,8 +203,8 @@ function res = detection_study(varargin)
         worse = false(1, K);
         for d = find([true, active(2), false, active(4)])
           k = find(any(S{d} ~= S{3}, 1));    % where the points differ
-          d_ml = sum((y(:, k) - page_times(R, S{3}(:, k), page(k))) .^ 2, 1);
-          d_other = sum((y(:, k) - page_times(R, S{d}(:, k), page(k))) .^ 2, 1);
+          d_ml = sum((y(:, k) - study_page_times(R, S{3}(:, k), page(k))) .^ 2, 1);
+          d_other = sum((y(:, k) - study_page_times(R, S{d}(:, k), page(k))) .^ 2, 1);
           worse(k) = worse(k) | d_ml > d_other * (1 + 1e-12) + 1e-12;
         end
         ml_worse = ml_worse + sum(worse);
@@ -288,7 +278,7 @@ function res = finish(c, t, opt, shards)
     plot_rates(res, opt.png, sprintf('%s, %d vectors per channel', label, V));
     res.png = opt.png;
     if ~opt.quiet
-      fprintf('plot written to %s\n', absolute_path(opt.png));
+      fprintf('plot written to %s\n', study_absolute_path(opt.png));
     end
   end
 end
@@ -299,15 +289,15 @@ function S = detect_lr_df(yi, R, u, page)
   N = size(R, 1);
   P = size(R, 3);
   [Qo, Ro, Uo] = quorvin_batch(repmat(eye(N), [1, 1, P]), R, 0.75);
-  z = zarrow_batch(page_times(permute(Qo, [2 1 3]), yi, page), Ro);
-  S = 2 * min(max(page_times(Uo, z, page), 0), u) - u;
+  z = zarrow_batch(study_page_times(permute(Qo, [2 1 3]), yi, page), Ro);
+  S = 2 * min(max(study_page_times(Uo, z, page), 0), u) - u;
 end
 
 function S = detect_ml(yi, R, u, page, S_df)
 % The closest point in the box of the integer form, searched within the distance of
 % the decision-feedback point (with a margin for rounding).
   a_df = (S_df + u) / 2;
-  radius = sum((yi - page_times(R, a_df, page)) .^ 2, 1);
+  radius = sum((yi - study_page_times(R, a_df, page)) .^ 2, 1);
   [a_ml, info] = plinden_batch(yi, R, radius * (1 + 1e-9) + 1e-300, 0, u);
   missed = info ~= 1;                        % only if rounding hid the DF point itself
   a_ml(:, missed) = a_df(:, missed);
@@ -389,16 +379,6 @@ function R = qr_pages(H)
   end
 end
 
-function Y = page_times(A, X, page)
-% Column k of Y is A(:, :, page(k)) * X(:, k).
-  [m, n, P] = size(A);
-  Y = zeros(m, size(X, 2));
-  for j = 1:n
-    Aj = reshape(A(:, j, :), m, P);
-    Y = Y + Aj(:, page) .* X(j, :);
-  end
-end
-
 function print_report(res, opt, label, V)
   fprintf('Symbol error rate, %s, %d vectors per channel (block fading)\n', label, V);
   merged = res.merged;
@@ -449,7 +429,7 @@ function print_report(res, opt, label, V)
   end
   fprintf('(ML includes the DF point that sets its radius; BOX the morrit_batch calls)\n');
   fprintf('channels, symbols and noise %.2f s, checks %.2f s, wall time %.2f s, %s\n', ...
-          res.setup_seconds, res.check_seconds, res.wall_seconds, thread_note());
+          res.setup_seconds, res.check_seconds, res.wall_seconds, study_thread_note());
   if merged
     fprintf('(times summed over the %d shards; the longest shard took %.2f s)\n', ...
             numel(res.shard), max(res.shard_seconds(res.shard)));
@@ -495,25 +475,4 @@ function plot_rates(res, png, title_text)
   legend(res.detectors, 'location', 'southwest');
   print(h, png, '-dpng', '-r90');
   close(h);
-end
-
-function text = thread_note()
-  threads = getenv('LATBOX_NUM_THREADS');
-  if ~isempty(threads)
-    text = sprintf('LATBOX_NUM_THREADS=%s', threads);
-  elseif exist('OCTAVE_VERSION', 'builtin')
-    text = sprintf('threads: up to %d (the CPUs available)', nproc());
-  else
-    text = 'threads: the CPUs available';
-  end
-end
-
-function p = absolute_path(p)
-% The file name p as an absolute path (p names an existing file).
-  if exist('OCTAVE_VERSION', 'builtin')
-    p = make_absolute_filename(p);
-  else
-    [~, info] = fileattrib(p);
-    p = info.Name;
-  end
 end

@@ -79,21 +79,11 @@ function res = soft_study(varargin)
   opt = struct('snr_db', 0:4:28, 'channels', 2000, 'frame', 8, 'batch', 16384, ...
                'clip', 20, 'K', 16, 'seed', 1, 'png', 'soft_study.png', 'quiet', false, ...
                'shard', [], 'save', '', 'merged', []);
-  for k = 1:2:numel(varargin)
-    if ~ischar(varargin{k}) || ~isfield(opt, varargin{k})
-      error('soft_study: unknown option ''%s''', num2str(varargin{k}));
-    end
-    opt.(varargin{k}) = varargin{k + 1};
-  end
+  opt = study_options(opt, varargin, 'soft_study');
   if ~isempty(opt.merged)
     % a merge: the options that made the counts come from the shards
     m = opt.merged;
-    shown = struct('png', opt.png, 'quiet', opt.quiet);
-    opt = m.options;
-    opt.png = shown.png;
-    opt.quiet = shown.quiet;
-    shards = struct('shards', m.shards, 'count', m.shard_count, 'merged', true, ...
-                    'missing', m.missing, 'seconds', m.shard_seconds);
+    [opt, shards] = study_merged_options(opt);
     res = finish(m.counts, m.timings, opt, shards);
     return;
   end
@@ -123,7 +113,7 @@ function res = soft_study(varargin)
       H = complex(randn(n, n, P), randn(n, n, P)) / sqrt(2);
       sent = floor(16 * rand(n, K)) + 1;     % indices into const
       page = ceil((1:K) / V);
-      Y = page_times(H, const(sent), page) + ...
+      Y = study_page_times(H, const(sent), page) + ...
           sqrt(N0 / 2) * complex(randn(n, K), randn(n, K));
       % the sent bits in LLR's order: antenna 1's label first
       b = reshape(labels(sent(:), :)', n * nb, K);
@@ -179,16 +169,6 @@ function v = log2_1p_exp(x)
   v(big) = x(big) / log(2);
 end
 
-function Y = page_times(A, X, page)
-% Column k of Y is A(:, :, page(k)) * X(:, k).
-  [m, n, P] = size(A);
-  Y = zeros(m, size(X, 2));
-  for j = 1:n
-    Aj = reshape(A(:, j, :), m, P);
-    Y = Y + Aj(:, page) .* X(j, :);
-  end
-end
-
 function res = finish(c, t, opt, shards)
 % The result, the table and the plot from the counts c and the timings t of a run, a
 % shard or a merge of shards.
@@ -222,7 +202,7 @@ function res = finish(c, t, opt, shards)
     plot_figures(res, opt.png, label);
     res.png = opt.png;
     if ~opt.quiet
-      fprintf('plot written to %s\n', absolute_path(opt.png));
+      fprintf('plot written to %s\n', study_absolute_path(opt.png));
     end
   end
 end
@@ -268,7 +248,7 @@ function print_report(res, opt, label)
             sum(res.vectors(:, d)), res.vectors_per_second(d), res.nodes_per_vector(d));
   end
   fprintf('channels, symbols and noise %.2f s, wall time %.2f s, %s\n', ...
-          res.setup_seconds, res.wall_seconds, thread_note());
+          res.setup_seconds, res.wall_seconds, study_thread_note());
   if res.merged
     fprintf('(times summed over the %d shards; the longest shard took %.2f s)\n', ...
             numel(res.shard), max(res.shard_seconds(res.shard)));
@@ -317,25 +297,4 @@ function plot_figures(res, png, title_text)
   legend(res.detectors, 'location', 'southwest');
   print(h, png, '-dpng', '-r90');
   close(h);
-end
-
-function text = thread_note()
-  threads = getenv('LATBOX_NUM_THREADS');
-  if ~isempty(threads)
-    text = sprintf('LATBOX_NUM_THREADS=%s', threads);
-  elseif exist('OCTAVE_VERSION', 'builtin')
-    text = sprintf('threads: up to %d (the CPUs available)', nproc());
-  else
-    text = 'threads: the CPUs available';
-  end
-end
-
-function p = absolute_path(p)
-% The file name p as an absolute path (p names an existing file).
-  if exist('OCTAVE_VERSION', 'builtin')
-    p = make_absolute_filename(p);
-  else
-    [~, info] = fileattrib(p);
-    p = info.Name;
-  end
 end
