@@ -447,27 +447,8 @@ end
 
 function plot_rates(res, png, title_text)
 % Error rates on a log scale, each detector at the SNRs where it counted errors.
-  if exist('OCTAVE_VERSION', 'builtin')
-    w = warning('off', 'all');               % gnuplot's notes about interactive windows
-    graphics_toolkit('gnuplot');
-    warning(w);
-  end
-  h = figure('visible', 'off');
-  markers = {'-o', '-s', '-d', '-^'};
-  for d = 1:4
-    shown = res.errors(:, d) > 0;
-    if any(shown)
-      semilogy(res.snr_db(shown), res.ser(shown, d), markers{d}, 'linewidth', 1.5);
-    else
-      semilogy(NaN, NaN, markers{d});       % keeps its legend entry
-    end
-    hold on;
-  end
-  hold off;
-  shown = res.ser(res.errors > 0);
-  if ~isempty(shown)                         % a margin below the lowest point
-    ylim([10^floor(log10(min(shown)) - 0.3), 1]);
-  end
+  h = study_figure();
+  study_log_rates(res.snr_db, res.ser, res.errors);
   grid on;
   xlabel('SNR (dB)');
   ylabel('symbol error rate');

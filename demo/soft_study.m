@@ -257,12 +257,7 @@ end
 
 function plot_figures(res, png, title_text)
 % MI (linear) and BER (log scale, only the points with errors) against the SNR.
-  if exist('OCTAVE_VERSION', 'builtin')
-    w = warning('off', 'all');               % gnuplot's notes about interactive windows
-    graphics_toolkit('gnuplot');
-    warning(w);
-  end
-  h = figure('visible', 'off', 'position', [100 100 900 420]);
+  h = study_figure('position', [100 100 900 420]);
   markers = {'-o', '-s', '-d', '-^'};
   subplot(1, 2, 1);
   for d = 1:4
@@ -277,20 +272,7 @@ function plot_figures(res, png, title_text)
   legend(res.detectors, 'location', 'southeast');
   title(title_text);
   subplot(1, 2, 2);
-  for d = 1:4
-    shown = res.bit_errors(:, d) > 0;
-    if any(shown)
-      semilogy(res.snr_db(shown), res.ber(shown, d), markers{d}, 'linewidth', 1.5);
-    else
-      semilogy(NaN, NaN, markers{d});       % keeps its legend entry
-    end
-    hold on;
-  end
-  hold off;
-  shown = res.ber(res.bit_errors > 0);
-  if ~isempty(shown)
-    ylim([10^floor(log10(min(shown)) - 0.3), 1]);
-  end
+  study_log_rates(res.snr_db, res.ber, res.bit_errors);
   grid on;
   xlabel('SNR (dB)');
   ylabel('uncoded bit error rate');
