@@ -58,6 +58,7 @@
 
 #include "detect/soft_search_internal.h"
 #include "detect/sphere_search_internal.h"
+#include "detect/zigzag.h"
 
 namespace {
 
@@ -217,14 +218,6 @@ void record_leaf(soft_state& s, double mu, std::uint32_t label0, double* symb) {
     for (std::int64_t k = 0; k < n; ++k) s.rmax[k] = max2(s.rfree[k + 1], s.rfix[k + 1]);
 }
 
-// -1.0 when negative, else +1.0, from the bits (the zig-zag's direction is data).
-inline double signed_one(bool negative) {
-    const std::uint64_t bits = 0x3FF0000000000000ULL | (static_cast<std::uint64_t>(negative) << 63);
-    double v;
-    std::memcpy(&v, &bits, sizeof v);
-    return v;
-}
-
 // Rounded centre of the index, floor((u + (M-1)*r)/(2r) + 1/2) with u = y[k] - isum[k] (the
 // centre of the integer form), limited to +-search_limit (the box [0, M-1] lies inside, so a
 // centre beyond starts at the limit and the skip of move_outside_box reaches the box); the
@@ -244,97 +237,25 @@ inline void start_level(const soft_state& s, std::int64_t k) {
     s.step[k] = signed_one(down);
 }
 
-// Next candidate of the zig-zag: c, c+1, c-1, c+2, c-2, ... (or mirrored).
+// Next candidate of the zig-zag of level k.
 inline void advance(const soft_state& s, std::int64_t k) {
-    const double st = s.step[k];
-    s.cand[k] = s.cand[k] + st;
-    s.step[k] = -st + signed_one(st > 0.0);
+    zigzag_advance(s.cand[k], s.step[k]);
 }
 
-// First j in [0, jmax] for which front + dir*j lies outside the bound; jmax+1 if none (the
-// distance along a run first does not rise and then does not fall: the residual is monotone
-// in the index).
-std::int64_t first_outside(const soft_state& s, std::int64_t k, double bound, double front,
-                           double dir, std::int64_t jmax) {
-    if (jmax < 0) return 0;
-    auto at = [&](std::int64_t j) { return front + dir * static_cast<double>(j); };
-    if (outside(level_metric(s, k, front), bound)) return 0;
-    const double e_first = level_residual(s, k, front);
-    const double e_last = level_residual(s, k, at(jmax));
-    const bool rising = e_last >= e_first;
-    auto turned = [&](std::int64_t j) {
-        const double e = level_residual(s, k, at(j));
-        return rising ? e >= 0.0 : e <= 0.0;
-    };
-    if (!turned(jmax)) return jmax + 1;
-    std::int64_t lo = 0, hi = jmax;
-    while (lo < hi) {
-        const std::int64_t mid = lo + (hi - lo) / 2;
-        if (turned(mid)) {
-            hi = mid;
-        } else {
-            lo = mid + 1;
-        }
-    }
-    std::int64_t a = lo, b = jmax + 1;
-    while (a < b) {
-        const std::int64_t mid = a + (b - a) / 2;
-        if (outside(level_metric(s, k, at(mid)), bound)) {
-            b = mid;
-        } else {
-            a = mid + 1;
-        }
-    }
-    return a;
-}
+// Level k seen by the zig-zag (detect/zigzag.h): its residual and its bound.
+struct soft_level {
+    const soft_state& s;
+    std::int64_t k;
+    double bound;
+    double residual(double x) const { return level_residual(s, k, x); }
+    bool outside(double x) const { return ::outside(level_metric(s, k, x), bound); }
+};
 
 // cand[k] lies below the bound but outside the box [0, hi]: moves the level on to the next
 // candidate that can matter (true), or finds that none can (false). The hard search's rule,
 // with its jump over a run of candidates outside the box.
 bool move_outside_box(const soft_state& s, std::int64_t k, double bound, double hi) {
-    const double lo = 0.0;
-    const double x = s.cand[k];
-    const double st = s.step[k];
-    const double dir = st > 0.0 ? 1.0 : -1.0;
-    const double next = x + st;
-    const double same = x - dir;
-    const double up = dir > 0.0 ? next : same;
-    const double down = dir > 0.0 ? same : next;
-    if (up > hi && down < lo) return false;
-
-    double near, far, ndir, target;
-    if (up < lo) {
-        near = up, far = down, ndir = 1.0, target = lo;
-    } else if (down > hi) {
-        near = down, far = up, ndir = -1.0, target = hi;
-    } else {
-        advance(s, k);
-        return true;
-    }
-    const double gap = (target - near) * ndir;
-    if (gap < 4.0) {
-        advance(s, k);
-        return true;
-    }
-    const auto g = static_cast<std::int64_t>(gap);
-    const bool near_first = near == next;
-    const double fdir = -ndir;
-    const std::int64_t jn = first_outside(s, k, bound, near, ndir, g - 1);
-    const std::int64_t jf_max = near_first ? g - 1 : g;
-    const std::int64_t jf = first_outside(s, k, bound, far, fdir, jf_max);
-    const std::int64_t pos_near = near_first ? 2 * jn : 2 * jn + 1;
-    const std::int64_t pos_far = near_first ? 2 * jf + 1 : 2 * jf;
-    double xe, after;
-    if (jf <= jf_max && pos_far < pos_near) {
-        xe = far + fdir * static_cast<double>(jf);
-        after = near + ndir * static_cast<double>(near_first ? jf + 1 : jf);
-    } else {
-        xe = near + ndir * static_cast<double>(jn);
-        after = far + fdir * static_cast<double>(near_first ? jn : jn + 1);
-    }
-    s.cand[k] = xe;
-    s.step[k] = after - xe;
-    return true;
+    return zigzag_move_outside_box(s.cand[k], s.step[k], soft_level{s, k, bound}, 0.0, hi, true);
 }
 
 // Interference of the values of levels k..n-1 on row k-1, in ascending columns.

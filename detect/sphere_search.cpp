@@ -7,6 +7,7 @@
 #include <limits>
 
 #include "detect/sphere_search_internal.h"
+#include "detect/zigzag.h"
 
 namespace {
 
@@ -43,16 +44,6 @@ inline bool outside_radius(double d, double radius) {
     return !(d <= radius) || d == std::numeric_limits<double>::infinity();
 }
 
-// -1.0 when negative, else +1.0. Built from the bits, so that the compiler does not turn
-// it into a branch: the direction of a zig-zag is data, and a mispredicted branch on it
-// costs more than these few integer operations.
-inline double signed_one(bool negative) {
-    const std::uint64_t bits = 0x3FF0000000000000ULL | (static_cast<std::uint64_t>(negative) << 63);
-    double v;
-    std::memcpy(&v, &bits, sizeof v);
-    return v;
-}
-
 // Rounded centre (halves upwards), and the first step towards the real centre: the
 // sign of the residual, turned round when the diagonal entry is negative.
 //
@@ -79,111 +70,26 @@ inline bool start_level(const search_state& s, std::int64_t k, double lb, double
     return true;
 }
 
-// Next candidate of the zig-zag: c, c+1, c-1, c+2, c-2, ... (or mirrored).
+// Next candidate of the zig-zag of level k.
 inline void advance(const search_state& s, std::int64_t k) {
-    // -st - 1 when st > 0, else -st + 1 (x - 1 and x + (-1) round alike)
-    const double st = s.step[k];
-    s.cand[k] = s.cand[k] + st;
-    s.step[k] = -st + signed_one(st > 0.0);
+    zigzag_advance(s.cand[k], s.step[k]);
 }
 
-// First j in [0, jmax] for which front + dir*j lies outside the radius; jmax+1 if none.
-// The residual is monotone in the candidate (every operation in it is), so along the run
-// |e| first does not rise and then does not fall, and so does the distance: once the
-// first candidate is inside, only the rising part can hold the first one outside.
-std::int64_t first_outside(const search_state& s, std::int64_t k, double radius, double front,
-                           double dir, std::int64_t jmax) {
-    if (jmax < 0) return 0;
-    auto at = [&](std::int64_t j) { return front + dir * static_cast<double>(j); };
-    if (outside_radius(level_distance(s, k, front), radius)) return 0;
-    const double e_first = level_residual(s, k, front);
-    const double e_last = level_residual(s, k, at(jmax));
-    const bool rising = e_last >= e_first;
-    // turned(j): from j on, e has reached the sign it moves towards, so |e| grows
-    auto turned = [&](std::int64_t j) {
-        const double e = level_residual(s, k, at(j));
-        return rising ? e >= 0.0 : e <= 0.0;
-    };
-    if (!turned(jmax)) return jmax + 1;
-    std::int64_t lo = 0, hi = jmax;  // turned(hi) holds; find the first such j
-    while (lo < hi) {
-        const std::int64_t mid = lo + (hi - lo) / 2;
-        if (turned(mid)) {
-            hi = mid;
-        } else {
-            lo = mid + 1;
-        }
-    }
-    // From lo on the distance does not decrease: find its first j outside.
-    std::int64_t a = lo, b = jmax + 1;
-    while (a < b) {
-        const std::int64_t mid = a + (b - a) / 2;
-        if (outside_radius(level_distance(s, k, at(mid)), radius)) {
-            b = mid;
-        } else {
-            a = mid + 1;
-        }
-    }
-    return a;
-}
+// Level k seen by the zig-zag (detect/zigzag.h): its residual and its radius.
+struct hard_level {
+    const search_state& s;
+    std::int64_t k;
+    double radius;
+    double residual(double x) const { return level_residual(s, k, x); }
+    bool outside(double x) const { return outside_radius(level_distance(s, k, x), radius); }
+};
 
-// cand[k] passed the radius test but lies outside the box [lo, hi]. Moves level k on to
-// the next candidate that can matter and returns true, or returns false when every
-// candidate still to come lies outside the box (the level is done).
-//
-// The candidates to come form two runs moving away from the centre: the one of the next
-// candidate (x + step) and the one of the current side (x -+ 1). When both runs lie on the
-// same side of the box, the run moving towards it (near) passes a gap of candidates that
-// are outside the box before reaching it, while the other (far) never enters it. Walking
-// would only test their radii; instead the first candidate outside the radius on each run
-// is found directly, and the level moves straight to the first event in visiting order.
+// cand[k] passed the radius test but lies outside the box [lo, hi]: on to the next
+// candidate that can matter (true), or none can (false); detect/zigzag.h.
 bool move_outside_box(const search_state& s, std::int64_t k, double radius, double lo, double hi,
                       bool skip_gaps) {
-    const double x = s.cand[k];
-    const double st = s.step[k];
-    const double dir = st > 0.0 ? 1.0 : -1.0;
-    const double next = x + st;   // moves on in direction dir
-    const double same = x - dir;  // moves on in direction -dir
-    const double up = dir > 0.0 ? next : same;
-    const double down = dir > 0.0 ? same : next;
-    if (up > hi && down < lo) return false;
-
-    double near, far, ndir, target;
-    if (up < lo) {
-        near = up, far = down, ndir = 1.0, target = std::ceil(lo);
-    } else if (down > hi) {
-        near = down, far = up, ndir = -1.0, target = std::floor(hi);
-    } else {
-        advance(s, k);  // a frontier lies in the box
-        return true;
-    }
-    // near + ndir*j for j < gap are outside the box; j = gap is the first in it (or past it
-    // when the box holds no integer there). |near|, |target| <= 2^51 + 1, so gap < 2^53.
-    const double gap = (target - near) * ndir;
-    if (!skip_gaps || gap < 4.0) {
-        advance(s, k);
-        return true;
-    }
-    const auto g = static_cast<std::int64_t>(gap);
-    const bool near_first = near == next;
-    const double fdir = -ndir;
-    // Visiting order: near_j at 2j and far_j at 2j+1 when near comes first, else swapped.
-    const std::int64_t jn = first_outside(s, k, radius, near, ndir, g - 1);  // g: reaches target
-    const std::int64_t jf_max = near_first ? g - 1 : g;
-    const std::int64_t jf = first_outside(s, k, radius, far, fdir, jf_max);
-    const std::int64_t pos_near = near_first ? 2 * jn : 2 * jn + 1;
-    const std::int64_t pos_far = near_first ? 2 * jf + 1 : 2 * jf;
-    double xe, after;
-    if (jf <= jf_max && pos_far < pos_near) {
-        xe = far + fdir * static_cast<double>(jf);
-        after = near + ndir * static_cast<double>(near_first ? jf + 1 : jf);
-    } else {
-        xe = near + ndir * static_cast<double>(jn);
-        after = far + fdir * static_cast<double>(near_first ? jn : jn + 1);
-    }
-    s.cand[k] = xe;
-    s.step[k] = after - xe;
-    return true;
+    return zigzag_move_outside_box(s.cand[k], s.step[k], hard_level{s, k, radius}, lo, hi,
+                                   skip_gaps);
 }
 
 // Interference of the candidates of levels k..n-1 on row k-1, in ascending columns.
