@@ -243,4 +243,33 @@ inline run solve(const problem& p, const vec& index_set = {}) {
     return out;
 }
 
+// The solver's scratch for n variables, sized as the gateways size it (every variable free).
+struct solver_scratch {
+    std::vector<std::int64_t> slot;
+    vec dual, columns, z, work, G;
+    explicit solver_scratch(std::int64_t n)
+        : slot(n + 2), dual(n), columns(n * (n + 2)), z(n), work(2 * n), G(n * n) {}
+    bvls_scratch blocks() {
+        return {slot.data(), dual.data(), columns.data(), z.data(), work.data(), G.data()};
+    }
+};
+
+// An exit's name, for messages; every failure but a breakdown is "failure".
+inline const char* exit_name(bvls_exit e) {
+    switch (e) {
+        case bvls_exit::converged:
+            return "converged";
+        case bvls_exit::optimal:
+            return "optimal";
+        case bvls_exit::all_free:
+            return "all_free";
+        case bvls_exit::iteration_cap:
+            return "iteration_cap";
+        case bvls_exit::breakdown:
+            return "breakdown";
+        default:
+            return "failure";
+    }
+}
+
 }  // namespace box_test

@@ -87,21 +87,6 @@ const std::vector<worked_case>& worked_cases() {
     return cases;
 }
 
-const char* exit_name(bvls_exit e) {
-    switch (e) {
-        case bvls_exit::converged:
-            return "converged";
-        case bvls_exit::optimal:
-            return "optimal";
-        case bvls_exit::all_free:
-            return "all_free";
-        case bvls_exit::iteration_cap:
-            return "iteration_cap";
-        default:
-            return "failure";
-    }
-}
-
 bool normal_exit(bvls_exit e) {
     return e == bvls_exit::converged || e == bvls_exit::optimal || e == bvls_exit::all_free;
 }

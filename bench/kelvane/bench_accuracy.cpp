@@ -27,6 +27,7 @@
 #include "box/bound_classification.h"
 #include "box/bvls.h"
 #include "box/optimality_check.h"
+#include "tests/box_problems.h"
 #include "tests/box_reference.h"
 
 namespace {
@@ -82,15 +83,7 @@ problem make(kind k, std::int64_t n, double cond, std::uint64_t seed) {
 }
 
 // The solver's scratch, sized as the gateway sizes it (every variable free).
-struct scratch {
-    std::vector<std::int64_t> slot;
-    vec dual, columns, z, work, G;
-    explicit scratch(std::int64_t n)
-        : slot(n + 2), dual(n), columns(n * (n + 2)), z(n), work(2 * n), G(n * n) {}
-    bvls_scratch blocks() {
-        return {slot.data(), dual.data(), columns.data(), z.data(), work.data(), G.data()};
-    }
-};
+using scratch = box_test::solver_scratch;
 
 struct answer {
     bvls_result result;

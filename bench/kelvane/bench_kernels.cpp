@@ -22,18 +22,10 @@
 
 namespace {
 
+using box_test::exit_name;
 using box_test::problem;
 using box_test::vec;
-
-struct scratch {
-    std::vector<std::int64_t> slot;
-    vec dual, columns, z, work, G;
-    explicit scratch(std::int64_t n)
-        : slot(n + 2), dual(n), columns(n * (n + 2)), z(n), work(2 * n), G(n * n) {}
-    bvls_scratch blocks() {
-        return {slot.data(), dual.data(), columns.data(), z.data(), work.data(), G.data()};
-    }
-};
+using scratch = box_test::solver_scratch;
 
 struct answer {
     bvls_result result;
@@ -54,23 +46,6 @@ double relative_difference(const vec& a, const vec& b) {
         s = std::max(s, std::fabs(b[i]));
     }
     return s > 0.0 ? d / s : d;
-}
-
-const char* exit_name(bvls_exit e) {
-    switch (e) {
-        case bvls_exit::converged:
-            return "converged";
-        case bvls_exit::optimal:
-            return "optimal";
-        case bvls_exit::all_free:
-            return "all_free";
-        case bvls_exit::iteration_cap:
-            return "iteration_cap";
-        case bvls_exit::breakdown:
-            return "breakdown";
-        default:
-            return "failure";
-    }
 }
 
 // Seconds per solve: best of 7 batches of about 20 ms each.
