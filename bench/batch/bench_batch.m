@@ -91,13 +91,7 @@ function args = inputs_of(fn, f, u)
     case 'tessaly'
       args = {f.Yt, f.R, u};
     case 'plinden'
-      A = (tessaly_batch(f.Yt, f.R, u) + u) / 2;   % the decision-feedback point
-      radius = zeros(1, K);
-      for p = 1:size(f.R, 3)
-        cols = (p - 1) * f.c + 1 : p * f.c;
-        radius(cols) = sum((f.Yi(:, cols) - f.R(:, :, p) * A(:, cols)) .^ 2, 1);
-      end
-      args = {f.Yi, f.R, radius * (1 + 1e-9) + 1e-300, 0, u};
+      args = plinden_inputs(f, u);
     case 'kelvane cold'
       args = {f.Yt, f.R, u, zeros(n + 2, 1), 0};
     case 'kelvane warm'
