@@ -262,11 +262,3 @@ function expect_same(got, want, what)
     end
   end
 end
-
-function set_threads(value)
-  if isempty(value)
-    unsetenv('LATBOX_NUM_THREADS');
-  else
-    setenv('LATBOX_NUM_THREADS', value);
-  end
-end

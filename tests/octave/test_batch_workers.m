@@ -10,7 +10,7 @@ function test_batch_workers()
     return;
   end
   old = getenv('LATBOX_NUM_THREADS');
-  restore = onCleanup(@() restore_threads(old));
+  restore = onCleanup(@() set_threads(old));
   clear functions   % every MEX file unloaded, with the workers of earlier tests
   Y = reshape(mod((1:8 * 400) * 0.37, 7) - 3, 8, 400);
   R = triu(ones(8)) + eye(8);
@@ -68,13 +68,5 @@ end
 function expect_same_bits(a, b, what)
   if ~isequal(size(a), size(b)) || any(typecast(a(:), 'uint64') ~= typecast(b(:), 'uint64'))
     error('%s: differs from the one-thread result', what);
-  end
-end
-
-function restore_threads(value)
-  if isempty(value)
-    unsetenv('LATBOX_NUM_THREADS');
-  else
-    setenv('LATBOX_NUM_THREADS', value);
   end
 end
