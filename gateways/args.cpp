@@ -11,7 +11,16 @@ void raise_about(const char* name, const char* text) {
     // A stack buffer: nothing that owns memory may be alive when the host error unwinds.
     char message[160];
     std::snprintf(message, sizeof message, "%s %s\n", name, text);
-    host_error(message);
+    // the identifier names the argument: its first word ("Y" of "Y column 17")
+    char what[32];
+    std::size_t w = 0;
+    for (; w + 1 < sizeof what && name[w] != '\0' && name[w] != ' '; ++w) {
+        const char c = name[w];
+        const bool plain = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9');
+        what[w] = plain ? c : '_';
+    }
+    what[w] = '\0';
+    host_error_about(what, message);
 }
 
 void require_real_double(const host_array* a, const char* name) {

@@ -54,7 +54,8 @@ void require_index_set(const double* v, std::size_t n, const char* name);
 // Whether require_index_set would pass v: host-free, it raises nothing.
 bool is_index_set(const double* v, std::size_t n);
 
-// Raises "<name> <text>\n".
+// Raises "<name> <text>\n", with the identifier "<prefix>:<first word of name>" when the
+// gateway set an error prefix (host_set_error_prefix).
 [[noreturn]] void raise_about(const char* name, const char* text);
 
 // The message of a call that the user interrupted (Ctrl-C), raised after freeing the scratch.

@@ -60,6 +60,18 @@ void host_free(void* p);
 // scratch and the arrays that the call obtained and did not hand back.
 [[noreturn]] void host_error(const char* text);
 
+// The identifiers of this call's errors: after host_set_error_prefix("latbox:mimo_detect"),
+// host_error_about("Y", text) raises text with the identifier "latbox:mimo_detect:Y", which
+// the user can catch by (err.identifier), and host_error(text) uses "<prefix>:error". Every
+// call starts without a prefix: its errors then carry no identifier.
+void host_set_error_prefix(const char* prefix);
+[[noreturn]] void host_error_about(const char* what, const char* text);
+
+// A real numeric scalar of any numeric class (double, single, the integer classes), as
+// MATLAB functions accept one: stores its value and returns true; false for anything else
+// (complex, logical, char, struct, not 1-by-1).
+bool host_read_real_scalar(const host_array* a, double* value);
+
 // Shows a warning with an identifier (for example "latbox:kelvane:inaccurate") and returns;
 // the user can catch it with lastwarn or silence it by its identifier.
 void host_warning(const char* id, const char* text);

@@ -1,5 +1,6 @@
 // SPDX-License-Identifier: BSD-3-Clause
 // The host adapter over the MEX API of GNU Octave (and of MATLAB, built with -R2017b).
+#include <cstdio>
 #include <cstdlib>
 
 #include "host/host.h"
@@ -97,9 +98,36 @@ void host_free(void* p) {
     mxFree(p);
 }
 
+// The prefix of this call's error identifiers (host_set_error_prefix); mexFunction resets
+// it at the start of every call.
+static const char* error_prefix = nullptr;
+
+void host_set_error_prefix(const char* prefix) {
+    error_prefix = prefix;
+}
+
+void host_error_about(const char* what, const char* text) {
+    if (error_prefix == nullptr) {
+        mexErrMsgTxt(text);
+    } else {
+        char id[96];
+        std::snprintf(id, sizeof id, "%s:%s", error_prefix, what);
+        mexErrMsgIdAndTxt(id, "%s", text);
+    }
+    std::abort();  // neither returns; this only satisfies [[noreturn]]
+}
+
 void host_error(const char* text) {
-    mexErrMsgTxt(text);
-    std::abort();  // mexErrMsgTxt does not return; this only satisfies [[noreturn]]
+    host_error_about("error", text);
+}
+
+bool host_read_real_scalar(const host_array* a, double* value) {
+    const mxArray* m = mx(a);
+    if (!mxIsNumeric(m) || mxIsComplex(m) || mxIsSparse(m) || mxGetNumberOfElements(m) != 1) {
+        return false;
+    }
+    *value = mxGetScalar(m);
+    return true;
 }
 
 void host_warning(const char* id, const char* text) {

@@ -19,6 +19,7 @@ gateway_fn LATBOX_GATEWAY;
 
 extern "C" LATBOX_EXPORT void mexFunction(int nlhs, mxArray* plhs[], int nrhs,
                                           const mxArray* prhs[]) {
+    host_set_error_prefix(nullptr);
     LATBOX_GATEWAY(nlhs, reinterpret_cast<host_array**>(plhs), nrhs,
                    reinterpret_cast<const host_array**>(prhs));
 }

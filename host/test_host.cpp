@@ -12,6 +12,7 @@ namespace {
 
 struct th_error_raised {
     std::string text;
+    std::string identifier;
 };
 
 struct th_block {
@@ -27,6 +28,7 @@ struct th_context {
     std::vector<host_array*> created;
     std::vector<std::string> warnings;
     std::size_t polls = 0;
+    std::string error_prefix;  // host_set_error_prefix; empty: no identifiers
 };
 
 th_context* current = nullptr;
@@ -94,6 +96,20 @@ th_array th_typed(th_class cls, std::size_t m, std::size_t n) {
     th_array a(new_array(cls, m, n));
     if (cls == th_class::complex_double) {
         a->imag = static_cast<unsigned char*>(std::calloc(m * n == 0 ? 1 : m * n, 8));
+    }
+    return a;
+}
+
+th_array th_typed_scalar(th_class cls, double v) {
+    th_array a(new_array(cls, 1, 1));
+    if (cls == th_class::single) {
+        const auto f = static_cast<float>(v);
+        std::memcpy(a->bytes, &f, sizeof f);
+    } else if (cls == th_class::int32) {
+        const auto i = static_cast<std::int32_t>(v);
+        std::memcpy(a->bytes, &i, sizeof i);
+    } else {
+        std::memcpy(a->bytes, &v, sizeof v);
     }
     return a;
 }
@@ -176,6 +192,7 @@ th_result th_call(gateway_fn* gateway, int nlhs, const std::vector<const host_ar
     } catch (const th_error_raised& e) {
         result.failed = true;
         result.message = e.text;
+        result.identifier = e.identifier;
     }
     current = nullptr;
 
@@ -330,8 +347,43 @@ void host_free(void* p) {
     throw std::logic_error("host_free of a block that is not live");
 }
 
+void host_set_error_prefix(const char* prefix) {
+    context().error_prefix = prefix != nullptr ? prefix : "";
+}
+
+void host_error_about(const char* what, const char* text) {
+    const th_context& ctx = context();
+    throw th_error_raised{text, ctx.error_prefix.empty() ? "" : ctx.error_prefix + ":" + what};
+}
+
 void host_error(const char* text) {
-    throw th_error_raised{text};
+    host_error_about("error", text);
+}
+
+bool host_read_real_scalar(const host_array* a, double* value) {
+    if (a->rows * a->cols != 1) return false;
+    switch (a->cls) {
+        case th_class::real_double: {
+            double v;
+            std::memcpy(&v, a->bytes, sizeof v);
+            *value = v;
+            return true;
+        }
+        case th_class::single: {
+            float v;
+            std::memcpy(&v, a->bytes, sizeof v);
+            *value = v;
+            return true;
+        }
+        case th_class::int32: {
+            std::int32_t v;
+            std::memcpy(&v, a->bytes, sizeof v);
+            *value = v;
+            return true;
+        }
+        default:
+            return false;
+    }
 }
 
 void host_warning(const char* id, const char* text) {

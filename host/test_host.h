@@ -65,10 +65,13 @@ th_array th_complex(std::size_t m, std::size_t n, std::size_t p, const std::vect
 th_array th_string(const std::string& text);
 // An array of any class whose data bytes are zero.
 th_array th_typed(th_class cls, std::size_t m, std::size_t n);
+// A 1-by-1 array of a numeric class (real_double, single, int32) holding v.
+th_array th_typed_scalar(th_class cls, double v);
 
 struct th_result {
     bool failed = false;
     std::string message;            // the error text, exactly as raised
+    std::string identifier;         // its identifier ("" for none: host_error_about)
     std::vector<th_array> outputs;  // max(nlhs, 1) slots; a slot left empty is null
     std::size_t blocks_obtained = 0;
     std::size_t blocks_freed = 0;
