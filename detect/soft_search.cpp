@@ -1,24 +1,31 @@
 // SPDX-License-Identifier: BSD-3-Clause
 // Max-log bit LLRs from one depth-first (Schnorr-Euchner) search: the single tree search.
 //
-// The order of operations. The metric of a point s is
-//   mu(s) = d(s)/n0 + P(s),   d accumulated level by level from the root (row n-1) down as
+// The order of operations. The search works on metrics in distance units, the priors
+// scaled by n0 (no division per node; the convention of channel/complex_search.h):
+//   mu(s) = d(s) + P(s),      d accumulated level by level from the root (row n-1) down as
 //                             the hard search accumulates it, d_k = d_{k+1} + e_k^2 with
 //                             e_k = (y[k] - isum[k]) - s_k*R(k,k) and
 //                             isum[k] = sum_{j>k} R(k,j)*s_j in ascending columns,
-//                             P accumulated the same way, P_k = P_{k+1} + c_k, c_k the sum of
-//                             the costs of level k's bits (most significant first, from 0),
-//                             the cost of bit b being max(La[b], 0) when it is 1 and
-//                             max(-La[b], 0) when it is 0.
-// That is metric(s) of soft_search.h plus a constant (the sum of min(0, La)), which cancels
-// in every difference; without priors mu(s) = d(s)/n0. Every cost is >= 0 and every
+//                             P accumulated the same way, P_k = P_{k+1} + c_k, c_k = n0 times
+//                             the sum of the costs of level k's bits (most significant first,
+//                             from 0), the cost of bit b being max(La[b], 0) when it is 1 and
+//                             max(-La[b], 0) when it is 0 (+Inf for the excluded value of a
+//                             known bit, La = +-Inf).
+// That is n0*metric(s) of soft_search.h plus a constant (n0 times the sum of min(0, La)),
+// which cancels in every difference; without priors mu(s) = d(s). Where n0 times the
+// priors would overflow (n0 near the top of the range with priors of the size of the
+// metric) the search works in LLR units instead, mu(s) = d(s)/n0 + P(s) with unscaled
+// costs, so that a finite metric stays finite in either case. Every cost is >= 0 and every
 // rounding is monotone, so the partial metric of a node,
-//   mu_k = d_k/n0 + P_k,
+//   mu_k = d_k + P_k   (d_k/n0 + P_k in LLR units),
 // is (in floating point, not only in exact arithmetic) <= the metric of every leaf below it:
-// pruning on it never drops a point whose computed metric would have mattered. At the end
-//   L[b] = min(lbar[b] - lml, clip), negated (as -1*v + 0, never -0) when the best point's bit b is
-//   1,
-// lml the least metric and lbar[b] the least metric whose bit b differs from the best point's.
+// pruning on it never drops a point whose computed metric would have mattered. At the end,
+// with lml the least metric and lbar[b] the least metric whose bit b differs from the best
+// point's,
+//   L[b] = clip if lbar[b] >= cap, else min((lbar[b] - lml)/n0, clip)   (distance units),
+//   L[b] = min(lbar[b] - lml, clip)                                      (LLR units),
+// negated (as -1*v + 0, never -0) when the best point's bit b is 1.
 //
 // The candidates of level k are the indices a = 0 .. M_k - 1 of its values s = 2a - (M_k-1),
 // visited in the zig-zag of the hard search (sphere_search.cpp) over the integer box
@@ -27,8 +34,9 @@
 // integer form y + R*(M-1), 2R of the problem).
 //
 // The state: lml, the best point (symb, and the label of each of its levels), lbar[b], and
-// cap = lml + clip. eff[b] = min(lbar[b], cap) is what bit b still needs: a point whose
-// bit b differs from the best point's changes L[b] only when its metric is below eff[b].
+// cap = lml + clip*n0 (lml + clip in LLR units). eff[b] = min(lbar[b], cap) is what bit b
+// still needs: a point whose bit b differs from the best point's changes L[b] only when its
+// metric is below eff[b].
 //
 // Invariant (C: the leaves visited or pruned so far): every x in C has mu(x) >= lml, and
 // mu(x) >= eff[b] for every bit b where x differs from the best point; lml and every finite
@@ -47,9 +55,9 @@
 //    since every leaf below has mu >= mu_k >= r >= each bound the invariant asks of it.
 //    (eff[b] >= lml always, so lml matters only when no bit can differ: the best point.)
 // A level's distances d_k grow along its zig-zag (the order of the hard search), and the
-// prior costs are >= 0, so once d_k/n0 >= rmax_k, the largest r any candidate of the level
-// can have, the level is done; a candidate below rmax_k but with mu_k >= its own r is skipped and
-// the zig-zag goes on.
+// prior costs are >= 0, so once the distance part of mu_k reaches rmax_k, the largest r any
+// candidate of the level can have, the level is done; a candidate below rmax_k but with
+// mu_k >= its own r is skipped and the zig-zag goes on.
 #include "detect/soft_search.h"
 
 #include <cmath>
@@ -73,7 +81,8 @@ struct soft_state {
     const std::uint32_t* labels;  // null: Gray
     const double* La;             // null: no priors
     double n0;
-    double clip;
+    double scale;  // of the prior costs and of clip: n0 in distance units, 1 in LLR units
+    double clip;   // in the metric's units: clip*scale
     double* pdist;       // n: d over the levels above k
     double* pprior;      // n: P over the levels above k
     double* isum;        // n: sum_{j>k} R(k,j)*s_j
@@ -133,9 +142,10 @@ inline double level_distance(const soft_state& s, std::int64_t k, double a) {
     return s.pdist[k] + e * e;
 }
 
-// The distance part of the partial metric, d_k/n0.
-inline double level_metric(const soft_state& s, std::int64_t k, double a) {
-    return level_distance(s, k, a) / s.n0;
+// The distance part of a partial metric: d in distance units, d/n0 in LLR units (divide).
+template <bool divide>
+inline double distance_part(const soft_state& s, double d) {
+    return divide ? d / s.n0 : d;
 }
 
 // Not below the bound (NaN and an overflowed +Inf included): nothing there can matter.
@@ -166,7 +176,7 @@ inline double level_cost(const soft_state& s, std::int64_t k, std::uint32_t labe
         const double v = ((label >> (m - 1 - j)) & 1u) != 0 ? La[j] : -La[j];
         c = c + (v > 0.0 ? v : 0.0);
     }
-    return c;
+    return s.scale * c;
 }
 
 // The leaf cand[0..n-1] (label on level 0, path_label above) with metric mu, below its r:
@@ -243,19 +253,24 @@ inline void advance(const soft_state& s, std::int64_t k) {
 }
 
 // Level k seen by the zig-zag (detect/zigzag.h): its residual and its bound.
+template <bool divide>
 struct soft_level {
     const soft_state& s;
     std::int64_t k;
     double bound;
     double residual(double x) const { return level_residual(s, k, x); }
-    bool outside(double x) const { return ::outside(level_metric(s, k, x), bound); }
+    bool outside(double x) const {
+        return ::outside(distance_part<divide>(s, level_distance(s, k, x)), bound);
+    }
 };
 
 // cand[k] lies below the bound but outside the box [0, hi]: moves the level on to the next
 // candidate that can matter (true), or finds that none can (false). The hard search's rule,
 // with its jump over a run of candidates outside the box.
+template <bool divide>
 bool move_outside_box(const soft_state& s, std::int64_t k, double bound, double hi) {
-    return zigzag_move_outside_box(s.cand[k], s.step[k], soft_level{s, k, bound}, 0.0, hi, true);
+    return zigzag_move_outside_box(s.cand[k], s.step[k], soft_level<divide>{s, k, bound}, 0.0,
+                                   hi, true);
 }
 
 // Interference of the values of levels k..n-1 on row k-1, in ascending columns.
@@ -272,7 +287,7 @@ std::int64_t next_check(std::int64_t visited, std::int64_t node_cap, const inter
     return visited + search_poll_interval;
 }
 
-template <bool priors>
+template <bool priors, bool divide>
 search_status search_levels(soft_state& s, double* symb, std::int64_t node_cap,
                             const interrupt_check* check, std::int64_t& visited) {
     const std::int64_t n = s.n;
@@ -287,11 +302,11 @@ search_status search_levels(soft_state& s, double* symb, std::int64_t node_cap,
             check_at = next_check(visited, node_cap, check);
         }
         const double d = level_distance(s, k, cand[k]);
-        const double q = d / s.n0;
+        const double q = distance_part<divide>(s, d);
         bool done = outside(q, s.rmax[k]);
         if (!done) {
             if (cand[k] < 0.0 || cand[k] > s.top[k]) {
-                if (move_outside_box(s, k, s.rmax[k], s.top[k])) continue;
+                if (move_outside_box<divide>(s, k, s.rmax[k], s.top[k])) continue;
                 done = true;
             } else {
                 const std::uint32_t label = label_of(s, k, cand[k]);
@@ -331,7 +346,7 @@ search_status search_levels(soft_state& s, double* symb, std::int64_t node_cap,
         for (;;) {
             if (k == n - 1) return search_status::found;
             ++k;
-            if (!outside(s.pdist[k - 1] / s.n0, s.rmax[k])) break;
+            if (!outside(distance_part<divide>(s, s.pdist[k - 1]), s.rmax[k])) break;
         }
         advance(s, k);
     }
@@ -366,7 +381,14 @@ search_status find_bit_llrs_with(const double* y, const double* R, const soft_le
     s.labels = levels.labels;
     s.La = La;
     s.n0 = n0;
-    s.clip = clip;
+    // distance units unless n0 times the finite priors overflows
+    double prior_sum = 0.0;
+    for (std::int64_t b = 0; La != nullptr && b < B; ++b) {
+        if (std::isfinite(La[b])) prior_sum = prior_sum + std::fabs(La[b]);
+    }
+    const bool divide = !std::isfinite(n0 * prior_sum);
+    s.scale = divide ? 1.0 : n0;
+    s.clip = clip * s.scale;
     double* p = scratch;
     auto take = [&](std::int64_t count) {
         double* const q = p;
@@ -415,8 +437,9 @@ search_status find_bit_llrs_with(const double* y, const double* R, const soft_le
         options.max_nodes > 0 ? options.max_nodes : std::numeric_limits<std::int64_t>::max();
     std::int64_t visited = 0;
     const search_status status =
-        La != nullptr ? search_levels<true>(s, symb, node_cap, options.check, visited)
-                      : search_levels<false>(s, symb, node_cap, options.check, visited);
+        La == nullptr ? search_levels<false, false>(s, symb, node_cap, options.check, visited)
+        : divide      ? search_levels<true, true>(s, symb, node_cap, options.check, visited)
+                      : search_levels<true, false>(s, symb, node_cap, options.check, visited);
     if (nodes != nullptr) *nodes = visited + 1;
     if (status != search_status::found) return status;
     if (!(s.lml < inf)) return search_status::none;  // every metric overflowed
@@ -425,7 +448,13 @@ search_status find_bit_llrs_with(const double* y, const double* R, const soft_le
         const auto label = static_cast<std::uint32_t>(s.ml_label[k]);
         const auto b0 = static_cast<std::int64_t>(s.bit_off[k]);
         for (std::int32_t j = 0; j < m; ++j) {
-            double v = s.lbar[b0 + j] - s.lml;
+            const double w = s.lbar[b0 + j];
+            double v;
+            if (divide) {
+                v = w - s.lml;
+            } else {
+                v = w >= s.cap ? clip : (w - s.lml) / n0;
+            }
             v = v < clip ? v : clip;
             // -v when the best point's bit is 1 (+0 for 0: -1*0 + 0 = +0)
             L[b0 + j] = signed_one(((label >> (m - 1 - j)) & 1u) != 0) * v + 0.0;

@@ -38,7 +38,12 @@ std::int64_t soft_bit_count(const soft_levels& levels);
 std::int64_t soft_scratch_size(std::int64_t n, std::int64_t B);
 
 // Preconditions: y[0..n-1] and the upper triangle of R finite, no zero on the diagonal,
-// n0 > 0 finite, clip >= 0 (Inf allowed), La null or B finite values.
+// n0 > 0 finite, clip >= 0 (Inf allowed), La null or B values, each finite or +-Inf (a
+// known bit: +Inf means 0; the points with the other value have an infinite metric).
+//
+// The search works in distance units (the priors scaled by n0, no division per node), or in
+// LLR units where n0 times the priors would overflow; soft_search.cpp states the order of
+// operations of both.
 //
 // y: n values; R: n-by-n column-major (diagonal and above read). L: B values out.
 // symb: n values out, the point of least metric (odd integers). nodes (may be null):

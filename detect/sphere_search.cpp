@@ -229,7 +229,8 @@ search_status find_closest_point_with(const double* y, const double* R, std::int
 
 search_status find_closest_point(const double* y, const double* R, std::int64_t n, double radius,
                                  double lb, double ub, double* symb, double* scratch,
-                                 const interrupt_check* check) {
+                                 const interrupt_check* check, std::int64_t* nodes) {
+    if (nodes != nullptr) *nodes = 0;
     if (n <= 0) return search_status::none;
     double* const pdist = scratch;
     double* const isum = scratch + n;
@@ -237,6 +238,7 @@ search_status find_closest_point(const double* y, const double* R, std::int64_t 
     isum[n - 1] = 0.0;
     search_options options;
     options.check = check;
+    options.nodes = nodes;
     // Kept sums save the additions of the next candidate's descent when there is one; below
     // about 20 levels the searches are short, and the second chain costs more than it saves.
     if (n >= 20) options.next_sums = scratch + 4 * n;

@@ -47,7 +47,9 @@ constexpr std::int64_t search_scratch_size(std::int64_t n) {
 // y: n values; R: n-by-n column-major (only the diagonal and above are read).
 // symb: n values, overwritten at every leaf. scratch: search_scratch_size(n) doubles, any
 // contents. n <= 0 returns none, touching nothing. check (may be null) is asked every
-// search_poll_interval nodes whether to stop; asking changes nothing else.
+// search_poll_interval nodes whether to stop; asking changes nothing else. nodes (may be
+// null) receives the number of candidates whose distance was computed.
 search_status find_closest_point(const double* y, const double* R, std::int64_t n, double radius,
                                  double lb, double ub, double* symb, double* scratch,
-                                 const interrupt_check* check = nullptr);
+                                 const interrupt_check* check = nullptr,
+                                 std::int64_t* nodes = nullptr);
