@@ -29,8 +29,9 @@ struct constellation_grid {
     // the most negative and whose imaginary part is the b-th (b = 0 for PAM)
     std::int32_t point_at[256] = {};
     // separable: the labels of each dimension's values (a = 0 .. side-1), side_bits bits,
-    // and the label bit (0-based column) that each of those bits is, most significant first
-    std::uint32_t labels_re[16] = {}, labels_im[16] = {};
+    // and the label bit (0-based column) that each of those bits is, most significant first.
+    // side is at most 256 (PAM of 256 points), side_bits at most 8.
+    std::uint32_t labels_re[256] = {}, labels_im[256] = {};
     std::int32_t bit_re[8] = {}, bit_im[8] = {};
 };
 

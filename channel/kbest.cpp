@@ -152,6 +152,7 @@ search_status kbest_llrs_on(const double* z, const double* R, std::int64_t n,
     // the best path, and per bit the least metric in the list that differs from it there
     const double* const best = path[cur];
     const double lam_ml = metric[cur][0];
+    if (!(lam_ml < inf)) return search_status::none;  // every metric overflowed
     for (std::int64_t j = 0; j < n; ++j) idx[j] = static_cast<std::int32_t>(best[j]);
     const std::int64_t B = n * bits;
     for (std::int64_t b = 0; b < B; ++b) L[b] = inf;

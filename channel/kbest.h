@@ -29,8 +29,9 @@ std::int64_t kbest_scratch_size(std::int64_t n, std::int64_t M, std::int64_t K);
 // z, R, L, idx as there (idx: the best path of the final list). nodes (may be null): the
 // candidates whose distance was computed. scratch: kbest_scratch_size(n, M, K) doubles, any
 // contents. check (may be null) is asked every search_poll_interval nodes or so (between two
-// parents' extensions); returns found, or interrupted (L and idx then hold no answer).
-// n <= 0 returns none, touching nothing.
+// parents' extensions); returns found, or interrupted (L and idx then hold no answer), or
+// none when every metric overflows (z or R near the limits of double; no answer either).
+// La may hold +-Inf (a known bit). n <= 0 returns none, touching nothing.
 search_status kbest_llrs(const double* z, const double* R, std::int64_t n,
                          const complex_alphabet& a, std::int64_t K, double n0, double clip,
                          const double* La, double* L, std::int32_t* idx, std::int64_t* nodes,

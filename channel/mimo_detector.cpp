@@ -11,14 +11,40 @@
 #include "channel/linear.h"
 #include "detect/decision_feedback.h"
 #include "detect/soft_search.h"
-#include "detect/sphere_search_internal.h"
 #include "reduce/reduce_qr_factors.h"
+
+const mimo_method_traits mimo_methods[7] = {
+    // method             name      qr     tall   soft   prior  nodes  grid   real form
+    {mimo_method::maxlog, "maxlog", true,  true,  true,  true,  true,  false, mimo_real_form::separable, "complex"},
+    {mimo_method::ml,     "ml",     true,  true,  false, false, true,  false, mimo_real_form::on_grid,   "complex"},
+    {mimo_method::kbest,  "kbest",  true,  true,  true,  true,  true,  false, mimo_real_form::never,     "complex"},
+    {mimo_method::mmse,   "mmse",   false, false, true,  false, false, false, mimo_real_form::never,     "linear"},
+    {mimo_method::zf,     "zf",     false, true,  true,  false, false, false, mimo_real_form::never,     "linear"},
+    {mimo_method::sic,    "sic",    true,  true,  false, false, false, false, mimo_real_form::never,     "complex"},
+    {mimo_method::lr,     "lr",     true,  true,  false, false, false, true,  mimo_real_form::on_grid,   "complex"},
+};
+
+const mimo_method_traits& mimo_traits(mimo_method m) {
+    return mimo_methods[static_cast<int>(m)];
+}
+
+bool mimo_uses_real_form(mimo_method m, const constellation_grid& grid) {
+    switch (mimo_traits(m).real) {
+        case mimo_real_form::separable:
+            return grid.separable;
+        case mimo_real_form::on_grid:
+            return grid.grid;
+        case mimo_real_form::never:
+            break;
+    }
+    return false;
+}
 
 namespace {
 
 // Where each part of a prepared page lies (offsets in doubles).
 struct page_layout {
-    std::int64_t perm, Q, R, Rs, off, Qo, Ro, Uo, G, noise, mu, size;
+    std::int64_t perm, bitmap, Q, R, Rs, off, Qo, Ro, Uo, G, noise, mu, size;
 };
 
 page_layout layout_of(const mimo_problem& p) {
@@ -31,7 +57,9 @@ page_layout layout_of(const mimo_problem& p) {
         return here;
     };
     l.perm = take(nt);
-    if (mimo_method_uses_qr(p.method)) {
+    if (mimo_traits(p.method).uses_qr) {
+        // bitmap[b]: the caller's bit (antenna t's bits at t*bits) of the search's bit b
+        l.bitmap = take(nt * p.bits);
         l.Q = take(2 * nr * nt);
         l.R = take(2 * nt * nt);
         if (p.real_path) {
@@ -102,10 +130,26 @@ bool all_finite(const double* v, std::int64_t count) {
     return true;
 }
 
-// The antenna (caller's order) and the real (0) or imaginary (1) part of level l of the
-// real-valued form.
-inline std::int64_t level_antenna(const mimo_problem& p, const double* perm, std::int64_t l) {
-    return static_cast<std::int64_t>(perm[p.complex_model ? l / 2 : l]);
+// The caller's bit of every bit of the search, in the page: on the complex levels level i
+// is antenna perm[i] with its bits in the labels' order; on the real-valued form level l is
+// the real (l even) or imaginary part of antenna perm[l/2] (complex model; perm[l] for the
+// real one), its bits those of bit_re or bit_im.
+void fill_bitmap(const mimo_problem& p, const double* perm, double* bitmap) {
+    if (!p.real_path) {
+        for (std::int64_t i = 0; i < p.nt; ++i) {
+            for (int c = 0; c < p.bits; ++c) bitmap[i * p.bits + c] = perm[i] * p.bits + c;
+        }
+        return;
+    }
+    const constellation_grid& g = *p.grid;
+    const std::int64_t n = mimo_real_levels(p);
+    for (std::int64_t l = 0; l < n; ++l) {
+        const double t = perm[p.complex_model ? l / 2 : l];
+        const bool imag = p.complex_model && l % 2 == 1;
+        for (int j = 0; j < g.side_bits; ++j) {
+            bitmap[l * g.side_bits + j] = t * p.bits + (imag ? g.bit_im[j] : g.bit_re[j]);
+        }
+    }
 }
 
 // Hard outputs: +-clip with the decision's sign for every bit of the decided point.
@@ -143,7 +187,7 @@ page_status mimo_prepare_page(const mimo_problem& p, const cplx* H, double n0, d
     const page_layout l = layout_of(p);
     const std::int64_t nr = p.nr, nt = p.nt, n = mimo_real_levels(p);
     double* perm = page + l.perm;
-    if (!mimo_method_uses_qr(p.method)) {
+    if (!mimo_traits(p.method).uses_qr) {
         for (std::int64_t t = 0; t < nt; ++t) perm[t] = static_cast<double>(t);
         const bool mmse = p.method == mimo_method::mmse;
         // sigma = N0/Es (complex model) or N0/(2 Es) (real model, N0 = 2 sigma_w^2)
@@ -154,9 +198,10 @@ page_status mimo_prepare_page(const mimo_problem& p, const cplx* H, double n0, d
             return page_status::rank_deficient;
         }
         if (mmse) {
-            // per-stream noise Es(1 - mu)/mu, twice that for the real model
+            // per-stream noise Es(1 - mu)/mu, twice that for the real model; a stream that no
+            // receiver sees (mu = 0: a zero column of H, or no rows) carries no information
             for (std::int64_t t = 0; t < nt; ++t) {
-                const double v = p.es * (1.0 - mu[t]) / mu[t];
+                const double v = mu[t] == 0.0 ? 0.0 : p.es * (1.0 - mu[t]) / mu[t];
                 noise[t] = p.complex_model ? v : 2.0 * v;
             }
         }
@@ -169,6 +214,7 @@ page_status mimo_prepare_page(const mimo_problem& p, const cplx* H, double n0, d
     double* norms = scratch + nt;
     if (!complex_qr(H, nr, nt, p.sorted, Q, R, iperm, norms)) return page_status::rank_deficient;
     for (std::int64_t t = 0; t < nt; ++t) perm[t] = iperm[t];
+    fill_bitmap(p, perm, page + l.bitmap);
     if (!all_finite(page + l.Q, 2 * nr * nt + 2 * nt * nt)) return page_status::not_finite;
     if (!p.real_path) return page_status::ready;
 
@@ -222,6 +268,7 @@ search_status mimo_detect_column(const mimo_problem& p, const double* page, cons
     const column_layout cl = column_layout_of(p);
     const std::int64_t nr = p.nr, nt = p.nt, n = mimo_real_levels(p), B = nt * p.bits;
     const double* perm = page + pl.perm;
+    const double* bitmap = page + pl.bitmap;
     cplx* z = as_cplx(scratch + cl.z);
     double* L = scratch + cl.L;
     double* La = prior != nullptr ? scratch + cl.La : nullptr;
@@ -230,12 +277,18 @@ search_status mimo_detect_column(const mimo_problem& p, const double* page, cons
     std::int64_t count = 0;
     if (nodes != nullptr) *nodes = 0.0;
 
-    if (!mimo_method_uses_qr(p.method)) {
+    if (!mimo_traits(p.method).uses_qr) {
         apply_filter(as_cplx(page + pl.G), nr, nt, y, z);
         const double* noise = page + pl.noise;
         const double* mu = page + pl.mu;
         for (std::int64_t t = 0; t < nt; ++t) {
             const bool mmse = p.method == mimo_method::mmse;
+            if (mmse && mu[t] == 0.0) {
+                // a stream that no receiver sees: no information on its bits
+                for (int c = 0; c < p.bits; ++c) llr[t * p.bits + c] = 0.0;
+                idx[t] = nearest_point(cplx(0.0, 0.0), p.points, p.M) + 1.0;
+                continue;
+            }
             const cplx zt = mmse ? z[t] / mu[t] : z[t];
             const double nt0 = mmse ? noise[t] : n0 * noise[t];
             stream_llrs(zt, nt0, p.points, p.M, p.labels, p.bits, p.clip, llr + t * p.bits,
@@ -251,10 +304,7 @@ search_status mimo_detect_column(const mimo_problem& p, const double* page, cons
     if (!p.real_path) {
         // the complex levels: level i is antenna perm[i], its bits in the labels' order
         if (La != nullptr) {
-            for (std::int64_t i = 0; i < nt; ++i) {
-                const auto t = static_cast<std::int64_t>(perm[i]);
-                for (int c = 0; c < p.bits; ++c) La[i * p.bits + c] = prior[t * p.bits + c];
-            }
+            for (std::int64_t b = 0; b < B; ++b) La[b] = prior[static_cast<std::int64_t>(bitmap[b])];
         }
         const complex_alphabet a{p.M, p.bits, reinterpret_cast<const double*>(p.points), p.labels};
         if (!all_finite(reinterpret_cast<const double*>(z), 2 * nt)) {
@@ -265,7 +315,7 @@ search_status mimo_detect_column(const mimo_problem& p, const double* page, cons
         } else if (p.method == mimo_method::kbest) {
             const search_status s =
                 kbest_llrs(reinterpret_cast<const double*>(z), reinterpret_cast<const double*>(R),
-                           nt, a, p.list_size, n0, p.clip, La, L, idx32, &count, search);
+                           nt, a, p.list_size, n0, p.clip, La, L, idx32, &count, search, check);
             if (s != search_status::found) return s;
         } else {
             const double clip = p.method == mimo_method::ml ? 0.0 : p.clip;
@@ -274,14 +324,14 @@ search_status mimo_detect_column(const mimo_problem& p, const double* page, cons
                                                       clip, La, L, idx32, &count, search, check);
             if (s != search_status::found) return s;  // interrupted, or every metric overflowed
         }
+        const bool soft = mimo_traits(p.method).soft;
         for (std::int64_t i = 0; i < nt; ++i) {
             const auto t = static_cast<std::int64_t>(perm[i]);
             idx[t] = idx32[i] + 1.0;
-            if (p.method == mimo_method::maxlog || p.method == mimo_method::kbest) {
-                for (int c = 0; c < p.bits; ++c) llr[t * p.bits + c] = L[i * p.bits + c];
-            } else {
-                hard_llrs(p, t, idx32[i], llr);
-            }
+            if (!soft) hard_llrs(p, t, idx32[i], llr);
+        }
+        if (soft) {
+            for (std::int64_t b = 0; b < B; ++b) llr[static_cast<std::int64_t>(bitmap[b])] = L[b];
         }
         if (nodes != nullptr) *nodes = static_cast<double>(count);
         return search_status::found;
@@ -297,41 +347,21 @@ search_status mimo_detect_column(const mimo_problem& p, const double* page, cons
     const double* Rs = page + pl.Rs;
     for (std::int64_t i = 0; i < n; ++i) ys[i] = zr[i] - off[i];
     if (!all_finite(ys, n)) return search_status::out_of_range;
-    const int per_level = g.side_bits;
     if (p.method == mimo_method::maxlog) {
         if (La != nullptr) {
-            for (std::int64_t l = 0; l < n; ++l) {
-                const std::int64_t t = level_antenna(p, perm, l);
-                const bool imag = p.complex_model && l % 2 == 1;
-                for (int j = 0; j < per_level; ++j) {
-                    const int c = imag ? g.bit_im[j] : g.bit_re[j];
-                    La[l * per_level + j] = prior[t * p.bits + c];
-                }
-            }
+            for (std::int64_t b = 0; b < B; ++b) La[b] = prior[static_cast<std::int64_t>(bitmap[b])];
         }
         const soft_levels levels{n, p.level_bits, p.level_labels};
         const search_status s =
             find_bit_llrs(ys, Rs, levels, n0, p.clip, La, L, symb, &count, search, check);
         if (s != search_status::found) return s;  // interrupted, or every metric overflowed
-        for (std::int64_t l = 0; l < n; ++l) {
-            const std::int64_t t = level_antenna(p, perm, l);
-            const bool imag = p.complex_model && l % 2 == 1;
-            for (int j = 0; j < per_level; ++j) {
-                const int c = imag ? g.bit_im[j] : g.bit_re[j];
-                llr[t * p.bits + c] = L[l * per_level + j];
-            }
-            symb[l] = (symb[l] + (g.side - 1)) * 0.5;  // the grid position
-        }
+        for (std::int64_t b = 0; b < B; ++b) llr[static_cast<std::int64_t>(bitmap[b])] = L[b];
+        for (std::int64_t l = 0; l < n; ++l) symb[l] = (symb[l] + (g.side - 1)) * 0.5;  // grid position
     } else if (p.method == mimo_method::ml) {
         // the closest integer point u in [0, side-1]^n, as plinden finds it
-        std::fill(search, search + 2 * n, 0.0);
-        search_options options;
-        options.nodes = &count;
-        options.next_sums = search + 4 * n;
-        options.check = check;
-        const search_status s = find_closest_point_with(
-            ys, Rs, n, std::numeric_limits<double>::infinity(), 0.0, g.side - 1.0, symb, search,
-            search + n, search + 2 * n, search + 3 * n, options);
+        const search_status s =
+            find_closest_point(ys, Rs, n, std::numeric_limits<double>::infinity(), 0.0,
+                               g.side - 1.0, symb, search, check, &count);
         if (s != search_status::found) return s;  // interrupted, or every metric overflowed
     } else {
         // lr: w = Qo^T ys, v rounded by decision feedback on Ro, u = Uo*v clamped to the box
@@ -366,6 +396,5 @@ search_status mimo_detect_column(const mimo_problem& p, const double* page, cons
         if (p.method != mimo_method::maxlog) hard_llrs(p, t, m, llr);
     }
     if (nodes != nullptr) *nodes = static_cast<double>(count);
-    (void)B;
     return search_status::found;
 }

@@ -17,10 +17,32 @@
 
 enum class mimo_method { maxlog, ml, kbest, mmse, zf, sic, lr };
 
-// The methods that search the QR factors (and need nr >= nt).
-inline bool mimo_method_uses_qr(mimo_method m) {
-    return m != mimo_method::mmse && m != mimo_method::zf;
-}
+// When a method searches the real-valued form of the problem instead of the complex levels.
+enum class mimo_real_form { never, on_grid, separable };
+
+// What a method is and needs: one description per method, the only place that says it.
+struct mimo_method_traits {
+    mimo_method method;
+    const char* name;        // as the caller names it
+    bool uses_qr;            // searches or feeds back on the QR factors (needs nr >= nt)
+    bool needs_tall;         // needs nr >= nt
+    bool soft;               // LLRs of its own; else +-clip with the signs of the decided bits
+    bool takes_prior;        // 'prior'
+    bool counts_nodes;       // the tree methods report their nodes
+    bool needs_grid;         // square QAM or PAM on a uniform grid only
+    mimo_real_form real;     // when it runs on the real-valued form
+    const char* search;      // info.search when not on the real-valued form
+};
+
+// The methods in the order the caller is told them; the description of one method.
+extern const mimo_method_traits mimo_methods[7];
+const mimo_method_traits& mimo_traits(mimo_method m);
+
+// Whether method m runs on the real-valued form for a constellation analysed into grid.
+bool mimo_uses_real_form(mimo_method m, const constellation_grid& grid);
+
+// The levels of the real-valued form (see mimo_build_levels) hold side labels each, side at
+// most 256 (PAM of 256 points; QAM has at most 16 values per dimension).
 
 struct mimo_problem {
     mimo_method method;
@@ -39,7 +61,7 @@ struct mimo_problem {
     std::int64_t list_size;  // kbest: K
     // real_path: the levels of the real-valued form (see mimo_build_levels)
     const std::int32_t* level_bits;
-    const std::uint32_t* level_labels;
+    const std::uint32_t* level_labels;  // mimo_real_levels * grid->side entries
 };
 
 // Levels of the real-valued form: 2*nt (complex model) or nt.
@@ -64,12 +86,14 @@ page_status mimo_prepare_page(const mimo_problem& p, const cplx* H, double n0, d
                               double* scratch, const interrupt_check* check = nullptr);
 
 // Detects one received vector y (nr values) with a prepared page.
-// prior: null or nt*bits a-priori LLRs in the caller's order (maxlog, kbest). llr: nt*bits
-// out, antenna 1's bits first, each antenna's in the column order of the labels. idx: nt
-// out, 1-based indices of the decided points in the caller's antenna order. nodes (may be
-// null): the search's node count (tree methods; 0 for the others). Returns found, or
-// interrupted (then the outputs hold no answer), or not_finite-like none when the
-// prepared vector overflowed (outputs NaN).
+// prior: null or nt*bits a-priori LLRs in the caller's order (maxlog, kbest), each finite or
+// +-Inf (a known bit). llr: nt*bits out, antenna 1's bits first, each antenna's in the
+// column order of the labels. idx: nt out, 1-based indices of the decided points in the
+// caller's antenna order. nodes (may be null): the search's node count (tree methods; 0 for
+// the others). Returns found; interrupted (then the outputs hold no answer); or
+// out_of_range or none when the vector's metrics overflow (Y or H near the limits of
+// double: no answer either). A linear method's stream that no receiver sees (a zero
+// column of H, or no receive antennas) gets LLR 0 for every bit and the point nearest 0.
 search_status mimo_detect_column(const mimo_problem& p, const double* page, const cplx* y,
                                  double n0, const double* prior, double* llr, double* idx,
                                  double* nodes, double* scratch,

@@ -3,7 +3,9 @@
 // threads, with the method chosen by the last byte: the call either fails cleanly (a
 // message naming an argument, no scratch left) or returns llr of (Nt*log2 M)-by-K with
 // every value within +-clip (20), idx of Nt-by-K with 1-based indices into const, and the
-// same outputs bit for bit on one thread.
+// same outputs bit for bit on one thread. A const of one element c stands for a generated
+// constellation chosen by the second-last byte: PAM of 2 to 256 points (the real model when
+// Y and H are real) or square QAM of 4 to 256 points, spaced by c, with natural labels.
 #include <cmath>
 #include <cstring>
 #include <string>
@@ -31,21 +33,47 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     for (const th_array& a : call.args) {
         if (a->rows * a->cols > 64) return 0;
     }
-    if (call.args[1]->page_cols > 3 || (!call.args[1]->paged && call.args[1]->cols > 3)) return 0;
+    const std::size_t nt_given = call.args[1]->paged ? call.args[1]->page_cols : call.args[1]->cols;
+    if (nt_given > 3) return 0;
+    th_array generated, natural;
+    if (call.args[3]->rows * call.args[3]->cols == 1 && call.args[3]->cls == th_class::real_double &&
+        size >= 2) {
+        double c;
+        std::memcpy(&c, call.args[3]->bytes, sizeof c);
+        const int kind = data[size - 2];
+        const int bits = 1 + kind % 8;
+        const bool qam = (kind & 8) != 0 && bits % 2 == 0;
+        const std::size_t M = std::size_t{1} << bits;
+        if (M > 16 && nt_given > 2) return 0;
+        const std::size_t side = qam ? std::size_t{1} << (bits / 2) : M;
+        std::vector<double> re(M), im(M);
+        for (std::size_t m = 0; m < M; ++m) {
+            const double a = static_cast<double>(m % side), b = static_cast<double>(m / side);
+            re[m] = c * (2.0 * a - static_cast<double>(side - 1));
+            im[m] = qam ? c * (2.0 * b - static_cast<double>(side - 1)) : 0.0;
+        }
+        generated = qam ? th_complex(M, 1, 1, re, im) : th_matrix(M, 1, re);
+        natural = th_matrix(0, 0);
+    }
     const std::string method = method_names[size == 0 ? 0 : data[size - 1] % 7];
     const th_array name = th_string(method);
     std::vector<const host_array*> inputs = call.inputs();
+    if (generated) {
+        inputs[3] = generated.get();
+        inputs[4] = natural.get();
+    }
     inputs.push_back(name.get());
     fuzz_use_threads(call);
     const th_result r = th_call(mimo_detect_gateway, 3, inputs);
     if (r.failed) {
         FUZZ_CHECK(fuzz_message_ok(r.message, true));
+        FUZZ_CHECK(r.identifier.rfind("latbox:mimo_detect:", 0) == 0);
         FUZZ_CHECK(r.blocks_live == 0 && r.outputs[0] == nullptr);
         return 0;
     }
     FUZZ_CHECK(r.blocks_live == 0 && r.arrays_discarded == 0);
     FUZZ_CHECK(r.outputs.size() == 3 && r.outputs[0] && r.outputs[1] && r.outputs[2]);
-    const std::size_t M = call.args[3]->rows * call.args[3]->cols;
+    const std::size_t M = inputs[3]->rows * inputs[3]->cols;
     const std::size_t K = call.args[0]->cols;
     const std::size_t nt = r.outputs[1]->rows;
     FUZZ_CHECK(r.outputs[0]->cols == K && r.outputs[1]->cols == K);

@@ -581,7 +581,7 @@ TEST(MimoDetect, Messages) {
         {{Y.get(), H.get(), n0.get(), pts.get(), none.get(), n0.get()},
          "method must be 'maxlog', 'ml', 'kbest', 'mmse', 'zf', 'sic' or 'lr'\n"},
         {{Y.get(), H.get(), n0.get(), pts.get(), none.get(), ml.get(), s_radius.get(), n0.get()},
-         "mimo_detect has no option 'radius' (known: clip, prior, K, ordering)\n"},
+         "unknown option 'radius' (known: clip, prior, K, ordering)\n"},
         {{Y.get(), H.get(), n0.get(), pts.get(), none.get(), ml.get(), s_clip.get(), minus.get()},
          "clip must be 0 or more (Inf allowed)\n"},
         {{Y.get(), H.get(), n0.get(), pts.get(), none.get(), ml.get(), s_K.get(), K0.get()},
@@ -623,8 +623,6 @@ TEST(MimoDetect, Messages) {
          "bits must hold only 0 and 1\n"},
         {{Y.get(), H.get(), n0.get(), pts.get(), wrongbits.get(), ml.get()},
          "bits must be M-by-log2(M) (one label per point) or []\n"},
-        {{Yr.get(), Hr.get(), n0.get(), pts.get(), none.get(), ml.get()},
-         "const must be real (PAM) when Y and H are real\n"},
         {{Y.get(), H.get(), n0.get(), psk_pts.get(), none.get(), s_lr.get()},
          "const must be square QAM or PAM on a uniform grid for 'lr'\n"},
     };
@@ -636,6 +634,371 @@ TEST(MimoDetect, Messages) {
     }
     (void)real_pts;
     (void)s_mmse;
+}
+
+
+// PAM of M points on Gray labels, the real model.
+constellation pam(std::size_t M) {
+    constellation c{std::to_string(M) + "-PAM real", {}, {}, false, true};
+    int B = 0;
+    while ((std::size_t{1} << B) < M) ++B;
+    for (std::size_t a = 0; a < M; ++a) {
+        c.points.push_back(cd(2.0 * static_cast<double>(a) - static_cast<double>(M - 1), 0));
+        const std::size_t g = a ^ (a >> 1);
+        std::vector<int> b(B);
+        for (int j = 0; j < B; ++j) b[j] = (g >> (B - 1 - j)) & 1;
+        c.bits.push_back(b);
+    }
+    return c;
+}
+
+// Exhaustive max-log with the priors as costs of the excluded value (+Inf for a known bit),
+// as the searches form them: the same LLRs as enumerate for finite priors.
+std::vector<double> enumerate_costs(const frame& f, const constellation& c, std::size_t k,
+                                    double n0, const double* La) {
+    const std::size_t M = c.points.size(), B = c.bits[0].size(), nt = f.nt, nr = f.nr;
+    const cd* H = f.H.data() + (k / (f.K / f.P)) * nr * nt;
+    std::vector<double> least0(nt * B, inf), least1(nt * B, inf);
+    std::vector<std::size_t> a(nt, 0);
+    for (;;) {
+        double d = 0.0;
+        for (std::size_t r = 0; r < nr; ++r) {
+            cd e = f.Y[r + k * nr];
+            for (std::size_t t = 0; t < nt; ++t) e -= H[r + t * nr] * c.points[a[t]];
+            d += std::norm(e);
+        }
+        double metric = d / n0;
+        for (std::size_t t = 0; t < nt && La != nullptr; ++t) {
+            for (std::size_t j = 0; j < B; ++j) {
+                const double v = c.bits[a[t]][j] ? La[t * B + j] : -La[t * B + j];
+                if (v > 0) metric += v;
+            }
+        }
+        for (std::size_t t = 0; t < nt; ++t) {
+            for (std::size_t j = 0; j < B; ++j) {
+                double& l = c.bits[a[t]][j] ? least1[t * B + j] : least0[t * B + j];
+                l = std::min(l, metric);
+            }
+        }
+        std::size_t t = 0;
+        while (t < nt && ++a[t] == M) a[t++] = 0;
+        if (t == nt) break;
+    }
+    std::vector<double> L(nt * B);
+    for (std::size_t b = 0; b < nt * B; ++b) {
+        L[b] = least1[b] == least0[b] ? 0.0 : least1[b] - least0[b];  // Inf - Inf: none
+    }
+    return L;
+}
+
+// PAM of 32 to 256 points in the real model: the per-dimension label tables hold every
+// value, so that every method answers as for small PAM: the tree methods equal
+// enumeration, and a frame at high SNR comes back as sent from every method.
+TEST(MimoDetect, LargePamInTheRealModel) {
+    std::mt19937_64 rng(23);
+    for (std::size_t M : {32u, 64u, 128u, 256u}) {
+        const constellation c = pam(M);
+        const std::size_t B = c.bits[0].size();
+        for (const size_case& s : {size_case{1, 1}, size_case{2, 2}, size_case{3, 2}}) {
+            const std::size_t K = 4, P = 2;
+            const frame f = make_frame(rng, c, s.nr, s.nt, K, P, 0.6);
+            const std::vector<double> n0{0.8, 0.8, 0.8, 0.8};
+            const std::string what = c.name + " " + std::to_string(s.nr) + "x" +
+                                     std::to_string(s.nt);
+            for (const std::string method : {"maxlog", "kbest", "ml"}) {
+                call_inputs in = inputs_of(f, c, n0, method);
+                in.options.push_back(th_string("clip"));
+                in.options.push_back(th_scalar(method == "ml" ? 0.0 : 6.0));
+                if (method == "kbest") {
+                    in.options.push_back(th_string("K"));
+                    in.options.push_back(th_scalar(static_cast<double>(leaves(M, s.nt))));
+                }
+                const th_result r = run(in);
+                ASSERT_FALSE(r.failed) << what << " " << method << ": " << r.message;
+                for (std::size_t k = 0; k < K; ++k) {
+                    enumeration e = enumerate(f, c, k, n0[k], nullptr);
+                    if (method != "ml") {
+                        for (double& v : e.L) v = clipped(v, 6.0);
+                        expect_near_all(th_values(r.outputs[0]) + k * s.nt * B, e.L,
+                                        what + " " + method);
+                    }
+                    const double d = distance_of(f, c, k, th_values(r.outputs[1]) + k * s.nt);
+                    EXPECT_NEAR(d, e.least_distance, 1e-9 * (1 + d)) << what << " " << method;
+                }
+            }
+            const frame clean = make_frame(rng, c, s.nr, s.nt, K, P, 0.0);
+            for (const std::string method : {"maxlog", "kbest", "ml", "mmse", "zf", "sic", "lr"}) {
+                const th_result r = run(inputs_of(clean, c, {1e-3}, method));
+                ASSERT_FALSE(r.failed) << what << " " << method << ": " << r.message;
+                for (std::size_t i = 0; i < s.nt * K; ++i) {
+                    ASSERT_EQ(th_values(r.outputs[1])[i], clean.sent[i] + 1.0)
+                        << what << " " << method << " entry " << i;
+                }
+                // every bit of the decided point has the sign of its label (positive means 0)
+                for (std::size_t i = 0; i < s.nt * K; ++i) {
+                    for (std::size_t j = 0; j < B; ++j) {
+                        const double l = th_values(r.outputs[0])[i * B + j];
+                        EXPECT_EQ(l < 0.0, c.bits[clean.sent[i]][j] == 1)
+                            << what << " " << method << " bit " << i * B + j;
+                    }
+                }
+            }
+        }
+    }
+}
+
+// A column whose metrics overflow raises the same message from every tree method, and
+// K-best no longer answers it with +-clip and index 1.
+TEST(MimoDetect, OverflowingColumnsRaiseForEveryTreeMethod) {
+    std::mt19937_64 rng(24);
+    const auto all = constellations();
+    for (const constellation& c : {all[4], all[1], pam(64)}) {
+        frame f = make_frame(rng, c, 3, 3, 4, 1, 0.3);
+        for (std::size_t r = 0; r < f.nr; ++r) f.Y[r + 2 * f.nr] *= 1e200;
+        for (const std::string method : {"maxlog", "kbest", "ml"}) {
+            const th_result r = run(inputs_of(f, c, {1.0}, method));
+            EXPECT_TRUE(r.failed) << c.name << " " << method;
+            EXPECT_EQ(r.message, "Y column 3 is too large for H: it overflows\n")
+                << c.name << " " << method;
+            EXPECT_EQ(r.identifier, "latbox:mimo_detect:overflow");
+            EXPECT_EQ(r.blocks_live, 0u);
+        }
+    }
+}
+
+// Ctrl-C inside one K-best column: a single column of 7x7 16-QAM with a list of 2^16 forms
+// 2^20 candidates on each of the lower levels, so that the search itself asks.
+TEST(MimoDetect, CtrlCStopsOneLongKbestColumn) {
+    std::mt19937_64 rng(25);
+    const auto all = constellations();
+    const frame f = make_frame(rng, all[1], 7, 7, 1, 1, 0.5);
+    call_inputs in = inputs_of(f, all[1], {0.3}, "kbest");
+    in.options.push_back(th_string("K"));
+    in.options.push_back(th_scalar(65536.0));
+    thread_setting one("1");
+    // the search asks as it goes: several times within the one column
+    const th_result full = run(in);
+    ASSERT_FALSE(full.failed);
+    EXPECT_GE(full.interrupt_polls, 4u);
+    for (long after : {0L, 2L}) {
+        th_interrupt_after(after);
+        const th_result r = run(in);
+        EXPECT_TRUE(r.failed);
+        EXPECT_EQ(r.message, "interrupted\n");
+        EXPECT_EQ(r.identifier, "latbox:mimo_detect:interrupted");
+        EXPECT_GT(r.interrupt_polls, static_cast<std::size_t>(after));
+        EXPECT_EQ(r.blocks_live, 0u);
+    }
+}
+
+// Priors of +-Inf are known bits: every soft tree method equals the enumeration in which
+// the excluded points cost +Inf, the known bit itself gives +-clip (+-Inf unclipped).
+TEST(MimoDetect, KnownBitsAsInfinitePriors) {
+    std::mt19937_64 rng(26);
+    const auto all = constellations();
+    for (const constellation& c : {all[1], all[4], all[6]}) {
+        const std::size_t M = c.points.size(), B = c.bits[0].size();
+        const frame f = make_frame(rng, c, 2, 2, 4, 1, 0.5);
+        std::vector<double> La(2 * B * 4);
+        std::uniform_real_distribution<double> u(-2.0, 2.0);
+        for (double& v : La) v = u(rng);
+        for (std::size_t k = 0; k < 4; ++k) La[k * 2 * B + (k % (2 * B))] = k % 2 ? -inf : inf;
+        for (const std::string method : {"maxlog", "kbest"}) {
+            for (double clip : {5.0, inf}) {
+                call_inputs in = inputs_of(f, c, {0.6}, method);
+                in.options.push_back(th_string("prior"));
+                in.options.push_back(th_matrix(2 * B, 4, La));
+                in.options.push_back(th_string("clip"));
+                in.options.push_back(th_scalar(clip));
+                in.options.push_back(th_string("K"));
+                in.options.push_back(th_scalar(static_cast<double>(leaves(M, 2))));
+                const th_result r = run(in);
+                ASSERT_FALSE(r.failed) << c.name << " " << method << ": " << r.message;
+                for (std::size_t k = 0; k < 4; ++k) {
+                    std::vector<double> e = enumerate_costs(f, c, k, 0.6, La.data() + k * 2 * B);
+                    for (std::size_t b = 0; b < 2 * B; ++b) {
+                        const double want = clipped(e[b], clip);
+                        const double got = th_values(r.outputs[0])[k * 2 * B + b];
+                        if (std::isinf(want)) {
+                            EXPECT_EQ(got, want) << c.name << " " << method << " bit " << b;
+                        } else {
+                            EXPECT_NEAR(got, want, 1e-9 * (1 + std::fabs(want)))
+                                << c.name << " " << method << " bit " << b;
+                        }
+                    }
+                }
+            }
+        }
+    }
+}
+
+// MMSE with a stream that no receiver sees (a zero column of H) or no receive antennas at
+// all: LLR 0 for that stream's bits, the point nearest 0, and the other streams as the
+// MMSE of the channel without that column.
+TEST(MimoDetect, MmseStreamsThatNoReceiverSees) {
+    std::mt19937_64 rng(28);
+    const auto all = constellations();
+    const constellation& c = all[1];
+    const std::size_t B = c.bits[0].size();
+    frame f = make_frame(rng, c, 3, 3, 5, 1, 0.3);
+    for (std::size_t r = 0; r < 3; ++r) f.H[r + 1 * 3] = 0.0;  // antenna 2 unseen
+    frame g = f;
+    g.nt = 2;
+    g.H.clear();
+    for (std::size_t t : {0u, 2u}) {
+        for (std::size_t r = 0; r < 3; ++r) g.H.push_back(f.H[r + t * 3]);
+    }
+    const th_result r = run(inputs_of(f, c, {0.4}, "mmse"));
+    ASSERT_FALSE(r.failed) << r.message;
+    const th_result q = run(inputs_of(g, c, {0.4}, "mmse"));
+    ASSERT_FALSE(q.failed) << q.message;
+    std::size_t nearest = 0;
+    for (std::size_t m = 1; m < c.points.size(); ++m) {
+        if (std::norm(c.points[m]) < std::norm(c.points[nearest])) nearest = m;
+    }
+    for (std::size_t k = 0; k < 5; ++k) {
+        for (std::size_t j = 0; j < B; ++j) {
+            EXPECT_EQ(th_values(r.outputs[0])[(3 * k + 1) * B + j], 0.0);
+            EXPECT_NEAR(th_values(r.outputs[0])[(3 * k) * B + j],
+                        th_values(q.outputs[0])[(2 * k) * B + j], 1e-9);
+            EXPECT_NEAR(th_values(r.outputs[0])[(3 * k + 2) * B + j],
+                        th_values(q.outputs[0])[(2 * k + 1) * B + j], 1e-9);
+        }
+        EXPECT_EQ(th_values(r.outputs[1])[3 * k + 1], nearest + 1.0);
+    }
+    // no receive antennas
+    frame none{0, 2, 3, 1, {}, {}, {}};
+    const th_result z = run(inputs_of(none, c, {0.4}, "mmse"));
+    ASSERT_FALSE(z.failed) << z.message;
+    for (std::size_t i = 0; i < 2 * B * 3; ++i) EXPECT_EQ(th_values(z.outputs[0])[i], 0.0);
+    for (std::size_t i = 0; i < 2 * 3; ++i) EXPECT_EQ(th_values(z.outputs[1])[i], nearest + 1.0);
+}
+
+// Values at the edges of the arguments: a tiny N0 on the real-valued search (the metrics in
+// distance units stay finite: +-clip with the signs of the LLRs at N0 = 1); a complex
+// constellation with Y and H stored as real means the complex model (the same bits as
+// with Y and H given as complex); 'K' and 'clip' of other numeric classes; clip 0 on a hard
+// method keeps the decided bits in the sign bits.
+TEST(MimoDetect, EdgesOfTheArguments) {
+    std::mt19937_64 rng(29);
+    const auto all = constellations();
+    const constellation& q = all[1];
+    const std::size_t B = q.bits[0].size();
+    const frame f = make_frame(rng, q, 3, 2, 6, 2, 0.4);
+    for (const std::string method : {"maxlog", "kbest"}) {
+        const th_result tiny = run(inputs_of(f, q, {1e-320}, method));
+        const th_result unit = run(inputs_of(f, q, {1.0}, method));
+        ASSERT_FALSE(tiny.failed) << method << ": " << tiny.message;
+        for (std::size_t b = 0; b < 2 * B * 6; ++b) {
+            const double u = th_values(unit.outputs[0])[b];
+            if (u != 0.0) EXPECT_EQ(th_values(tiny.outputs[0])[b], u > 0 ? 20.0 : -20.0) << b;
+        }
+    }
+    // real-valued Y and H with the complex points of 16-QAM: the complex model
+    frame r = make_frame(rng, q, 3, 2, 4, 1, 0.4);
+    for (cd& v : r.Y) v = cd(v.real(), 0.0);
+    for (cd& v : r.H) v = cd(v.real(), 0.0);
+    for (const std::string method : {"maxlog", "kbest", "ml", "mmse", "zf", "sic", "lr"}) {
+        call_inputs stored_real = inputs_of(r, q, {0.5}, method);
+        stored_real.Y = as_array(r.Y, 3, 4, 1, false);
+        stored_real.H = as_array(r.H, 3, 2, 1, false);
+        const th_result a = run(stored_real), b = run(inputs_of(r, q, {0.5}, method));
+        ASSERT_FALSE(a.failed) << method << ": " << a.message;
+        ASSERT_FALSE(b.failed) << method << ": " << b.message;
+        EXPECT_TRUE(same_bits(a.outputs[0], b.outputs[0])) << method;
+        EXPECT_TRUE(same_bits(a.outputs[1], b.outputs[1])) << method;
+    }
+    // int32 K and single clip: the same as the doubles
+    call_inputs d = inputs_of(f, q, {0.5}, "kbest"), i = inputs_of(f, q, {0.5}, "kbest");
+    d.options.push_back(th_string("K"));
+    d.options.push_back(th_scalar(4.0));
+    d.options.push_back(th_string("clip"));
+    d.options.push_back(th_scalar(8.0));
+    i.options.push_back(th_string("K"));
+    i.options.push_back(th_typed_scalar(th_class::int32, 4.0));
+    i.options.push_back(th_string("clip"));
+    i.options.push_back(th_typed_scalar(th_class::single, 8.0));
+    const th_result rd = run(d), ri = run(i);
+    ASSERT_FALSE(ri.failed) << ri.message;
+    EXPECT_TRUE(same_bits(rd.outputs[0], ri.outputs[0]));
+    // clip 0: +-0, the sign bit holding the decided bit
+    for (const std::string method : {"ml", "sic", "lr", "zf"}) {
+        call_inputs in = inputs_of(f, q, {0.5}, method);
+        in.options.push_back(th_string("clip"));
+        in.options.push_back(th_scalar(0.0));
+        const th_result z = run(in);
+        ASSERT_FALSE(z.failed) << method << ": " << z.message;
+        for (std::size_t t = 0; t < 2 * 6; ++t) {
+            const int m = static_cast<int>(th_values(z.outputs[1])[t]) - 1;
+            for (std::size_t j = 0; j < B; ++j) {
+                const double l = th_values(z.outputs[0])[t * B + j];
+                if (method == "zf") continue;  // soft: the demapper's own zero
+                EXPECT_EQ(l, 0.0);
+                EXPECT_EQ(std::signbit(l), q.bits[m][j] == 1) << method;
+            }
+        }
+    }
+}
+
+// Messages of the faults around the options and the priors, and the identifiers every
+// error of mimo_detect carries.
+TEST(MimoDetect, MessagesAndIdentifiers) {
+    std::mt19937_64 rng(30);
+    const auto all = constellations();
+    const constellation& q = all[1];
+    const std::size_t B = q.bits[0].size();
+    const frame f = make_frame(rng, q, 2, 2, 3, 1, 0.4);
+    std::vector<double> La(2 * B * 3, 0.5);
+    La[2 * B + 3] = std::nan("");
+    struct id_case {
+        std::vector<th_array> options;
+        std::string method, message, identifier;
+    };
+    std::vector<id_case> cases;
+    auto add = [&](std::string method, std::string message, std::string id,
+                   std::vector<th_array> options) {
+        cases.push_back({std::move(options), method, message, id});
+    };
+    std::vector<th_array> o1;
+    o1.push_back(th_string("a_very_long_option_name"));
+    o1.push_back(th_scalar(1.0));
+    add("ml", "unknown option 'a_very_long_option_name' (known: clip, prior, K, ordering)\n",
+        "latbox:mimo_detect:option", std::move(o1));
+    std::vector<th_array> o2;
+    o2.push_back(th_scalar(3.0));
+    o2.push_back(th_scalar(1.0));
+    add("ml", "options must be Name, Value pairs: 'clip', 'prior', 'K' or 'ordering'\n",
+        "latbox:mimo_detect:option", std::move(o2));
+    std::vector<th_array> o3;
+    o3.push_back(th_string("prior"));
+    o3.push_back(th_matrix(2 * B, 3, La));
+    add("maxlog", "prior column 2 must not contain NaN\n", "latbox:mimo_detect:prior",
+        std::move(o3));
+    add("nope", "method must be 'maxlog', 'ml', 'kbest', 'mmse', 'zf', 'sic' or 'lr'\n",
+        "latbox:mimo_detect:method", {});
+    std::vector<th_array> o4;
+    o4.push_back(th_string("K"));
+    o4.push_back(th_typed_scalar(th_class::int32, 0.0));
+    add("kbest", "K must be a positive integer (at most 2^20)\n", "latbox:mimo_detect:K",
+        std::move(o4));
+    for (const id_case& c : cases) {
+        const call_inputs in = inputs_of(f, q, {0.5}, c.method);
+        std::vector<const host_array*> list = in.list();
+        for (const th_array& o : c.options) list.push_back(o.get());
+        const th_result r = th_call(mimo_detect_gateway, 3, list);
+        EXPECT_TRUE(r.failed) << c.message;
+        EXPECT_EQ(r.message, c.message);
+        EXPECT_EQ(r.identifier, c.identifier) << c.message;
+        EXPECT_EQ(r.blocks_live, 0u);
+    }
+    const th_result u = th_call(mimo_detect_gateway, 1, {});
+    EXPECT_EQ(u.identifier, "latbox:mimo_detect:usage");
+    const th_array y = th_scalar(1.0), h = th_scalar(1.0), n0 = th_scalar(-1.0);
+    const th_array pts = th_column({-1, 1}), none = th_matrix(0, 0), ml = th_string("ml");
+    const th_result n = th_call(mimo_detect_gateway, 1,
+                                {y.get(), h.get(), n0.get(), pts.get(), none.get(), ml.get()});
+    EXPECT_EQ(n.message, "N0 must be positive and finite\n");
+    EXPECT_EQ(n.identifier, "latbox:mimo_detect:N0");
 }
 
 }  // namespace

@@ -121,7 +121,7 @@ function test_mimo_detect()
   expect_error(@() f('foo'), ...
     "mimo_detect: method must be 'maxlog', 'ml', 'kbest', 'mmse', 'zf', 'sic' or 'lr'");
   expect_error(@() f('maxlog', 'radius', 3), ...
-    "mimo_detect: mimo_detect has no option 'radius' (known: clip, prior, K, ordering)");
+    "mimo_detect: unknown option 'radius' (known: clip, prior, K, ordering)");
   expect_error(@() mimo_detect(Y, H, 0, qpsk, [], 'ml'), 'mimo_detect: N0 must be positive and finite');
   expect_error(@() mimo_detect(Y, H, 0.1, [qpsk; 0], [], 'ml'), ...
     'mimo_detect: const must have M points, M a power of two from 2 to 256');
@@ -138,6 +138,41 @@ function test_mimo_detect()
     'mimo_detect: H page 2 must have full column rank');
   expect_error(@() mimo_detect(Y, H, 0.1, psk8, [], 'lr'), ...
     "mimo_detect: const must be square QAM or PAM on a uniform grid for 'lr'");
+
+  % the identifiers callers catch by, and the message as it was
+  try
+    mimo_detect(Yn, H, 0.1, qpsk, [], 'ml');
+    error('no error');
+  catch err
+    assert(strcmp(err.identifier, 'latbox:mimo_detect:Y'), err.identifier);
+  end
+  try
+    mimo_detect(1e200 * Y, H, 0.1, psk8, [], 'kbest');
+    error('no error');
+  catch err
+    assert(strcmp(err.identifier, 'latbox:mimo_detect:overflow'), err.identifier);
+    assert(strcmp(err.message, 'mimo_detect: Y column 1 is too large for H: it overflows'), ...
+           err.message);
+  end
+
+  % 64-PAM in the real model: noise-free vectors come back from every method
+  pam = (-63:2:63)';
+  Hr = randn(2, 2, 3); sent = randi(64, 2, 12); Yr = zeros(2, 12);
+  for k = 1:12
+    Yr(:, k) = Hr(:, :, ceil(k / 4)) * pam(sent(:, k));
+  end
+  for m = {'maxlog', 'ml', 'kbest', 'mmse', 'zf', 'sic', 'lr'}
+    [~, idx] = mimo_detect(Yr, Hr, 1e-3, pam, [], m{1});
+    assert(isequal(idx, sent), [m{1} ': 64-PAM']);
+  end
+  % a complex constellation means the complex model though Y and H are stored as real
+  [l1, i1] = mimo_detect(real(Y), real(H), 0.1, qpsk, [], 'maxlog');
+  [l2, i2] = mimo_detect(complex(real(Y)), complex(real(H)), 0.1, qpsk, [], 'maxlog');
+  assert(isequal(l1, l2) && isequal(i1, i2), 'complex constellation, real Y and H');
+  % known bits and an int32 K
+  La = zeros(4, size(Y, 2)); La(1, :) = Inf;
+  l3 = mimo_detect(Y, H, 0.1, qpsk, [], 'kbest', 'prior', La, 'K', int32(4), 'clip', 7);
+  assert(all(l3(1, :) == 7), 'a known bit');
 end
 
 function check_close(got, want, what)

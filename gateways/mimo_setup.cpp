@@ -1,0 +1,270 @@
+// SPDX-License-Identifier: BSD-3-Clause
+// mimo_detect's arguments read and checked (see mimo_setup.h).
+#include "gateways/mimo_setup.h"
+
+#include <strings.h>
+
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+
+#include "gateways/args.h"
+
+namespace {
+
+split_data read_numeric(const host_array* a, const char* name) {
+    if (host_is_real_double(a)) return {host_data(a), nullptr};
+    if (host_is_complex_double(a)) return {host_data(a), host_imag_data(a)};
+    raise_about(name, "must be a double array (real or complex)");
+}
+
+void require_finite_split(const split_data& d, std::size_t offset, std::size_t count,
+                          const char* name) {
+    require_finite(d.re + offset, count, name);
+    if (d.im != nullptr) require_finite(d.im + offset, count, name);
+}
+
+bool is_power_of_two(std::size_t M) {
+    return M != 0 && (M & (M - 1)) == 0;
+}
+
+// A numeric option's value: a real scalar of any numeric class (int32(4) as well as 4), or
+// the first element of a real double array, with read_scalar's messages for anything else.
+double read_number(const host_array* a, const char* name) {
+    double v;
+    if (host_read_real_scalar(a, &v)) return v;
+    return read_scalar(a, name);
+}
+
+const char* const method_list = "must be 'maxlog', 'ml', 'kbest', 'mmse', 'zf', 'sic' or 'lr'";
+
+}  // namespace
+
+mimo_frame read_mimo_frame(const host_array* const* prhs) {
+    mimo_frame f{};
+    f.Y = read_numeric(prhs[0], "Y");
+    f.H = read_numeric(prhs[1], "H");
+    if (host_ndims(prhs[0]) != 2) raise_about("Y", "must be an Nr-by-K matrix");
+    if (host_ndims(prhs[1]) > 3)
+        raise_about("H", "must be an Nr-by-Nt matrix or Nr-by-Nt-by-P array");
+    f.nr = host_rows(prhs[0]);
+    f.K = host_cols(prhs[0]);
+    if (host_dim(prhs[1], 0) != f.nr) raise_about("H", "must have as many rows as Y (Nr)");
+    f.nt = host_dim(prhs[1], 1);
+    f.pages = host_dim(prhs[1], 2);
+    if (f.nt == 0) raise_about("H", "must have at least one column (transmit antenna)");
+    if (f.pages == 0) raise_about("H", "must have at least one page");
+    if (f.K % f.pages != 0) {
+        raise_about("Y", "must have a number of columns that is a multiple of the pages of H");
+    }
+    f.n0 = read_scalars(prhs[2], f.K, "N0");
+    char name[48];
+    for (std::size_t k = 0; k < (f.n0.per_column ? f.K : 1); ++k) {
+        const double v = f.n0.at(k);
+        if (!std::isfinite(v) || !(v > 0.0)) {
+            raise_about(f.n0.per_column ? column_name(name, "N0", k) : "N0",
+                        "must be positive and finite");
+        }
+    }
+    return f;
+}
+
+mimo_const_args check_mimo_const(const host_array* cst, const host_array* table) {
+    mimo_const_args a{};
+    a.points = read_numeric(cst, "const");
+    a.M = host_rows(cst) * host_cols(cst);
+    if (host_ndims(cst) != 2 || (host_rows(cst) != 1 && host_cols(cst) != 1)) {
+        raise_about("const", "must be a vector of M points");
+    }
+    if (a.M < 2 || a.M > 256 || !is_power_of_two(a.M)) {
+        raise_about("const", "must have M points, M a power of two from 2 to 256");
+    }
+    require_finite_split(a.points, 0, a.M, "const");
+    while ((std::size_t{1} << a.bits) < a.M) ++a.bits;
+    a.table = host_rows(table) * host_cols(table) == 0 ? nullptr : table;
+    if (a.table != nullptr) {
+        require_real_double(table, "bits");
+        if (host_ndims(table) != 2 || host_rows(table) != a.M ||
+            host_cols(table) != static_cast<std::size_t>(a.bits)) {
+            raise_about("bits", "must be M-by-log2(M) (one label per point) or []");
+        }
+        const double* b = host_data(table);
+        for (std::size_t i = 0; i < a.M * a.bits; ++i) {
+            if (b[i] != 0.0 && b[i] != 1.0) raise_about("bits", "must hold only 0 and 1");
+        }
+    }
+    return a;
+}
+
+mimo_options read_mimo_options(int nrhs, const host_array* const* prhs) {
+    mimo_options o;
+    char text[16];
+    if (!host_read_string(prhs[5], text, sizeof text)) raise_about("method", method_list);
+    for (const mimo_method_traits& m : mimo_methods) {
+        if (strcasecmp(text, m.name) == 0) o.traits = &m;
+    }
+    if (o.traits == nullptr) raise_about("method", method_list);
+    for (int a = 6; a < nrhs; a += 2) {
+        char option[64];
+        if (!host_read_string(prhs[a], option, sizeof option)) {
+            host_error_about("option",
+                             "options must be Name, Value pairs: 'clip', 'prior', 'K' or "
+                             "'ordering'\n");
+        }
+        const host_array* value = prhs[a + 1];
+        if (strcasecmp(option, "clip") == 0) {
+            o.clip = read_number(value, "clip");
+            if (std::isnan(o.clip) || o.clip < 0.0)
+                raise_about("clip", "must be 0 or more (Inf allowed)");
+        } else if (strcasecmp(option, "K") == 0) {
+            o.list = read_number(value, "K");
+            if (!(o.list >= 1.0 && o.list <= 1048576.0) || o.list != std::floor(o.list)) {
+                raise_about("K", "must be a positive integer (at most 2^20)");
+            }
+        } else if (strcasecmp(option, "prior") == 0) {
+            o.prior = value;
+        } else if (strcasecmp(option, "ordering") == 0) {
+            char order[8];
+            const bool read = host_read_string(value, order, sizeof order);
+            if (read && strcasecmp(order, "sqrd") == 0) {
+                o.sorted = true;
+            } else if (read && strcasecmp(order, "none") == 0) {
+                o.sorted = false;
+            } else {
+                raise_about("ordering", "must be 'sqrd' or 'none'");
+            }
+        } else {
+            char message[112];
+            std::snprintf(message, sizeof message,
+                          "unknown option '%s' (known: clip, prior, K, ordering)\n", option);
+            host_error_about("option", message);
+        }
+    }
+    return o;
+}
+
+const double* read_mimo_prior(const mimo_options& o, std::size_t B, std::size_t K) {
+    const host_array* a = o.prior;
+    if (a == nullptr || host_rows(a) * host_cols(a) == 0) return nullptr;
+    if (!o.traits->takes_prior) raise_about("prior", "is taken by 'maxlog' and 'kbest' only");
+    require_real_double(a, "prior");
+    if (host_ndims(a) != 2 || host_rows(a) != B || host_cols(a) != K) {
+        raise_about("prior", "must be (Nt*log2(M))-by-K, like llr");
+    }
+    const double* prior = host_data(a);
+    char name[48];
+    for (std::size_t k = 0; k < K; ++k) {
+        for (std::size_t b = 0; b < B; ++b) {
+            // +-Inf is a known bit; NaN says nothing
+            if (std::isnan(prior[k * B + b])) {
+                raise_about(column_name(name, "prior", k), "must not contain NaN");
+            }
+        }
+    }
+    return prior;
+}
+
+void check_mimo_values(const mimo_frame& f, const mimo_options& o) {
+    if (o.traits->needs_tall && f.nr < f.nt) {
+        char message[96];
+        std::snprintf(message, sizeof message,
+                      "H must have at least as many rows as columns (Nr >= Nt) for '%s'\n",
+                      o.traits->name);
+        host_error_about("H", message);
+    }
+    char name[48];
+    for (std::size_t k = 0; k < f.K; ++k) {
+        require_finite_split(f.Y, k * f.nr, f.nr, column_name(name, "Y", k));
+    }
+    for (std::size_t p = 0; p < f.pages; ++p) {
+        require_finite_split(f.H, p * f.nr * f.nt, f.nr * f.nt,
+                             f.pages == 1 ? "H" : page_name(name, "H", p));
+    }
+}
+
+void mimo_free_constellation(mimo_constellation& c) {
+    host_free(c.block);
+    c = mimo_constellation{};
+}
+
+mimo_constellation read_mimo_constellation(const mimo_const_args& a, bool complex_model,
+                                           const mimo_options& o, std::size_t nt) {
+    mimo_constellation c;
+    c.M = a.M;
+    c.bits = a.bits;
+    c.complex_model = complex_model;
+    const std::size_t levels = complex_model ? 2 * nt : nt;
+    // one block: points, the grid, labels, level labels (at most 256 values a level), bits
+    const std::size_t bytes = sizeof(cplx) * a.M + sizeof(constellation_grid) +
+                              sizeof(std::uint32_t) * (a.M + levels * 256) +
+                              sizeof(std::int32_t) * levels;
+    auto* base = static_cast<unsigned char*>(host_calloc(bytes, 1));
+    c.block = base;
+    c.points = reinterpret_cast<cplx*>(base);
+    c.grid = reinterpret_cast<constellation_grid*>(base + sizeof(cplx) * a.M);
+    c.labels = reinterpret_cast<std::uint32_t*>(base + sizeof(cplx) * a.M +
+                                                sizeof(constellation_grid));
+    c.level_labels = c.labels + a.M;
+    c.level_bits = reinterpret_cast<std::int32_t*>(c.level_labels + levels * 256);
+    double es = 0.0;
+    const double* table = a.table != nullptr ? host_data(a.table) : nullptr;
+    for (std::size_t m = 0; m < a.M; ++m) {
+        c.points[m] = cplx(a.points.re[m], a.points.im != nullptr ? a.points.im[m] : 0.0);
+        es = es + cabs2(c.points[m]);
+        std::uint32_t l = static_cast<std::uint32_t>(m);
+        if (table != nullptr) {
+            l = 0;
+            for (int b = 0; b < a.bits; ++b) l = (l << 1) | (table[m + b * a.M] != 0.0);
+        }
+        c.labels[m] = l;
+    }
+    c.es = es / static_cast<double>(a.M);
+    // labels must be a bijection onto the 2^bits patterns: a mark per pattern
+    bool seen[256] = {};
+    for (std::size_t m = 0; m < a.M; ++m) {
+        if (seen[c.labels[m]]) {
+            mimo_free_constellation(c);
+            raise_about("bits", "must give every point a different label (distinct rows)");
+        }
+        seen[c.labels[m]] = true;
+    }
+    // and the points distinct: a point given twice would carry two labels
+    for (std::size_t m = 1; m < a.M; ++m) {
+        for (std::size_t j = 0; j < m; ++j) {
+            if (c.points[m] == c.points[j]) {
+                mimo_free_constellation(c);
+                raise_about("const", "must have M distinct points");
+            }
+        }
+    }
+    analyse_constellation(reinterpret_cast<const double*>(c.points), static_cast<int>(a.M),
+                          c.labels, a.bits, complex_model, c.grid);
+    if (o.traits->needs_grid && !c.grid->grid) {
+        mimo_free_constellation(c);
+        raise_about("const", "must be square QAM or PAM on a uniform grid for 'lr'");
+    }
+    return c;
+}
+
+mimo_problem mimo_problem_of(const mimo_frame& f, const mimo_options& o,
+                             const mimo_constellation& c) {
+    const bool real_path = mimo_uses_real_form(o.traits->method, *c.grid);
+    mimo_problem p{o.traits->method,
+                   c.complex_model,
+                   static_cast<std::int64_t>(f.nr),
+                   static_cast<std::int64_t>(f.nt),
+                   o.sorted,
+                   static_cast<int>(c.M),
+                   c.bits,
+                   c.points,
+                   c.labels,
+                   c.grid,
+                   real_path,
+                   c.es,
+                   o.clip,
+                   static_cast<std::int64_t>(o.list),
+                   c.level_bits,
+                   c.level_labels};
+    if (real_path) mimo_build_levels(p, c.level_bits, c.level_labels);
+    return p;
+}
