@@ -1,10 +1,9 @@
 // SPDX-License-Identifier: BSD-3-Clause
-// [L,S,nodes]=plinden_llr(Y,R,M,N0,clip,La): max-log bit LLRs of PAM vectors, a frame per
-// call, from one tree search per column.
+// [L,S,nodes,Le]=plinden_llr(Y,R,M,N0,clip,La): max-log bit LLRs of PAM vectors, a frame per
+// call, from one tree search per column, and their extrinsic part.
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
-#include <limits>
 
 #include "detect/soft_search.h"
 #include "gateways/args.h"
@@ -24,10 +23,20 @@ struct llr_job {
     double* L;
     double* S;
     double* nodes;
+    double* Le;               // B-by-K or null: the extrinsic LLRs
+    unsigned char* overflow;  // K: 1 where every metric of the column overflows
 };
 
-// A column whose every metric overflows (y or R near the limits of double) has no answer:
-// L and S are NaN.
+inline double clipped(double v, double clip) {
+    return v > clip ? clip : v < -clip ? -clip : v;
+}
+
+// One column. With Le asked for and priors given, the search runs with the clip widened by
+// the column's largest |La|: then Lw = the a-posteriori LLR clipped at w = clip + max|La| is
+// exact wherever |Lw| < w, and where |Lw| = w the true |Lpost| >= w, so that
+// s*(Lpost - La) >= w - |La| >= clip for the sign s of Lw: the extrinsic value is s*clip.
+// L is Lw clipped at clip (exact, w >= clip), Le = clip(Lw - La) or s*clip. A column whose
+// every metric overflows (y or R near the limits of double) has no answer: it is marked.
 bool llr_column(const void* job, std::size_t k, void* scratch, const interrupt_check& check) {
     const auto& j = *static_cast<const llr_job*>(job);
     const std::size_t n = j.channels.n, B = j.B;
@@ -35,18 +44,38 @@ bool llr_column(const void* job, std::size_t k, void* scratch, const interrupt_c
         j.nodes[k] = 0.0;
         return true;
     }
+    const double* La = j.La == nullptr ? nullptr : j.La + k * B;
+    double* L = j.L + k * B;
+    double wide = j.clip;
+    if (j.Le != nullptr && La != nullptr) {
+        double most = 0.0;
+        for (std::size_t b = 0; b < B; ++b) most = std::fmax(most, std::fabs(La[b]));
+        wide = j.clip + most;
+    }
     std::int64_t count = 0;
     const search_status status =
-        find_bit_llrs(j.Y + k * n, channel_of(j.channels, k), j.levels, j.n0.at(k), j.clip,
-                      j.La == nullptr ? nullptr : j.La + k * B, j.L + k * B, j.S + k * n, &count,
-                      static_cast<double*>(scratch), &check);
+        find_bit_llrs(j.Y + k * n, channel_of(j.channels, k), j.levels, j.n0.at(k), wide, La, L,
+                      j.S + k * n, &count, static_cast<double*>(scratch), &check);
     if (status == search_status::interrupted) return false;
-    if (status != search_status::found) {
-        const double nan = std::numeric_limits<double>::quiet_NaN();
-        for (std::size_t b = 0; b < B; ++b) j.L[k * B + b] = nan;
-        for (std::size_t i = 0; i < n; ++i) j.S[k * n + i] = nan;
-    }
     j.nodes[k] = static_cast<double>(count);
+    if (status != search_status::found) {
+        j.overflow[k] = 1;
+        return true;
+    }
+    if (j.Le != nullptr) {
+        double* Le = j.Le + k * B;
+        for (std::size_t b = 0; b < B; ++b) {
+            const double w = L[b];
+            if (La == nullptr) {
+                Le[b] = w;
+            } else if (std::fabs(w) >= wide) {
+                Le[b] = w > 0.0 ? j.clip : -j.clip;
+            } else {
+                Le[b] = clipped(w - La[b], j.clip);
+            }
+            L[b] = clipped(w, j.clip);
+        }
+    }
     return true;
 }
 
@@ -61,8 +90,9 @@ std::int32_t pam_bits(double M) {
 }  // namespace
 
 void plinden_llr_gateway(int nlhs, host_array* plhs[], int nrhs, const host_array* prhs[]) {
-    if ((nrhs != 5 && nrhs != 6) || nlhs > 3) {
-        host_error("USAGE: [L,S,nodes]=plinden_llr(Y,R,M,N0,clip,La)\n");
+    host_set_error_prefix("latbox:plinden_llr");
+    if ((nrhs != 5 && nrhs != 6) || nlhs > 4) {
+        host_error_about("usage", "USAGE: [L,S,nodes,Le]=plinden_llr(Y,R,M,N0,clip,La)\n");
     }
     batch_channels channels = read_channels(prhs[1], "R");
     const std::size_t K = read_frame(prhs[0], channels, "Y");
@@ -141,10 +171,17 @@ void plinden_llr_gateway(int nlhs, host_array* plhs[], int nrhs, const host_arra
     } else {
         nodes = static_cast<double*>(host_calloc(K + 1, sizeof(double)));
     }
+    double* Le = nullptr;
+    if (outputs >= 4) {
+        plhs[3] = host_create_matrix(B, K);
+        Le = host_data(plhs[3]);
+    }
     auto* bits = static_cast<std::int32_t*>(host_calloc(n + 1, sizeof(std::int32_t)));
     for (std::size_t i = 0; i < n; ++i) bits[i] = pam_bits(M[m_count == 1 ? 0 : i]);
+    auto* overflow = static_cast<unsigned char*>(host_calloc(K + 1, 1));
     const soft_levels levels{static_cast<std::int64_t>(n), bits, nullptr};
-    const llr_job job{Y, channels, levels, B, n0, clip, La, host_data(plhs[0]), S, nodes};
+    const llr_job job{Y, channels, levels, B, n0, clip, La, host_data(plhs[0]), S, nodes, Le,
+                      overflow};
     // about the hard search's cost when clipped, many times it unclipped
     const double per_node = 15.0 * static_cast<double>(n * n) + 20.0 * static_cast<double>(B);
     const double cost = (clip <= 20.0 ? 2.0 : 50.0) * per_node + 200.0;
@@ -153,8 +190,19 @@ void plinden_llr_gateway(int nlhs, host_array* plhs[], int nrhs, const host_arra
                                                                     static_cast<std::int64_t>(B)));
     const bool finished =
         batch_run({batch_each<llr_column>, &job, K, scratch == 0 ? 8 : scratch, cost});
+    std::size_t first = K;
+    for (std::size_t k = 0; finished && k < K && first == K; ++k) {
+        if (overflow[k] != 0) first = k;
+    }
+    host_free(overflow);
     host_free(bits);
     if (outputs < 2) host_free(S);
     if (outputs < 3) host_free(nodes);
-    if (!finished) host_error(interrupted_message);
+    if (!finished) host_error_about("interrupted", interrupted_message);
+    if (first < K) {
+        char message[96];
+        std::snprintf(message, sizeof message, "%s is too large for R: it overflows\n",
+                      column_name(name, "Y", first));
+        host_error_about("overflow", message);
+    }
 }

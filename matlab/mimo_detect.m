@@ -12,14 +12,17 @@ function varargout = mimo_detect(varargin)
 %     Y       Nr-by-K double, one received vector per column, finite.
 %     H       Nr-by-Nt double, the channel of every column, or Nr-by-Nt-by-P
 %             with K a multiple of P: column k uses page ceil(k/(K/P)) (block
-%             fading with K/P vectors per channel). Finite. Y and H complex
-%             (the complex model) or both real (the real model).
+%             fading with K/P vectors per channel). Finite. The complex
+%             model when Y, H or CONST is complex (Octave stores a complex
+%             array whose imaginary parts are all zero as real: a complex
+%             CONST still means the complex model), else the real model.
 %     N0      noise variance per receive antenna, > 0: a scalar or 1-by-K.
 %             Complex model: N0 = E|w_i|^2. Real model with noise variance
 %             sigma^2 per entry: N0 = 2*sigma^2. Either way the max-log LLRs
 %             are formed from ||y - H*x||^2 / N0.
 %     CONST   M-by-1 distinct points of every transmit antenna (M a power of
-%             two, 2 to 256), complex, or real (PAM) for the real model.
+%             two, 2 to 256), complex, or real (PAM: the real model when Y
+%             and H are real, 2 to 256 points).
 %     BITS    M-by-log2(M) of 0/1, row m the label of CONST(m), all rows
 %             distinct; [] gives the natural binary label of m-1, most
 %             significant bit first.
@@ -32,7 +35,9 @@ function varargout = mimo_detect(varargin)
 %                       G = (H'H + (N0/Es) I)^-1 H' (real model: N0/(2 Es)),
 %                       Es the mean of |CONST|.^2, mu_t = (G*H)(t,t),
 %                       z_t = (G*y)(t)/mu_t, noise N0_t = Es(1-mu_t)/mu_t
-%                       (real model: 2 Es(1-mu_t)/mu_t);
+%                       (real model: 2 Es(1-mu_t)/mu_t); a stream that no
+%                       receiver sees (a zero column of H, or Nr = 0) has
+%                       mu_t = 0: LLR 0 for its bits and the point nearest 0;
 %             'zf'      G = (H'H)^-1 H', z = G*y, N0_t = N0*[(H'H)^-1](t,t),
 %                       per-stream max-log;
 %             'sic'     decision feedback in sorted-QR order (the column of
@@ -43,11 +48,21 @@ function varargout = mimo_detect(varargin)
 %                       square QAM and PAM only).
 %   Options
 %     'clip'      every LLR is clipped to [-clip, clip] (default 20; Inf
-%                 allowed; 0 gives zeros).
-%     'prior'     (Nt*log2(M))-by-K a-priori LLRs, in LLR's order ('maxlog'
-%                 and 'kbest'): the metric of a point adds La(b) for every
-%                 bit b that is 1.
-%     'K'         the list length of 'kbest' (default 16).
+%                 allowed; 0 gives +-0, see LLR).
+%     'prior'     (Nt*log2(M))-by-K a-priori LLRs La, in LLR's order and
+%                 sign ('maxlog' and 'kbest'): the metric of a point adds
+%                 La(b) for every bit b that is 1. +-Inf is a known bit
+%                 (+Inf: 0), as decoders hand them back: the points with the
+%                 other value are excluded and that bit's LLR is +-clip.
+%                 NaN is an error naming the column. LLR is then the
+%                 a-posteriori LLR: it includes each bit's own prior. The
+%                 extrinsic LLR, for the decoder of an iterative receiver, is
+%                 Lpost - La of the unclipped Lpost: with 'clip' Inf, LLR - La
+%                 is it (clip it yourself); with a finite clip LLR - La is not
+%                 (La = 30, clip 8: a bit whose extrinsic value is +1.6 has
+%                 LLR 8, and LLR - La = -22).
+%     'K'         the list length of 'kbest' (default 16), a positive
+%                 integer of any numeric class (4, int32(4)).
 %     'ordering'  'sqrd' (default: sorted QR) or 'none'. For the exact
 %                 methods ('maxlog', 'ml') it changes the speed only.
 %   Outputs
@@ -56,7 +71,9 @@ function varargout = mimo_detect(varargin)
 %           (least metric with the bit 1) - (least metric with the bit 0):
 %           positive means 0. The hard methods give +-clip with the
 %           decision's sign, so LLR < 0 gives the decided bits for every
-%           method.
+%           method while clip > 0. With clip 0 every LLR is +-0: the hard
+%           methods keep the decided bit in the sign (signbit(LLR) is 1 for
+%           a 1); IDX gives the decisions of every method.
 %     IDX   Nt-by-K: 1-based indices into CONST of the decided points (for
 %           'maxlog' the point of least metric), in the antenna order of H
 %           whatever the ordering.
@@ -73,10 +90,17 @@ function varargout = mimo_detect(varargin)
 %   Both give the exact max-log LLRs and the exact closest point.
 %
 %   Threads, Ctrl-C and errors as PLINDEN_BATCH: the results do not depend on
-%   the thread count (LATBOX_NUM_THREADS); every input is checked before the
-%   work starts, with messages naming the argument, column or page ("Y column
-%   3 must not contain NaN or Inf", "H page 2 must have full column rank",
-%   "N0 must be positive and finite").
+%   the thread count (LATBOX_NUM_THREADS); Ctrl-C stops every method, within
+%   a long column too; every input is checked before the work starts, with
+%   messages naming the argument, column or page ("Y column 3 must not
+%   contain NaN or Inf", "H page 2 must have full column rank", "N0 must be
+%   positive and finite"). A column whose metrics overflow (Y or H near the
+%   limits of double) has no answer: "Y column 3 is too large for H: it
+%   overflows", from every method (PLINDEN_LLR raises the same). Every error
+%   carries an identifier latbox:mimo_detect:<what>, <what> the argument
+%   named first in the message (Y, H, N0, const, bits, method, clip, prior,
+%   K, ordering), or option, usage, overflow or interrupted: catch err;
+%   err.identifier.
 %
 %   Example
 %     c = [-3 -1 1 3]; [re, im] = meshgrid(c, c);

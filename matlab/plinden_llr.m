@@ -1,7 +1,7 @@
 % SPDX-License-Identifier: BSD-3-Clause
 function varargout = plinden_llr(varargin)
 %PLINDEN_LLR Max-log bit LLRs of PAM vectors from one tree search per column.
-%   [L,S,NODES] = PLINDEN_LLR(Y,R,M,N0,CLIP,LA) gives, for every column y of Y,
+%   [L,S,NODES,LE] = PLINDEN_LLR(Y,R,M,N0,CLIP,LA) gives, for every column y of Y,
 %   the max-log log-likelihood ratio of every bit of the PAM vector s behind
 %   y = R*s + noise, from one depth-first (Schnorr-Euchner) search of the tree
 %   that keeps the best point and, for every bit, the best point whose bit
@@ -29,8 +29,12 @@ function varargout = plinden_llr(varargin)
 %   the clipped value, not an approximation of it; a smaller CLIP prunes
 %   more of the tree. CLIP = 0 gives L = 0 and S at the cost of the hard
 %   search (the nodes PLINDEN visits on the integer form of the problem).
-%   With priors LA, L is the a-posteriori LLR; the extrinsic one, which an
-%   iterative receiver passes back to its decoder, is L - LA.
+%   With priors LA, L is the a-posteriori LLR: it includes each bit's own
+%   prior. The extrinsic LLR, which an iterative receiver passes back to its
+%   decoder, is the LLR of the metric without the bit's own prior,
+%   Lpost - LA formed from the unclipped Lpost and then clipped: LE. Under
+%   clipping L - LA is not it (with LA = 30 and CLIP = 8 a bit whose
+%   extrinsic value is +1.6 has L = 8, and L - LA = -22).
 %
 %   Inputs
 %     Y     real double N-by-K matrix, finite, one received vector per column
@@ -53,8 +57,13 @@ function varargout = plinden_llr(varargin)
 %     NODES 1-by-K: the tree nodes each search visited (the candidates whose
 %           distance it computed, counted as PLINDEN's search counts them),
 %           to plot complexity against SNR.
+%     LE    B-by-K extrinsic LLRs: sign(Lpost - LA)*min(|Lpost - LA|, CLIP),
+%           exact (L itself without LA). Asking for LE widens the search's
+%           clip by the column's largest |LA|, so it costs more with strong
+%           priors; L is the same as without it (within rounding).
 %   A column whose every metric overflows (Y or R near the limits of double)
-%   has NaN in L and S.
+%   has no answer: the call raises "Y column 3 is too large for R: it
+%   overflows", as MIMO_DETECT does.
 %
 %   Cost: unclipped, the search must find the best counter-point of every
 %   bit and visits many times the hard search's nodes; CLIP = 8 or so keeps
@@ -74,8 +83,11 @@ function varargout = plinden_llr(varargin)
 %   positive and finite" ("N0 column 3 ..." when per column), "clip must be
 %   non-negative (Inf allowed)", "La must be empty or have one row per bit
 %   and one column per column of Y", "La column 2 must not contain NaN or
-%   Inf". "USAGE: [L,S,nodes]=plinden_llr(Y,R,M,N0,clip,La)" unless called
-%   with five or six inputs and at most three outputs.
+%   Inf". "USAGE: [L,S,nodes,Le]=plinden_llr(Y,R,M,N0,clip,La)" unless called
+%   with five or six inputs and at most four outputs. Every error carries
+%   an identifier latbox:plinden_llr:<what>, <what> the argument named
+%   first in the message (Y, R, M, N0, clip, La), or usage, overflow or
+%   interrupted: catch err; err.identifier.
 %
 %   Example
 %     H = randn(4); [Q, R] = qr(H); S = 2 * randi([0 3], 4, 500) - 3;

@@ -103,6 +103,67 @@ TEST(PlindenLlrGateway, EqualsTheRoutineOnEveryColumn) {
     EXPECT_GT(cases, 300u);
 }
 
+// The extrinsic output Le: clip(Lpost - La) from the unclipped a-posteriori LLRs (the
+// routine with clip = Inf, exact), for priors small and far beyond the clip; L is the
+// clipped a-posteriori value as without Le. Worked: one BPSK level, y = -0.4, R = 1, N0 = 1,
+// La = 30: Lpost = 1.6 + 30, clipped at 8 to 8, while the extrinsic value is 1.6 (8 - 30
+// would give -22).
+TEST(PlindenLlrGateway, ExtrinsicIsExactUnderClipping) {
+    const th_array y1 = th_scalar(-0.4), r1 = th_scalar(1.0), m2 = th_scalar(2.0),
+                   one = th_scalar(1.0), eight = th_scalar(8.0), la30 = th_scalar(30.0);
+    const th_result w = call_ok(plinden_llr_gateway, 4,
+                                {y1.get(), r1.get(), m2.get(), one.get(), eight.get(), la30.get()});
+    EXPECT_EQ(th_values(w.outputs[0])[0], 8.0);
+    EXPECT_NEAR(th_values(w.outputs[3])[0], 1.6, 1e-12);
+
+    std::mt19937_64 rng(27);
+    std::normal_distribution<double> gauss(0.0, 1.0);
+    for (std::size_t n : {1u, 2u, 4u}) {
+        for (double Mv : {2.0, 4.0, 8.0}) {
+            const std::size_t K = 12;
+            const std::int32_t m = static_cast<std::int32_t>(std::lround(std::log2(Mv)));
+            const std::size_t B = n * static_cast<std::size_t>(m);
+            const std::vector<double> R = random_pages(rng, n, 1);
+            const th_array r = th_pages(n, n, 1, R), M = th_scalar(Mv), n0 = th_scalar(0.7);
+            const th_array y = th_matrix(n, K, random_values(rng, n * K, Mv));
+            for (double scale : {1.0, 10.0, 100.0}) {
+                std::vector<double> La(B * K);
+                for (double& v : La) v = scale * gauss(rng);
+                const th_array la = th_matrix(B, K, La);
+                // the unclipped a-posteriori LLRs of the routine
+                const std::vector<std::int32_t> bits(n, m);
+                const soft_levels levels{static_cast<std::int64_t>(n), bits.data(), nullptr};
+                std::vector<double> scratch(soft_scratch_size(static_cast<std::int64_t>(n),
+                                                              static_cast<std::int64_t>(B)));
+                std::vector<double> Lfull(B * K), S(n * K);
+                for (std::size_t k = 0; k < K; ++k) {
+                    ASSERT_EQ(find_bit_llrs(th_values(y) + k * n, R.data(), levels, 0.7, inf,
+                                            La.data() + k * B, Lfull.data() + k * B,
+                                            S.data() + k * n, nullptr, scratch.data()),
+                              search_status::found);
+                }
+                for (double clip : {0.0, 1.5, 8.0, inf}) {
+                    const th_array c = th_scalar(clip);
+                    const std::vector<const host_array*> in{y.get(), r.get(), M.get(),
+                                                            n0.get(), c.get(), la.get()};
+                    const th_result three = call_ok(plinden_llr_gateway, 3, in);
+                    const th_result four = call_ok(plinden_llr_gateway, 4, in);
+                    for (std::size_t b = 0; b < B * K; ++b) {
+                        const double post = Lfull[b];
+                        const double ext = post - La[b];
+                        const double want = ext > clip ? clip : ext < -clip ? -clip : ext;
+                        const double tol = 1e-12 * (1.0 + std::fabs(post) + std::fabs(La[b]));
+                        ASSERT_NEAR(th_values(four.outputs[3])[b], want, tol)
+                            << "n " << n << " M " << Mv << " scale " << scale << " clip " << clip;
+                        ASSERT_NEAR(th_values(four.outputs[0])[b], th_values(three.outputs[0])[b],
+                                    tol);
+                    }
+                }
+            }
+        }
+    }
+}
+
 // Fewer outputs asked for: the same L, nothing left allocated or discarded.
 TEST(PlindenLlrGateway, OutputsAskedFor) {
     std::mt19937_64 rng(3);
@@ -133,7 +194,7 @@ TEST(PlindenLlrGateway, Messages) {
     const auto y = [] { return th_matrix(2, 3, {1, 2, 3, 4, 5, 6}); };
     const auto r = [] { return th_matrix(2, 2, {1, 0, 0.5, 2}); };
     const auto s = [](double v) { return th_scalar(v); };
-    const char* const usage = "USAGE: [L,S,nodes]=plinden_llr(Y,R,M,N0,clip,La)\n";
+    const char* const usage = "USAGE: [L,S,nodes,Le]=plinden_llr(Y,R,M,N0,clip,La)\n";
     std::vector<message_case> cases;
     cases.push_back({"four inputs", 1, {}, usage});
     for (int i = 0; i < 4; ++i) cases.back().inputs.push_back(i == 0 ? y() : s(1));
@@ -158,7 +219,7 @@ TEST(PlindenLlrGateway, Messages) {
             return v;
         }(),
         usage);
-    basic("four outputs", 4, {}, usage);
+    basic("five outputs", 5, {}, usage);
     basic("R not square", 1, {}, "R must be square\n", nullptr, th_matrix(2, 3));
     basic("Y rows", 1, {}, "Y must have as many rows as R has columns (one column per vector)\n",
           th_matrix(3, 2));
@@ -245,14 +306,14 @@ TEST(PlindenLlrGateway, WorkedValuesAndEmptyFrames) {
     EXPECT_EQ(th_values(c.outputs[0])[1], 3.0);
     EXPECT_EQ(th_values(c.outputs[1])[0], -3.0);
 
-    // a column whose every metric overflows: NaN in L and S, the others as they are
-    const th_array yo = th_matrix(1, 2, {1e200, -1.0});
+    // a column whose every metric overflows: an error naming it, as mimo_detect raises
+    const th_array yo = th_matrix(1, 3, {-1.0, 1e200, 1e200});
     const th_result o =
-        call_ok(plinden_llr_gateway, 3, {yo.get(), r.get(), M.get(), n0.get(), clip.get()});
-    EXPECT_TRUE(std::isnan(th_values(o.outputs[0])[0]) && std::isnan(th_values(o.outputs[0])[1]));
-    EXPECT_TRUE(std::isnan(th_values(o.outputs[1])[0]));
-    EXPECT_EQ(th_values(o.outputs[0])[2], 2.0);
-    EXPECT_EQ(th_values(o.outputs[1])[1], -1.0);
+        th_call(plinden_llr_gateway, 3, {yo.get(), r.get(), M.get(), n0.get(), clip.get()});
+    EXPECT_TRUE(o.failed);
+    EXPECT_EQ(o.message, "Y column 2 is too large for R: it overflows\n");
+    EXPECT_EQ(o.identifier, "latbox:plinden_llr:overflow");
+    EXPECT_EQ(o.blocks_live, 0u);
 
     const th_array y0 = th_matrix(3, 0), r3 = th_matrix(3, 3, {1, 0, 0, 0, 1, 0, 0, 0, 1});
     const th_result e =

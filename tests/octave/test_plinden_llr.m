@@ -84,7 +84,10 @@ function test_plinden_llr()
   assert(isequal(L4, L3) && isequal(S4, S3), 'three threads');
   expect_equal(size(plinden_llr(zeros(3, 0), eye(3), 2, 1, 1)), [3 0], 'K = 0');
 
-  usage = 'plinden_llr: USAGE: [L,S,nodes]=plinden_llr(Y,R,M,N0,clip,La)';
+  % the extrinsic output: with La = 30 and clip 8, L = 8 and Le = 1.6 (not 8 - 30)
+  [Lw, ~, ~, Le] = plinden_llr(-0.4, 1, 2, 1, 8, 30);
+  assert(Lw == 8 && abs(Le - 1.6) < 1e-12, 'extrinsic under clipping');
+  usage = 'plinden_llr: USAGE: [L,S,nodes,Le]=plinden_llr(Y,R,M,N0,clip,La)';
   expect_error(@() plinden_llr(Y, R, M, 1), usage);
   expect_error(@() plinden_llr(1, 1, 3, 1, 1), ...
                'plinden_llr: M must be a power of two from 2 to 65536');
