@@ -13,6 +13,7 @@
 #include "detect/soft_search.h"
 #include "reduce/reduce_qr_factors.h"
 
+// clang-format off
 const mimo_method_traits mimo_methods[7] = {
     // method             name      qr     tall   soft   prior  nodes  grid   real form
     {mimo_method::maxlog, "maxlog", true,  true,  true,  true,  true,  false, mimo_real_form::separable, "complex"},
@@ -23,6 +24,7 @@ const mimo_method_traits mimo_methods[7] = {
     {mimo_method::sic,    "sic",    true,  true,  false, false, false, false, mimo_real_form::never,     "complex"},
     {mimo_method::lr,     "lr",     true,  true,  false, false, false, true,  mimo_real_form::on_grid,   "complex"},
 };
+// clang-format on
 
 const mimo_method_traits& mimo_traits(mimo_method m) {
     return mimo_methods[static_cast<int>(m)];
@@ -304,7 +306,8 @@ search_status mimo_detect_column(const mimo_problem& p, const double* page, cons
     if (!p.real_path) {
         // the complex levels: level i is antenna perm[i], its bits in the labels' order
         if (La != nullptr) {
-            for (std::int64_t b = 0; b < B; ++b) La[b] = prior[static_cast<std::int64_t>(bitmap[b])];
+            for (std::int64_t b = 0; b < B; ++b)
+                La[b] = prior[static_cast<std::int64_t>(bitmap[b])];
         }
         const complex_alphabet a{p.M, p.bits, reinterpret_cast<const double*>(p.points), p.labels};
         if (!all_finite(reinterpret_cast<const double*>(z), 2 * nt)) {
@@ -349,14 +352,16 @@ search_status mimo_detect_column(const mimo_problem& p, const double* page, cons
     if (!all_finite(ys, n)) return search_status::out_of_range;
     if (p.method == mimo_method::maxlog) {
         if (La != nullptr) {
-            for (std::int64_t b = 0; b < B; ++b) La[b] = prior[static_cast<std::int64_t>(bitmap[b])];
+            for (std::int64_t b = 0; b < B; ++b)
+                La[b] = prior[static_cast<std::int64_t>(bitmap[b])];
         }
         const soft_levels levels{n, p.level_bits, p.level_labels};
         const search_status s =
             find_bit_llrs(ys, Rs, levels, n0, p.clip, La, L, symb, &count, search, check);
         if (s != search_status::found) return s;  // interrupted, or every metric overflowed
         for (std::int64_t b = 0; b < B; ++b) llr[static_cast<std::int64_t>(bitmap[b])] = L[b];
-        for (std::int64_t l = 0; l < n; ++l) symb[l] = (symb[l] + (g.side - 1)) * 0.5;  // grid position
+        for (std::int64_t l = 0; l < n; ++l)
+            symb[l] = (symb[l] + (g.side - 1)) * 0.5;  // grid position
     } else if (p.method == mimo_method::ml) {
         // the closest integer point u in [0, side-1]^n, as plinden finds it
         const search_status s =

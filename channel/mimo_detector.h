@@ -23,15 +23,15 @@ enum class mimo_real_form { never, on_grid, separable };
 // What a method is and needs: one description per method, the only place that says it.
 struct mimo_method_traits {
     mimo_method method;
-    const char* name;        // as the caller names it
-    bool uses_qr;            // searches or feeds back on the QR factors (needs nr >= nt)
-    bool needs_tall;         // needs nr >= nt
-    bool soft;               // LLRs of its own; else +-clip with the signs of the decided bits
-    bool takes_prior;        // 'prior'
-    bool counts_nodes;       // the tree methods report their nodes
-    bool needs_grid;         // square QAM or PAM on a uniform grid only
-    mimo_real_form real;     // when it runs on the real-valued form
-    const char* search;      // info.search when not on the real-valued form
+    const char* name;     // as the caller names it
+    bool uses_qr;         // searches or feeds back on the QR factors (needs nr >= nt)
+    bool needs_tall;      // needs nr >= nt
+    bool soft;            // LLRs of its own; else +-clip with the signs of the decided bits
+    bool takes_prior;     // 'prior'
+    bool counts_nodes;    // the tree methods report their nodes
+    bool needs_grid;      // square QAM or PAM on a uniform grid only
+    mimo_real_form real;  // when it runs on the real-valued form
+    const char* search;   // info.search when not on the real-valued form
 };
 
 // The methods in the order the caller is told them; the description of one method.

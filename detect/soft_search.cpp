@@ -81,8 +81,8 @@ struct soft_state {
     const std::uint32_t* labels;  // null: Gray
     const double* La;             // null: no priors
     double n0;
-    double scale;  // of the prior costs and of clip: n0 in distance units, 1 in LLR units
-    double clip;   // in the metric's units: clip*scale
+    double scale;        // of the prior costs and of clip: n0 in distance units, 1 in LLR units
+    double clip;         // in the metric's units: clip*scale
     double* pdist;       // n: d over the levels above k
     double* pprior;      // n: P over the levels above k
     double* isum;        // n: sum_{j>k} R(k,j)*s_j
@@ -269,8 +269,8 @@ struct soft_level {
 // with its jump over a run of candidates outside the box.
 template <bool divide>
 bool move_outside_box(const soft_state& s, std::int64_t k, double bound, double hi) {
-    return zigzag_move_outside_box(s.cand[k], s.step[k], soft_level<divide>{s, k, bound}, 0.0,
-                                   hi, true);
+    return zigzag_move_outside_box(s.cand[k], s.step[k], soft_level<divide>{s, k, bound}, 0.0, hi,
+                                   true);
 }
 
 // Interference of the values of levels k..n-1 on row k-1, in ascending columns.

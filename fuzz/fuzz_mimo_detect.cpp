@@ -36,8 +36,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::size_t nt_given = call.args[1]->paged ? call.args[1]->page_cols : call.args[1]->cols;
     if (nt_given > 3) return 0;
     th_array generated, natural;
-    if (call.args[3]->rows * call.args[3]->cols == 1 && call.args[3]->cls == th_class::real_double &&
-        size >= 2) {
+    if (call.args[3]->rows * call.args[3]->cols == 1 &&
+        call.args[3]->cls == th_class::real_double && size >= 2) {
         double c;
         std::memcpy(&c, call.args[3]->bytes, sizeof c);
         const int kind = data[size - 2];

@@ -16,7 +16,8 @@ void raise_about(const char* name, const char* text) {
     std::size_t w = 0;
     for (; w + 1 < sizeof what && name[w] != '\0' && name[w] != ' '; ++w) {
         const char c = name[w];
-        const bool plain = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9');
+        const bool plain =
+            (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9');
         what[w] = plain ? c : '_';
     }
     what[w] = '\0';

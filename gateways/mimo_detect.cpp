@@ -142,7 +142,8 @@ void mimo_detect_gateway(int nlhs, host_array* plhs[], int nrhs, const host_arra
     plhs[0] = llr;
     host_array* idx = host_create_matrix(f.nt, f.K);
     if (nlhs >= 2) plhs[1] = idx;
-    host_array* nodes = host_create_matrix(traits.counts_nodes ? 1 : 0, traits.counts_nodes ? f.K : 0);
+    host_array* nodes =
+        host_create_matrix(traits.counts_nodes ? 1 : 0, traits.counts_nodes ? f.K : 0);
 
     const std::size_t per_page = f.K / f.pages;
     const std::size_t columns_per_unit =
@@ -175,8 +176,8 @@ void mimo_detect_gateway(int nlhs, host_array* plhs[], int nrhs, const host_arra
     const std::size_t scratch_bytes = sizeof(cplx) * (f.nr * f.nt + f.nr) +
                                       sizeof(double) * (job.page_doubles + job.column_doubles);
     const double levels = static_cast<double>(mimo_real_levels(problem));
-    const double cost = 200.0 + 30.0 * levels * levels *
-                                    (problem.real_path ? 4.0 : static_cast<double>(c.M) / 4.0);
+    const double cost =
+        200.0 + 30.0 * levels * levels * (problem.real_path ? 4.0 : static_cast<double>(c.M) / 4.0);
     const bool ended =
         batch_run({batch_each<mimo_unit>, &job, units, scratch_bytes, cost * columns_per_unit});
     // the faults are read before the scratch goes; the messages need none of it

@@ -134,7 +134,7 @@ mimo_options read_mimo_options(int nrhs, const host_array* const* prhs) {
                 raise_about("ordering", "must be 'sqrd' or 'none'");
             }
         } else {
-            char message[112];
+            char message[160];
             std::snprintf(message, sizeof message,
                           "unknown option '%s' (known: clip, prior, K, ordering)\n", option);
             host_error_about("option", message);
@@ -202,8 +202,8 @@ mimo_constellation read_mimo_constellation(const mimo_const_args& a, bool comple
     c.block = base;
     c.points = reinterpret_cast<cplx*>(base);
     c.grid = reinterpret_cast<constellation_grid*>(base + sizeof(cplx) * a.M);
-    c.labels = reinterpret_cast<std::uint32_t*>(base + sizeof(cplx) * a.M +
-                                                sizeof(constellation_grid));
+    c.labels =
+        reinterpret_cast<std::uint32_t*>(base + sizeof(cplx) * a.M + sizeof(constellation_grid));
     c.level_labels = c.labels + a.M;
     c.level_bits = reinterpret_cast<std::int32_t*>(c.level_labels + levels * 256);
     double es = 0.0;

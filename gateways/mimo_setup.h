@@ -29,8 +29,8 @@ struct mimo_frame {
 struct mimo_options {
     const mimo_method_traits* traits = nullptr;
     double clip = 20.0;
-    double list = 16.0;  // 'K' of kbest
-    bool sorted = true;  // 'ordering': 'sqrd' (true) or 'none'
+    double list = 16.0;                 // 'K' of kbest
+    bool sorted = true;                 // 'ordering': 'sqrd' (true) or 'none'
     const host_array* prior = nullptr;  // the 'prior' argument as given, or null
 };
 
@@ -39,14 +39,14 @@ struct mimo_options {
 struct mimo_constellation {
     std::size_t M = 0;
     int bits = 0;
-    double es = 0.0;               // mean |point|^2
-    bool complex_model = false;    // complex Y, H or points
-    cplx* points = nullptr;        // M
-    std::uint32_t* labels = nullptr;   // M
+    double es = 0.0;                  // mean |point|^2
+    bool complex_model = false;       // complex Y, H or points
+    cplx* points = nullptr;           // M
+    std::uint32_t* labels = nullptr;  // M
     constellation_grid* grid = nullptr;
-    std::int32_t* level_bits = nullptr;      // levels of the real-valued form
-    std::uint32_t* level_labels = nullptr;   // levels * grid->side
-    void* block = nullptr;         // the one block all of these lie in
+    std::int32_t* level_bits = nullptr;     // levels of the real-valued form
+    std::uint32_t* level_labels = nullptr;  // levels * grid->side
+    void* block = nullptr;                  // the one block all of these lie in
 };
 
 // Reads Y, H and N0 (prhs[0..2]), checks their shapes and N0's values.

@@ -180,8 +180,8 @@ void plinden_llr_gateway(int nlhs, host_array* plhs[], int nrhs, const host_arra
     for (std::size_t i = 0; i < n; ++i) bits[i] = pam_bits(M[m_count == 1 ? 0 : i]);
     auto* overflow = static_cast<unsigned char*>(host_calloc(K + 1, 1));
     const soft_levels levels{static_cast<std::int64_t>(n), bits, nullptr};
-    const llr_job job{Y, channels, levels, B, n0, clip, La, host_data(plhs[0]), S, nodes, Le,
-                      overflow};
+    const llr_job job{Y,  channels,           levels, B,     n0, clip,
+                      La, host_data(plhs[0]), S,      nodes, Le, overflow};
     // about the hard search's cost when clipped, many times it unclipped
     const double per_node = 15.0 * static_cast<double>(n * n) + 20.0 * static_cast<double>(B);
     const double cost = (clip <= 20.0 ? 2.0 : 50.0) * per_node + 200.0;

@@ -636,7 +636,6 @@ TEST(MimoDetect, Messages) {
     (void)s_mmse;
 }
 
-
 // PAM of M points on Gray labels, the real model.
 constellation pam(std::size_t M) {
     constellation c{std::to_string(M) + "-PAM real", {}, {}, false, true};
@@ -703,8 +702,8 @@ TEST(MimoDetect, LargePamInTheRealModel) {
             const std::size_t K = 4, P = 2;
             const frame f = make_frame(rng, c, s.nr, s.nt, K, P, 0.6);
             const std::vector<double> n0{0.8, 0.8, 0.8, 0.8};
-            const std::string what = c.name + " " + std::to_string(s.nr) + "x" +
-                                     std::to_string(s.nt);
+            const std::string what =
+                c.name + " " + std::to_string(s.nr) + "x" + std::to_string(s.nt);
             for (const std::string method : {"maxlog", "kbest", "ml"}) {
                 call_inputs in = inputs_of(f, c, n0, method);
                 in.options.push_back(th_string("clip"));
@@ -891,7 +890,9 @@ TEST(MimoDetect, EdgesOfTheArguments) {
         ASSERT_FALSE(tiny.failed) << method << ": " << tiny.message;
         for (std::size_t b = 0; b < 2 * B * 6; ++b) {
             const double u = th_values(unit.outputs[0])[b];
-            if (u != 0.0) EXPECT_EQ(th_values(tiny.outputs[0])[b], u > 0 ? 20.0 : -20.0) << b;
+            if (u != 0.0) {
+                EXPECT_EQ(th_values(tiny.outputs[0])[b], u > 0 ? 20.0 : -20.0) << b;
+            }
         }
     }
     // real-valued Y and H with the complex points of 16-QAM: the complex model

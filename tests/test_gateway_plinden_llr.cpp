@@ -133,8 +133,8 @@ TEST(PlindenLlrGateway, ExtrinsicIsExactUnderClipping) {
                 // the unclipped a-posteriori LLRs of the routine
                 const std::vector<std::int32_t> bits(n, m);
                 const soft_levels levels{static_cast<std::int64_t>(n), bits.data(), nullptr};
-                std::vector<double> scratch(soft_scratch_size(static_cast<std::int64_t>(n),
-                                                              static_cast<std::int64_t>(B)));
+                std::vector<double> scratch(
+                    soft_scratch_size(static_cast<std::int64_t>(n), static_cast<std::int64_t>(B)));
                 std::vector<double> Lfull(B * K), S(n * K);
                 for (std::size_t k = 0; k < K; ++k) {
                     ASSERT_EQ(find_bit_llrs(th_values(y) + k * n, R.data(), levels, 0.7, inf,
@@ -144,7 +144,7 @@ TEST(PlindenLlrGateway, ExtrinsicIsExactUnderClipping) {
                 }
                 for (double clip : {0.0, 1.5, 8.0, inf}) {
                     const th_array c = th_scalar(clip);
-                    const std::vector<const host_array*> in{y.get(), r.get(), M.get(),
+                    const std::vector<const host_array*> in{y.get(),  r.get(), M.get(),
                                                             n0.get(), c.get(), la.get()};
                     const th_result three = call_ok(plinden_llr_gateway, 3, in);
                     const th_result four = call_ok(plinden_llr_gateway, 4, in);
