@@ -79,16 +79,56 @@ std::int64_t kbest_list_size(std::int64_t n, std::int64_t M, std::int64_t K) {
 
 std::int64_t kbest_scratch_size(std::int64_t n, std::int64_t M, std::int64_t K) {
     const std::int64_t list = capped_power(M, n, K);
-    return 3 * n * M + M + 2 * list * (n + 1) + 2 * list;
+    return 3 * n * M + M + 2 * list * (n + 1) + 2 * list + n + n * 8;
 }
 
 namespace {
 
+// The counter-hypothesis formed for bit k of level j of the best path (its values x[0..n-1]):
+// the levels above j as the best path, on level j the point of least level metric whose bit
+// k differs from the best point's, the levels below by decision feedback (each the point of
+// least level metric given the choices above it, the first of equal ones). Returns its
+// metric (+Inf when it overflows or no such point is finite), with the path in x.
+template <bool Real>
+double flipped_candidate(const double* z, const double* R, std::int64_t n,
+                         const complex_alphabet& a, const double* q, const double* c,
+                         std::int64_t j, std::int32_t k, double* x, double* e) {
+    const std::int64_t M = a.M;
+    const std::int32_t bits = a.bits;
+    const auto at = [x](std::int64_t l) { return static_cast<std::int64_t>(x[l]); };
+    double metric = 0.0;
+    for (std::int64_t i = n - 1; i >= 0; --i) {
+        double ur, ui;
+        complex_levels::level_centre<Real>(z, R, n, i, a, at, ur, ui);
+        complex_levels::level_metrics<Real>(ur, ui, q + 2 * i * M, c ? c + i * M : nullptr, M,
+                                            metric, e);
+        if (i > j) {
+            metric = e[at(i)];
+            continue;
+        }
+        const std::uint32_t own = a.labels[at(i)];
+        double least = inf;
+        std::int64_t pick = -1;
+        for (std::int64_t m = 0; m < M; ++m) {
+            const bool allowed = i < j || complex_levels::label_bit(a.labels[m] ^ own, bits, k);
+            if (allowed && e[m] < least) {
+                least = e[m];
+                pick = m;
+            }
+        }
+        if (pick < 0) return inf;
+        x[i] = static_cast<double>(pick);
+        metric = least;
+    }
+    return metric;
+}
+
 template <bool Real>
 search_status kbest_llrs_on(const double* z, const double* R, std::int64_t n,
                             const complex_alphabet& a, std::int64_t K, double n0, double clip,
-                            const double* La, double* L, std::int32_t* idx, std::int64_t* nodes,
-                            double* scratch, const interrupt_check* check) {
+                            bool fill, const double* La, double* L, std::int32_t* idx,
+                            std::int64_t* nodes, std::int64_t* filled, double* scratch,
+                            const interrupt_check* check) {
     if (n <= 0) return search_status::none;
     const std::int64_t M = a.M;
     const std::int32_t bits = a.bits;
@@ -104,6 +144,8 @@ search_status kbest_llrs_on(const double* z, const double* R, std::int64_t n,
     // the kept candidates in order: their metrics and numbers g = parent*M + point
     double* const kept = path[1] + list * n;
     double* const number = kept + list;
+    double* const trial = number + list;  // n: a formed counter-hypothesis
+    double* const F = trial + n;          // n*bits: the filled bits' least metrics
     complex_levels::fill_scaled_points(R, n, a, q);
     if (c != nullptr) complex_levels::fill_prior_costs(La, n, a, n0, c);
 
@@ -168,6 +210,34 @@ search_status kbest_llrs_on(const double* z, const double* R, std::int64_t n,
             }
         }
     }
+    // 'flip': a counter-hypothesis formed for every bit the list has none for; each formed
+    // candidate counts for every such bit where it differs from the best path, the least
+    // metric kept (F)
+    std::int64_t count_filled = 0;
+    if (fill) {
+        for (std::int64_t b = 0; b < B; ++b) F[b] = inf;
+        for (std::int64_t b = 0; b < B; ++b) {
+            if (L[b] < inf) continue;
+            ++count_filled;
+            for (std::int64_t l = 0; l < n; ++l) trial[l] = best[l];
+            const double v = flipped_candidate<Real>(z, R, n, a, q, c, b / bits,
+                                                     static_cast<std::int32_t>(b % bits), trial, e);
+            for (std::int64_t l = 0; l < n; ++l) {
+                const std::uint32_t diff =
+                    a.labels[static_cast<std::int64_t>(trial[l])] ^ a.labels[idx[l]];
+                for (std::int32_t k = 0; k < bits; ++k) {
+                    const std::int64_t d = l * bits + k;
+                    if (L[d] == inf && complex_levels::label_bit(diff, bits, k)) {
+                        F[d] = std::min(F[d], v);
+                    }
+                }
+            }
+        }
+        for (std::int64_t b = 0; b < B; ++b) {
+            if (L[b] == inf) L[b] = F[b];
+        }
+    }
+    if (filled != nullptr) *filled = count_filled;
     for (std::int64_t j = 0; j < n; ++j) {
         for (std::int32_t k = 0; k < bits; ++k) {
             const std::int64_t b = j * bits + k;
@@ -183,9 +253,12 @@ search_status kbest_llrs_on(const double* z, const double* R, std::int64_t n,
 search_status kbest_llrs(const double* z, const double* R, std::int64_t n,
                          const complex_alphabet& a, std::int64_t K, double n0, double clip,
                          const double* La, double* L, std::int32_t* idx, std::int64_t* nodes,
-                         double* scratch, const interrupt_check* check) {
+                         double* scratch, const interrupt_check* check, bool fill,
+                         std::int64_t* filled) {
     if (complex_levels::is_real(z, R, n, a)) {
-        return kbest_llrs_on<true>(z, R, n, a, K, n0, clip, La, L, idx, nodes, scratch, check);
+        return kbest_llrs_on<true>(z, R, n, a, K, n0, clip, fill, La, L, idx, nodes, filled,
+                                   scratch, check);
     }
-    return kbest_llrs_on<false>(z, R, n, a, K, n0, clip, La, L, idx, nodes, scratch, check);
+    return kbest_llrs_on<false>(z, R, n, a, K, n0, clip, fill, La, L, idx, nodes, filled, scratch,
+                                check);
 }

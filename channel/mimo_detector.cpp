@@ -15,14 +15,14 @@
 
 // clang-format off
 const mimo_method_traits mimo_methods[7] = {
-    // method             name      qr     tall   soft   prior  nodes  grid   real form
-    {mimo_method::maxlog, "maxlog", true,  true,  true,  true,  true,  false, mimo_real_form::separable, "complex"},
-    {mimo_method::ml,     "ml",     true,  true,  false, false, true,  false, mimo_real_form::on_grid,   "complex"},
-    {mimo_method::kbest,  "kbest",  true,  true,  true,  true,  true,  false, mimo_real_form::never,     "complex"},
-    {mimo_method::mmse,   "mmse",   false, false, true,  false, false, false, mimo_real_form::never,     "linear"},
-    {mimo_method::zf,     "zf",     false, true,  true,  false, false, false, mimo_real_form::never,     "linear"},
-    {mimo_method::sic,    "sic",    true,  true,  false, false, false, false, mimo_real_form::never,     "complex"},
-    {mimo_method::lr,     "lr",     true,  true,  false, false, false, true,  mimo_real_form::on_grid,   "complex"},
+    // method             name      qr     tall   soft   prior  nodes  grid   real form                  search     K, fill
+    {mimo_method::maxlog, "maxlog", true,  true,  true,  true,  true,  false, mimo_real_form::separable, "complex", false},
+    {mimo_method::ml,     "ml",     true,  true,  false, false, true,  false, mimo_real_form::on_grid,   "complex", false},
+    {mimo_method::kbest,  "kbest",  true,  true,  true,  true,  true,  false, mimo_real_form::never,     "complex", true},
+    {mimo_method::mmse,   "mmse",   false, false, true,  true,  false, false, mimo_real_form::never,     "linear", false},
+    {mimo_method::zf,     "zf",     false, true,  true,  true,  false, false, mimo_real_form::never,     "linear", false},
+    {mimo_method::sic,    "sic",    true,  true,  false, false, false, false, mimo_real_form::never,     "complex", false},
+    {mimo_method::lr,     "lr",     true,  true,  false, false, false, true,  mimo_real_form::on_grid,   "complex", false},
 };
 // clang-format on
 
@@ -84,7 +84,7 @@ page_layout layout_of(const mimo_problem& p) {
 
 // The scratch of a column, after the search's own.
 struct column_layout {
-    std::int64_t z, zr, ys, L, La, symb, idx, x, search, size;
+    std::int64_t z, zr, ys, L, La, Lw, La2, symb, symb2, idx, x, search, size;
 };
 
 std::int64_t search_scratch_of(const mimo_problem& p) {
@@ -110,9 +110,12 @@ column_layout column_layout_of(const mimo_problem& p) {
     l.ys = l.zr + n;
     l.L = l.ys + n;
     l.La = l.L + B;
-    l.symb = l.La + B;
-    l.idx = l.symb + n;
-    l.x = l.idx + nt;  // nt int32 in nt doubles
+    l.Lw = l.La + B;  // the extrinsic output's wide search, and a known bit's own search
+    l.La2 = l.Lw + B;
+    l.symb = l.La2 + B;
+    l.symb2 = l.symb + n;
+    l.idx = l.symb2 + 2 * n;  // symb2 also holds a known bit's search's n int32 indices
+    l.x = l.idx + nt;         // nt int32 in nt doubles
     l.search = l.x + 2 * nt;
     l.size = l.search + search_scratch_of(p);
     return l;
@@ -159,6 +162,44 @@ void hard_llrs(const mimo_problem& p, std::int64_t t, std::int32_t m, double* ll
     for (int c = 0; c < p.bits; ++c) {
         llr[t * p.bits + c] = label_bit(p.labels[m], p.bits, c) ? -p.clip : p.clip;
     }
+}
+
+inline double clipped(double v, double clip) {
+    return v > clip ? clip : v < -clip ? -clip : v;
+}
+
+// The soft LLRs of a search, posterior or extrinsic. search(La, clip, L, other) runs the
+// search with priors La (search order) and clip into L; other: write the decided point to
+// the second buffers (a known bit's own search must not disturb the answer). Extrinsic:
+// the search runs with the clip widened by the largest finite |La|, so that Lw is exact
+// wherever |Lw| < wide, and where |Lw| = wide the true |Lpost| >= wide, so that
+// s*(Lpost - La) >= clip for the sign s of Lw; a known bit (La = +-Inf) takes its LLR from a
+// search without its own prior, the LLR of the metric without that prior by definition.
+template <class Search>
+search_status soft_llrs(const mimo_problem& p, Search search, const double* La, std::int64_t B,
+                        double* L, double* Lw, double* La2) {
+    if (!p.extrinsic || La == nullptr) return search(La, p.clip, L, false);
+    double most = 0.0;
+    for (std::int64_t b = 0; b < B; ++b) {
+        if (std::isfinite(La[b])) most = std::fmax(most, std::fabs(La[b]));
+    }
+    const double wide = p.clip + most;
+    search_status s = search(La, wide, Lw, false);
+    if (s != search_status::found) return s;
+    for (std::int64_t b = 0; b < B; ++b) {
+        const double w = Lw[b];
+        if (std::isfinite(La[b])) {
+            L[b] = std::fabs(w) >= wide ? (w > 0.0 ? p.clip : -p.clip) : clipped(w - La[b], p.clip);
+        }
+    }
+    for (std::int64_t b = 0; b < B; ++b) {
+        if (std::isfinite(La[b])) continue;
+        for (std::int64_t c = 0; c < B; ++c) La2[c] = c == b ? 0.0 : La[c];
+        s = search(La2, p.clip, Lw, true);
+        if (s != search_status::found) return s;
+        L[b] = Lw[b];
+    }
+    return search_status::found;
 }
 
 }  // namespace
@@ -265,7 +306,8 @@ page_status mimo_prepare_page(const mimo_problem& p, const cplx* H, double n0, d
 
 search_status mimo_detect_column(const mimo_problem& p, const double* page, const cplx* y,
                                  double n0, const double* prior, double* llr, double* idx,
-                                 double* nodes, double* scratch, const interrupt_check* check) {
+                                 double* nodes, double* scratch, const interrupt_check* check,
+                                 double* filled) {
     const page_layout pl = layout_of(p);
     const column_layout cl = column_layout_of(p);
     const std::int64_t nr = p.nr, nt = p.nt, n = mimo_real_levels(p), B = nt * p.bits;
@@ -274,10 +316,15 @@ search_status mimo_detect_column(const mimo_problem& p, const double* page, cons
     cplx* z = as_cplx(scratch + cl.z);
     double* L = scratch + cl.L;
     double* La = prior != nullptr ? scratch + cl.La : nullptr;
+    double* Lw = scratch + cl.Lw;
+    double* La2 = scratch + cl.La2;
+    double* symb2 = scratch + cl.symb2;
+    auto* idx2 = reinterpret_cast<std::int32_t*>(symb2);
     auto* idx32 = reinterpret_cast<std::int32_t*>(scratch + cl.idx);
     double* search = scratch + cl.search;
     std::int64_t count = 0;
     if (nodes != nullptr) *nodes = 0.0;
+    if (filled != nullptr) *filled = 0.0;
 
     if (!mimo_traits(p.method).uses_qr) {
         apply_filter(as_cplx(page + pl.G), nr, nt, y, z);
@@ -293,8 +340,9 @@ search_status mimo_detect_column(const mimo_problem& p, const double* page, cons
             }
             const cplx zt = mmse ? z[t] / mu[t] : z[t];
             const double nt0 = mmse ? noise[t] : n0 * noise[t];
-            stream_llrs(zt, nt0, p.points, p.M, p.labels, p.bits, p.clip, llr + t * p.bits,
-                        &idx32[t]);
+            stream_llrs(zt, nt0, p.points, p.M, p.labels, p.bits, p.clip,
+                        prior != nullptr ? prior + t * p.bits : nullptr, p.extrinsic,
+                        llr + t * p.bits, &idx32[t]);
             idx[t] = idx32[t] + 1.0;
         }
         return search_status::found;
@@ -316,15 +364,32 @@ search_status mimo_detect_column(const mimo_problem& p, const double* page, cons
         if (p.method == mimo_method::sic) {
             nearest_feedback(z, R, nt, p.points, p.M, idx32, as_cplx(scratch + cl.x));
         } else if (p.method == mimo_method::kbest) {
-            const search_status s =
-                kbest_llrs(reinterpret_cast<const double*>(z), reinterpret_cast<const double*>(R),
-                           nt, a, p.list_size, n0, p.clip, La, L, idx32, &count, search, check);
+            std::int64_t fills = 0;
+            auto run = [&](const double* la, double clip, double* out, bool other) {
+                std::int64_t f = 0;
+                const search_status st = kbest_llrs(
+                    reinterpret_cast<const double*>(z), reinterpret_cast<const double*>(R), nt, a,
+                    p.list_size, n0, clip, la, out, other ? idx2 : idx32, other ? nullptr : &count,
+                    search, check, p.fill, &f);
+                if (!other) fills = f;
+                return st;
+            };
+            const search_status s = soft_llrs(p, run, La, B, L, Lw, La2);
             if (s != search_status::found) return s;
+            if (filled != nullptr) *filled = static_cast<double>(fills);
+        } else if (p.method == mimo_method::maxlog) {
+            auto run = [&](const double* la, double clip, double* out, bool other) {
+                return find_complex_llrs(reinterpret_cast<const double*>(z),
+                                         reinterpret_cast<const double*>(R), nt, a, n0, clip, la,
+                                         out, other ? idx2 : idx32, other ? nullptr : &count,
+                                         search, check);
+            };
+            const search_status s = soft_llrs(p, run, La, B, L, Lw, La2);
+            if (s != search_status::found) return s;  // interrupted, or every metric overflowed
         } else {
-            const double clip = p.method == mimo_method::ml ? 0.0 : p.clip;
-            const search_status s = find_complex_llrs(reinterpret_cast<const double*>(z),
-                                                      reinterpret_cast<const double*>(R), nt, a, n0,
-                                                      clip, La, L, idx32, &count, search, check);
+            const search_status s = find_complex_llrs(
+                reinterpret_cast<const double*>(z), reinterpret_cast<const double*>(R), nt, a, n0,
+                0.0, nullptr, L, idx32, &count, search, check);
             if (s != search_status::found) return s;  // interrupted, or every metric overflowed
         }
         const bool soft = mimo_traits(p.method).soft;
@@ -356,8 +421,11 @@ search_status mimo_detect_column(const mimo_problem& p, const double* page, cons
                 La[b] = prior[static_cast<std::int64_t>(bitmap[b])];
         }
         const soft_levels levels{n, p.level_bits, p.level_labels};
-        const search_status s =
-            find_bit_llrs(ys, Rs, levels, n0, p.clip, La, L, symb, &count, search, check);
+        auto run = [&](const double* la, double clip, double* out, bool other) {
+            return find_bit_llrs(ys, Rs, levels, n0, clip, la, out, other ? symb2 : symb,
+                                 other ? nullptr : &count, search, check);
+        };
+        const search_status s = soft_llrs(p, run, La, B, L, Lw, La2);
         if (s != search_status::found) return s;  // interrupted, or every metric overflowed
         for (std::int64_t b = 0; b < B; ++b) llr[static_cast<std::int64_t>(bitmap[b])] = L[b];
         for (std::int64_t l = 0; l < n; ++l)

@@ -32,6 +32,7 @@ struct mimo_method_traits {
     bool needs_grid;      // square QAM or PAM on a uniform grid only
     mimo_real_form real;  // when it runs on the real-valued form
     const char* search;   // info.search when not on the real-valued form
+    bool takes_list;      // 'K' and 'fill' (K-best)
 };
 
 // The methods in the order the caller is told them; the description of one method.
@@ -62,6 +63,11 @@ struct mimo_problem {
     // real_path: the levels of the real-valued form (see mimo_build_levels)
     const std::int32_t* level_bits;
     const std::uint32_t* level_labels;  // mimo_real_levels * grid->side entries
+    // the soft methods: the extrinsic LLRs (the LLR of the metric without the bit's own
+    // prior, clipped) instead of the a-posteriori ones
+    bool extrinsic = false;
+    // kbest: form a counter-hypothesis for every bit the final list has none for ('flip')
+    bool fill = true;
 };
 
 // Levels of the real-valued form: 2*nt (complex model) or nt.
@@ -86,15 +92,16 @@ page_status mimo_prepare_page(const mimo_problem& p, const cplx* H, double n0, d
                               double* scratch, const interrupt_check* check = nullptr);
 
 // Detects one received vector y (nr values) with a prepared page.
-// prior: null or nt*bits a-priori LLRs in the caller's order (maxlog, kbest), each finite or
-// +-Inf (a known bit). llr: nt*bits out, antenna 1's bits first, each antenna's in the
+// prior: null or nt*bits a-priori LLRs in the caller's order (the soft methods), each finite
+// or +-Inf (a known bit). llr: nt*bits out, antenna 1's bits first, each antenna's in the
 // column order of the labels. idx: nt out, 1-based indices of the decided points in the
 // caller's antenna order. nodes (may be null): the search's node count (tree methods; 0 for
 // the others). Returns found; interrupted (then the outputs hold no answer); or
 // out_of_range or none when the vector's metrics overflow (Y or H near the limits of
 // double: no answer either). A linear method's stream that no receiver sees (a zero
 // column of H, or no receive antennas) gets LLR 0 for every bit and the point nearest 0.
+// filled (may be null): kbest's filled bits ('fill').
 search_status mimo_detect_column(const mimo_problem& p, const double* page, const cplx* y,
                                  double n0, const double* prior, double* llr, double* idx,
                                  double* nodes, double* scratch,
-                                 const interrupt_check* check = nullptr);
+                                 const interrupt_check* check = nullptr, double* filled = nullptr);

@@ -28,6 +28,7 @@ struct mimo_job {
     double* llr;
     double* idx;
     double* nodes;           // null unless the method counts them
+    double* filled;          // kbest: the filled bits of every column, else null
     bool filter_per_column;  // mmse with one N0 per column: the filter of every column
     std::size_t page_doubles, column_doubles;
     std::int32_t* fault;      // one per unit: unit_fault
@@ -66,7 +67,8 @@ bool mimo_unit(const void* job, std::size_t u, void* scratch, const interrupt_ch
         const std::size_t B = j.nt * static_cast<std::size_t>(p.bits);
         const search_status s = mimo_detect_column(
             p, block, yc, j.n0.at(k), j.prior != nullptr ? j.prior + k * B : nullptr, j.llr + k * B,
-            j.idx + k * j.nt, j.nodes != nullptr ? j.nodes + k : nullptr, work, &check);
+            j.idx + k * j.nt, j.nodes != nullptr ? j.nodes + k : nullptr, work, &check,
+            j.filled != nullptr ? j.filled + k : nullptr);
         if (s == search_status::interrupted) return false;
         if (s != search_status::found) {
             j.fault[u] = unit_column;
@@ -109,14 +111,16 @@ void raise_fault(const mimo_fault& f, std::size_t pages, mimo_method method) {
     }
 }
 
-host_array* info_struct(const mimo_problem& p, host_array* nodes) {
-    const char* fields[] = {"method", "nodes", "search", "ordering"};
-    host_array* info = host_create_struct(fields, 4);
+host_array* info_struct(const mimo_problem& p, host_array* nodes, host_array* filled) {
+    const char* fields[] = {"method", "nodes", "search", "ordering", "output", "filled"};
+    host_array* info = host_create_struct(fields, 6);
     const mimo_method_traits& t = mimo_traits(p.method);
     host_set_field(info, "method", host_create_string(t.name));
     host_set_field(info, "nodes", nodes);
     host_set_field(info, "search", host_create_string(p.real_path ? "real" : t.search));
     host_set_field(info, "ordering", host_create_string(p.sorted ? "sqrd" : "none"));
+    host_set_field(info, "output", host_create_string(p.extrinsic ? "extrinsic" : "posterior"));
+    host_set_field(info, "filled", filled);
     return info;
 }
 
@@ -144,6 +148,7 @@ void mimo_detect_gateway(int nlhs, host_array* plhs[], int nrhs, const host_arra
     if (nlhs >= 2) plhs[1] = idx;
     host_array* nodes =
         host_create_matrix(traits.counts_nodes ? 1 : 0, traits.counts_nodes ? f.K : 0);
+    host_array* filled = host_create_matrix(traits.takes_list ? 1 : 0, traits.takes_list ? f.K : 0);
 
     const std::size_t per_page = f.K / f.pages;
     const std::size_t columns_per_unit =
@@ -168,6 +173,7 @@ void mimo_detect_gateway(int nlhs, host_array* plhs[], int nrhs, const host_arra
                  host_data(llr),
                  host_data(idx),
                  traits.counts_nodes ? host_data(nodes) : nullptr,
+                 traits.takes_list ? host_data(filled) : nullptr,
                  problem.method == mimo_method::mmse && f.n0.per_column,
                  static_cast<std::size_t>(mimo_page_size(problem)),
                  static_cast<std::size_t>(mimo_column_scratch(problem)),
@@ -187,6 +193,6 @@ void mimo_detect_gateway(int nlhs, host_array* plhs[], int nrhs, const host_arra
     mimo_free_constellation(c);
     if (!ended) host_error_about("interrupted", interrupted_message);
     raise_fault(first, f.pages, problem.method);
-    host_array* info = info_struct(problem, nodes);
+    host_array* info = info_struct(problem, nodes, filled);
     if (nlhs >= 3) plhs[2] = info;
 }

@@ -96,6 +96,31 @@ mimo_const_args check_mimo_const(const host_array* cst, const host_array* table)
     return a;
 }
 
+namespace {
+
+const char* const option_list = "clip, prior, output, K, fill, ordering";
+
+// A word option: the index of value among the words, or raises "<name> must be <must>".
+int read_word(const host_array* value, const char* name, const char* const* words, int count,
+              const char* must) {
+    char word[16];
+    if (host_read_string(value, word, sizeof word)) {
+        for (int w = 0; w < count; ++w) {
+            if (strcasecmp(word, words[w]) == 0) return w;
+        }
+    }
+    raise_about(name, must);
+}
+
+// An option the method has no use for.
+[[noreturn]] void raise_unused(const char* option, const mimo_method_traits& t, const char* who) {
+    char text[112];
+    std::snprintf(text, sizeof text, "has no use for '%s' (%s)", t.name, who);
+    raise_about(option, text);
+}
+
+}  // namespace
+
 mimo_options read_mimo_options(int nrhs, const host_array* const* prhs) {
     mimo_options o;
     char text[16];
@@ -104,12 +129,15 @@ mimo_options read_mimo_options(int nrhs, const host_array* const* prhs) {
         if (strcasecmp(text, m.name) == 0) o.traits = &m;
     }
     if (o.traits == nullptr) raise_about("method", method_list);
+    const mimo_method_traits& t = *o.traits;
+    bool given_list = false, given_fill = false, given_ordering = false, given_output = false;
     for (int a = 6; a < nrhs; a += 2) {
         char option[64];
         if (!host_read_string(prhs[a], option, sizeof option)) {
-            host_error_about("option",
-                             "options must be Name, Value pairs: 'clip', 'prior', 'K' or "
-                             "'ordering'\n");
+            char message[128];
+            std::snprintf(message, sizeof message,
+                          "options must be Name, Value pairs, the names among %s\n", option_list);
+            host_error_about("option", message);
         }
         const host_array* value = prhs[a + 1];
         if (strcasecmp(option, "clip") == 0) {
@@ -121,32 +149,42 @@ mimo_options read_mimo_options(int nrhs, const host_array* const* prhs) {
             if (!(o.list >= 1.0 && o.list <= 1048576.0) || o.list != std::floor(o.list)) {
                 raise_about("K", "must be a positive integer (at most 2^20)");
             }
+            given_list = true;
         } else if (strcasecmp(option, "prior") == 0) {
             o.prior = value;
         } else if (strcasecmp(option, "ordering") == 0) {
-            char order[8];
-            const bool read = host_read_string(value, order, sizeof order);
-            if (read && strcasecmp(order, "sqrd") == 0) {
-                o.sorted = true;
-            } else if (read && strcasecmp(order, "none") == 0) {
-                o.sorted = false;
-            } else {
-                raise_about("ordering", "must be 'sqrd' or 'none'");
-            }
+            const char* const words[] = {"sqrd", "none"};
+            o.sorted = read_word(value, "ordering", words, 2, "must be 'sqrd' or 'none'") == 0;
+            given_ordering = true;
+        } else if (strcasecmp(option, "output") == 0) {
+            const char* const words[] = {"posterior", "extrinsic"};
+            o.extrinsic =
+                read_word(value, "output", words, 2, "must be 'posterior' or 'extrinsic'") == 1;
+            given_output = true;
+        } else if (strcasecmp(option, "fill") == 0) {
+            const char* const words[] = {"flip", "clip"};
+            o.fill = read_word(value, "fill", words, 2, "must be 'flip' or 'clip'") == 0;
+            given_fill = true;
         } else {
             char message[160];
-            std::snprintf(message, sizeof message,
-                          "unknown option '%s' (known: clip, prior, K, ordering)\n", option);
+            std::snprintf(message, sizeof message, "unknown option '%s' (known: %s)\n", option,
+                          option_list);
             host_error_about("option", message);
         }
     }
+    if (given_list && !t.takes_list) raise_unused("K", t, "'kbest' takes it");
+    if (given_fill && !t.takes_list) raise_unused("fill", t, "'kbest' takes it");
+    if (given_ordering && !t.uses_qr) raise_unused("ordering", t, "the QR methods take it");
+    if (given_output && !t.soft) raise_unused("output", t, "the soft methods take it");
     return o;
 }
 
 const double* read_mimo_prior(const mimo_options& o, std::size_t B, std::size_t K) {
     const host_array* a = o.prior;
     if (a == nullptr || host_rows(a) * host_cols(a) == 0) return nullptr;
-    if (!o.traits->takes_prior) raise_about("prior", "is taken by 'maxlog' and 'kbest' only");
+    if (!o.traits->takes_prior) {
+        raise_about("prior", "is taken by the soft methods only ('maxlog', 'kbest', 'mmse', 'zf')");
+    }
     require_real_double(a, "prior");
     if (host_ndims(a) != 2 || host_rows(a) != B || host_cols(a) != K) {
         raise_about("prior", "must be (Nt*log2(M))-by-K, like llr");
@@ -265,6 +303,8 @@ mimo_problem mimo_problem_of(const mimo_frame& f, const mimo_options& o,
                    static_cast<std::int64_t>(o.list),
                    c.level_bits,
                    c.level_labels};
+    p.extrinsic = o.extrinsic;
+    p.fill = o.fill;
     if (real_path) mimo_build_levels(p, c.level_bits, c.level_labels);
     return p;
 }

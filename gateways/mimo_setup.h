@@ -32,6 +32,8 @@ struct mimo_options {
     double list = 16.0;                 // 'K' of kbest
     bool sorted = true;                 // 'ordering': 'sqrd' (true) or 'none'
     const host_array* prior = nullptr;  // the 'prior' argument as given, or null
+    bool extrinsic = false;             // 'output': 'extrinsic' (true) or 'posterior'
+    bool fill = true;                   // 'fill': 'flip' (true) or 'clip'
 };
 
 // The constellation: its points, labels and analysis, and the real-valued form's level

@@ -29,8 +29,14 @@ function varargout = mimo_detect(varargin)
 %     METHOD  'maxlog'  exact max-log LLRs by one tree search;
 %             'ml'      the exact closest point (hard);
 %             'kbest'   breadth-first search keeping the K best partial paths
-%                       per level, LLRs from the final list (+-clip for a bit
-%                       without a counter-hypothesis in the list);
+%                       per level, LLRs from the final list; a bit without a
+%                       counter-hypothesis in the list gets one ('fill'
+%                       'flip', the default): in the best path, its symbol
+%                       replaced by the point of least level metric whose bit
+%                       differs, the levels below completed by decision
+%                       feedback; every LLR then comes from the metrics of real
+%                       candidates ('fill' 'clip': +-clip with the sign of the
+%                       best path's bit, as before);
 %             'mmse'    unbiased linear MMSE filter, then per-stream max-log:
 %                       G = (H'H + (N0/Es) I)^-1 H' (real model: N0/(2 Es)),
 %                       Es the mean of |CONST|.^2, mu_t = (G*H)(t,t),
@@ -50,21 +56,33 @@ function varargout = mimo_detect(varargin)
 %     'clip'      every LLR is clipped to [-clip, clip] (default 20; Inf
 %                 allowed; 0 gives +-0, see LLR).
 %     'prior'     (Nt*log2(M))-by-K a-priori LLRs La, in LLR's order and
-%                 sign ('maxlog' and 'kbest'): the metric of a point adds
-%                 La(b) for every bit b that is 1. +-Inf is a known bit
+%                 sign (the soft methods: 'maxlog', 'kbest', 'mmse', 'zf';
+%                 the linear ones add them in the per-stream demapper, to the
+%                 stream's own bits): the metric of a point adds La(b) for
+%                 every bit b that is 1. +-Inf is a known bit
 %                 (+Inf: 0), as decoders hand them back: the points with the
 %                 other value are excluded and that bit's LLR is +-clip.
 %                 NaN is an error naming the column. LLR is then the
-%                 a-posteriori LLR: it includes each bit's own prior. The
-%                 extrinsic LLR, for the decoder of an iterative receiver, is
-%                 Lpost - La of the unclipped Lpost: with 'clip' Inf, LLR - La
-%                 is it (clip it yourself); with a finite clip LLR - La is not
-%                 (La = 30, clip 8: a bit whose extrinsic value is +1.6 has
-%                 LLR 8, and LLR - La = -22).
+%                 a-posteriori LLR: it includes each bit's own prior.
+%     'output'    'posterior' (default) or 'extrinsic' (the soft methods):
+%                 the extrinsic LLR, for the decoder of an iterative
+%                 receiver, is the LLR of the metric without the bit's own
+%                 prior, Le = Lpost - La of the unclipped Lpost, then clipped:
+%                 sign(Le)*min(|Le|, clip). It stays defined for a known bit
+%                 (La = +-Inf: from a search without that bit's prior).
+%                 Without priors both outputs are the same. LLR - La with
+%                 the posterior output is not it under clipping (La = 30,
+%                 clip 8: a bit whose extrinsic value is +1.6 has LLR 8, and
+%                 LLR - La = -22).
+%     'fill'      'flip' (default) or 'clip': how 'kbest' answers a bit
+%                 without a counter-hypothesis in its list (see 'kbest').
 %     'K'         the list length of 'kbest' (default 16), a positive
 %                 integer of any numeric class (4, int32(4)).
-%     'ordering'  'sqrd' (default: sorted QR) or 'none'. For the exact
-%                 methods ('maxlog', 'ml') it changes the speed only.
+%     'ordering'  'sqrd' (default: sorted QR) or 'none' (the QR methods).
+%                 For the exact methods ('maxlog', 'ml') it changes the speed
+%                 only.
+%   An option that the method has no use for is an error ("K has no use for
+%   'maxlog' ('kbest' takes it)").
 %   Outputs
 %     LLR   (Nt*log2(M))-by-K: antenna 1's bits first, each antenna's bits in
 %           the column order of BITS. LLR = ln P(b=0)/P(b=1) in max-log form,
@@ -80,7 +98,9 @@ function varargout = mimo_detect(varargin)
 %     INFO  struct: method; nodes (1-by-K, the search's candidates, for
 %           'maxlog', 'ml' and 'kbest'; empty otherwise); search ('real':
 %           the real-valued search on odd integers, 'complex': the search
-%           over complex antenna levels, 'linear'); ordering.
+%           over complex antenna levels, 'linear'); ordering; output
+%           ('posterior' or 'extrinsic'); filled (1-by-K, the bits 'kbest'
+%           filled per column; empty for the other methods).
 %
 %   Square QAM and PAM on a uniform grid whose labels split into bits of the
 %   real part and bits of the imaginary part (Gray QAM as LTE, NR and Wi-Fi
@@ -99,7 +119,7 @@ function varargout = mimo_detect(varargin)
 %   overflows", from every method (PLINDEN_LLR raises the same). Every error
 %   carries an identifier latbox:mimo_detect:<what>, <what> the argument
 %   named first in the message (Y, H, N0, const, bits, method, clip, prior,
-%   K, ordering), or option, usage, overflow or interrupted: catch err;
+%   output, fill, K, ordering), or option, usage, overflow or interrupted: catch err;
 %   err.identifier.
 %
 %   Example

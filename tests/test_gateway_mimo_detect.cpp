@@ -581,7 +581,7 @@ TEST(MimoDetect, Messages) {
         {{Y.get(), H.get(), n0.get(), pts.get(), none.get(), n0.get()},
          "method must be 'maxlog', 'ml', 'kbest', 'mmse', 'zf', 'sic' or 'lr'\n"},
         {{Y.get(), H.get(), n0.get(), pts.get(), none.get(), ml.get(), s_radius.get(), n0.get()},
-         "unknown option 'radius' (known: clip, prior, K, ordering)\n"},
+         "unknown option 'radius' (known: clip, prior, output, K, fill, ordering)\n"},
         {{Y.get(), H.get(), n0.get(), pts.get(), none.get(), ml.get(), s_clip.get(), minus.get()},
          "clip must be 0 or more (Inf allowed)\n"},
         {{Y.get(), H.get(), n0.get(), pts.get(), none.get(), ml.get(), s_K.get(), K0.get()},
@@ -590,7 +590,7 @@ TEST(MimoDetect, Messages) {
          "ordering must be 'sqrd' or 'none'\n"},
         {{Y.get(), H.get(), n0.get(), pts.get(), none.get(), ml.get(), s_prior.get(),
           prior_small.get()},
-         "prior is taken by 'maxlog' and 'kbest' only\n"},
+         "prior is taken by the soft methods only ('maxlog', 'kbest', 'mmse', 'zf')\n"},
         {{single.get(), H.get(), n0.get(), pts.get(), none.get(), ml.get()},
          "Y must be a double array (real or complex)\n"},
         {{Ynan.get(), H.get(), n0.get(), pts.get(), none.get(), ml.get()},
@@ -809,8 +809,10 @@ TEST(MimoDetect, KnownBitsAsInfinitePriors) {
                 in.options.push_back(th_matrix(2 * B, 4, La));
                 in.options.push_back(th_string("clip"));
                 in.options.push_back(th_scalar(clip));
-                in.options.push_back(th_string("K"));
-                in.options.push_back(th_scalar(static_cast<double>(leaves(M, 2))));
+                if (method == "kbest") {
+                    in.options.push_back(th_string("K"));
+                    in.options.push_back(th_scalar(static_cast<double>(leaves(M, 2))));
+                }
                 const th_result r = run(in);
                 ASSERT_FALSE(r.failed) << c.name << " " << method << ": " << r.message;
                 for (std::size_t k = 0; k < 4; ++k) {
@@ -963,12 +965,16 @@ TEST(MimoDetect, MessagesAndIdentifiers) {
     std::vector<th_array> o1;
     o1.push_back(th_string("a_very_long_option_name"));
     o1.push_back(th_scalar(1.0));
-    add("ml", "unknown option 'a_very_long_option_name' (known: clip, prior, K, ordering)\n",
+    add("ml",
+        "unknown option 'a_very_long_option_name' (known: clip, prior, output, K, fill, "
+        "ordering)\n",
         "latbox:mimo_detect:option", std::move(o1));
     std::vector<th_array> o2;
     o2.push_back(th_scalar(3.0));
     o2.push_back(th_scalar(1.0));
-    add("ml", "options must be Name, Value pairs: 'clip', 'prior', 'K' or 'ordering'\n",
+    add("ml",
+        "options must be Name, Value pairs, the names among clip, prior, output, K, fill, "
+        "ordering\n",
         "latbox:mimo_detect:option", std::move(o2));
     std::vector<th_array> o3;
     o3.push_back(th_string("prior"));
@@ -1000,6 +1006,238 @@ TEST(MimoDetect, MessagesAndIdentifiers) {
                                 {y.get(), h.get(), n0.get(), pts.get(), none.get(), ml.get()});
     EXPECT_EQ(n.message, "N0 must be positive and finite\n");
     EXPECT_EQ(n.identifier, "latbox:mimo_detect:N0");
+}
+
+// Exhaustive max-log per bit over the metric without that bit's own prior cost: the
+// extrinsic LLRs (defined for known bits too).
+std::vector<double> enumerate_extrinsic(const frame& f, const constellation& c, std::size_t k,
+                                        double n0, const double* La) {
+    const std::size_t M = c.points.size(), B = c.bits[0].size(), nt = f.nt, nr = f.nr;
+    const cd* H = f.H.data() + (k / (f.K / f.P)) * nr * nt;
+    std::vector<double> least0(nt * B, inf), least1(nt * B, inf), cost(nt * B);
+    std::vector<std::size_t> a(nt, 0);
+    for (;;) {
+        double d = 0.0;
+        for (std::size_t r = 0; r < nr; ++r) {
+            cd e = f.Y[r + k * nr];
+            for (std::size_t t = 0; t < nt; ++t) e -= H[r + t * nr] * c.points[a[t]];
+            d += std::norm(e);
+        }
+        for (std::size_t t = 0; t < nt; ++t) {
+            for (std::size_t j = 0; j < B; ++j) {
+                const double v = c.bits[a[t]][j] ? La[t * B + j] : -La[t * B + j];
+                cost[t * B + j] = v > 0 ? v : 0.0;
+            }
+        }
+        for (std::size_t b = 0; b < nt * B; ++b) {
+            double metric = d / n0;
+            for (std::size_t o = 0; o < nt * B; ++o) {
+                if (o != b) metric += cost[o];
+            }
+            double& l = c.bits[a[b / B]][b % B] ? least1[b] : least0[b];
+            l = std::min(l, metric);
+        }
+        std::size_t t = 0;
+        while (t < nt && ++a[t] == M) a[t++] = 0;
+        if (t == nt) break;
+    }
+    std::vector<double> L(nt * B);
+    for (std::size_t b = 0; b < nt * B; ++b) L[b] = least1[b] - least0[b];
+    return L;
+}
+
+// 'output', 'extrinsic': the LLR of the metric without the bit's own prior, clipped, for the
+// tree methods against enumeration (priors small, far beyond the clip, and +-Inf), and for
+// the linear methods on one stream, where the per-stream demapper sees z = h'y/|h|^2 and
+// N0/|h|^2, against brute force over the points (both outputs).
+TEST(MimoDetect, ExtrinsicOutputEqualsTheMetricWithoutTheOwnPrior) {
+    std::mt19937_64 rng(31);
+    const auto all = constellations();
+    for (const constellation& c : {all[1], all[4], all[6], all[3]}) {
+        const std::size_t M = c.points.size(), B = c.bits[0].size();
+        const frame f = make_frame(rng, c, 3, 2, 6, 2, 0.6);
+        std::vector<double> La(2 * B * 6);
+        std::normal_distribution<double> g;
+        for (std::size_t i = 0; i < La.size(); ++i) La[i] = (i % 3 == 0 ? 30.0 : 2.0) * g(rng);
+        La[1] = inf;
+        La[2 * B + 2] = -inf;
+        for (const std::string method : {"maxlog", "kbest"}) {
+            for (double clip : {0.0, 8.0, inf}) {
+                call_inputs in = inputs_of(f, c, {0.7}, method);
+                in.options.push_back(th_string("prior"));
+                in.options.push_back(th_matrix(2 * B, 6, La));
+                in.options.push_back(th_string("clip"));
+                in.options.push_back(th_scalar(clip));
+                in.options.push_back(th_string("output"));
+                in.options.push_back(th_string("extrinsic"));
+                if (method == "kbest") {
+                    in.options.push_back(th_string("K"));
+                    in.options.push_back(th_scalar(static_cast<double>(leaves(M, 2))));
+                }
+                const th_result r = run(in);
+                ASSERT_FALSE(r.failed) << c.name << " " << method << ": " << r.message;
+                for (std::size_t k = 0; k < 6; ++k) {
+                    const std::vector<double> e =
+                        enumerate_extrinsic(f, c, k, 0.7, La.data() + k * 2 * B);
+                    for (std::size_t b = 0; b < 2 * B; ++b) {
+                        const double want = clipped(e[b], clip);
+                        EXPECT_NEAR(th_values(r.outputs[0])[k * 2 * B + b], want,
+                                    1e-9 * (1 + std::fabs(want)))
+                            << c.name << " " << method << " clip " << clip << " column " << k
+                            << " bit " << b;
+                    }
+                }
+            }
+        }
+    }
+    // the linear methods on one stream
+    for (const constellation& c : {all[1], all[4], all[6]}) {
+        const std::size_t M = c.points.size(), B = c.bits[0].size();
+        const frame f = make_frame(rng, c, 3, 1, 5, 1, 0.5);
+        std::vector<double> La(B * 5);
+        std::uniform_real_distribution<double> u(-6.0, 6.0);
+        for (double& v : La) v = u(rng);
+        La[0] = -inf;
+        double h2 = 0.0;
+        cd hy;
+        for (const std::string method : {"mmse", "zf"}) {
+            for (bool extrinsic : {false, true}) {
+                call_inputs in = inputs_of(f, c, {0.4}, method);
+                in.options.push_back(th_string("prior"));
+                in.options.push_back(th_matrix(B, 5, La));
+                in.options.push_back(th_string("clip"));
+                in.options.push_back(th_scalar(5.0));
+                in.options.push_back(th_string("output"));
+                in.options.push_back(th_string(extrinsic ? "extrinsic" : "posterior"));
+                const th_result r = run(in);
+                ASSERT_FALSE(r.failed) << method << ": " << r.message;
+                for (std::size_t k = 0; k < 5; ++k) {
+                    h2 = 0.0;
+                    hy = 0.0;
+                    for (std::size_t i = 0; i < 3; ++i) {
+                        h2 += std::norm(f.H[i]);
+                        hy += std::conj(f.H[i]) * f.Y[i + 3 * k];
+                    }
+                    const cd z = hy / h2;
+                    const double n0t = 0.4 / h2;
+                    for (std::size_t j = 0; j < B; ++j) {
+                        double least[2] = {inf, inf};
+                        for (std::size_t m = 0; m < M; ++m) {
+                            double e = std::norm(z - c.points[m]) / n0t;
+                            for (std::size_t o = 0; o < B; ++o) {
+                                if (extrinsic && o == j) continue;
+                                const double v = c.bits[m][o] ? La[k * B + o] : -La[k * B + o];
+                                if (v > 0) e += v;
+                            }
+                            least[c.bits[m][j]] = std::min(least[c.bits[m][j]], e);
+                        }
+                        const double want = clipped(least[1] - least[0], 5.0);
+                        EXPECT_NEAR(th_values(r.outputs[0])[k * B + j], want, 1e-9)
+                            << c.name << " " << method << " extrinsic " << extrinsic;
+                    }
+                }
+            }
+        }
+    }
+}
+
+// K-best's 'fill': with 'flip' every LLR comes from the metric of a real candidate: a bit
+// with no counter-hypothesis in the list gets (metric of a point whose bit differs) -
+// (metric of the decided point), no less than the least such metric; info.filled counts
+// those bits (all of them with K = 1, none with the whole tree); 'clip' keeps +-clip.
+TEST(MimoDetect, KbestFillsBitsWithRealCandidates) {
+    std::mt19937_64 rng(32);
+    const auto all = constellations();
+    for (const constellation& c : {all[1], all[4]}) {
+        const std::size_t M = c.points.size(), B = c.bits[0].size();
+        const frame f = make_frame(rng, c, 3, 3, 8, 2, 0.8);
+        for (double K : {1.0, 3.0, static_cast<double>(leaves(M, 3))}) {
+            for (const std::string fill : {"flip", "clip"}) {
+                call_inputs in = inputs_of(f, c, {0.5}, "kbest");
+                in.options.push_back(th_string("K"));
+                in.options.push_back(th_scalar(K));
+                in.options.push_back(th_string("fill"));
+                in.options.push_back(th_string(fill));
+                in.options.push_back(th_string("clip"));
+                in.options.push_back(th_scalar(inf));
+                const th_result r = run(in);
+                ASSERT_FALSE(r.failed) << r.message;
+                const double* filled = th_values(th_field(r.outputs[2].get(), "filled"));
+                for (std::size_t k = 0; k < 8; ++k) {
+                    const double* idx = th_values(r.outputs[1]) + k * 3;
+                    const double best = distance_of(f, c, k, idx) / 0.5;
+                    std::size_t missing = 0;
+                    for (std::size_t b = 0; b < 3 * B; ++b) {
+                        const double l = th_values(r.outputs[0])[k * 3 * B + b];
+                        const int own = c.bits[static_cast<int>(idx[b / B]) - 1][b % B];
+                        if (K == 1.0) ++missing;
+                        if (fill == "clip") {
+                            if (K == 1.0) EXPECT_EQ(l, own ? -inf : inf);
+                            continue;
+                        }
+                        ASSERT_TRUE(std::isfinite(l)) << c.name << " K " << K << " bit " << b;
+                        // the counter metric, and a point with the bit flipped that has it
+                        const double counter = best + (own ? -l : l);
+                        double least = inf;
+                        bool attained = false;
+                        std::vector<std::size_t> a(3, 0);
+                        for (;;) {
+                            std::vector<double> x{a[0] + 1.0, a[1] + 1.0, a[2] + 1.0};
+                            if (c.bits[a[b / B]][b % B] != own) {
+                                const double m = distance_of(f, c, k, x.data()) / 0.5;
+                                least = std::min(least, m);
+                                if (std::fabs(m - counter) <= 1e-9 * (1 + m)) attained = true;
+                            }
+                            std::size_t t = 0;
+                            while (t < 3 && ++a[t] == M) a[t++] = 0;
+                            if (t == 3) break;
+                        }
+                        EXPECT_TRUE(attained) << c.name << " K " << K << " bit " << b;
+                        EXPECT_GE(counter, least - 1e-9 * (1 + least));
+                    }
+                    if (fill == "flip" && K == 1.0)
+                        EXPECT_EQ(filled[k], static_cast<double>(missing));
+                    if (K > 1000.0 || fill == "clip") EXPECT_EQ(filled[k], 0.0);
+                }
+            }
+        }
+    }
+}
+
+// Options a method has no use for, and the new options' values.
+TEST(MimoDetect, OptionsAMethodHasNoUseFor) {
+    std::mt19937_64 rng(33);
+    const auto all = constellations();
+    const frame f = make_frame(rng, all[1], 2, 2, 2, 1, 0.4);
+    struct option_case {
+        std::string method, name;
+        th_array value;
+        std::string message;
+    };
+    std::vector<option_case> cases;
+    cases.push_back(
+        {"maxlog", "K", th_scalar(4.0), "K has no use for 'maxlog' ('kbest' takes it)\n"});
+    cases.push_back(
+        {"ml", "fill", th_string("flip"), "fill has no use for 'ml' ('kbest' takes it)\n"});
+    cases.push_back({"mmse", "ordering", th_string("none"),
+                     "ordering has no use for 'mmse' (the QR methods take it)\n"});
+    cases.push_back({"sic", "output", th_string("extrinsic"),
+                     "output has no use for 'sic' (the soft methods take it)\n"});
+    cases.push_back(
+        {"maxlog", "output", th_string("both"), "output must be 'posterior' or 'extrinsic'\n"});
+    cases.push_back({"kbest", "fill", th_scalar(1.0), "fill must be 'flip' or 'clip'\n"});
+    for (const option_case& oc : cases) {
+        const call_inputs in = inputs_of(f, all[1], {0.5}, oc.method);
+        const th_array name = th_string(oc.name);
+        std::vector<const host_array*> list = in.list();
+        list.push_back(name.get());
+        list.push_back(oc.value.get());
+        const th_result r = th_call(mimo_detect_gateway, 3, list);
+        EXPECT_TRUE(r.failed) << oc.message;
+        EXPECT_EQ(r.message, oc.message);
+        EXPECT_EQ(r.identifier, "latbox:mimo_detect:" + oc.name);
+        EXPECT_EQ(r.blocks_live, 0u);
+    }
 }
 
 }  // namespace
