@@ -5,9 +5,11 @@
 // every value within +-clip (20), idx of Nt-by-K with 1-based indices into const, and the
 // same outputs bit for bit on one thread. A const of one element c stands for a generated
 // constellation chosen by the second-last byte: PAM of 2 to 256 points (the real model when
-// Y and H are real) or square QAM of 4 to 256 points, spaced by c, with natural labels.
+// Y and H are real) or square QAM of 4 to 256 points, spaced by c, with natural labels. The
+// third-last byte adds options: the extrinsic output, K-best's fill, priors.
 #include <cmath>
 #include <cstring>
+#include <limits>
 #include <string>
 #include <vector>
 
@@ -16,6 +18,7 @@
 
 namespace {
 
+const double inf = std::numeric_limits<double>::infinity();
 const char* const method_names[] = {"maxlog", "ml", "kbest", "mmse", "zf", "sic", "lr"};
 
 bool same_output(const th_array& a, const th_array& b) {
@@ -63,6 +66,38 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         inputs[4] = natural.get();
     }
     inputs.push_back(name.get());
+    // the third-last byte: the extrinsic output, K-best's 'clip' fill, and priors made from
+    // Y's values (+-Inf at one bit) for the soft methods
+    const int extra = size >= 3 ? data[size - 3] : 0;
+    const bool soft = method == "maxlog" || method == "kbest" || method == "mmse" || method == "zf";
+    const th_array s_output = th_string("output"), s_extrinsic = th_string("extrinsic");
+    const th_array s_fill = th_string("fill"), s_clip = th_string("clip");
+    const th_array s_prior = th_string("prior");
+    th_array prior;
+    if (soft && (extra & 1) != 0) {
+        inputs.push_back(s_output.get());
+        inputs.push_back(s_extrinsic.get());
+    }
+    if (method == "kbest" && (extra & 2) != 0) {
+        inputs.push_back(s_fill.get());
+        inputs.push_back(s_clip.get());
+    }
+    const std::size_t points = inputs[3]->rows * inputs[3]->cols;
+    std::size_t bits = 0;
+    while ((std::size_t{1} << bits) < points) ++bits;
+    if (soft && (extra & 4) != 0 && call.args[0]->cls == th_class::real_double) {
+        const std::size_t K = call.args[0]->cols, B = nt_given * bits;
+        std::vector<double> La(B * K);
+        const double* y = th_values(call.args[0]);
+        const std::size_t ny = call.args[0]->rows * K;
+        for (std::size_t i = 0; i < La.size(); ++i) {
+            La[i] = ny == 0 ? 0.0 : y[i % ny] * static_cast<double>(1 + (extra >> 3));
+        }
+        if (!La.empty()) La[(extra >> 3) % La.size()] = (extra & 8) != 0 ? inf : -inf;
+        prior = th_matrix(B, K, La);
+        inputs.push_back(s_prior.get());
+        inputs.push_back(prior.get());
+    }
     fuzz_use_threads(call);
     const th_result r = th_call(mimo_detect_gateway, 3, inputs);
     if (r.failed) {
