@@ -79,22 +79,17 @@ std::int64_t kbest_list_size(std::int64_t n, std::int64_t M, std::int64_t K) {
 
 std::int64_t kbest_scratch_size(std::int64_t n, std::int64_t M, std::int64_t K) {
     const std::int64_t list = capped_power(M, n, K);
-    return 3 * n * M + M + 2 * list * (n + 1) + 2 * list + n + n * 8;
+    return 3 * n * M + M + 2 * list * (n + 1) + 2 * list + 2 * n + n * 8;
 }
 
 namespace {
 
-// The counter-hypothesis formed for bit k of level j of the best path (its values x[0..n-1]):
-// the levels above j as the best path, on level j the point of least level metric whose bit
-// k differs from the best point's, the levels below by decision feedback (each the point of
-// least level metric given the choices above it, the first of equal ones). Returns its
-// metric (+Inf when it overflows or no such point is finite), with the path in x.
+// The partial metrics of the best path x: pm[i] = its metric over levels n-1 .. i, formed
+// as the K-best search forms them.
 template <bool Real>
-double flipped_candidate(const double* z, const double* R, std::int64_t n,
-                         const complex_alphabet& a, const double* q, const double* c,
-                         std::int64_t j, std::int32_t k, double* x, double* e) {
+void path_metrics(const double* z, const double* R, std::int64_t n, const complex_alphabet& a,
+                  const double* q, const double* c, const double* x, double* e, double* pm) {
     const std::int64_t M = a.M;
-    const std::int32_t bits = a.bits;
     const auto at = [x](std::int64_t l) { return static_cast<std::int64_t>(x[l]); };
     double metric = 0.0;
     for (std::int64_t i = n - 1; i >= 0; --i) {
@@ -102,10 +97,30 @@ double flipped_candidate(const double* z, const double* R, std::int64_t n,
         complex_levels::level_centre<Real>(z, R, n, i, a, at, ur, ui);
         complex_levels::level_metrics<Real>(ur, ui, q + 2 * i * M, c ? c + i * M : nullptr, M,
                                             metric, e);
-        if (i > j) {
-            metric = e[at(i)];
-            continue;
-        }
+        metric = e[at(i)];
+        pm[i] = metric;
+    }
+}
+
+// The counter-hypothesis formed for bit k of level j of the best path (x[0..n-1] holds it,
+// pm its partial metrics): the levels above j as the best path, on level j the point of
+// least level metric whose bit k differs from the best point's, the levels below by
+// decision feedback (each the point of least level metric given the choices above it, the
+// first of equal ones). Returns its metric (+Inf when it overflows or no such point is
+// finite), with the path in x.
+template <bool Real>
+double flipped_candidate(const double* z, const double* R, std::int64_t n,
+                         const complex_alphabet& a, const double* q, const double* c,
+                         const double* pm, std::int64_t j, std::int32_t k, double* x, double* e) {
+    const std::int64_t M = a.M;
+    const std::int32_t bits = a.bits;
+    const auto at = [x](std::int64_t l) { return static_cast<std::int64_t>(x[l]); };
+    double metric = j + 1 < n ? pm[j + 1] : 0.0;
+    for (std::int64_t i = j; i >= 0; --i) {
+        double ur, ui;
+        complex_levels::level_centre<Real>(z, R, n, i, a, at, ur, ui);
+        complex_levels::level_metrics<Real>(ur, ui, q + 2 * i * M, c ? c + i * M : nullptr, M,
+                                            metric, e);
         const std::uint32_t own = a.labels[at(i)];
         double least = inf;
         std::int64_t pick = -1;
@@ -146,6 +161,7 @@ search_status kbest_llrs_on(const double* z, const double* R, std::int64_t n,
     double* const number = kept + list;
     double* const trial = number + list;  // n: a formed counter-hypothesis
     double* const F = trial + n;          // n*bits: the filled bits' least metrics
+    double* const pm = F + n * bits;      // n: the best path's partial metrics
     complex_levels::fill_scaled_points(R, n, a, q);
     if (c != nullptr) complex_levels::fill_prior_costs(La, n, a, n0, c);
 
@@ -216,11 +232,12 @@ search_status kbest_llrs_on(const double* z, const double* R, std::int64_t n,
     std::int64_t count_filled = 0;
     if (fill) {
         for (std::int64_t b = 0; b < B; ++b) F[b] = inf;
+        path_metrics<Real>(z, R, n, a, q, c, best, e, pm);
         for (std::int64_t b = 0; b < B; ++b) {
             if (L[b] < inf) continue;
             ++count_filled;
             for (std::int64_t l = 0; l < n; ++l) trial[l] = best[l];
-            const double v = flipped_candidate<Real>(z, R, n, a, q, c, b / bits,
+            const double v = flipped_candidate<Real>(z, R, n, a, q, c, pm, b / bits,
                                                      static_cast<std::int32_t>(b % bits), trial, e);
             for (std::int64_t l = 0; l < n; ++l) {
                 const std::uint32_t diff =
