@@ -125,8 +125,10 @@ th_array th_complex(std::size_t m, std::size_t n, std::size_t p, const std::vect
                     const std::vector<double>& im) {
     th_array a = th_typed(th_class::complex_double, m, n * p);
     const std::size_t count = m * n * p;
-    std::memcpy(a->bytes, re.data(), (count < re.size() ? count : re.size()) * sizeof(double));
-    std::memcpy(a->imag, im.data(), (count < im.size() ? count : im.size()) * sizeof(double));
+    const std::size_t nre = count < re.size() ? count : re.size();
+    const std::size_t nim = count < im.size() ? count : im.size();
+    if (nre != 0) std::memcpy(a->bytes, re.data(), nre * sizeof(double));  // (no null pointer)
+    if (nim != 0) std::memcpy(a->imag, im.data(), nim * sizeof(double));
     a->pages = p;
     a->paged = p != 1;
     a->page_cols = n;
