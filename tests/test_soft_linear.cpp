@@ -14,6 +14,8 @@
 
 #include "channel/constellation.h"
 #include "channel/linear.h"
+#include "channel/mimo_detector.h"
+#include "channel/mmse_pic.h"
 #include "channel/soft_demap.h"
 
 namespace {
@@ -351,6 +353,345 @@ TEST(SoftDemap, LimitsGiveNoNaN) {
         for (int k = 0; k < c.bits; ++k) EXPECT_NEAR(L[k], Lf[k], 1e-12 * std::fabs(Lf[k])) << c.name;
         demap_stream(cplx(0.5, 0.5), inf, a, Lf.data(), llr_output::extrinsic, inf, L.data(), &idx);
         for (int k = 0; k < c.bits; ++k) EXPECT_EQ(L[k], 0.0) << c.name;
+    }
+}
+
+// ---- MMSE-PIC ----
+
+std::vector<cplx> random_channel(std::mt19937_64& rng, std::int64_t count, bool complex_values) {
+    std::normal_distribution<double> normal;
+    std::vector<cplx> v(count);
+    const double s = complex_values ? std::sqrt(0.5) : 1.0;
+    for (cplx& x : v) x = cplx(s * normal(rng), complex_values ? s * normal(rng) : 0.0);
+    return v;
+}
+
+// x = A^-1 b by Gauss-Jordan elimination with partial pivoting (n-by-n, column-major).
+std::vector<cplx> dense_solve(std::vector<cplx> A, std::vector<cplx> b, std::int64_t n) {
+    for (std::int64_t k = 0; k < n; ++k) {
+        std::int64_t piv = k;
+        for (std::int64_t i = k + 1; i < n; ++i) {
+            if (std::abs(A[i + k * n]) > std::abs(A[piv + k * n])) piv = i;
+        }
+        for (std::int64_t j = 0; j < n; ++j) std::swap(A[k + j * n], A[piv + j * n]);
+        std::swap(b[k], b[piv]);
+        const cplx d = A[k + k * n];
+        for (std::int64_t j = 0; j < n; ++j) A[k + j * n] /= d;
+        b[k] /= d;
+        for (std::int64_t i = 0; i < n; ++i) {
+            if (i == k) continue;
+            const cplx f = A[i + k * n];
+            for (std::int64_t j = 0; j < n; ++j) A[i + j * n] -= f * A[k + j * n];
+            b[i] -= f * b[k];
+        }
+    }
+    return b;
+}
+
+// The probability of bit value b under the LLR La (L = ln P(0)/P(1)).
+double bit_probability(double La, std::uint32_t b) {
+    if (std::isinf(La)) return (La > 0) == (b == 0) ? 1.0 : 0.0;
+    const double p0 = 1.0 / (1.0 + std::exp(-La));
+    return b ? 1.0 - p0 : p0;
+}
+
+// Soft symbol and variance from the point probabilities, written out.
+void plain_soft_symbol(const test_constellation& c, const double* La, cplx* mean, double* var) {
+    std::vector<double> P(c.M, 1.0);
+    double sum = 0.0;
+    for (int m = 0; m < c.M; ++m) {
+        for (int b = 0; b < c.bits && La != nullptr; ++b) P[m] *= bit_probability(La[b], label_bit(c.labels[m], c.bits, b));
+        sum += P[m];
+    }
+    cplx mu = 0.0;
+    double e2 = 0.0;
+    for (int m = 0; m < c.M; ++m) {
+        mu += P[m] / sum * c.points[m];
+        e2 += P[m] / sum * std::norm(c.points[m]);
+    }
+    *mean = mu;
+    *var = std::max(e2 - std::norm(mu), 0.0);
+}
+
+// The formulas per stream on the nr-by-nr matrix: A_t = H D_t H^H + N0 I (the real model:
+// N0/2, and twice the noise), w_t = A_t^-1 h_t, mu_t, z_t, N0_t = (1 - Es mu_t)/mu_t.
+// symbol_prior forms the soft symbols (null: none).
+void dense_pic(const test_constellation& c, const std::vector<cplx>& H, std::int64_t nr,
+               std::int64_t nt, const std::vector<cplx>& y, double n0, const double* symbol_prior,
+               std::vector<cplx>* z, std::vector<double>* noise) {
+    std::vector<cplx> xbar(nt);
+    std::vector<double> E(nt);
+    for (std::int64_t t = 0; t < nt; ++t) {
+        plain_soft_symbol(c, symbol_prior != nullptr ? symbol_prior + t * c.bits : nullptr, &xbar[t], &E[t]);
+    }
+    const double nf = c.complex_model ? n0 : n0 / 2;
+    z->assign(nt, 0.0);
+    noise->assign(nt, 0.0);
+    for (std::int64_t t = 0; t < nt; ++t) {
+        std::vector<cplx> A(nr * nr, 0.0), h(nr), yh(y);
+        for (std::int64_t j = 0; j < nt; ++j) {
+            const double d = j == t ? c.es : E[j];
+            for (std::int64_t a = 0; a < nr; ++a) {
+                for (std::int64_t b = 0; b < nr; ++b) A[a + b * nr] += d * H[a + j * nr] * std::conj(H[b + j * nr]);
+            }
+            if (j != t) {
+                for (std::int64_t a = 0; a < nr; ++a) yh[a] -= H[a + j * nr] * xbar[j];
+            }
+        }
+        for (std::int64_t a = 0; a < nr; ++a) {
+            A[a + a * nr] += nf;
+            h[a] = H[a + t * nr];
+        }
+        const std::vector<cplx> w = dense_solve(A, h, nr);
+        cplx mu = 0.0, wy = 0.0;
+        for (std::int64_t a = 0; a < nr; ++a) {
+            mu += std::conj(w[a]) * h[a];
+            wy += std::conj(w[a]) * yh[a];
+        }
+        (*z)[t] = wy / mu.real();
+        (*noise)[t] = (1.0 - c.es * mu.real()) / mu.real() * (c.complex_model ? 1.0 : 2.0);
+    }
+}
+
+struct pic_size {
+    std::int64_t nr, nt;
+};
+const pic_size pic_sizes[] = {{1, 1}, {2, 2}, {4, 4}, {6, 3}, {2, 4}, {8, 8}};
+
+std::vector<test_constellation> pic_constellations() {
+    std::vector<test_constellation> v;
+    v.push_back(qam(2, true, 1.0 / std::sqrt(2.0)));
+    v.push_back(qam(4, true, 1.0 / std::sqrt(10.0), 3));
+    v.push_back(qam(8, true, 1.0 / std::sqrt(42.0)));
+    v.push_back(pam(4, true, 1.0 / std::sqrt(5.0)));
+    v.push_back(pam(2, true, 1.0));
+    v.push_back(psk8());
+    v.push_back(scrambled16());
+    return v;
+}
+
+soft_linear_problem pic_problem(const test_constellation& c, std::int64_t nr, std::int64_t nt,
+                                llr_output out, double clip) {
+    soft_linear_problem p;
+    p.complex_model = c.complex_model;
+    p.nr = nr;
+    p.nt = nt;
+    p.alphabet = c.alphabet();
+    p.clip = clip;
+    p.output = out;
+    return p;
+}
+
+// A received vector of random points through H with noise of variance n0.
+std::vector<cplx> received(std::mt19937_64& rng, const test_constellation& c,
+                           const std::vector<cplx>& H, std::int64_t nr, std::int64_t nt,
+                           double n0, std::vector<int>* sent) {
+    std::uniform_int_distribution<int> pick(0, c.M - 1);
+    std::normal_distribution<double> normal;
+    sent->assign(nt, 0);
+    std::vector<cplx> y(nr, 0.0);
+    for (std::int64_t t = 0; t < nt; ++t) {
+        (*sent)[t] = pick(rng);
+        for (std::int64_t r = 0; r < nr; ++r) y[r] += H[r + t * nr] * c.points[(*sent)[t]];
+    }
+    const double s = c.complex_model ? std::sqrt(n0 / 2) : std::sqrt(n0 / 2);
+    for (cplx& v : y) v += cplx(s * normal(rng), c.complex_model ? s * normal(rng) : 0.0);
+    return y;
+}
+
+struct pic_run {
+    std::vector<double> llr;
+    std::vector<std::int32_t> idx;
+    std::vector<cplx> z;
+    std::vector<double> noise;
+    soft_status status;
+};
+
+pic_run run_pic(const soft_linear_problem& p, const std::vector<cplx>& H, const std::vector<cplx>& y,
+                double n0, const double* prior, int iterations) {
+    pic_run r;
+    std::vector<cplx> gram(p.nt * p.nt);
+    mmse_pic_prepare(H.data(), p.nr, p.nt, gram.data());
+    std::vector<double> scratch(mmse_pic_scratch(p));
+    r.llr.assign(p.nt * p.alphabet.bits, -1.0);
+    r.idx.assign(p.nt, -1);
+    r.z.assign(p.nt, 0.0);
+    r.noise.assign(p.nt, 0.0);
+    r.status = mmse_pic_column(p, H.data(), gram.data(), y.data(), n0, prior, iterations, r.llr.data(),
+                               r.idx.data(), r.z.data(), r.noise.data(), scratch.data());
+    return r;
+}
+
+TEST(MmsePic, WithoutPriorsGivesTheMmseDetectorsLlrs) {
+    std::mt19937_64 rng(21);
+    for (const test_constellation& c : pic_constellations()) {
+        for (const pic_size& s : pic_sizes) {
+            for (double n0 : {0.01, 0.3, 3.0}) {
+                for (double clip : {inf, 8.0}) {
+                    const std::vector<cplx> H = random_channel(rng, s.nr * s.nt, c.complex_model);
+                    std::vector<int> sent;
+                    const std::vector<cplx> y = received(rng, c, H, s.nr, s.nt, n0, &sent);
+                    mimo_problem mp{};
+                    mp.method = mimo_method::mmse;
+                    mp.complex_model = c.complex_model;
+                    mp.nr = s.nr;
+                    mp.nt = s.nt;
+                    mp.M = c.M;
+                    mp.bits = c.bits;
+                    mp.points = c.points.data();
+                    mp.labels = c.labels.data();
+                    mp.grid = &c.grid;
+                    mp.es = c.es;
+                    mp.clip = clip;
+                    std::vector<double> page(mimo_page_size(mp)), scratch(mimo_column_scratch(mp));
+                    ASSERT_EQ(mimo_prepare_page(mp, H.data(), n0, page.data(), scratch.data()),
+                              page_status::ready);
+                    std::vector<double> L(s.nt * c.bits), idx(s.nt);
+                    ASSERT_EQ(mimo_detect_column(mp, page.data(), y.data(), n0, nullptr, L.data(),
+                                                 idx.data(), nullptr, scratch.data()),
+                              search_status::found);
+                    const pic_run r = run_pic(pic_problem(c, s.nr, s.nt, llr_output::posterior, clip),
+                                              H, y, n0, nullptr, 1);
+                    ASSERT_EQ(r.status, soft_status::done);
+                    for (std::int64_t b = 0; b < s.nt * c.bits; ++b) {
+                        EXPECT_NEAR(r.llr[b], L[b], 1e-12 * (1.0 + std::fabs(L[b])) * 10)
+                            << c.name << " " << s.nr << "x" << s.nt << " n0 " << n0;
+                    }
+                    for (std::int64_t t = 0; t < s.nt; ++t) EXPECT_EQ(r.idx[t] + 1.0, idx[t]) << c.name;
+                }
+            }
+        }
+    }
+}
+
+TEST(MmsePic, EqualsTheDenseFormulasPerStream) {
+    std::mt19937_64 rng(22);
+    for (const test_constellation& c : pic_constellations()) {
+        for (const pic_size& s : pic_sizes) {
+            for (int kind : {0, 1, 2}) {
+                for (int iterations : {1, 2, 3}) {
+                    const double n0 = 0.2;
+                    const std::vector<cplx> H = random_channel(rng, s.nr * s.nt, c.complex_model);
+                    std::vector<int> sent;
+                    const std::vector<cplx> y = received(rng, c, H, s.nr, s.nt, n0, &sent);
+                    std::vector<double> La;
+                    for (std::int64_t t = 0; t < s.nt; ++t) {
+                        const std::vector<double> one = random_priors(rng, c.bits, kind);
+                        La.insert(La.end(), one.begin(), one.end());
+                    }
+                    const double* pa = kind != 0 ? La.data() : nullptr;
+                    for (llr_output out : {llr_output::posterior, llr_output::extrinsic}) {
+                        const soft_linear_problem p = pic_problem(c, s.nr, s.nt, out, inf);
+                        const pic_run r = run_pic(p, H, y, n0, pa, iterations);
+                        ASSERT_EQ(r.status, soft_status::done);
+                        // the soft symbols of the last pass: the caller's priors, or the
+                        // posteriors of the pass before (iterations - 1 passes)
+                        std::vector<double> sym;
+                        const double* sp = pa;
+                        if (iterations > 1) {
+                            const pic_run before = run_pic(pic_problem(c, s.nr, s.nt, llr_output::posterior, inf),
+                                                           H, y, n0, pa, iterations - 1);
+                            sym = before.llr;
+                            sp = sym.data();
+                        }
+                        std::vector<cplx> z;
+                        std::vector<double> noise;
+                        dense_pic(c, H, s.nr, s.nt, y, n0, sp, &z, &noise);
+                        for (std::int64_t t = 0; t < s.nt; ++t) {
+                            const double zs = 1.0 + std::abs(z[t]);
+                            EXPECT_NEAR(std::abs(r.z[t] - z[t]), 0.0, 1e-9 * zs)
+                                << c.name << " " << s.nr << "x" << s.nt << " kind " << kind << " it " << iterations;
+                            EXPECT_NEAR(r.noise[t], noise[t], 1e-9 * noise[t]) << c.name;
+                            std::vector<double> L(c.bits);
+                            std::int32_t idx;
+                            demap_stream(r.z[t], r.noise[t], c.alphabet(), pa != nullptr ? pa + t * c.bits : nullptr,
+                                         out, inf, L.data(), &idx);
+                            for (int k = 0; k < c.bits; ++k) EXPECT_EQ(r.llr[t * c.bits + k], L[k]);
+                            EXPECT_EQ(r.idx[t], idx);
+                        }
+                    }
+                }
+            }
+        }
+    }
+}
+
+TEST(MmsePic, KnownOtherStreamsGiveTheMatchedFilter) {
+    std::mt19937_64 rng(23);
+    for (const test_constellation& c : pic_constellations()) {
+        for (const pic_size& s : pic_sizes) {
+            for (double big : {inf, 1e300, 800.0}) {
+                const double n0 = 0.5;
+                const std::vector<cplx> H = random_channel(rng, s.nr * s.nt, c.complex_model);
+                std::vector<int> sent;
+                const std::vector<cplx> y = received(rng, c, H, s.nr, s.nt, n0, &sent);
+                const std::int64_t t0 = s.nt - 1;  // the stream left unknown
+                std::vector<double> La(s.nt * c.bits, 0.0);
+                for (std::int64_t t = 0; t < t0; ++t) {
+                    for (int k = 0; k < c.bits; ++k) {
+                        La[t * c.bits + k] = label_bit(c.labels[sent[t]], c.bits, k) ? -big : big;
+                    }
+                }
+                const pic_run r = run_pic(pic_problem(c, s.nr, s.nt, llr_output::posterior, inf), H, y, n0,
+                                          La.data(), 1);
+                ASSERT_EQ(r.status, soft_status::done);
+                double h2 = 0.0;
+                cplx mf = 0.0;
+                for (std::int64_t i = 0; i < s.nr; ++i) {
+                    cplx yi = y[i];
+                    for (std::int64_t t = 0; t < t0; ++t) yi -= H[i + t * s.nr] * c.points[sent[t]];
+                    h2 += std::norm(H[i + t0 * s.nr]);
+                    mf += std::conj(H[i + t0 * s.nr]) * yi;
+                }
+                const double want = n0 / h2;
+                EXPECT_NEAR(r.noise[t0], want, 1e-12 * want * 10) << c.name << " " << big;
+                EXPECT_NEAR(std::abs(r.z[t0] - mf / h2), 0.0, 1e-12 * 10 * (1.0 + std::abs(mf / h2))) << c.name;
+            }
+        }
+    }
+}
+
+TEST(MmsePic, UnseenStreamsAndSingularColumns) {
+    std::mt19937_64 rng(24);
+    for (const test_constellation& c : pic_constellations()) {
+        const std::int64_t nr = 3, nt = 3;
+        std::vector<cplx> H = random_channel(rng, nr * nt, c.complex_model);
+        for (std::int64_t i = 0; i < nr; ++i) H[i + 1 * nr] = 0.0;  // stream 1 unseen
+        std::vector<int> sent;
+        const std::vector<cplx> y = received(rng, c, H, nr, nt, 0.1, &sent);
+        std::vector<double> La;
+        for (std::int64_t t = 0; t < nt; ++t) {
+            const std::vector<double> one = random_priors(rng, c.bits, 1);
+            La.insert(La.end(), one.begin(), one.end());
+        }
+        const pic_run r = run_pic(pic_problem(c, nr, nt, llr_output::posterior, inf), H, y, 0.1, La.data(), 2);
+        ASSERT_EQ(r.status, soft_status::done);
+        for (int k = 0; k < c.bits; ++k) {
+            EXPECT_NEAR(r.llr[c.bits + k], La[c.bits + k], 1e-12 * std::fabs(La[c.bits + k])) << c.name;
+        }
+        const pic_run e = run_pic(pic_problem(c, nr, nt, llr_output::extrinsic, inf), H, y, 0.1, La.data(), 1);
+        for (int k = 0; k < c.bits; ++k) EXPECT_EQ(e.llr[c.bits + k], 0.0);
+        for (double v : r.llr) EXPECT_FALSE(std::isnan(v));
+        // N0 = 0 with every other stream known and two streams sharing one receiver: singular
+        std::vector<cplx> H1 = random_channel(rng, 2, c.complex_model);
+        std::vector<double> known(2 * c.bits, inf);
+        const std::vector<cplx> y1 = {c.points[0] * H1[0]};
+        const pic_run s = run_pic(pic_problem(c, 1, 2, llr_output::posterior, inf), H1, y1, 0.0,
+                                  known.data(), 1);
+        EXPECT_EQ(s.status, soft_status::singular) << c.name;
+        for (double v : s.llr) EXPECT_EQ(v, 0.0);
+        // extreme magnitudes: no NaN, an answer or not_finite
+        for (double scale : {1e-150, 1e150, 1e300}) {
+            std::vector<cplx> Hs(H), ys(y);
+            for (cplx& v : Hs) v *= scale;
+            for (cplx& v : ys) v *= scale;
+            for (double n0 : {1e-300, 1.0, 1e300}) {
+                const pic_run x = run_pic(pic_problem(c, nr, nt, llr_output::extrinsic, 20.0), Hs, ys, n0,
+                                          La.data(), 2);
+                for (double v : x.llr) EXPECT_FALSE(std::isnan(v)) << c.name << " " << scale << " " << n0;
+                for (std::int32_t i : x.idx) EXPECT_TRUE(i >= 0 && i < c.M);
+            }
+        }
     }
 }
 
