@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "channel/constellation.h"
+#include "channel/ep.h"
 #include "channel/linear.h"
 #include "channel/mimo_detector.h"
 #include "channel/mmse_pic.h"
@@ -690,6 +691,409 @@ TEST(MmsePic, UnseenStreamsAndSingularColumns) {
                                           La.data(), 2);
                 for (double v : x.llr) EXPECT_FALSE(std::isnan(v)) << c.name << " " << scale << " " << n0;
                 for (std::int32_t i : x.idx) EXPECT_TRUE(i >= 0 && i < c.M);
+            }
+        }
+    }
+}
+
+// ---- EP ----
+
+struct plain_ep_result {
+    std::vector<double> llr, tc, vc, mu, sig;
+    // the largest (1/Sigma_ii)/(cavity precision) of any pass: how much the cavity's
+    // subtraction 1/Sigma_ii - lam_i magnifies rounding (a large site precision)
+    double amplification = 1.0;
+};
+
+// The iteration of EP written plainly on the explicit real form: dense inverses, divisions
+// by sigma^2, the entry priors as marginals of the point probabilities, and the LLRs by
+// max-log over the points with the real and imaginary parts' cavities.
+plain_ep_result plain_ep(const test_constellation& c, const std::vector<cplx>& H, std::int64_t nr,
+                         std::int64_t nt, const std::vector<cplx>& y, double n0, const double* La,
+                         int iterations, double beta) {
+    const bool cm = c.complex_model;
+    const std::int64_t n = cm ? 2 * nt : nt, m = cm ? 2 * nr : nr;
+    std::vector<double> Hr(m * n), yr(m);
+    for (std::int64_t r = 0; r < nr; ++r) {
+        for (std::int64_t t = 0; t < nt; ++t) {
+            const cplx h = H[r + t * nr];
+            if (!cm) {
+                Hr[r + t * m] = h.real();
+                continue;
+            }
+            Hr[2 * r + 2 * t * m] = h.real();
+            Hr[2 * r + (2 * t + 1) * m] = -h.imag();
+            Hr[2 * r + 1 + 2 * t * m] = h.imag();
+            Hr[2 * r + 1 + (2 * t + 1) * m] = h.real();
+        }
+        if (cm) {
+            yr[2 * r] = y[r].real();
+            yr[2 * r + 1] = y[r].imag();
+        } else {
+            yr[r] = y[r].real();
+        }
+    }
+    // each entry's values (the distinct parts) and prior probabilities (marginals)
+    std::vector<std::vector<double>> values(n), prob(n);
+    for (std::int64_t i = 0; i < n; ++i) {
+        const std::int64_t t = cm ? i / 2 : i;
+        const bool im = cm && i % 2 == 1;
+        for (int q = 0; q < c.M; ++q) {
+            double P = 1.0;
+            for (int k = 0; k < c.bits && La != nullptr; ++k) {
+                P *= bit_probability(La[t * c.bits + k], label_bit(c.labels[q], c.bits, k));
+            }
+            const double v = im ? c.points[q].imag() : c.points[q].real();
+            auto it = std::find(values[i].begin(), values[i].end(), v);
+            if (it == values[i].end()) {
+                values[i].push_back(v);
+                prob[i].push_back(P);
+            } else {
+                prob[i][it - values[i].begin()] += P;
+            }
+        }
+    }
+    const std::size_t side = values[0].size();
+    double vu = 0.0, mu0 = 0.0;
+    for (double v : values[0]) mu0 += v / side;
+    for (double v : values[0]) vu += (v - mu0) * (v - mu0) / side;
+    const double fl = 1e-12 * vu;
+    std::vector<double> lam(n), gam(n);
+    for (std::int64_t i = 0; i < n; ++i) {
+        double sp = 0, m1 = 0, m2 = 0;
+        for (std::size_t a = 0; a < side; ++a) sp += prob[i][a];
+        for (std::size_t a = 0; a < side; ++a) m1 += prob[i][a] / sp * values[i][a];
+        for (std::size_t a = 0; a < side; ++a) m2 += prob[i][a] / sp * (values[i][a] - m1) * (values[i][a] - m1);
+        m2 = std::max(m2, fl);
+        lam[i] = 1.0 / m2;
+        gam[i] = m1 / m2;
+    }
+    const double s2 = n0 / 2;
+    plain_ep_result r;
+    r.tc.assign(n, 0.0);
+    r.vc.assign(n, 0.0);
+    r.mu.assign(n, 0.0);
+    r.sig.assign(n, 0.0);
+    for (int pass = 0; pass < iterations; ++pass) {
+        std::vector<cplx> A(n * n), rhs(n);
+        for (std::int64_t i = 0; i < n; ++i) {
+            for (std::int64_t j = 0; j < n; ++j) {
+                double v = 0;
+                for (std::int64_t k = 0; k < m; ++k) v += Hr[k + i * m] * Hr[k + j * m];
+                A[i + j * n] = v / s2 + (i == j ? lam[i] : 0.0);
+            }
+            double v = 0;
+            for (std::int64_t k = 0; k < m; ++k) v += Hr[k + i * m] * yr[k];
+            rhs[i] = v / s2 + gam[i];
+        }
+        const std::vector<cplx> mu = dense_solve(A, rhs, n);
+        for (std::int64_t i = 0; i < n; ++i) {
+            std::vector<cplx> e(n, 0.0);
+            e[i] = 1.0;
+            const double Sii = dense_solve(A, e, n)[i].real();
+            r.mu[i] = mu[i].real();
+            r.sig[i] = Sii;
+            const double prec = 1.0 / Sii - lam[i];
+            if (prec > 0) r.amplification = std::max(r.amplification, (1.0 / Sii) / prec);
+            if (prec > 0) {
+                r.vc[i] = std::max(1.0 / prec, fl);
+                r.tc[i] = (1.0 / prec) * (mu[i].real() / Sii - gam[i]);
+            } else {
+                r.vc[i] = fl;
+                r.tc[i] = mu[i].real();
+            }
+        }
+        if (pass + 1 == iterations) break;
+        for (std::int64_t i = 0; i < n; ++i) {
+            // log p(a) = log P(a) - (t - a)^2/(2v), normalised by its largest value
+            std::vector<double> lp(side);
+            double top = -inf;
+            for (std::size_t a = 0; a < side; ++a) {
+                lp[a] = std::log(prob[i][a]) - std::pow(r.tc[i] - values[i][a], 2) / (2 * r.vc[i]);
+                top = std::max(top, lp[a]);
+            }
+            double sp = 0, m1 = 0, m2 = 0;
+            for (std::size_t a = 0; a < side; ++a) sp += std::exp(lp[a] - top);
+            for (std::size_t a = 0; a < side; ++a) m1 += std::exp(lp[a] - top) / sp * values[i][a];
+            for (std::size_t a = 0; a < side; ++a) m2 += std::exp(lp[a] - top) / sp * std::pow(values[i][a] - m1, 2);
+            m2 = std::max(m2, fl);
+            const double ln = 1.0 / m2 - 1.0 / r.vc[i];
+            if (!(ln > 0)) continue;
+            const double gn = m1 / m2 - r.tc[i] / r.vc[i];
+            lam[i] = beta * lam[i] + (1 - beta) * ln;
+            gam[i] = beta * gam[i] + (1 - beta) * gn;
+        }
+    }
+    // max-log over the points of each antenna, the metric of both parts' cavities
+    r.llr.assign(nt * c.bits, 0.0);
+    for (std::int64_t t = 0; t < nt; ++t) {
+        std::vector<double> metric(c.M);
+        for (int q = 0; q < c.M; ++q) {
+            double e = cm ? std::pow(r.tc[2 * t] - c.points[q].real(), 2) / (2 * r.vc[2 * t]) +
+                                std::pow(r.tc[2 * t + 1] - c.points[q].imag(), 2) / (2 * r.vc[2 * t + 1])
+                          : std::pow(r.tc[t] - c.points[q].real(), 2) / (2 * r.vc[t]);
+            metric[q] = e;
+        }
+        const std::vector<double> none;
+        for (int k = 0; k < c.bits; ++k) {
+            double least[2] = {inf, inf};
+            for (int q = 0; q < c.M; ++q) {
+                double e = metric[q];
+                for (int j = 0; j < c.bits && La != nullptr; ++j) {
+                    e += brute_cost(La[t * c.bits + j], label_bit(c.labels[q], c.bits, j));
+                }
+                const std::uint32_t bq = label_bit(c.labels[q], c.bits, k);
+                least[bq] = std::min(least[bq], e);
+            }
+            r.llr[t * c.bits + k] = least[1] - least[0];
+        }
+    }
+    return r;
+}
+
+struct ep_run {
+    std::vector<double> llr, tc, vc, mu, sig;
+    std::vector<std::int32_t> idx;
+    soft_status status;
+};
+
+ep_run run_ep(const soft_linear_problem& p, const std::vector<cplx>& H, const std::vector<cplx>& y,
+              double n0, const double* prior, int iterations, double beta) {
+    ep_run r;
+    std::vector<double> gram(ep_page_size(p)), scratch(ep_scratch(p));
+    ep_prepare(p, H.data(), gram.data());
+    const std::int64_t n = ep_entries(p);
+    r.llr.assign(p.nt * p.alphabet.bits, -1.0);
+    r.idx.assign(p.nt, -1);
+    r.tc.assign(n, 0.0);
+    r.vc.assign(n, 0.0);
+    r.mu.assign(n, 0.0);
+    r.sig.assign(n, 0.0);
+    ep_trace tr;
+    tr.cavity_mean = r.tc.data();
+    tr.cavity_var = r.vc.data();
+    tr.post_mean = r.mu.data();
+    tr.post_var = r.sig.data();
+    r.status = ep_column(p, gram.data(), H.data(), y.data(), n0, prior, iterations, beta, r.llr.data(),
+                         r.idx.data(), scratch.data(), &tr);
+    return r;
+}
+
+std::vector<test_constellation> ep_constellations() {
+    std::vector<test_constellation> v;
+    v.push_back(qam(2, true, 1.0 / std::sqrt(2.0)));
+    v.push_back(qam(4, true, 1.0 / std::sqrt(10.0), 3));
+    v.push_back(qam(4, false, 1.0));
+    v.push_back(qam(8, true, 1.0 / std::sqrt(42.0)));
+    v.push_back(pam(4, true, 1.0 / std::sqrt(5.0)));
+    v.push_back(pam(8, false, 1.0));
+    return v;
+}
+
+TEST(Ep, EqualsThePlainIteration) {
+    std::mt19937_64 rng(31);
+    const pic_size sizes[] = {{1, 1}, {2, 2}, {4, 4}, {6, 3}, {3, 4}};
+    for (const test_constellation& c : ep_constellations()) {
+        for (const pic_size& s : sizes) {
+            for (int iterations : {1, 2, 5, 10}) {
+                for (double beta : {0.0, 0.5, 0.9}) {
+                    for (int kind : {0, 1, 2}) {
+                        const double n0 = c.es * (kind == 1 ? 0.05 : 0.3);
+                        const std::vector<cplx> H = random_channel(rng, s.nr * s.nt, c.complex_model);
+                        std::vector<int> sent;
+                        const std::vector<cplx> y = received(rng, c, H, s.nr, s.nt, n0, &sent);
+                        std::vector<double> La;
+                        for (std::int64_t t = 0; t < s.nt; ++t) {
+                            const std::vector<double> one = random_priors(rng, c.bits, kind);
+                            La.insert(La.end(), one.begin(), one.end());
+                        }
+                        // huge finite priors are the plain version's underflow: known bits there
+                        for (double& v : La) {
+                            if (std::fabs(v) == 1e300) v = v > 0 ? inf : -inf;
+                        }
+                        const double* pa = kind != 0 ? La.data() : nullptr;
+                        const plain_ep_result want = plain_ep(c, H, s.nr, s.nt, y, n0, pa, iterations, beta);
+                        for (llr_output out : {llr_output::posterior, llr_output::extrinsic}) {
+                            const ep_run r = run_ep(pic_problem(c, s.nr, s.nt, out, inf), H, y, n0, pa,
+                                                    iterations, beta);
+                            ASSERT_EQ(r.status, soft_status::done);
+                            const std::string where = c.name + " " + std::to_string(s.nr) + "x" +
+                                                      std::to_string(s.nt) + " it " + std::to_string(iterations) +
+                                                      " beta " + std::to_string(beta) + " kind " + std::to_string(kind);
+                            // rounding magnified by the cavities' cancellation, over the passes
+                            const double tol = 1e-13 * std::pow(want.amplification, 1.0) * (iterations + 1) * 10;
+                            for (std::size_t i = 0; i < want.tc.size(); ++i) {
+                                EXPECT_NEAR(r.tc[i], want.tc[i], tol * (1.0 + std::fabs(want.tc[i]))) << where;
+                                EXPECT_NEAR(r.vc[i], want.vc[i], tol * want.vc[i]) << where;
+                            }
+                            for (std::size_t k = 0; k < want.llr.size(); ++k) {
+                                double w = want.llr[k];
+                                if (out == llr_output::extrinsic && pa != nullptr) {
+                                    if (std::isinf(pa[k])) continue;  // checked by the demapper's tests
+                                    w -= pa[k];
+                                }
+                                if (std::isinf(w)) {
+                                    EXPECT_EQ(r.llr[k], w) << where;
+                                } else {
+                                    EXPECT_NEAR(r.llr[k], w, 10 * tol * (1.0 + std::fabs(want.llr[k]))) << where;
+                                }
+                            }
+                        }
+                    }
+                }
+            }
+        }
+    }
+}
+
+TEST(Ep, OneIterationIsTheMmseDetector) {
+    std::mt19937_64 rng(32);
+    const pic_size sizes[] = {{1, 1}, {4, 4}, {6, 3}, {8, 8}};
+    for (const test_constellation& c : ep_constellations()) {
+        for (const pic_size& s : sizes) {
+            for (double n0r : {0.01, 0.3, 3.0}) {
+                for (double beta : {0.0, 0.9}) {
+                    const double n0 = n0r * c.es;
+                    const std::vector<cplx> H = random_channel(rng, s.nr * s.nt, c.complex_model);
+                    std::vector<int> sent;
+                    const std::vector<cplx> y = received(rng, c, H, s.nr, s.nt, n0, &sent);
+                    mimo_problem mp{};
+                    mp.method = mimo_method::mmse;
+                    mp.complex_model = c.complex_model;
+                    mp.nr = s.nr;
+                    mp.nt = s.nt;
+                    mp.M = c.M;
+                    mp.bits = c.bits;
+                    mp.points = c.points.data();
+                    mp.labels = c.labels.data();
+                    mp.grid = &c.grid;
+                    mp.es = c.es;
+                    mp.clip = inf;
+                    std::vector<double> page(mimo_page_size(mp)), scratch(mimo_column_scratch(mp));
+                    ASSERT_EQ(mimo_prepare_page(mp, H.data(), n0, page.data(), scratch.data()),
+                              page_status::ready);
+                    std::vector<double> L(s.nt * c.bits), idx(s.nt);
+                    ASSERT_EQ(mimo_detect_column(mp, page.data(), y.data(), n0, nullptr, L.data(), idx.data(),
+                                                 nullptr, scratch.data()),
+                              search_status::found);
+                    const ep_run r = run_ep(pic_problem(c, s.nr, s.nt, llr_output::posterior, inf), H, y, n0,
+                                            nullptr, 1, beta);
+                    ASSERT_EQ(r.status, soft_status::done);
+                    for (std::int64_t b = 0; b < s.nt * c.bits; ++b) {
+                        // 'mmse' forms 1 - mu by cancellation: its own rounding, some 1e-13 relative
+                        EXPECT_NEAR(r.llr[b], L[b], 1e-10 * (1.0 + std::fabs(L[b]))) << c.name << " n0 " << n0;
+                    }
+                    for (std::int64_t t = 0; t < s.nt; ++t) EXPECT_EQ(r.idx[t] + 1.0, idx[t]) << c.name;
+                }
+            }
+        }
+    }
+}
+
+// One stream seen by nr receivers: the cavity is the likelihood's Gaussian at every pass
+// (mean h^T y/|h|^2, variance s2/|h|^2), and after a pass with beta = 0 the approximate
+// posterior has the exact posterior's mean and variance (where the site update is taken:
+// the exact variance below the cavity's).
+TEST(Ep, OneStreamMatchesTheExactPosteriorMoments) {
+    std::mt19937_64 rng(33);
+    for (const test_constellation& c : ep_constellations()) {
+        for (std::int64_t nr : {1, 3}) {
+            for (double n0 : {0.05, 0.5}) {
+                for (int kind : {0, 1}) {
+                    const std::vector<cplx> H = random_channel(rng, nr, c.complex_model);
+                    std::vector<int> sent;
+                    const std::vector<cplx> y = received(rng, c, H, nr, 1, n0 * c.es, &sent);
+                    const std::vector<double> La = random_priors(rng, c.bits, kind);
+                    const double* pa = kind != 0 ? La.data() : nullptr;
+                    double h2 = 0.0;
+                    cplx hy = 0.0;
+                    for (std::int64_t r = 0; r < nr; ++r) {
+                        h2 += std::norm(H[r]);
+                        hy += std::conj(H[r]) * y[r];
+                    }
+                    const double s2 = n0 * c.es / 2, vlik = s2 / h2;
+                    const cplx tlik = hy / h2;
+                    const ep_run r2 = run_ep(pic_problem(c, nr, 1, llr_output::posterior, inf), H, y,
+                                             n0 * c.es, pa, 2, 0.0);
+                    const ep_run r1 = run_ep(pic_problem(c, nr, 1, llr_output::posterior, inf), H, y,
+                                             n0 * c.es, pa, 1, 0.0);
+                    const int n = c.complex_model ? 2 : 1;
+                    for (int i = 0; i < n; ++i) {
+                        const double t = i == 0 ? tlik.real() : tlik.imag();
+                        for (const ep_run* r : {&r1, &r2}) {
+                            // the cavity's cancellation magnifies rounding by vlik/Sigma_ii
+                            const double tol = 1e-14 * 10 * vlik / r->sig[i];
+                            EXPECT_NEAR(r->tc[i], t, tol * (1 + std::fabs(t))) << c.name;
+                            EXPECT_NEAR(r->vc[i], vlik, tol * vlik) << c.name;
+                        }
+                        // the exact posterior of the entry: prior marginal times the likelihood
+                        std::vector<double> vals, lp;
+                        for (int q = 0; q < c.M; ++q) {
+                            const double v = i == 0 ? c.points[q].real() : c.points[q].imag();
+                            double P = 1.0;
+                            for (int k = 0; k < c.bits && pa != nullptr; ++k) {
+                                P *= bit_probability(pa[k], label_bit(c.labels[q], c.bits, k));
+                            }
+                            auto it = std::find(vals.begin(), vals.end(), v);
+                            if (it == vals.end()) {
+                                vals.push_back(v);
+                                lp.push_back(P);
+                            } else {
+                                lp[it - vals.begin()] += P;
+                            }
+                        }
+                        double sw = 0, m1 = 0, m2 = 0;
+                        for (std::size_t a = 0; a < vals.size(); ++a) {
+                            lp[a] *= std::exp(-std::pow(t - vals[a], 2) / (2 * vlik));
+                            sw += lp[a];
+                        }
+                        for (std::size_t a = 0; a < vals.size(); ++a) m1 += lp[a] / sw * vals[a];
+                        for (std::size_t a = 0; a < vals.size(); ++a) m2 += lp[a] / sw * std::pow(vals[a] - m1, 2);
+                        // the site update is taken, and the variance is above EP's floor
+                        if (!(m2 < vlik) || m2 < 1e-9 * c.es) continue;
+                        EXPECT_NEAR(r2.mu[i], m1, 1e-9 * (1 + std::fabs(m1))) << c.name;
+                        EXPECT_NEAR(r2.sig[i], m2, 1e-9 * m2) << c.name;
+                    }
+                }
+            }
+        }
+    }
+}
+
+TEST(Ep, RecoversTheSentPointsAtHugeSnrAndNeverGivesNaN) {
+    std::mt19937_64 rng(34);
+    for (const test_constellation& c : ep_constellations()) {
+        for (const pic_size& s : {pic_size{4, 4}, pic_size{8, 8}, pic_size{6, 3}}) {
+            const std::vector<cplx> H = random_channel(rng, s.nr * s.nt, c.complex_model);
+            std::vector<int> sent;
+            const std::vector<cplx> y = received(rng, c, H, s.nr, s.nt, 1e-14, &sent);
+            const ep_run r = run_ep(pic_problem(c, s.nr, s.nt, llr_output::posterior, 20.0), H, y, 1e-14,
+                                    nullptr, 10, 0.9);
+            ASSERT_EQ(r.status, soft_status::done);
+            for (std::int64_t t = 0; t < s.nt; ++t) EXPECT_EQ(r.idx[t], sent[t]) << c.name;
+            for (std::int64_t t = 0; t < s.nt; ++t) {
+                for (int k = 0; k < c.bits; ++k) {
+                    EXPECT_EQ(r.llr[t * c.bits + k], label_bit(c.labels[sent[t]], c.bits, k) ? -20.0 : 20.0);
+                }
+            }
+            // extreme magnitudes and known bits: an answer without NaN, or no answer (zeros)
+            std::vector<double> La;
+            for (std::int64_t t = 0; t < s.nt; ++t) {
+                const std::vector<double> one = random_priors(rng, c.bits, 2);
+                La.insert(La.end(), one.begin(), one.end());
+            }
+            for (double scale : {1e-150, 1.0, 1e150, 1e300}) {
+                std::vector<cplx> Hs(H), ys(y);
+                for (cplx& v : Hs) v *= scale;
+                for (cplx& v : ys) v *= scale;
+                for (double n0 : {0.0, 1e-300, 1.0, 1e300}) {
+                    for (const double* pa : {static_cast<const double*>(nullptr), static_cast<const double*>(La.data())}) {
+                        const ep_run x = run_ep(pic_problem(c, s.nr, s.nt, llr_output::extrinsic, inf), Hs, ys,
+                                                n0, pa, 10, 0.5);
+                        for (double v : x.llr) EXPECT_FALSE(std::isnan(v)) << c.name << " " << scale << " " << n0;
+                        for (std::int32_t i : x.idx) EXPECT_TRUE(i >= 0 && i < c.M);
+                    }
+                }
             }
         }
     }
