@@ -43,21 +43,24 @@ void dimension_metrics(double z, double n0, const double* values, const std::uin
         const double u = z - values[a];
         d[a] = u * u;
         double e = d[a];
+        const std::uint32_t lab = labels[a];
         if (priors) {
             double cost = 0.0;
             for (int j = 0; j < side_bits; ++j) {
-                cost += (labels[a] >> (side_bits - 1 - j)) & 1u ? w1[j] : w0[j];
+                cost += (lab >> (side_bits - 1 - j)) & 1u ? w1[j] : w0[j];
             }
             e = d[a] + cost;
         }
         m[a] = e;
-        if (e < b_metric) {
-            b_metric = e;
-            b_at = a;
-        }
+        // branch-free minima (the comparisons are unpredictable)
+        const bool better = e < b_metric;
+        b_at = better ? a : b_at;
+        b_metric = better ? e : b_metric;
         for (int j = 0; j < side_bits; ++j) {
-            double& l = (labels[a] >> (side_bits - 1 - j)) & 1u ? l1[j] : l0[j];
-            if (e < l) l = e;
+            const bool one = (lab >> (side_bits - 1 - j)) & 1u;
+            const double t0 = e < l0[j] ? e : l0[j], t1 = e < l1[j] ? e : l1[j];
+            l0[j] = one ? l0[j] : t0;
+            l1[j] = one ? t1 : l1[j];
         }
     }
     if (priors && out == llr_output::extrinsic) {
@@ -82,6 +85,52 @@ void dimension_metrics(double z, double n0, const double* values, const std::uin
     *least = b_metric;
 }
 
+// dimension_metrics without priors (the linear detectors' case), its sizes known at compile
+// time: the same minima, in the same order.
+template <int SB>
+void plain_dimension(double z, double n0, const double* values, const std::uint32_t* labels,
+                     double clip, double* L, int* best, double* least, double* m) {
+    constexpr int side = 1 << SB;
+    double l0[SB], l1[SB];
+    for (int j = 0; j < SB; ++j) l0[j] = l1[j] = inf;
+    double b_metric = inf;
+    int b_at = 0;
+    for (int a = 0; a < side; ++a) {
+        const double u = z - values[a];
+        const double e = u * u;
+        m[a] = e;
+        const bool better = e < b_metric;
+        b_at = better ? a : b_at;
+        b_metric = better ? e : b_metric;
+        const std::uint32_t lab = labels[a];
+        for (int j = 0; j < SB; ++j) {
+            const bool one = (lab >> (SB - 1 - j)) & 1u;
+            const double t0 = e < l0[j] ? e : l0[j], t1 = e < l1[j] ? e : l1[j];
+            l0[j] = one ? l0[j] : t0;
+            l1[j] = one ? t1 : l1[j];
+        }
+    }
+    for (int j = 0; j < SB; ++j) L[j] = finish_llr(l1[j], l0[j], n0, clip);
+    *best = b_at;
+    *least = b_metric;
+}
+
+// One dimension: the compiled sizes without priors, the general loop otherwise.
+void any_dimension(double z, double n0, const double* values, const std::uint32_t* labels,
+                   int side, int sb, const double* La, llr_output out, double clip, double* L,
+                   int* best, double* least, double* m) {
+    if (La == nullptr) {
+        switch (sb) {
+            case 1: return plain_dimension<1>(z, n0, values, labels, clip, L, best, least, m);
+            case 2: return plain_dimension<2>(z, n0, values, labels, clip, L, best, least, m);
+            case 3: return plain_dimension<3>(z, n0, values, labels, clip, L, best, least, m);
+            case 4: return plain_dimension<4>(z, n0, values, labels, clip, L, best, least, m);
+            default: break;
+        }
+    }
+    dimension_metrics(z, n0, values, labels, side, sb, La, out, clip, L, best, least, m);
+}
+
 void general_stream(cplx z, double n0, const soft_alphabet& a, const double* La, llr_output out,
                     double clip, double* L, std::int32_t* idx) {
     const int bits = a.bits;
@@ -95,18 +144,20 @@ void general_stream(cplx z, double n0, const soft_alphabet& a, const double* La,
     for (int m = 0; m < a.M; ++m) {
         d[m] = cabs2(z - a.points[m]);
         double e = d[m];
+        const std::uint32_t lab = a.labels[m];
         if (priors) {
             double cost = 0.0;
-            for (int c = 0; c < bits; ++c) cost += label_bit(a.labels[m], bits, c) ? w1[c] : w0[c];
+            for (int c = 0; c < bits; ++c) cost += label_bit(lab, bits, c) ? w1[c] : w0[c];
             e = d[m] + cost;
         }
-        if (e < b_metric) {
-            b_metric = e;
-            b_at = m;
-        }
+        const bool better = e < b_metric;
+        b_at = better ? m : b_at;
+        b_metric = better ? e : b_metric;
         for (int c = 0; c < bits; ++c) {
-            double& l = label_bit(a.labels[m], bits, c) ? l1[c] : l0[c];
-            if (e < l) l = e;
+            const bool one = label_bit(lab, bits, c);
+            const double t0 = e < l0[c] ? e : l0[c], t1 = e < l1[c] ? e : l1[c];
+            l0[c] = one ? l0[c] : t0;
+            l1[c] = one ? t1 : l1[c];
         }
     }
     if (priors && out == llr_output::extrinsic) {
@@ -140,8 +191,8 @@ void separable_stream(cplx z, double n0, const soft_alphabet& a, const double* L
     }
     int best_re = 0, best_im = 0;
     double least_re = 0.0, least_im = 0.0;
-    dimension_metrics(z.real(), n0, values, g.labels_re, side, sb, La != nullptr ? La_d : nullptr,
-                      out, clip, L_d, &best_re, &least_re, m_re);
+    any_dimension(z.real(), n0, values, g.labels_re, side, sb, La != nullptr ? La_d : nullptr, out,
+                  clip, L_d, &best_re, &least_re, m_re);
     for (int j = 0; j < sb; ++j) L[g.bit_re[j]] = L_d[j];
     if (g.dims == 1) {
         *idx = least_re < inf ? g.point_at[best_re] : 0;
@@ -151,8 +202,8 @@ void separable_stream(cplx z, double n0, const soft_alphabet& a, const double* L
     if (La != nullptr) {
         for (int j = 0; j < sb; ++j) La_d[j] = La[g.bit_im[j]];
     }
-    dimension_metrics(z.imag(), n0, values, g.labels_im, side, sb, La != nullptr ? La_d : nullptr,
-                      out, clip, L_d, &best_im, &least_im, m_im);
+    any_dimension(z.imag(), n0, values, g.labels_im, side, sb, La != nullptr ? La_d : nullptr, out,
+                  clip, L_d, &best_im, &least_im, m_im);
     for (int j = 0; j < sb; ++j) L[g.bit_im[j]] = L_d[j];
     if (!(least_re < inf && least_im < inf)) {
         *idx = 0;  // every metric overflowed, as the general path leaves it
@@ -169,6 +220,19 @@ void separable_stream(cplx z, double n0, const soft_alphabet& a, const double* L
     *idx = m;
 }
 
+// No information from the channel (n0 = +Inf): the metrics are the prior costs alone (LLR
+// units), every point at the same distance. Apart, so that its tables stay off the hot path.
+__attribute__((noinline)) void uninformed_stream(const soft_alphabet& a, const double* La,
+                                                 llr_output out, double clip, double* L,
+                                                 std::int32_t* idx) {
+    cplx zero_points[256];
+    for (int m = 0; m < a.M; ++m) zero_points[m] = cplx(0.0, 0.0);
+    soft_alphabet flat = a;
+    flat.grid = nullptr;
+    flat.points = zero_points;
+    general_stream(cplx(0.0, 0.0), 1.0, flat, La, out, clip, L, idx);
+}
+
 }  // namespace
 
 void demap_dimension(double z, double n0, const double* values, const std::uint32_t* labels,
@@ -181,21 +245,8 @@ void demap_dimension(double z, double n0, const double* values, const std::uint3
 void demap_stream(cplx z, double n0, const soft_alphabet& a, const double* La, llr_output out,
                   double clip, double* L, std::int32_t* idx) {
     if (std::isinf(n0)) {
-        // no information from the channel: the metrics are the prior costs alone (LLR units)
-        z = cplx(0.0, 0.0);
-        n0 = 1.0;
-        soft_alphabet flat = a;
-        flat.grid = nullptr;
-        // the distances of the general path must not count: give every point the same one
-        double L_s[8];
-        cplx zero_points[256];
-        for (int m = 0; m < a.M; ++m) zero_points[m] = cplx(0.0, 0.0);
-        flat.points = zero_points;
-        general_stream(z, n0, flat, La, out, clip, L_s, idx);
-        for (int c = 0; c < a.bits; ++c) L[c] = L_s[c];
-        return;
-    }
-    if (soft_separable(a)) {
+        uninformed_stream(a, La, out, clip, L, idx);
+    } else if (soft_separable(a)) {
         separable_stream(z, n0, a, La, out, clip, L, idx);
     } else {
         general_stream(z, n0, a, La, out, clip, L, idx);
