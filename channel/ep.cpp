@@ -12,7 +12,7 @@ constexpr double floor_ratio = 1e-12;  // variance floors, relative to an entry'
 
 // The scratch of a column (offsets in doubles).
 struct ep_layout {
-    std::int64_t P, Li, b, rhs, mu, pinv, lam, gam, tc, vc, cost, size;
+    std::int64_t P, Li, b, rhs, mu, pinv, lam, gam, tc, vc, rdiag, cost, size;
 };
 
 ep_layout ep_layout_of(const soft_linear_problem& p) {
@@ -35,6 +35,7 @@ ep_layout ep_layout_of(const soft_linear_problem& p) {
     l.gam = take(n);
     l.tc = take(n);      // cavity means
     l.vc = take(n);      // cavity variances
+    l.rdiag = take(n);   // 1/L(i,i)
     l.cost = take(n * side);  // prior cost (LLR units) of each entry's values
     l.size = at;
     return l;
@@ -56,6 +57,72 @@ void moments(const double* values, const double* e, int side, double* mean, doub
     for (int a = 0; a < side; ++a) s2 += w[a] * (values[a] - m) * (values[a] - m);
     *mean = m;
     *var = s2 / sw;
+}
+
+// Steps 1 of a pass: P = Gr + s2 diag(lam) = L L^T (Cholesky, lower, in P), Li = L^-1,
+// pinv = diag(P^-1), mu = P^-1 (b + s2 gam) (tmp: n of scratch). N > 0: n = N known at
+// compile time (the loops unrolled and scheduled); 0: any n.
+template <int N>
+soft_status factor_pass(std::int64_t n_any, const double* gram_r, double s2, const double* lam,
+                        const double* gam, const double* b, double* P, double* Li, double* rdiag,
+                        double* rhs, double* pinv, double* tmp, double* mu) {
+    const std::int64_t n = N > 0 ? N : n_any;
+    double* tc = tmp;
+    // P = Gr + s2 diag(lam) = L L^T, in place (lower triangle)
+    for (std::int64_t j = 0; j < n; ++j) {
+        for (std::int64_t i = j; i < n; ++i) P[i + j * n] = gram_r[i + j * n];
+        P[j + j * n] += s2 * lam[j];
+        rhs[j] = b[j] + s2 * gam[j];
+    }
+    // right-looking: column j finished, then subtracted from the columns after it (each
+    // entry's subtractions in the same order as the dot-product form, without its
+    // dependency chain)
+    for (std::int64_t j = 0; j < n; ++j) {
+        const double d = P[j + j * n];
+        if (!std::isfinite(d)) return soft_status::not_finite;
+        if (!(d > 0.0)) return soft_status::singular;
+        const double ljj = std::sqrt(d);
+        const double r = 1.0 / ljj;
+        P[j + j * n] = ljj;
+        rdiag[j] = r;
+        for (std::int64_t i = j + 1; i < n; ++i) P[i + j * n] = P[i + j * n] * r;
+        const double* __restrict cj = P + j * n;
+        for (std::int64_t k = j + 1; k < n; ++k) {
+            const double f = cj[k];
+            double* __restrict ck = P + k * n;
+            for (std::int64_t i = k; i < n; ++i) ck[i] -= cj[i] * f;
+        }
+    }
+    // Li = L^-1, column by column (forward substitution on e_j, column-oriented;
+    // multiplications by the diagonal's reciprocals)
+    for (std::int64_t j = 0; j < n; ++j) {
+        double* __restrict col = Li + j * n;
+        const double* __restrict L = P;
+        for (std::int64_t i = 0; i < n; ++i) col[i] = 0.0;
+        col[j] = rdiag[j];
+        for (std::int64_t k = j; k < n; ++k) {
+            if (k > j) col[k] = col[k] * rdiag[k];
+            const double f = col[k];
+            for (std::int64_t i = k + 1; i < n; ++i) col[i] -= L[i + k * n] * f;
+        }
+    }
+    // (P^-1)_ii = sum_k Li(k,i)^2; mu = Li^T (Li rhs)
+    for (std::int64_t i = 0; i < n; ++i) {
+        double c = 0.0;
+        for (std::int64_t k = i; k < n; ++k) c += Li[k + i * n] * Li[k + i * n];
+        pinv[i] = c;
+    }
+    for (std::int64_t k = 0; k < n; ++k) {
+        double c = 0.0;
+        for (std::int64_t j = 0; j <= k; ++j) c += Li[k + j * n] * rhs[j];
+        tc[k] = c;  // Li rhs, for a moment
+    }
+    for (std::int64_t i = 0; i < n; ++i) {
+        double c = 0.0;
+        for (std::int64_t k = i; k < n; ++k) c += Li[k + i * n] * tc[k];
+        mu[i] = c;
+    }
+    return soft_status::done;
 }
 
 }  // namespace
@@ -101,6 +168,7 @@ soft_status ep_column(const soft_linear_problem& p, const double* gram_r, const 
     double* gam = scratch + l.gam;
     double* tc = scratch + l.tc;
     double* vc = scratch + l.vc;
+    double* rdiag = scratch + l.rdiag;
     double* cost = scratch + l.cost;
     auto fail = [&](soft_status s) {
         for (std::int64_t k = 0; k < nt * bits; ++k) llr[k] = 0.0;
@@ -155,51 +223,11 @@ soft_status ep_column(const soft_linear_problem& p, const double* gram_r, const 
     const double s2 = 0.5 * n0;
 
     for (int pass = 0; pass < iterations; ++pass) {
-        // P = Gr + s2 diag(lam) = L L^T, in place (lower triangle)
-        for (std::int64_t j = 0; j < n; ++j) {
-            for (std::int64_t i = j; i < n; ++i) P[i + j * n] = gram_r[i + j * n];
-            P[j + j * n] += s2 * lam[j];
-            rhs[j] = b[j] + s2 * gam[j];
-        }
-        for (std::int64_t j = 0; j < n; ++j) {
-            double d = P[j + j * n];
-            for (std::int64_t k = 0; k < j; ++k) d -= P[j + k * n] * P[j + k * n];
-            if (!std::isfinite(d)) return fail(soft_status::not_finite);
-            if (!(d > 0.0)) return fail(soft_status::singular);
-            const double ljj = std::sqrt(d);
-            P[j + j * n] = ljj;
-            for (std::int64_t i = j + 1; i < n; ++i) {
-                double c = P[i + j * n];
-                for (std::int64_t k = 0; k < j; ++k) c -= P[i + k * n] * P[j + k * n];
-                P[i + j * n] = c / ljj;
-            }
-        }
-        // Li = L^-1, column by column (forward substitution on e_j)
-        for (std::int64_t j = 0; j < n; ++j) {
-            for (std::int64_t i = 0; i < j; ++i) Li[i + j * n] = 0.0;
-            Li[j + j * n] = 1.0 / P[j + j * n];
-            for (std::int64_t i = j + 1; i < n; ++i) {
-                double c = 0.0;
-                for (std::int64_t k = j; k < i; ++k) c -= P[i + k * n] * Li[k + j * n];
-                Li[i + j * n] = c / P[i + i * n];
-            }
-        }
-        // (P^-1)_ii = sum_k Li(k,i)^2; mu = Li^T (Li rhs)
-        for (std::int64_t i = 0; i < n; ++i) {
-            double c = 0.0;
-            for (std::int64_t k = i; k < n; ++k) c += Li[k + i * n] * Li[k + i * n];
-            pinv[i] = c;
-        }
-        for (std::int64_t k = 0; k < n; ++k) {
-            double c = 0.0;
-            for (std::int64_t j = 0; j <= k; ++j) c += Li[k + j * n] * rhs[j];
-            tc[k] = c;  // Li rhs, for a moment
-        }
-        for (std::int64_t i = 0; i < n; ++i) {
-            double c = 0.0;
-            for (std::int64_t k = i; k < n; ++k) c += Li[k + i * n] * tc[k];
-            mu[i] = c;
-        }
+        const soft_status fs =
+            n == 8 ? factor_pass<8>(n, gram_r, s2, lam, gam, b, P, Li, rdiag, rhs, pinv, tc, mu)
+            : n == 4 ? factor_pass<4>(n, gram_r, s2, lam, gam, b, P, Li, rdiag, rhs, pinv, tc, mu)
+                     : factor_pass<0>(n, gram_r, s2, lam, gam, b, P, Li, rdiag, rhs, pinv, tc, mu);
+        if (fs != soft_status::done) return fail(fs);
         // the cavities
         for (std::int64_t i = 0; i < n; ++i) {
             const double c = 1.0 / pinv[i] - s2 * lam[i];
@@ -218,7 +246,8 @@ soft_status ep_column(const soft_linear_problem& p, const double* gram_r, const 
         for (std::int64_t i = 0; i < n; ++i) {
             const double* v = vals[dim_of(i)];
             double e[256];
-            const double h = 0.5 / vc[i];
+            const double iv = 1.0 / vc[i];
+            const double h = 0.5 * iv;
             for (int a = 0; a < side; ++a) {
                 const double u = tc[i] - v[a];
                 e[a] = u * u * h + cost[i * side + a];
@@ -233,13 +262,25 @@ soft_status ep_column(const soft_linear_problem& p, const double* gram_r, const 
                     if (best < 0 || std::fabs(tc[i] - v[a]) < std::fabs(tc[i] - v[best])) best = a;
                 }
                 for (int a = 0; a < side; ++a) e[a] = a == best ? 0.0 : inf;
+                least = 0.0;
             }
-            double xh = 0.0, s = 0.0;
-            moments(v, e, side, &xh, &s);
+            // the tilted distribution's weights exp(least - e), mean and (centred) variance
+            // (a weight below e^-60 of the largest, 1, is below its rounding: taken as 0)
+            double w[256], sw = 0.0, s1 = 0.0;
+            for (int a = 0; a < side; ++a) {
+                w[a] = e[a] - least > 60.0 ? 0.0 : std::exp(least - e[a]);
+                sw += w[a];
+                s1 += w[a] * v[a];
+            }
+            const double xh = s1 / sw;
+            double s = 0.0;
+            for (int a = 0; a < side; ++a) s += w[a] * (v[a] - xh) * (v[a] - xh);
+            s = s / sw;
             if (!(s >= vfloor)) s = vfloor;
-            const double lnew = 1.0 / s - 1.0 / vc[i];
+            const double is = 1.0 / s;
+            const double lnew = is - iv;
             if (!(lnew > 0.0)) continue;  // a precision that is not positive: the old pair
-            const double gnew = xh / s - tc[i] / vc[i];
+            const double gnew = xh * is - tc[i] * iv;
             lam[i] = damping * lam[i] + (1.0 - damping) * lnew;
             gam[i] = damping * gam[i] + (1.0 - damping) * gnew;
         }
