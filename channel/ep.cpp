@@ -59,67 +59,59 @@ void moments(const double* values, const double* e, int side, double* mean, doub
     *var = s2 / sw;
 }
 
-// Steps 1 of a pass: P = Gr + s2 diag(lam) = L L^T (Cholesky, lower, in P), Li = L^-1,
-// pinv = diag(P^-1), mu = P^-1 (b + s2 gam) (tmp: n of scratch). N > 0: n = N known at
-// compile time (the loops unrolled and scheduled); 0: any n.
+// Step 1 of a pass: P = Gr + s2 diag(lam) = L D L^T (L unit lower triangular, in P below
+// the diagonal; rdiag = 1/D), Li = L^-1, pinv = diag(P^-1) = sum_k Li(k,i)^2/D_k,
+// mu = P^-1 (b + s2 gam) = Li^T D^-1 Li (b + s2 gam) (tmp: n of scratch). No square
+// roots. N > 0: n = N known at compile time; 0: any n.
 template <int N>
 soft_status factor_pass(std::int64_t n_any, const double* gram_r, double s2, const double* lam,
                         const double* gam, const double* b, double* P, double* Li, double* rdiag,
                         double* rhs, double* pinv, double* tmp, double* mu) {
     const std::int64_t n = N > 0 ? N : n_any;
-    double* tc = tmp;
-    // P = Gr + s2 diag(lam) = L L^T, in place (lower triangle)
     for (std::int64_t j = 0; j < n; ++j) {
         for (std::int64_t i = j; i < n; ++i) P[i + j * n] = gram_r[i + j * n];
         P[j + j * n] += s2 * lam[j];
         rhs[j] = b[j] + s2 * gam[j];
     }
-    // right-looking: column j finished, then subtracted from the columns after it (each
-    // entry's subtractions in the same order as the dot-product form, without its
-    // dependency chain)
+    // right-looking: column j finished, then subtracted from the columns after it
     for (std::int64_t j = 0; j < n; ++j) {
         const double d = P[j + j * n];
         if (!std::isfinite(d)) return soft_status::not_finite;
         if (!(d > 0.0)) return soft_status::singular;
-        const double ljj = std::sqrt(d);
-        const double r = 1.0 / ljj;
-        P[j + j * n] = ljj;
+        const double r = 1.0 / d;
         rdiag[j] = r;
-        for (std::int64_t i = j + 1; i < n; ++i) P[i + j * n] = P[i + j * n] * r;
-        const double* __restrict cj = P + j * n;
+        double* __restrict cj = P + j * n;
         for (std::int64_t k = j + 1; k < n; ++k) {
-            const double f = cj[k];
+            const double u = cj[k];  // D_j L(k,j)
             double* __restrict ck = P + k * n;
-            for (std::int64_t i = k; i < n; ++i) ck[i] -= cj[i] * f;
+            for (std::int64_t i = k; i < n; ++i) ck[i] -= cj[i] * r * u;
         }
+        for (std::int64_t i = j + 1; i < n; ++i) cj[i] = cj[i] * r;  // L(i,j)
     }
-    // Li = L^-1, column by column (forward substitution on e_j, column-oriented;
-    // multiplications by the diagonal's reciprocals)
+    // Li = L^-1 (unit lower), column by column (forward substitution on e_j)
     for (std::int64_t j = 0; j < n; ++j) {
         double* __restrict col = Li + j * n;
         const double* __restrict L = P;
         for (std::int64_t i = 0; i < n; ++i) col[i] = 0.0;
-        col[j] = rdiag[j];
+        col[j] = 1.0;
         for (std::int64_t k = j; k < n; ++k) {
-            if (k > j) col[k] = col[k] * rdiag[k];
             const double f = col[k];
             for (std::int64_t i = k + 1; i < n; ++i) col[i] -= L[i + k * n] * f;
         }
     }
-    // (P^-1)_ii = sum_k Li(k,i)^2; mu = Li^T (Li rhs)
     for (std::int64_t i = 0; i < n; ++i) {
         double c = 0.0;
-        for (std::int64_t k = i; k < n; ++k) c += Li[k + i * n] * Li[k + i * n];
+        for (std::int64_t k = i; k < n; ++k) c += Li[k + i * n] * Li[k + i * n] * rdiag[k];
         pinv[i] = c;
     }
     for (std::int64_t k = 0; k < n; ++k) {
         double c = 0.0;
         for (std::int64_t j = 0; j <= k; ++j) c += Li[k + j * n] * rhs[j];
-        tc[k] = c;  // Li rhs, for a moment
+        tmp[k] = c * rdiag[k];  // D^-1 Li rhs
     }
     for (std::int64_t i = 0; i < n; ++i) {
         double c = 0.0;
-        for (std::int64_t k = i; k < n; ++k) c += Li[k + i * n] * tc[k];
+        for (std::int64_t k = i; k < n; ++k) c += Li[k + i * n] * tmp[k];
         mu[i] = c;
     }
     return soft_status::done;
@@ -193,7 +185,10 @@ soft_status ep_column(const soft_linear_problem& p, const double* gram_r, const 
         return antenna_of(i) * bits + (dim_of(i) == 1 ? g.bit_im[j] : g.bit_re[j]);
     };
 
-    // the prior costs and the starting sites
+    // the prior costs and the starting sites (without priors each dimension's equiprobable
+    // moments, the same for every entry)
+    double m_flat[2] = {m_u, 0.0}, v_flat[2] = {v_u, 0.0};
+    if (g.dims == 2) moments(vals[1], zero, side, &m_flat[1], &v_flat[1]);
     for (std::int64_t i = 0; i < n; ++i) {
         const std::uint32_t* labels = dim_of(i) == 1 ? g.labels_im : g.labels_re;
         for (int a = 0; a < side; ++a) {
@@ -203,8 +198,8 @@ soft_status ep_column(const soft_linear_problem& p, const double* gram_r, const 
             }
             cost[i * side + a] = c;
         }
-        double m0 = 0.0, v0 = 0.0;
-        moments(vals[dim_of(i)], cost + i * side, side, &m0, &v0);
+        double m0 = m_flat[dim_of(i)], v0 = v_flat[dim_of(i)];
+        if (prior != nullptr) moments(vals[dim_of(i)], cost + i * side, side, &m0, &v0);
         if (!(v0 >= vfloor)) v0 = vfloor;
         lam[i] = 1.0 / v0;
         gam[i] = m0 / v0;
