@@ -30,12 +30,12 @@ ep_layout ep_layout_of(const soft_linear_problem& p) {
     l.b = take(n);       // H_r^T y_r
     l.rhs = take(n);
     l.mu = take(n);
-    l.pinv = take(n);    // (P^-1)_ii
+    l.pinv = take(n);  // (P^-1)_ii
     l.lam = take(n);
     l.gam = take(n);
-    l.tc = take(n);      // cavity means
-    l.vc = take(n);      // cavity variances
-    l.rdiag = take(n);   // 1/L(i,i)
+    l.tc = take(n);           // cavity means
+    l.vc = take(n);           // cavity variances
+    l.rdiag = take(n);        // 1/L(i,i)
     l.cost = take(n * side);  // prior cost (LLR units) of each entry's values
     l.size = at;
     return l;
@@ -143,9 +143,8 @@ std::int64_t ep_scratch(const soft_linear_problem& p) {
 }
 
 soft_status ep_column(const soft_linear_problem& p, const double* gram_r, const cplx* H,
-                      const cplx* y, double n0, const double* prior, int iterations,
-                      double damping, double* llr, std::int32_t* idx, double* scratch,
-                      const ep_trace* trace) {
+                      const cplx* y, double n0, const double* prior, int iterations, double damping,
+                      double* llr, std::int32_t* idx, double* scratch, const ep_trace* trace) {
     const ep_layout l = ep_layout_of(p);
     const constellation_grid& g = *p.alphabet.grid;
     const std::int64_t nr = p.nr, nt = p.nt, n = ep_entries(p);
@@ -216,10 +215,11 @@ soft_status ep_column(const soft_linear_problem& p, const double* gram_r, const 
         }
     }
     const double s2 = 0.5 * n0;
+    if (iterations < 1) iterations = 1;  // at least the one pass the LLRs come from
 
     for (int pass = 0; pass < iterations; ++pass) {
         const soft_status fs =
-            n == 8 ? factor_pass<8>(n, gram_r, s2, lam, gam, b, P, Li, rdiag, rhs, pinv, tc, mu)
+            n == 8   ? factor_pass<8>(n, gram_r, s2, lam, gam, b, P, Li, rdiag, rhs, pinv, tc, mu)
             : n == 4 ? factor_pass<4>(n, gram_r, s2, lam, gam, b, P, Li, rdiag, rhs, pinv, tc, mu)
                      : factor_pass<0>(n, gram_r, s2, lam, gam, b, P, Li, rdiag, rhs, pinv, tc, mu);
         if (fs != soft_status::done) return fail(fs);
@@ -234,7 +234,8 @@ soft_status ep_column(const soft_linear_problem& p, const double* gram_r, const 
                 tc[i] = mu[i];
             }
             if (!(vc[i] >= vfloor)) vc[i] = vfloor;
-            if (!std::isfinite(tc[i]) || !std::isfinite(vc[i])) return fail(soft_status::not_finite);
+            if (!std::isfinite(tc[i]) || !std::isfinite(vc[i]))
+                return fail(soft_status::not_finite);
         }
         if (pass + 1 == iterations) break;
         // tilted moments and the damped site updates

@@ -68,11 +68,11 @@ struct ep_trace {
 // separable. n0 >= 0 the noise variance per complex receive antenna (the real model:
 // N0 = 2 sigma^2); prior: null or nt*bits a priori LLRs in the caller's order (antenna 1's
 // bits first, each antenna's in the labels' column order), L = ln P(b=0)/P(b=1), finite or
-// +-Inf. iterations >= 1, damping in [0, 1). llr: nt*bits out (p.output, clipped to p.clip).
-// idx: nt out, the 0-based point of least metric per antenna. Returns done, or singular (a
-// pivot of P not positive: N0 = 0 with a rank-deficient H) / not_finite (overflow); then
-// llr and idx hold zeros.
+// +-Inf. iterations >= 1 (less counts as 1), damping in [0, 1). llr: nt*bits out
+// (p.output, clipped to p.clip). idx: nt out, the 0-based point of least metric per
+// antenna. Returns done, or singular (a pivot of P not positive: N0 = 0 with a
+// rank-deficient H) / not_finite (overflow); then llr and idx hold zeros.
 soft_status ep_column(const soft_linear_problem& p, const double* gram_r, const cplx* H,
-                      const cplx* y, double n0, const double* prior, int iterations,
-                      double damping, double* llr, std::int32_t* idx, double* scratch,
+                      const cplx* y, double n0, const double* prior, int iterations, double damping,
+                      double* llr, std::int32_t* idx, double* scratch,
                       const ep_trace* trace = nullptr);

@@ -21,7 +21,8 @@ void dimension_moments(const double* values, const std::uint32_t* labels, int si
         double cost[256], least = inf;
         for (int a = 0; a < side; ++a) {
             double c = 0.0;
-            for (int j = 0; j < sb; ++j) c += prior_cost(La[bit[j]], (labels[a] >> (sb - 1 - j)) & 1u);
+            for (int j = 0; j < sb; ++j)
+                c += prior_cost(La[bit[j]], (labels[a] >> (sb - 1 - j)) & 1u);
             cost[a] = c;
             if (c < least) least = c;
         }
@@ -63,7 +64,8 @@ void soft_symbol(const soft_alphabet& a, const double* La, cplx* mean, double* v
         double cost[256], least = inf;
         for (int m = 0; m < a.M; ++m) {
             double c = 0.0;
-            for (int b = 0; b < a.bits; ++b) c += prior_cost(La[b], label_bit(a.labels[m], a.bits, b));
+            for (int b = 0; b < a.bits; ++b)
+                c += prior_cost(La[b], label_bit(a.labels[m], a.bits, b));
             cost[m] = c;
             if (c < least) least = c;
         }
@@ -102,12 +104,12 @@ struct pic_layout {
 pic_layout pic_layout_of(const soft_linear_problem& p) {
     const std::int64_t nt = p.nt, nr = p.nr;
     pic_layout l{};
-    l.W = 0;                       // nt-by-2nt complex: [N0 I + G E | I]
-    l.xbar = l.W + 4 * nt * nt;    // nt complex
-    l.E = l.xbar + 2 * nt;         // nt
-    l.r = l.E + nt;                // nr complex
-    l.q = l.r + 2 * nr;            // nt complex
-    l.fed = l.q + 2 * nt;          // nt*bits: the last pass's posteriors
+    l.W = 0;                     // nt-by-2nt complex: [N0 I + G E | I]
+    l.xbar = l.W + 4 * nt * nt;  // nt complex
+    l.E = l.xbar + 2 * nt;       // nt
+    l.r = l.E + nt;              // nr complex
+    l.q = l.r + 2 * nr;          // nt complex
+    l.fed = l.q + 2 * nt;        // nt*bits: the last pass's posteriors
     l.size = l.fed + nt * p.alphabet.bits;
     return l;
 }
@@ -139,6 +141,7 @@ soft_status mmse_pic_column(const soft_linear_problem& p, const cplx* H, const c
     // the filter's noise: per complex antenna, or per real entry (real model)
     const double nf = p.complex_model ? n0 : 0.5 * n0;
     const double* symbol_prior = prior;
+    if (iterations < 1) iterations = 1;
     for (int pass = 0; pass < iterations; ++pass) {
         const bool last = pass + 1 == iterations;
         for (std::int64_t t = 0; t < nt; ++t) {

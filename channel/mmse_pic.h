@@ -38,8 +38,8 @@
 struct soft_linear_problem {
     bool complex_model = true;  // complex H and y; false: every value real (N0 = 2*sigma^2)
     std::int64_t nr = 0, nt = 0;
-    soft_alphabet alphabet;     // the constellation (EP: alphabet.grid separable)
-    double clip = 0.0;          // >= 0, Inf allowed: applied to what is returned
+    soft_alphabet alphabet;  // the constellation (EP: alphabet.grid separable)
+    double clip = 0.0;       // >= 0, Inf allowed: applied to what is returned
     llr_output output = llr_output::posterior;
 };
 
@@ -59,13 +59,13 @@ std::int64_t mmse_pic_scratch(const soft_linear_problem& p);
 // per complex receive antenna (the real model: N0 = 2 sigma^2). prior: null (no priors) or
 // nt*bits a priori LLRs in the caller's order (antenna 1's bits first, each antenna's in the
 // labels' column order), L = ln P(b=0)/P(b=1), each finite or +-Inf (a known bit).
-// iterations >= 1: more than one feeds the a-posteriori LLRs of a pass back as the priors
-// from which the next pass forms its soft symbols (the demapper always applies the caller's
-// priors, so that what is returned is the posterior, or the extrinsic value, relative to
-// them). llr: nt*bits out (p.output, clipped to p.clip). idx: nt out, the 0-based point of
-// least metric per stream. z, noise: null or nt out, the last pass's z_t and the demapper's
-// noise N0_t. A stream that no receiver sees (a zero column of H) gets its priors back as
-// posterior (extrinsic 0) and the point of least prior cost. Returns done, or singular /
+// iterations >= 1 (less counts as 1): more than one feeds the a-posteriori LLRs of a pass
+// back as the priors from which the next pass forms its soft symbols (the demapper always
+// applies the caller's priors, so that what is returned is the posterior, or the extrinsic
+// value, relative to them). llr: nt*bits out (p.output, clipped to p.clip). idx: nt out, the
+// 0-based point of least metric per stream. z, noise: null or nt out, the last pass's z_t and the
+// demapper's noise N0_t. A stream that no receiver sees (a zero column of H) gets its priors back
+// as posterior (extrinsic 0) and the point of least prior cost. Returns done, or singular /
 // not_finite (then llr holds zeros and idx zeros: no answer).
 soft_status mmse_pic_column(const soft_linear_problem& p, const cplx* H, const cplx* gram,
                             const cplx* y, double n0, const double* prior, int iterations,

@@ -116,16 +116,21 @@ void plain_dimension(double z, double n0, const double* values, const std::uint3
 }
 
 // One dimension: the compiled sizes without priors, the general loop otherwise.
-void any_dimension(double z, double n0, const double* values, const std::uint32_t* labels,
-                   int side, int sb, const double* La, llr_output out, double clip, double* L,
-                   int* best, double* least, double* m) {
+void any_dimension(double z, double n0, const double* values, const std::uint32_t* labels, int side,
+                   int sb, const double* La, llr_output out, double clip, double* L, int* best,
+                   double* least, double* m) {
     if (La == nullptr) {
         switch (sb) {
-            case 1: return plain_dimension<1>(z, n0, values, labels, clip, L, best, least, m);
-            case 2: return plain_dimension<2>(z, n0, values, labels, clip, L, best, least, m);
-            case 3: return plain_dimension<3>(z, n0, values, labels, clip, L, best, least, m);
-            case 4: return plain_dimension<4>(z, n0, values, labels, clip, L, best, least, m);
-            default: break;
+            case 1:
+                return plain_dimension<1>(z, n0, values, labels, clip, L, best, least, m);
+            case 2:
+                return plain_dimension<2>(z, n0, values, labels, clip, L, best, least, m);
+            case 3:
+                return plain_dimension<3>(z, n0, values, labels, clip, L, best, least, m);
+            case 4:
+                return plain_dimension<4>(z, n0, values, labels, clip, L, best, least, m);
+            default:
+                break;
         }
     }
     dimension_metrics(z, n0, values, labels, side, sb, La, out, clip, L, best, least, m);
@@ -180,8 +185,8 @@ void general_stream(cplx z, double n0, const soft_alphabet& a, const double* La,
     *idx = b_at;
 }
 
-void separable_stream(cplx z, double n0, const soft_alphabet& a, const double* La,
-                      llr_output out, double clip, double* L, std::int32_t* idx) {
+void separable_stream(cplx z, double n0, const soft_alphabet& a, const double* La, llr_output out,
+                      double clip, double* L, std::int32_t* idx) {
     const constellation_grid& g = *a.grid;
     const int side = g.side, sb = g.side_bits;
     double values[256], m_re[256], m_im[16], La_d[8] = {}, L_d[8];

@@ -223,9 +223,9 @@ struct demap_case {
     double clip;
 };
 const demap_case demap_cases[] = {
-    {"no priors", 0, false, inf},       {"no priors, clip 3", 0, false, 3.0},
-    {"finite priors", 1, false, inf},   {"finite priors, extrinsic", 1, true, inf},
-    {"known bits", 2, false, inf},      {"known bits, extrinsic", 2, true, inf},
+    {"no priors", 0, false, inf},          {"no priors, clip 3", 0, false, 3.0},
+    {"finite priors", 1, false, inf},      {"finite priors, extrinsic", 1, true, inf},
+    {"known bits", 2, false, inf},         {"known bits, extrinsic", 2, true, inf},
     {"known bits, clip 5", 2, false, 5.0}, {"known bits, extrinsic, clip 0", 2, true, 0.0},
 };
 
@@ -245,7 +245,8 @@ TEST(SoftDemap, EqualsBruteForceOverThePoints) {
         for (const demap_case& dc : demap_cases) {
             for (int trial = 0; trial < 60; ++trial) {
                 const double n0 = std::pow(10.0, expo(rng)) * c.es;
-                cplx z(spread * 1.3 * normal(rng), c.complex_model ? spread * 1.3 * normal(rng) : 0.0);
+                cplx z(spread * 1.3 * normal(rng),
+                       c.complex_model ? spread * 1.3 * normal(rng) : 0.0);
                 if (trial % 10 == 0) z = c.points[trial % c.M];  // on a point
                 const std::vector<double> La = random_priors(rng, c.bits, dc.priors);
                 const double* pa = dc.priors != 0 ? La.data() : nullptr;
@@ -260,7 +261,8 @@ TEST(SoftDemap, EqualsBruteForceOverThePoints) {
                     if (std::isinf(r.L[k])) {
                         EXPECT_EQ(L[k], r.L[k]) << c.name << ", " << dc.what << ", bit " << k;
                     } else {
-                        EXPECT_NEAR(L[k], r.L[k], tol) << c.name << ", " << dc.what << ", bit " << k;
+                        EXPECT_NEAR(L[k], r.L[k], tol)
+                            << c.name << ", " << dc.what << ", bit " << k;
                     }
                 }
                 // the point of least metric, or one whose metric ties with it within rounding
@@ -285,7 +287,8 @@ TEST(SoftDemap, ExtrinsicIsPosteriorLessPriorForFiniteUnclippedPriors) {
             demap_stream(z, 0.7 * c.es, a, La.data(), llr_output::posterior, inf, Lp.data(), &i1);
             demap_stream(z, 0.7 * c.es, a, La.data(), llr_output::extrinsic, inf, Le.data(), &i2);
             for (int k = 0; k < c.bits; ++k) {
-                EXPECT_NEAR(Le[k], Lp[k] - La[k], 1e-11 * (1.0 + std::fabs(Lp[k]) + std::fabs(La[k])))
+                EXPECT_NEAR(Le[k], Lp[k] - La[k],
+                            1e-11 * (1.0 + std::fabs(Lp[k]) + std::fabs(La[k])))
                     << c.name;
             }
         }
@@ -327,7 +330,8 @@ TEST(SoftDemap, LimitsGiveNoNaN) {
         std::mt19937_64 rng(1);
         const std::vector<double> La = random_priors(rng, c.bits, 2);
         for (double n0 : {0.0, 1e-320, 1e300, inf}) {
-            for (cplx z : {cplx(0.0, 0.0), cplx(1e200, -1e200), cplx(0.3, 0.1), cplx(1e-300, 0.0)}) {
+            for (cplx z :
+                 {cplx(0.0, 0.0), cplx(1e200, -1e200), cplx(0.3, 0.1), cplx(1e-300, 0.0)}) {
                 for (const double* pa : {static_cast<const double*>(nullptr), La.data()}) {
                     for (llr_output out : {llr_output::posterior, llr_output::extrinsic}) {
                         std::vector<double> L(c.bits);
@@ -351,7 +355,8 @@ TEST(SoftDemap, LimitsGiveNoNaN) {
         // no information: the posterior is the prior (clipped), the extrinsic 0
         const std::vector<double> Lf = random_priors(rng, c.bits, 1);
         demap_stream(cplx(0.5, 0.5), inf, a, Lf.data(), llr_output::posterior, inf, L.data(), &idx);
-        for (int k = 0; k < c.bits; ++k) EXPECT_NEAR(L[k], Lf[k], 1e-12 * std::fabs(Lf[k])) << c.name;
+        for (int k = 0; k < c.bits; ++k)
+            EXPECT_NEAR(L[k], Lf[k], 1e-12 * std::fabs(Lf[k])) << c.name;
         demap_stream(cplx(0.5, 0.5), inf, a, Lf.data(), llr_output::extrinsic, inf, L.data(), &idx);
         for (int k = 0; k < c.bits; ++k) EXPECT_EQ(L[k], 0.0) << c.name;
     }
@@ -401,7 +406,8 @@ void plain_soft_symbol(const test_constellation& c, const double* La, cplx* mean
     std::vector<double> P(c.M, 1.0);
     double sum = 0.0;
     for (int m = 0; m < c.M; ++m) {
-        for (int b = 0; b < c.bits && La != nullptr; ++b) P[m] *= bit_probability(La[b], label_bit(c.labels[m], c.bits, b));
+        for (int b = 0; b < c.bits && La != nullptr; ++b)
+            P[m] *= bit_probability(La[b], label_bit(c.labels[m], c.bits, b));
         sum += P[m];
     }
     cplx mu = 0.0;
@@ -423,7 +429,8 @@ void dense_pic(const test_constellation& c, const std::vector<cplx>& H, std::int
     std::vector<cplx> xbar(nt);
     std::vector<double> E(nt);
     for (std::int64_t t = 0; t < nt; ++t) {
-        plain_soft_symbol(c, symbol_prior != nullptr ? symbol_prior + t * c.bits : nullptr, &xbar[t], &E[t]);
+        plain_soft_symbol(c, symbol_prior != nullptr ? symbol_prior + t * c.bits : nullptr,
+                          &xbar[t], &E[t]);
     }
     const double nf = c.complex_model ? n0 : n0 / 2;
     z->assign(nt, 0.0);
@@ -433,7 +440,8 @@ void dense_pic(const test_constellation& c, const std::vector<cplx>& H, std::int
         for (std::int64_t j = 0; j < nt; ++j) {
             const double d = j == t ? c.es : E[j];
             for (std::int64_t a = 0; a < nr; ++a) {
-                for (std::int64_t b = 0; b < nr; ++b) A[a + b * nr] += d * H[a + j * nr] * std::conj(H[b + j * nr]);
+                for (std::int64_t b = 0; b < nr; ++b)
+                    A[a + b * nr] += d * H[a + j * nr] * std::conj(H[b + j * nr]);
             }
             if (j != t) {
                 for (std::int64_t a = 0; a < nr; ++a) yh[a] -= H[a + j * nr] * xbar[j];
@@ -485,8 +493,8 @@ soft_linear_problem pic_problem(const test_constellation& c, std::int64_t nr, st
 
 // A received vector of random points through H with noise of variance n0.
 std::vector<cplx> received(std::mt19937_64& rng, const test_constellation& c,
-                           const std::vector<cplx>& H, std::int64_t nr, std::int64_t nt,
-                           double n0, std::vector<int>* sent) {
+                           const std::vector<cplx>& H, std::int64_t nr, std::int64_t nt, double n0,
+                           std::vector<int>* sent) {
     std::uniform_int_distribution<int> pick(0, c.M - 1);
     std::normal_distribution<double> normal;
     sent->assign(nt, 0);
@@ -508,8 +516,8 @@ struct pic_run {
     soft_status status;
 };
 
-pic_run run_pic(const soft_linear_problem& p, const std::vector<cplx>& H, const std::vector<cplx>& y,
-                double n0, const double* prior, int iterations) {
+pic_run run_pic(const soft_linear_problem& p, const std::vector<cplx>& H,
+                const std::vector<cplx>& y, double n0, const double* prior, int iterations) {
     pic_run r;
     std::vector<cplx> gram(p.nt * p.nt);
     mmse_pic_prepare(H.data(), p.nr, p.nt, gram.data());
@@ -518,8 +526,9 @@ pic_run run_pic(const soft_linear_problem& p, const std::vector<cplx>& H, const 
     r.idx.assign(p.nt, -1);
     r.z.assign(p.nt, 0.0);
     r.noise.assign(p.nt, 0.0);
-    r.status = mmse_pic_column(p, H.data(), gram.data(), y.data(), n0, prior, iterations, r.llr.data(),
-                               r.idx.data(), r.z.data(), r.noise.data(), scratch.data());
+    r.status =
+        mmse_pic_column(p, H.data(), gram.data(), y.data(), n0, prior, iterations, r.llr.data(),
+                        r.idx.data(), r.z.data(), r.noise.data(), scratch.data());
     return r;
 }
 
@@ -551,14 +560,16 @@ TEST(MmsePic, WithoutPriorsGivesTheMmseDetectorsLlrs) {
                     ASSERT_EQ(mimo_detect_column(mp, page.data(), y.data(), n0, nullptr, L.data(),
                                                  idx.data(), nullptr, scratch.data()),
                               search_status::found);
-                    const pic_run r = run_pic(pic_problem(c, s.nr, s.nt, llr_output::posterior, clip),
-                                              H, y, n0, nullptr, 1);
+                    const pic_run r =
+                        run_pic(pic_problem(c, s.nr, s.nt, llr_output::posterior, clip), H, y, n0,
+                                nullptr, 1);
                     ASSERT_EQ(r.status, soft_status::done);
                     for (std::int64_t b = 0; b < s.nt * c.bits; ++b) {
                         EXPECT_NEAR(r.llr[b], L[b], 1e-12 * (1.0 + std::fabs(L[b])) * 10)
                             << c.name << " " << s.nr << "x" << s.nt << " n0 " << n0;
                     }
-                    for (std::int64_t t = 0; t < s.nt; ++t) EXPECT_EQ(r.idx[t] + 1.0, idx[t]) << c.name;
+                    for (std::int64_t t = 0; t < s.nt; ++t)
+                        EXPECT_EQ(r.idx[t] + 1.0, idx[t]) << c.name;
                 }
             }
         }
@@ -590,8 +601,9 @@ TEST(MmsePic, EqualsTheDenseFormulasPerStream) {
                         std::vector<double> sym;
                         const double* sp = pa;
                         if (iterations > 1) {
-                            const pic_run before = run_pic(pic_problem(c, s.nr, s.nt, llr_output::posterior, inf),
-                                                           H, y, n0, pa, iterations - 1);
+                            const pic_run before =
+                                run_pic(pic_problem(c, s.nr, s.nt, llr_output::posterior, inf), H,
+                                        y, n0, pa, iterations - 1);
                             sym = before.llr;
                             sp = sym.data();
                         }
@@ -601,12 +613,14 @@ TEST(MmsePic, EqualsTheDenseFormulasPerStream) {
                         for (std::int64_t t = 0; t < s.nt; ++t) {
                             const double zs = 1.0 + std::abs(z[t]);
                             EXPECT_NEAR(std::abs(r.z[t] - z[t]), 0.0, 1e-9 * zs)
-                                << c.name << " " << s.nr << "x" << s.nt << " kind " << kind << " it " << iterations;
+                                << c.name << " " << s.nr << "x" << s.nt << " kind " << kind
+                                << " it " << iterations;
                             EXPECT_NEAR(r.noise[t], noise[t], 1e-9 * noise[t]) << c.name;
                             std::vector<double> L(c.bits);
                             std::int32_t idx;
-                            demap_stream(r.z[t], r.noise[t], c.alphabet(), pa != nullptr ? pa + t * c.bits : nullptr,
-                                         out, inf, L.data(), &idx);
+                            demap_stream(r.z[t], r.noise[t], c.alphabet(),
+                                         pa != nullptr ? pa + t * c.bits : nullptr, out, inf,
+                                         L.data(), &idx);
                             for (int k = 0; k < c.bits; ++k) EXPECT_EQ(r.llr[t * c.bits + k], L[k]);
                             EXPECT_EQ(r.idx[t], idx);
                         }
@@ -633,8 +647,8 @@ TEST(MmsePic, KnownOtherStreamsGiveTheMatchedFilter) {
                         La[t * c.bits + k] = label_bit(c.labels[sent[t]], c.bits, k) ? -big : big;
                     }
                 }
-                const pic_run r = run_pic(pic_problem(c, s.nr, s.nt, llr_output::posterior, inf), H, y, n0,
-                                          La.data(), 1);
+                const pic_run r = run_pic(pic_problem(c, s.nr, s.nt, llr_output::posterior, inf), H,
+                                          y, n0, La.data(), 1);
                 ASSERT_EQ(r.status, soft_status::done);
                 double h2 = 0.0;
                 cplx mf = 0.0;
@@ -646,7 +660,9 @@ TEST(MmsePic, KnownOtherStreamsGiveTheMatchedFilter) {
                 }
                 const double want = n0 / h2;
                 EXPECT_NEAR(r.noise[t0], want, 1e-12 * want * 10) << c.name << " " << big;
-                EXPECT_NEAR(std::abs(r.z[t0] - mf / h2), 0.0, 1e-12 * 10 * (1.0 + std::abs(mf / h2))) << c.name;
+                EXPECT_NEAR(std::abs(r.z[t0] - mf / h2), 0.0,
+                            1e-12 * 10 * (1.0 + std::abs(mf / h2)))
+                    << c.name;
             }
         }
     }
@@ -665,20 +681,23 @@ TEST(MmsePic, UnseenStreamsAndSingularColumns) {
             const std::vector<double> one = random_priors(rng, c.bits, 1);
             La.insert(La.end(), one.begin(), one.end());
         }
-        const pic_run r = run_pic(pic_problem(c, nr, nt, llr_output::posterior, inf), H, y, 0.1, La.data(), 2);
+        const pic_run r =
+            run_pic(pic_problem(c, nr, nt, llr_output::posterior, inf), H, y, 0.1, La.data(), 2);
         ASSERT_EQ(r.status, soft_status::done);
         for (int k = 0; k < c.bits; ++k) {
-            EXPECT_NEAR(r.llr[c.bits + k], La[c.bits + k], 1e-12 * std::fabs(La[c.bits + k])) << c.name;
+            EXPECT_NEAR(r.llr[c.bits + k], La[c.bits + k], 1e-12 * std::fabs(La[c.bits + k]))
+                << c.name;
         }
-        const pic_run e = run_pic(pic_problem(c, nr, nt, llr_output::extrinsic, inf), H, y, 0.1, La.data(), 1);
+        const pic_run e =
+            run_pic(pic_problem(c, nr, nt, llr_output::extrinsic, inf), H, y, 0.1, La.data(), 1);
         for (int k = 0; k < c.bits; ++k) EXPECT_EQ(e.llr[c.bits + k], 0.0);
         for (double v : r.llr) EXPECT_FALSE(std::isnan(v));
         // N0 = 0 with every other stream known and two streams sharing one receiver: singular
         std::vector<cplx> H1 = random_channel(rng, 2, c.complex_model);
         std::vector<double> known(2 * c.bits, inf);
         const std::vector<cplx> y1 = {c.points[0] * H1[0]};
-        const pic_run s = run_pic(pic_problem(c, 1, 2, llr_output::posterior, inf), H1, y1, 0.0,
-                                  known.data(), 1);
+        const pic_run s =
+            run_pic(pic_problem(c, 1, 2, llr_output::posterior, inf), H1, y1, 0.0, known.data(), 1);
         EXPECT_EQ(s.status, soft_status::singular) << c.name;
         for (double v : s.llr) EXPECT_EQ(v, 0.0);
         // extreme magnitudes: no NaN, an answer or not_finite
@@ -687,9 +706,10 @@ TEST(MmsePic, UnseenStreamsAndSingularColumns) {
             for (cplx& v : Hs) v *= scale;
             for (cplx& v : ys) v *= scale;
             for (double n0 : {1e-300, 1.0, 1e300}) {
-                const pic_run x = run_pic(pic_problem(c, nr, nt, llr_output::extrinsic, 20.0), Hs, ys, n0,
-                                          La.data(), 2);
-                for (double v : x.llr) EXPECT_FALSE(std::isnan(v)) << c.name << " " << scale << " " << n0;
+                const pic_run x = run_pic(pic_problem(c, nr, nt, llr_output::extrinsic, 20.0), Hs,
+                                          ys, n0, La.data(), 2);
+                for (double v : x.llr)
+                    EXPECT_FALSE(std::isnan(v)) << c.name << " " << scale << " " << n0;
                 for (std::int32_t i : x.idx) EXPECT_TRUE(i >= 0 && i < c.M);
             }
         }
@@ -763,7 +783,8 @@ plain_ep_result plain_ep(const test_constellation& c, const std::vector<cplx>& H
         double sp = 0, m1 = 0, m2 = 0;
         for (std::size_t a = 0; a < side; ++a) sp += prob[i][a];
         for (std::size_t a = 0; a < side; ++a) m1 += prob[i][a] / sp * values[i][a];
-        for (std::size_t a = 0; a < side; ++a) m2 += prob[i][a] / sp * (values[i][a] - m1) * (values[i][a] - m1);
+        for (std::size_t a = 0; a < side; ++a)
+            m2 += prob[i][a] / sp * (values[i][a] - m1) * (values[i][a] - m1);
         m2 = std::max(m2, fl);
         lam[i] = 1.0 / m2;
         gam[i] = m1 / m2;
@@ -815,7 +836,8 @@ plain_ep_result plain_ep(const test_constellation& c, const std::vector<cplx>& H
             double sp = 0, m1 = 0, m2 = 0;
             for (std::size_t a = 0; a < side; ++a) sp += std::exp(lp[a] - top);
             for (std::size_t a = 0; a < side; ++a) m1 += std::exp(lp[a] - top) / sp * values[i][a];
-            for (std::size_t a = 0; a < side; ++a) m2 += std::exp(lp[a] - top) / sp * std::pow(values[i][a] - m1, 2);
+            for (std::size_t a = 0; a < side; ++a)
+                m2 += std::exp(lp[a] - top) / sp * std::pow(values[i][a] - m1, 2);
             m2 = std::max(m2, fl);
             const double ln = 1.0 / m2 - 1.0 / r.vc[i];
             if (!(ln > 0)) continue;
@@ -829,9 +851,10 @@ plain_ep_result plain_ep(const test_constellation& c, const std::vector<cplx>& H
     for (std::int64_t t = 0; t < nt; ++t) {
         std::vector<double> metric(c.M);
         for (int q = 0; q < c.M; ++q) {
-            double e = cm ? std::pow(r.tc[2 * t] - c.points[q].real(), 2) / (2 * r.vc[2 * t]) +
-                                std::pow(r.tc[2 * t + 1] - c.points[q].imag(), 2) / (2 * r.vc[2 * t + 1])
-                          : std::pow(r.tc[t] - c.points[q].real(), 2) / (2 * r.vc[t]);
+            double e =
+                cm ? std::pow(r.tc[2 * t] - c.points[q].real(), 2) / (2 * r.vc[2 * t]) +
+                         std::pow(r.tc[2 * t + 1] - c.points[q].imag(), 2) / (2 * r.vc[2 * t + 1])
+                   : std::pow(r.tc[t] - c.points[q].real(), 2) / (2 * r.vc[t]);
             metric[q] = e;
         }
         const std::vector<double> none;
@@ -874,8 +897,8 @@ ep_run run_ep(const soft_linear_problem& p, const std::vector<cplx>& H, const st
     tr.cavity_var = r.vc.data();
     tr.post_mean = r.mu.data();
     tr.post_var = r.sig.data();
-    r.status = ep_column(p, gram.data(), H.data(), y.data(), n0, prior, iterations, beta, r.llr.data(),
-                         r.idx.data(), scratch.data(), &tr);
+    r.status = ep_column(p, gram.data(), H.data(), y.data(), n0, prior, iterations, beta,
+                         r.llr.data(), r.idx.data(), scratch.data(), &tr);
     return r;
 }
 
@@ -899,7 +922,8 @@ TEST(Ep, EqualsThePlainIteration) {
                 for (double beta : {0.0, 0.5, 0.9}) {
                     for (int kind : {0, 1, 2}) {
                         const double n0 = c.es * (kind == 1 ? 0.05 : 0.3);
-                        const std::vector<cplx> H = random_channel(rng, s.nr * s.nt, c.complex_model);
+                        const std::vector<cplx> H =
+                            random_channel(rng, s.nr * s.nt, c.complex_model);
                         std::vector<int> sent;
                         const std::vector<cplx> y = received(rng, c, H, s.nr, s.nt, n0, &sent);
                         std::vector<double> La;
@@ -912,30 +936,38 @@ TEST(Ep, EqualsThePlainIteration) {
                             if (std::fabs(v) == 1e300) v = v > 0 ? inf : -inf;
                         }
                         const double* pa = kind != 0 ? La.data() : nullptr;
-                        const plain_ep_result want = plain_ep(c, H, s.nr, s.nt, y, n0, pa, iterations, beta);
+                        const plain_ep_result want =
+                            plain_ep(c, H, s.nr, s.nt, y, n0, pa, iterations, beta);
                         for (llr_output out : {llr_output::posterior, llr_output::extrinsic}) {
-                            const ep_run r = run_ep(pic_problem(c, s.nr, s.nt, out, inf), H, y, n0, pa,
-                                                    iterations, beta);
+                            const ep_run r = run_ep(pic_problem(c, s.nr, s.nt, out, inf), H, y, n0,
+                                                    pa, iterations, beta);
                             ASSERT_EQ(r.status, soft_status::done);
-                            const std::string where = c.name + " " + std::to_string(s.nr) + "x" +
-                                                      std::to_string(s.nt) + " it " + std::to_string(iterations) +
-                                                      " beta " + std::to_string(beta) + " kind " + std::to_string(kind);
+                            const std::string where =
+                                c.name + " " + std::to_string(s.nr) + "x" + std::to_string(s.nt) +
+                                " it " + std::to_string(iterations) + " beta " +
+                                std::to_string(beta) + " kind " + std::to_string(kind);
                             // rounding magnified by the cavities' cancellation, over the passes
-                            const double tol = 1e-13 * std::pow(want.amplification, 1.0) * (iterations + 1) * 10;
+                            const double tol =
+                                1e-13 * std::pow(want.amplification, 1.0) * (iterations + 1) * 10;
                             for (std::size_t i = 0; i < want.tc.size(); ++i) {
-                                EXPECT_NEAR(r.tc[i], want.tc[i], tol * (1.0 + std::fabs(want.tc[i]))) << where;
+                                EXPECT_NEAR(r.tc[i], want.tc[i],
+                                            tol * (1.0 + std::fabs(want.tc[i])))
+                                    << where;
                                 EXPECT_NEAR(r.vc[i], want.vc[i], tol * want.vc[i]) << where;
                             }
                             for (std::size_t k = 0; k < want.llr.size(); ++k) {
                                 double w = want.llr[k];
                                 if (out == llr_output::extrinsic && pa != nullptr) {
-                                    if (std::isinf(pa[k])) continue;  // checked by the demapper's tests
+                                    if (std::isinf(pa[k]))
+                                        continue;  // checked by the demapper's tests
                                     w -= pa[k];
                                 }
                                 if (std::isinf(w)) {
                                     EXPECT_EQ(r.llr[k], w) << where;
                                 } else {
-                                    EXPECT_NEAR(r.llr[k], w, 10 * tol * (1.0 + std::fabs(want.llr[k]))) << where;
+                                    EXPECT_NEAR(r.llr[k], w,
+                                                10 * tol * (1.0 + std::fabs(want.llr[k])))
+                                        << where;
                                 }
                             }
                         }
@@ -973,17 +1005,20 @@ TEST(Ep, OneIterationIsTheMmseDetector) {
                     ASSERT_EQ(mimo_prepare_page(mp, H.data(), n0, page.data(), scratch.data()),
                               page_status::ready);
                     std::vector<double> L(s.nt * c.bits), idx(s.nt);
-                    ASSERT_EQ(mimo_detect_column(mp, page.data(), y.data(), n0, nullptr, L.data(), idx.data(),
-                                                 nullptr, scratch.data()),
+                    ASSERT_EQ(mimo_detect_column(mp, page.data(), y.data(), n0, nullptr, L.data(),
+                                                 idx.data(), nullptr, scratch.data()),
                               search_status::found);
-                    const ep_run r = run_ep(pic_problem(c, s.nr, s.nt, llr_output::posterior, inf), H, y, n0,
-                                            nullptr, 1, beta);
+                    const ep_run r = run_ep(pic_problem(c, s.nr, s.nt, llr_output::posterior, inf),
+                                            H, y, n0, nullptr, 1, beta);
                     ASSERT_EQ(r.status, soft_status::done);
                     for (std::int64_t b = 0; b < s.nt * c.bits; ++b) {
-                        // 'mmse' forms 1 - mu by cancellation: its own rounding, some 1e-13 relative
-                        EXPECT_NEAR(r.llr[b], L[b], 1e-10 * (1.0 + std::fabs(L[b]))) << c.name << " n0 " << n0;
+                        // 'mmse' forms 1 - mu by cancellation: its own rounding, some 1e-13
+                        // relative
+                        EXPECT_NEAR(r.llr[b], L[b], 1e-10 * (1.0 + std::fabs(L[b])))
+                            << c.name << " n0 " << n0;
                     }
-                    for (std::int64_t t = 0; t < s.nt; ++t) EXPECT_EQ(r.idx[t] + 1.0, idx[t]) << c.name;
+                    for (std::int64_t t = 0; t < s.nt; ++t)
+                        EXPECT_EQ(r.idx[t] + 1.0, idx[t]) << c.name;
                 }
             }
         }
@@ -1013,10 +1048,10 @@ TEST(Ep, OneStreamMatchesTheExactPosteriorMoments) {
                     }
                     const double s2 = n0 * c.es / 2, vlik = s2 / h2;
                     const cplx tlik = hy / h2;
-                    const ep_run r2 = run_ep(pic_problem(c, nr, 1, llr_output::posterior, inf), H, y,
-                                             n0 * c.es, pa, 2, 0.0);
-                    const ep_run r1 = run_ep(pic_problem(c, nr, 1, llr_output::posterior, inf), H, y,
-                                             n0 * c.es, pa, 1, 0.0);
+                    const ep_run r2 = run_ep(pic_problem(c, nr, 1, llr_output::posterior, inf), H,
+                                             y, n0 * c.es, pa, 2, 0.0);
+                    const ep_run r1 = run_ep(pic_problem(c, nr, 1, llr_output::posterior, inf), H,
+                                             y, n0 * c.es, pa, 1, 0.0);
                     const int n = c.complex_model ? 2 : 1;
                     for (int i = 0; i < n; ++i) {
                         const double t = i == 0 ? tlik.real() : tlik.imag();
@@ -1048,7 +1083,8 @@ TEST(Ep, OneStreamMatchesTheExactPosteriorMoments) {
                             sw += lp[a];
                         }
                         for (std::size_t a = 0; a < vals.size(); ++a) m1 += lp[a] / sw * vals[a];
-                        for (std::size_t a = 0; a < vals.size(); ++a) m2 += lp[a] / sw * std::pow(vals[a] - m1, 2);
+                        for (std::size_t a = 0; a < vals.size(); ++a)
+                            m2 += lp[a] / sw * std::pow(vals[a] - m1, 2);
                         // the site update is taken, and the variance is above EP's floor
                         if (!(m2 < vlik) || m2 < 1e-9 * c.es) continue;
                         EXPECT_NEAR(r2.mu[i], m1, 1e-9 * (1 + std::fabs(m1))) << c.name;
@@ -1067,13 +1103,14 @@ TEST(Ep, RecoversTheSentPointsAtHugeSnrAndNeverGivesNaN) {
             const std::vector<cplx> H = random_channel(rng, s.nr * s.nt, c.complex_model);
             std::vector<int> sent;
             const std::vector<cplx> y = received(rng, c, H, s.nr, s.nt, 1e-14, &sent);
-            const ep_run r = run_ep(pic_problem(c, s.nr, s.nt, llr_output::posterior, 20.0), H, y, 1e-14,
-                                    nullptr, 10, 0.9);
+            const ep_run r = run_ep(pic_problem(c, s.nr, s.nt, llr_output::posterior, 20.0), H, y,
+                                    1e-14, nullptr, 10, 0.9);
             ASSERT_EQ(r.status, soft_status::done);
             for (std::int64_t t = 0; t < s.nt; ++t) EXPECT_EQ(r.idx[t], sent[t]) << c.name;
             for (std::int64_t t = 0; t < s.nt; ++t) {
                 for (int k = 0; k < c.bits; ++k) {
-                    EXPECT_EQ(r.llr[t * c.bits + k], label_bit(c.labels[sent[t]], c.bits, k) ? -20.0 : 20.0);
+                    EXPECT_EQ(r.llr[t * c.bits + k],
+                              label_bit(c.labels[sent[t]], c.bits, k) ? -20.0 : 20.0);
                 }
             }
             // extreme magnitudes and known bits: an answer without NaN, or no answer (zeros)
@@ -1087,10 +1124,13 @@ TEST(Ep, RecoversTheSentPointsAtHugeSnrAndNeverGivesNaN) {
                 for (cplx& v : Hs) v *= scale;
                 for (cplx& v : ys) v *= scale;
                 for (double n0 : {0.0, 1e-300, 1.0, 1e300}) {
-                    for (const double* pa : {static_cast<const double*>(nullptr), static_cast<const double*>(La.data())}) {
-                        const ep_run x = run_ep(pic_problem(c, s.nr, s.nt, llr_output::extrinsic, inf), Hs, ys,
-                                                n0, pa, 10, 0.5);
-                        for (double v : x.llr) EXPECT_FALSE(std::isnan(v)) << c.name << " " << scale << " " << n0;
+                    for (const double* pa : {static_cast<const double*>(nullptr),
+                                             static_cast<const double*>(La.data())}) {
+                        const ep_run x =
+                            run_ep(pic_problem(c, s.nr, s.nt, llr_output::extrinsic, inf), Hs, ys,
+                                   n0, pa, 10, 0.5);
+                        for (double v : x.llr)
+                            EXPECT_FALSE(std::isnan(v)) << c.name << " " << scale << " " << n0;
                         for (std::int32_t i : x.idx) EXPECT_TRUE(i >= 0 && i < c.M);
                     }
                 }

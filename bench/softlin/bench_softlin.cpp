@@ -55,7 +55,7 @@ struct setup {
     constellation_grid grid;
     double es = 1.0;
     int pages = 0, per_page = 0;
-    std::vector<cplx> H, Y;  // pages*nr*nt, pages*per_page*nr
+    std::vector<cplx> H, Y;     // pages*nr*nt, pages*per_page*nr
     std::vector<double> prior;  // pages*per_page*nt*bits
     double n0 = 0.0;
 };
@@ -89,7 +89,8 @@ setup make_setup(int pages, int per_page, double snr_db, unsigned seed) {
             double* La = &s.prior[(static_cast<std::size_t>(pg) * per_page + v) * s.nt * s.bits];
             for (int t = 0; t < s.nt; ++t) {
                 const int m = pick(rng);
-                for (int r = 0; r < s.nr; ++r) y[r] += s.H[pg * s.nr * s.nt + r + t * s.nr] * s.points[m];
+                for (int r = 0; r < s.nr; ++r)
+                    y[r] += s.H[pg * s.nr * s.nt + r + t * s.nr] * s.points[m];
                 for (int k = 0; k < s.bits; ++k) {
                     const double b = label_bit(s.labels[m], s.bits, k);
                     La[t * s.bits + k] = (1.0 - 2.0 * b) * sa * sa / 2 + sa * normal(rng);
@@ -164,14 +165,15 @@ void run(int pages, int per_page, double snr_db) {
         const double* f = &filt[pg * fsize];
         const double* noise = f + 2 * nt * nr;
         const double* mu = noise + nt;
-        apply_filter(reinterpret_cast<const cplx*>(f), nr, nt, &s.Y[(pg * per_page + v) * nr], z.data());
+        apply_filter(reinterpret_cast<const cplx*>(f), nr, nt, &s.Y[(pg * per_page + v) * nr],
+                     z.data());
         for (int t = 0; t < nt; ++t) {
             if (new_demapper) {
                 demap_stream(z[t] / mu[t], noise[t], a, nullptr, llr_output::posterior, INFINITY,
                              out + t * bits, &idx32[t]);
             } else {
-                stream_llrs(z[t] / mu[t], noise[t], s.points.data(), s.M, s.labels.data(), bits, INFINITY,
-                            out + t * bits, &idx32[t]);
+                stream_llrs(z[t] / mu[t], noise[t], s.points.data(), s.M, s.labels.data(), bits,
+                            INFINITY, out + t * bits, &idx32[t]);
             }
         }
     };
@@ -212,7 +214,8 @@ void run(int pages, int per_page, double snr_db) {
     p.clip = INFINITY;
     p.output = llr_output::extrinsic;
     std::vector<cplx> grams(static_cast<std::size_t>(nt) * nt * pages);
-    for (int pg = 0; pg < pages; ++pg) mmse_pic_prepare(&s.H[pg * nr * nt], nr, nt, &grams[pg * nt * nt]);
+    for (int pg = 0; pg < pages; ++pg)
+        mmse_pic_prepare(&s.H[pg * nr * nt], nr, nt, &grams[pg * nt * nt]);
     std::vector<double> ps(mmse_pic_scratch(p));
     auto pic = [&](const double* prior_base, int iterations) {
         return best_of_three([&] {
@@ -220,8 +223,9 @@ void run(int pages, int per_page, double snr_db) {
                 for (int v = 0; v < per_page; ++v) {
                     const long c = static_cast<long>(pg) * per_page + v;
                     mmse_pic_column(p, &s.H[pg * nr * nt], &grams[pg * nt * nt], &s.Y[c * nr], s.n0,
-                                    prior_base != nullptr ? prior_base + c * nt * bits : nullptr, iterations,
-                                    llr.data(), idx32.data(), nullptr, nullptr, ps.data());
+                                    prior_base != nullptr ? prior_base + c * nt * bits : nullptr,
+                                    iterations, llr.data(), idx32.data(), nullptr, nullptr,
+                                    ps.data());
                     sink += llr[0];
                 }
             }
@@ -239,8 +243,8 @@ void run(int pages, int per_page, double snr_db) {
                 for (int v = 0; v < per_page; ++v) {
                     const long c = static_cast<long>(pg) * per_page + v;
                     ep_column(p, &gram_r[pg * esize], &s.H[pg * nr * nt], &s.Y[c * nr], s.n0,
-                              prior_base != nullptr ? prior_base + c * nt * bits : nullptr, iterations, 0.9,
-                              llr.data(), idx32.data(), es.data());
+                              prior_base != nullptr ? prior_base + c * nt * bits : nullptr,
+                              iterations, 0.9, llr.data(), idx32.data(), es.data());
                     sink += llr[0];
                 }
             }
@@ -249,9 +253,10 @@ void run(int pages, int per_page, double snr_db) {
     const double t_ep = ep(nullptr, 10);
     const double t_ep_prior = ep(s.prior.data(), 10);
 
-    std::printf("4x4 16-QAM (Gray), %.0f dB, %d pages of %d vectors; M vectors/s per thread, "
-                "microseconds per vector, speed-up over today's 'mmse' column:\n\n",
-                snr_db, pages, per_page);
+    std::printf(
+        "4x4 16-QAM (Gray), %.0f dB, %d pages of %d vectors; M vectors/s per thread, "
+        "microseconds per vector, speed-up over today's 'mmse' column:\n\n",
+        snr_db, pages, per_page);
     std::printf("| detector | M vectors/s | us/vector | over today's |\n|---|---|---|---|\n");
     row("'mmse' today (mimo_detect_column)", t_today, vectors, t_today);
     row("'mmse' today's kernel (apply_filter + stream_llrs)", t_old_kernel, vectors, t_today);
@@ -261,8 +266,9 @@ void run(int pages, int per_page, double snr_db) {
     row("MMSE-PIC, 2 passes, with priors", t_pic2, vectors, t_today);
     row("EP, 10 passes, beta 0.9, no priors", t_ep, vectors, t_today);
     row("EP, 10 passes, beta 0.9, with priors", t_ep_prior, vectors, t_today);
-    std::printf("\nLargest |L_new - L_today|/(1 + |L_today|) of the demappers on these vectors: %.2g\n",
-                worst);
+    std::printf(
+        "\nLargest |L_new - L_today|/(1 + |L_today|) of the demappers on these vectors: %.2g\n",
+        worst);
 }
 
 }  // namespace
