@@ -249,7 +249,12 @@ soft_status ep_column(const soft_linear_problem& p, const double* gram_r, const 
                 e[a] = u * u * h + cost[i * side + a];
             }
             double least = inf;
-            for (int a = 0; a < side; ++a) least = e[a] < least ? e[a] : least;
+            int mode = 0;
+            for (int a = 0; a < side; ++a) {
+                const bool lower = e[a] < least;
+                mode = lower ? a : mode;
+                least = lower ? e[a] : least;
+            }
             if (!(least < inf)) {
                 // every exponent overflowed: the nearest value the priors allow
                 int best = -1;
@@ -259,19 +264,25 @@ soft_status ep_column(const soft_linear_problem& p, const double* gram_r, const 
                 }
                 for (int a = 0; a < side; ++a) e[a] = a == best ? 0.0 : inf;
                 least = 0.0;
+                mode = best;
             }
-            // the tilted distribution's weights exp(least - e), mean and (centred) variance
-            // (a weight below e^-60 of the largest, 1, is below its rounding: taken as 0)
-            double w[256], sw = 0.0, s1 = 0.0;
+            // the tilted distribution's weights exp(least - e) (a weight below e^-60 of the
+            // largest, 1, is below its rounding: taken as 0), its mean and variance from the
+            // moments about the mode v* (one pass; no cancellation: where the mass
+            // concentrates at v* both terms of s are small, m^2 of second order)
+            double sw = 0.0, s1 = 0.0, s2m = 0.0;
+            const double vm = v[mode];
             for (int a = 0; a < side; ++a) {
-                w[a] = e[a] - least > 60.0 ? 0.0 : std::exp(least - e[a]);
-                sw += w[a];
-                s1 += w[a] * v[a];
+                const double w = e[a] - least > 60.0 ? 0.0 : std::exp(least - e[a]);
+                const double dv = v[a] - vm;
+                sw += w;
+                s1 += w * dv;
+                s2m += w * dv * dv;
             }
-            const double xh = s1 / sw;
-            double s = 0.0;
-            for (int a = 0; a < side; ++a) s += w[a] * (v[a] - xh) * (v[a] - xh);
-            s = s / sw;
+            const double isw = 1.0 / sw;
+            const double m = s1 * isw;
+            const double xh = vm + m;
+            double s = s2m * isw - m * m;
             if (!(s >= vfloor)) s = vfloor;
             const double is = 1.0 / s;
             const double lnew = is - iv;
