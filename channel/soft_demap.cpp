@@ -244,7 +244,7 @@ void demap_dimension(double z, double n0, const double* values, const std::uint3
                      int side, int side_bits, const double* La, llr_output out, double clip,
                      double* L, int* best, double* least) {
     double m[256];
-    dimension_metrics(z, n0, values, labels, side, side_bits, La, out, clip, L, best, least, m);
+    any_dimension(z, n0, values, labels, side, side_bits, La, out, clip, L, best, least, m);
 }
 
 void demap_stream(cplx z, double n0, const soft_alphabet& a, const double* La, llr_output out,
