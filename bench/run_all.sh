@@ -151,6 +151,19 @@ measured() {  # measured <label> <dir> <command...>
   measured "octave-cli, mimo_detect" "$LATBOX_ROOT/bench/channel" \
     octave-cli --no-gui --norc --quiet --eval "addpath('$build/mex'); bench_mimo"
   echo
+  echo "## Soft-in linear detectors: the per-stream demapper, MMSE-PIC and EP"
+  echo
+  echo "4x4 16-QAM (Gray per dimension, unit energy) over Rayleigh block fading (CN(0,1)), 100"
+  echo "vectors per channel page, 15 dB per receive antenna; processor time of the benchmark"
+  echo "thread over the columns (the page's preparation apart), best of three rounds. 'mmse' as"
+  echo "mimo_detect_column runs it today, its kernel alone (apply_filter + stream_llrs) and the"
+  echo "same filter with channel/soft_demap.h's demap_stream; MMSE-PIC (extrinsic output) with"
+  echo "priors from a consistent Gaussian source (sigma_A = 2) and EP (beta 0.9). IT++'s SISO"
+  echo "'mmsePIC' demapper is not in this table: with the set-up tried it returned +-Inf for"
+  echo "every bit (its Hassibi max-log demapper returned finite values on the same input)."
+  echo
+  measured "bench_softlin (C++)" "$work" "$build/bench/softlin/bench_softlin"
+  echo
   echo "## Studies in shards: one process, local processes, Slurm"
   echo
   measured "studies in shards (the shell; Octave runs in child processes)" "$work" \
