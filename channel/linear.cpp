@@ -71,45 +71,19 @@ double limit_llr(cplx z, const cplx* points, int M, const std::uint32_t* labels,
 }  // namespace
 
 void stream_llrs(cplx z, double n0, const cplx* points, int M, const std::uint32_t* labels,
-                 int bits, double clip, const double* La, bool extrinsic, double* L,
-                 std::int32_t* idx) {
+                 int bits, double clip, double* L, std::int32_t* idx) {
     constexpr double inf = std::numeric_limits<double>::infinity();
-    double least[2][8];  // least metric with bit c = 0 / 1 (bits <= 8: M <= 256)
+    double least[2][16];  // least metric with bit c = 0 / 1
     for (int c = 0; c < bits; ++c) least[0][c] = least[1][c] = inf;
     double best = inf;
     std::int32_t best_m = 0;
     for (int m = 0; m < M; ++m) {
-        const double d = cabs2(z - points[m]) / n0;
-        if (La == nullptr) {
-            const double e = d;
-            if (e < best) {
-                best = e;
-                best_m = m;
-            }
-            for (int c = 0; c < bits; ++c) {
-                double& l = least[label_bit(labels[m], bits, c)][c];
-                if (e < l) l = e;
-            }
-            continue;
-        }
-        // the shifted prior costs of the point's bits (+Inf: a known bit's other value)
-        double cost[8];
-        double total = d;
-        for (int c = 0; c < bits; ++c) {
-            const double v = label_bit(labels[m], bits, c) != 0 ? La[c] : -La[c];
-            cost[c] = v > 0.0 ? v : 0.0;
-            total = total + cost[c];
-        }
-        if (total < best) {
-            best = total;
+        const double e = cabs2(z - points[m]) / n0;
+        if (e < best) {
+            best = e;
             best_m = m;
         }
         for (int c = 0; c < bits; ++c) {
-            double e = total;
-            if (extrinsic) {  // without the bit's own cost, summed in the same order
-                e = d;
-                for (int o = 0; o < bits; ++o) e = o == c ? e : e + cost[o];
-            }
             double& l = least[label_bit(labels[m], bits, c)][c];
             if (e < l) l = e;
         }

@@ -26,17 +26,13 @@ bool linear_filter(const cplx* H, std::int64_t nr, std::int64_t nt, double sigma
 // z = G*y. G: nt-by-nr, y: nr values, z: nt values out.
 void apply_filter(const cplx* G, std::int64_t nr, std::int64_t nt, const cplx* y, cplx* z);
 
-// Per-stream max-log: with metric(m) = |z - points[m]|^2 / n0 plus the shifted prior costs
-// of its bits (La null: none; for bit c, La[c] if the bit is 1 and La[c] > 0, -La[c] if it
-// is 0 and La[c] < 0, so that +-Inf excludes a known bit's other value), for every bit c
-// of the labels L[c] = (least metric with bit c = 1) - (least with bit c = 0), then clipped
-// to +-min(|L[c]|, clip); extrinsic: the metrics without bit c's own cost (the LLR of the
-// metric without the bit's own prior: L - La in exact arithmetic, defined for a known
-// bit). idx: the point of least metric (the first of equal ones). points: M complex, M at
-// most 256; labels: M labels of `bits` bits (channel/constellation.h).
+// Per-stream max-log without priors (the demapper of channel/soft_demap.h, which the
+// linear methods use, agrees with it within rounding): with metric(m) = |z - points[m]|^2 / n0, for every bit c of the labels
+// L[c] = (least metric with bit c = 1) - (least with bit c = 0), then clipped to
+// +-min(|L[c]|, clip); idx: the point of least metric (the first of equal ones).
+// points: M complex; labels: M labels of `bits` bits (channel/constellation.h).
 void stream_llrs(cplx z, double n0, const cplx* points, int M, const std::uint32_t* labels,
-                 int bits, double clip, const double* La, bool extrinsic, double* L,
-                 std::int32_t* idx);
+                 int bits, double clip, double* L, std::int32_t* idx);
 
 // The index of the point nearest to z (the first of equal ones).
 std::int32_t nearest_point(cplx z, const cplx* points, int M);

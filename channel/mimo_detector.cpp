@@ -8,21 +8,26 @@
 
 #include "channel/complex_search.h"
 #include "channel/kbest.h"
+#include "channel/ep.h"
 #include "channel/linear.h"
+#include "channel/mmse_pic.h"
+#include "channel/soft_demap.h"
 #include "detect/decision_feedback.h"
 #include "detect/soft_search.h"
 #include "reduce/reduce_qr_factors.h"
 
 // clang-format off
-const mimo_method_traits mimo_methods[7] = {
+const mimo_method_traits mimo_methods[9] = {
     // method             name      qr     tall   soft   prior  nodes  grid   real form                  search     K, fill
-    {mimo_method::maxlog, "maxlog", true,  true,  true,  true,  true,  false, mimo_real_form::separable, "complex", false},
-    {mimo_method::ml,     "ml",     true,  true,  false, false, true,  false, mimo_real_form::on_grid,   "complex", false},
-    {mimo_method::kbest,  "kbest",  true,  true,  true,  true,  true,  false, mimo_real_form::never,     "complex", true},
-    {mimo_method::mmse,   "mmse",   false, false, true,  true,  false, false, mimo_real_form::never,     "linear", false},
-    {mimo_method::zf,     "zf",     false, true,  true,  true,  false, false, mimo_real_form::never,     "linear", false},
-    {mimo_method::sic,    "sic",    true,  true,  false, false, false, false, mimo_real_form::never,     "complex", false},
-    {mimo_method::lr,     "lr",     true,  true,  false, false, false, true,  mimo_real_form::on_grid,   "complex", false},
+    {mimo_method::maxlog, "maxlog", true,  true,  true,  true,  true,  false, mimo_real_form::separable, "complex", false, false, false, false},
+    {mimo_method::ml,     "ml",     true,  true,  false, false, true,  false, mimo_real_form::on_grid,   "complex", false, false, false, false},
+    {mimo_method::kbest,  "kbest",  true,  true,  true,  true,  true,  false, mimo_real_form::never,     "complex", true, false, false, false},
+    {mimo_method::mmse,   "mmse",   false, false, true,  true,  false, false, mimo_real_form::never,     "linear", false, false, false, false},
+    {mimo_method::zf,     "zf",     false, true,  true,  true,  false, false, mimo_real_form::never,     "linear", false, false, false, false},
+    {mimo_method::sic,    "sic",    true,  true,  false, false, false, false, mimo_real_form::never,     "complex", false, false, false, false},
+    {mimo_method::lr,     "lr",     true,  true,  false, false, false, true,  mimo_real_form::on_grid,   "complex", false, false, false, false},
+    {mimo_method::mmse_pic, "mmse-pic", false, false, true, true, false, false, mimo_real_form::never, "linear", false, true, false, false},
+    {mimo_method::ep,     "ep",     false, false, true,  true,  false, true,  mimo_real_form::never,     "linear", false, true, true, true},
 };
 // clang-format on
 
@@ -46,8 +51,24 @@ namespace {
 
 // Where each part of a prepared page lies (offsets in doubles).
 struct page_layout {
-    std::int64_t perm, bitmap, Q, R, Rs, off, Qo, Ro, Uo, G, noise, mu, size;
+    std::int64_t perm, bitmap, Q, R, Rs, off, Qo, Ro, Uo, G, noise, mu, H, gram, size;
 };
+
+// The soft-in linear problem of 'mmse-pic' and 'ep'.
+soft_linear_problem soft_problem_of(const mimo_problem& p) {
+    soft_linear_problem s;
+    s.complex_model = p.complex_model;
+    s.nr = p.nr;
+    s.nt = p.nt;
+    s.alphabet = soft_alphabet{p.M, p.bits, p.points, p.labels, p.grid};
+    s.clip = p.clip;
+    s.output = p.extrinsic ? llr_output::extrinsic : llr_output::posterior;
+    return s;
+}
+
+bool soft_in(const mimo_problem& p) {
+    return p.method == mimo_method::mmse_pic || p.method == mimo_method::ep;
+}
 
 page_layout layout_of(const mimo_problem& p) {
     const std::int64_t nr = p.nr, nt = p.nt, n = mimo_real_levels(p);
@@ -73,6 +94,9 @@ page_layout layout_of(const mimo_problem& p) {
             l.Ro = take(n * n);
             l.Uo = take(n * n);
         }
+    } else if (soft_in(p)) {
+        l.H = take(2 * nr * nt);
+        l.gram = take(p.method == mimo_method::ep ? ep_page_size(soft_problem_of(p)) : 2 * nt * nt);
     } else {
         l.G = take(2 * nt * nr);
         l.noise = take(nt);
@@ -99,6 +123,8 @@ std::int64_t search_scratch_of(const mimo_problem& p) {
         s = std::max(s, complex_search_scratch_size(nt, M));
     }
     if (p.method == mimo_method::kbest) s = std::max(s, kbest_scratch_size(nt, M, p.list_size));
+    if (p.method == mimo_method::mmse_pic) s = std::max(s, mmse_pic_scratch(soft_problem_of(p)));
+    if (p.method == mimo_method::ep) s = std::max(s, ep_scratch(soft_problem_of(p)));
     return s;
 }
 
@@ -230,6 +256,18 @@ page_status mimo_prepare_page(const mimo_problem& p, const cplx* H, double n0, d
     const page_layout l = layout_of(p);
     const std::int64_t nr = p.nr, nt = p.nt, n = mimo_real_levels(p);
     double* perm = page + l.perm;
+    if (soft_in(p)) {
+        for (std::int64_t t = 0; t < nt; ++t) perm[t] = static_cast<double>(t);
+        cplx* Hp = as_cplx(page + l.H);
+        for (std::int64_t i = 0; i < nr * nt; ++i) Hp[i] = H[i];
+        if (p.method == mimo_method::mmse_pic) {
+            mmse_pic_prepare(H, nr, nt, as_cplx(page + l.gram));
+        } else {
+            ep_prepare(soft_problem_of(p), H, page + l.gram);
+        }
+        if (!all_finite(page, l.size)) return page_status::not_finite;
+        return page_status::ready;
+    }
     if (!mimo_traits(p.method).uses_qr) {
         for (std::int64_t t = 0; t < nt; ++t) perm[t] = static_cast<double>(t);
         const bool mmse = p.method == mimo_method::mmse;
@@ -326,6 +364,19 @@ search_status mimo_detect_column(const mimo_problem& p, const double* page, cons
     if (nodes != nullptr) *nodes = 0.0;
     if (filled != nullptr) *filled = 0.0;
 
+    if (soft_in(p)) {
+        const soft_linear_problem sp = soft_problem_of(p);
+        const cplx* Hp = as_cplx(page + pl.H);
+        const soft_status st =
+            p.method == mimo_method::mmse_pic
+                ? mmse_pic_column(sp, Hp, as_cplx(page + pl.gram), y, n0, prior, p.iterations,
+                                  llr, idx32, nullptr, nullptr, search)
+                : ep_column(sp, page + pl.gram, Hp, y, n0, prior, p.iterations, p.damping, llr,
+                            idx32, search);
+        if (st != soft_status::done) return search_status::out_of_range;
+        for (std::int64_t t = 0; t < nt; ++t) idx[t] = idx32[t] + 1.0;
+        return search_status::found;
+    }
     if (!mimo_traits(p.method).uses_qr) {
         apply_filter(as_cplx(page + pl.G), nr, nt, y, z);
         const double* noise = page + pl.noise;
@@ -340,9 +391,10 @@ search_status mimo_detect_column(const mimo_problem& p, const double* page, cons
             }
             const cplx zt = mmse ? z[t] / mu[t] : z[t];
             const double nt0 = mmse ? noise[t] : n0 * noise[t];
-            stream_llrs(zt, nt0, p.points, p.M, p.labels, p.bits, p.clip,
-                        prior != nullptr ? prior + t * p.bits : nullptr, p.extrinsic,
-                        llr + t * p.bits, &idx32[t]);
+            demap_stream(zt, nt0, soft_alphabet{p.M, p.bits, p.points, p.labels, p.grid},
+                         prior != nullptr ? prior + t * p.bits : nullptr,
+                         p.extrinsic ? llr_output::extrinsic : llr_output::posterior, p.clip,
+                         llr + t * p.bits, &idx32[t]);
             idx[t] = idx32[t] + 1.0;
         }
         return search_status::found;

@@ -15,7 +15,7 @@
 #include "core/interrupt_check.h"
 #include "detect/sphere_search.h"
 
-enum class mimo_method { maxlog, ml, kbest, mmse, zf, sic, lr };
+enum class mimo_method { maxlog, ml, kbest, mmse, zf, sic, lr, mmse_pic, ep };
 
 // When a method searches the real-valued form of the problem instead of the complex levels.
 enum class mimo_real_form { never, on_grid, separable };
@@ -33,10 +33,13 @@ struct mimo_method_traits {
     mimo_real_form real;  // when it runs on the real-valued form
     const char* search;   // info.search when not on the real-valued form
     bool takes_list;      // 'K' and 'fill' (K-best)
+    bool takes_iterations;  // 'iterations' (mmse-pic, ep)
+    bool takes_damping;     // 'damping' (ep)
+    bool needs_separable;   // square QAM or PAM whose labels split into real and imaginary bits
 };
 
 // The methods in the order the caller is told them; the description of one method.
-extern const mimo_method_traits mimo_methods[7];
+extern const mimo_method_traits mimo_methods[9];
 const mimo_method_traits& mimo_traits(mimo_method m);
 
 // Whether method m runs on the real-valued form for a constellation analysed into grid.
@@ -68,6 +71,8 @@ struct mimo_problem {
     bool extrinsic = false;
     // kbest: form a counter-hypothesis for every bit the final list has none for ('flip')
     bool fill = true;
+    int iterations = 1;    // mmse-pic, ep
+    double damping = 0.9;  // ep: the weight of the previous site parameters
 };
 
 // Levels of the real-valued form: 2*nt (complex model) or nt.

@@ -36,7 +36,8 @@ double read_number(const host_array* a, const char* name) {
     return read_scalar(a, name);
 }
 
-const char* const method_list = "must be 'maxlog', 'ml', 'kbest', 'mmse', 'zf', 'sic' or 'lr'";
+const char* const method_list =
+    "must be 'maxlog', 'ml', 'kbest', 'mmse', 'zf', 'sic', 'lr', 'mmse-pic' or 'ep'";
 
 }  // namespace
 
@@ -98,7 +99,7 @@ mimo_const_args check_mimo_const(const host_array* cst, const host_array* table)
 
 namespace {
 
-const char* const option_list = "clip, prior, output, K, fill, ordering";
+const char* const option_list = "clip, prior, output, K, fill, ordering, iterations, damping";
 
 // A word option: the index of value among the words, or raises "<name> must be <must>".
 int read_word(const host_array* value, const char* name, const char* const* words, int count,
@@ -114,7 +115,7 @@ int read_word(const host_array* value, const char* name, const char* const* word
 
 // An option the method has no use for.
 [[noreturn]] void raise_unused(const char* option, const mimo_method_traits& t, const char* who) {
-    char text[112];
+    char text[128];
     std::snprintf(text, sizeof text, "has no use for '%s' (%s)", t.name, who);
     raise_about(option, text);
 }
@@ -131,6 +132,7 @@ mimo_options read_mimo_options(int nrhs, const host_array* const* prhs) {
     if (o.traits == nullptr) raise_about("method", method_list);
     const mimo_method_traits& t = *o.traits;
     bool given_list = false, given_fill = false, given_ordering = false, given_output = false;
+    bool given_iterations = false, given_damping = false;
     for (int a = 6; a < nrhs; a += 2) {
         char option[64];
         if (!host_read_string(prhs[a], option, sizeof option)) {
@@ -165,6 +167,19 @@ mimo_options read_mimo_options(int nrhs, const host_array* const* prhs) {
             const char* const words[] = {"flip", "clip"};
             o.fill = read_word(value, "fill", words, 2, "must be 'flip' or 'clip'") == 0;
             given_fill = true;
+        } else if (strcasecmp(option, "iterations") == 0) {
+            const double v = read_number(value, "iterations");
+            if (!(v >= 1.0 && v <= 100.0) || v != std::floor(v)) {
+                raise_about("iterations", "must be a positive integer (at most 100)");
+            }
+            o.iterations = static_cast<int>(v);
+            given_iterations = true;
+        } else if (strcasecmp(option, "damping") == 0) {
+            o.damping = read_number(value, "damping");
+            if (!(o.damping >= 0.0 && o.damping < 1.0)) {
+                raise_about("damping", "must be in [0, 1)");
+            }
+            given_damping = true;
         } else {
             char message[160];
             std::snprintf(message, sizeof message, "unknown option '%s' (known: %s)\n", option,
@@ -176,6 +191,11 @@ mimo_options read_mimo_options(int nrhs, const host_array* const* prhs) {
     if (given_fill && !t.takes_list) raise_unused("fill", t, "'kbest' takes it");
     if (given_ordering && !t.uses_qr) raise_unused("ordering", t, "the QR methods take it");
     if (given_output && !t.soft) raise_unused("output", t, "the soft methods take it");
+    if (given_iterations && !t.takes_iterations) {
+        raise_unused("iterations", t, "'mmse-pic' and 'ep' take it");
+    }
+    if (given_damping && !t.takes_damping) raise_unused("damping", t, "'ep' takes it");
+    if (o.iterations == 0) o.iterations = t.method == mimo_method::ep ? 10 : 1;
     return o;
 }
 
@@ -183,7 +203,9 @@ const double* read_mimo_prior(const mimo_options& o, std::size_t B, std::size_t 
     const host_array* a = o.prior;
     if (a == nullptr || host_rows(a) * host_cols(a) == 0) return nullptr;
     if (!o.traits->takes_prior) {
-        raise_about("prior", "is taken by the soft methods only ('maxlog', 'kbest', 'mmse', 'zf')");
+        raise_about("prior",
+                    "is taken by the soft methods only ('maxlog', 'kbest', 'mmse', 'zf', "
+                    "'mmse-pic', 'ep')");
     }
     require_real_double(a, "prior");
     if (host_ndims(a) != 2 || host_rows(a) != B || host_cols(a) != K) {
@@ -277,6 +299,12 @@ mimo_constellation read_mimo_constellation(const mimo_const_args& a, bool comple
     }
     analyse_constellation(reinterpret_cast<const double*>(c.points), static_cast<int>(a.M),
                           c.labels, a.bits, complex_model, c.grid);
+    if (o.traits->needs_separable && !c.grid->separable) {
+        mimo_free_constellation(c);
+        raise_about("const",
+                    "must be square QAM or PAM on a uniform grid, its labels split into bits of "
+                    "the real and of the imaginary part, for 'ep'");
+    }
     if (o.traits->needs_grid && !c.grid->grid) {
         mimo_free_constellation(c);
         raise_about("const", "must be square QAM or PAM on a uniform grid for 'lr'");
@@ -305,6 +333,8 @@ mimo_problem mimo_problem_of(const mimo_frame& f, const mimo_options& o,
                    c.level_labels};
     p.extrinsic = o.extrinsic;
     p.fill = o.fill;
+    p.iterations = o.iterations;
+    p.damping = o.damping;
     if (real_path) mimo_build_levels(p, c.level_bits, c.level_labels);
     return p;
 }
