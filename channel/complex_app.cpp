@@ -4,6 +4,9 @@
 // d = pd + |u_i - R(i,i)*p[m]|^2, u_i = z[i] - sum_{j>i} R(i,j)*p[x(j)].
 #include "channel/complex_app.h"
 
+#include <cmath>
+#include <new>
+
 #include "channel/complex_levels.h"
 
 namespace {
@@ -31,6 +34,27 @@ std::int64_t search_size(std::int64_t n, std::int64_t M, std::int32_t bits) {
     return app_tree::scratch_size(n, n * M, n * bits);
 }
 
+// The max-log pass of a finite clip: its LLRs, its point (n int32 in n doubles' room), its
+// scratch.
+std::int64_t maxlog_size(std::int64_t n, std::int64_t M, std::int32_t bits) {
+    return n * bits + n + complex_search_scratch_size(n, M);
+}
+
+std::int32_t bits_of(std::int64_t M) {
+    std::int32_t bits = 0;
+    while ((std::int64_t{1} << bits) < M) ++bits;
+    return bits;
+}
+
+// Whether the max-log search takes these priors: finite, and n0 times their sum finite
+// (it keeps the costs scaled by n0).
+bool maxlog_takes(const double* La, std::int64_t B, double n0) {
+    if (La == nullptr) return true;
+    double sum = 0.0;
+    for (std::int64_t b = 0; b < B; ++b) sum = sum + std::fabs(La[b]);
+    return std::isfinite(n0 * sum);
+}
+
 template <bool Real>
 search_status run(const double* z, const double* R, std::int64_t n, const complex_alphabet& a,
                   const app_tree::problem& p, double* L, std::int64_t* nodes, double* scratch,
@@ -39,6 +63,17 @@ search_status run(const double* z, const double* R, std::int64_t n, const comple
     complex_levels::fill_scaled_points(R, n, a, q);
     point_front<Real> front{z, R, n, a, q};
     app_tree::search<point_front<Real>> s(p, front, scratch + 2 * n * a.M);
+    // With a finite clip, the bits that the max-log LLRs show beyond it (app_tree.h)
+    const double cm = s.maxlog_clip();
+    const std::int64_t B = n * a.bits;
+    if (cm < app_tree::inf && maxlog_takes(p.La, B, p.n0)) {
+        double* const lm = scratch + (2 * n * a.M + search_size(n, a.M, a.bits));
+        auto* const idx = new (lm + B) std::int32_t[n];  // in the room of n doubles
+        const search_status st =
+            find_complex_llrs(z, R, n, a, p.n0, cm, p.La, lm, idx, nullptr, lm + B + n, check);
+        if (st == search_status::interrupted) return st;
+        if (st == search_status::found) s.saturate(lm);
+    }
     return s.run(L, nodes, check);
 }
 
@@ -46,9 +81,8 @@ search_status run(const double* z, const double* R, std::int64_t n, const comple
 
 std::int64_t complex_app_scratch_size(std::int64_t n, std::int64_t M) {
     if (n <= 0) return 0;
-    std::int32_t bits = 0;
-    while ((std::int64_t{1} << bits) < M) ++bits;
-    return 2 * n * M + search_size(n, M, bits);
+    const std::int32_t bits = bits_of(M);
+    return 2 * n * M + search_size(n, M, bits) + maxlog_size(n, M, bits);
 }
 
 search_status find_complex_app_llrs(const double* z, const double* R, std::int64_t n,

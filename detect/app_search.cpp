@@ -43,6 +43,11 @@ struct pam_front {
     }
 };
 
+// The max-log pass of a finite clip: its LLRs, its point, its scratch.
+std::int64_t maxlog_size(std::int64_t n, std::int64_t B) {
+    return B + n + soft_scratch_size(n, B);
+}
+
 }  // namespace
 
 std::int64_t app_scratch_size(const soft_levels& levels) {
@@ -50,7 +55,8 @@ std::int64_t app_scratch_size(const soft_levels& levels) {
     if (n <= 0) return 0;
     std::int64_t sum_M = 0;
     for (std::int64_t k = 0; k < n; ++k) sum_M += std::int64_t{1} << levels.bits[k];
-    return 2 * n + app_tree::scratch_size(n, sum_M, soft_bit_count(levels));
+    const std::int64_t B = soft_bit_count(levels);
+    return 2 * n + app_tree::scratch_size(n, sum_M, B) + maxlog_size(n, B);
 }
 
 search_status find_app_llrs(const double* y, const double* R, const soft_levels& levels, double n0,
@@ -70,6 +76,16 @@ search_status find_app_llrs(const double* y, const double* R, const soft_levels&
     }
     pam_front front{y, R, n, levels.bits, levels.labels, label_off, value};
     const app_tree::problem p{n, La, n0, clip, tol, output};
+    const std::int64_t B = soft_bit_count(levels);
     app_tree::search<pam_front> s(p, front, scratch + 2 * n);
+    // With a finite clip, the bits that the max-log LLRs show beyond it (app_tree.h)
+    const double cm = s.maxlog_clip();
+    if (cm < app_tree::inf) {
+        double* const lm = scratch + (app_scratch_size(levels) - maxlog_size(n, B));
+        const search_status st =
+            find_bit_llrs(y, R, levels, n0, cm, La, lm, lm + B, nullptr, lm + B + n, check);
+        if (st == search_status::interrupted) return st;
+        if (st == search_status::found) s.saturate(lm);
+    }
     return s.run(L, nodes, check);
 }

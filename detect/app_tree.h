@@ -89,7 +89,7 @@ constexpr double ln2 = 0.69314718055994530942;
 // Doubles of scratch the search needs beyond its front's, for n levels of sum_M children
 // in all and B bits.
 inline std::int64_t scratch_size(std::int64_t n, std::int64_t sum_M, std::int64_t B) {
-    return 2 * sum_M + 12 * (n + 1) + 11 * B;
+    return 2 * sum_M + 12 * (n + 1) + 12 * B;
 }
 
 // The problem as the search sees it (the levels' sizes come from the front: level k has
@@ -108,20 +108,29 @@ struct mass {
     double* s;
 };
 
-inline void add_mass(mass a, std::int64_t i, double mu, double ln_count, double u) {
-    const double c = std::exp(ln_count);
+// Adds c*e^{-mu/u} to the mass i (c a count of leaves, +Inf past the range of double);
+// returns the relative growth of the mass (+Inf when it was empty or when the term is its
+// new least).
+inline double add_mass(mass a, std::int64_t i, double mu, double c, double u) {
     double& m = a.m[i];
     double& s = a.s[i];
     if (s == 0.0) {
         m = mu;
         s = c;
-    } else if (mu >= m) {
-        s = s + c * std::exp(-(mu - m) / u);
-    } else {
-        const double f = std::exp(-(m - mu) / u);
-        s = s == inf ? inf : s * f + c;
-        m = mu;
+        return inf;
     }
+    if (mu >= m) {
+        const double x = (mu - m) / u;
+        // e^{-x} is 0 in double past 746
+        const double t = x > 746.0 ? 0.0 : c == inf ? inf : c * std::exp(-x);
+        const double g = t / s;
+        s = s + t;
+        return g;
+    }
+    const double f = std::exp(-(m - mu) / u);
+    s = s == inf ? inf : s * f + c;
+    m = mu;
+    return inf;
 }
 
 template <class Front>
@@ -168,6 +177,7 @@ public:
         S_ = {take(2 * B_), take(2 * B_)};
         D_ = {take(2 * B_), take(2 * B_)};
         thr_ = take(2 * B_);
+        sat_ = take(B_);
         double co = 0.0, bo = 0.0, ln = 0.0;
         for (std::int64_t k = 0; k <= n; ++k) {
             child_off_[k] = co;
@@ -184,8 +194,39 @@ public:
             S_.s[i] = D_.s[i] = 0.0;
             thr_[i] = inf;
         }
-        for (std::int64_t b = 0; b < B_; ++b) cost_[b] = 0.0;
+        for (std::int64_t b = 0; b < B_; ++b) cost_[b] = sat_[b] = 0.0;
         for (std::int64_t k = 0; k <= n; ++k) freemax_[k] = k == 0 ? -inf : inf;
+    }
+
+    // The clip of the max-log LLRs that saturate() takes: +Inf when the LLRs are unclipped
+    // (nothing saturates).
+    double maxlog_clip() const {
+        const double T = saturation_level();
+        return extrinsic_ ? 2.0 * T : T;
+    }
+
+    // Bits that are beyond +-clip for certain, from their max-log LLRs lm (B values, clipped
+    // at maxlog_clip(), the same priors). Within a hypothesis of N points,
+    // max <= log-sum-exp <= max + ln N, and N <= 2^(B-1), so the exact LLR and the max-log
+    // one differ by at most (B-1) ln 2 (the max-log search is exact or returns a clipped
+    // value below the true one in magnitude). A bit with |lm| >= T = clip + (B-1) ln 2 + tol
+    // (extrinsic: |lm| - |La| >= T, La finite, Le = L - La) has an exact LLR beyond the clip
+    // with the sign of lm: its returned value is sign(lm)*clip whatever is dropped, so its
+    // masses are not kept at all (thr = -Inf: every drop fits it).
+    void saturate(const double* lm) {
+        const double T = saturation_level();
+        if (!(T < inf)) return;
+        for (std::int64_t b = 0; b < B_; ++b) {
+            double margin = std::fabs(lm[b]);
+            if (extrinsic_) {
+                if (!std::isfinite(p_.La[b])) continue;
+                margin = margin - std::fabs(p_.La[b]);
+            }
+            if (!(margin >= T)) continue;
+            sat_[b] = lm[b] > 0.0 ? 1.0 : -1.0;
+            thr_[2 * b] = thr_[2 * b + 1] = -inf;
+        }
+        renew_freemax();
     }
 
     // Runs the search; L: B values out.
@@ -344,6 +385,8 @@ private:
     }
 
     // Whether c*e^{-bound/u} fits into (b, h): bound - u*ln c >= thr (no mass: fits).
+    double saturation_level() const { return p_.clip + static_cast<double>(B_ - 1) * ln2 + p_.tol; }
+
     bool fits(std::int64_t a, double bound, double ln_count) const {
         return bound == inf || bound - u_ * ln_count >= thr_[a];
     }
@@ -373,12 +416,13 @@ private:
     void drop_child(std::int64_t k, const child& c) {
         const double lnN = lnN_[k];
         const auto bk = static_cast<std::int64_t>(bit_off_[k]);
+        const double N = std::exp(lnN);
         if (c.mu < inf) {
-            for (std::int64_t a = 0; a < 2 * bk; ++a) add_dropped(a, c.mu, lnN - ln2);
+            for (std::int64_t a = 0; a < 2 * bk; ++a) add_dropped(a, c.mu, 0.5 * N);
         }
         for_fixed(k, c.label, [&](std::int64_t b, int h) {
             const double bound = fixed_bound(c, b);
-            if (bound < inf) add_dropped(2 * b + h, bound, lnN);
+            if (bound < inf) add_dropped(2 * b + h, bound, N);
         });
         renew_freemax();
     }
@@ -412,21 +456,23 @@ private:
         const double lnC = std::log(static_cast<double>(left)) + lnN_[k];
         const auto bk = static_cast<std::int64_t>(bit_off_[k]);
         const auto bk1 = static_cast<std::int64_t>(bit_off_[k + 1]);
-        for (std::int64_t a = 0; a < 2 * bk; ++a) add_dropped(a, key, lnC - ln2);
-        for (std::int64_t a = 2 * bk; a < 2 * bk1; ++a) add_dropped(a, key, lnC);
+        const double C = std::exp(lnC);
+        for (std::int64_t a = 0; a < 2 * bk; ++a) add_dropped(a, key, 0.5 * C);
+        for (std::int64_t a = 2 * bk; a < 2 * bk1; ++a) add_dropped(a, key, C);
         for (std::int64_t j = k + 1; j < p_.n; ++j) {
             const auto lj = static_cast<std::uint32_t>(plabel_[j]);
             const std::int32_t mj = front_.bits_of(j);
             const auto b0 = static_cast<std::int64_t>(bit_off_[j]);
             for (std::int32_t i = 0; i < mj; ++i) {
-                add_dropped(2 * (b0 + i) + (bit_of(lj, mj, i) ? 1 : 0), key, lnC);
+                add_dropped(2 * (b0 + i) + (bit_of(lj, mj, i) ? 1 : 0), key, C);
             }
         }
         renew_freemax();
     }
 
-    void add_dropped(std::int64_t a, double bound, double ln_count) {
-        add_mass(D_, a, bound, ln_count, u_);
+    void add_dropped(std::int64_t a, double bound, double count) {
+        if (sat_[a / 2] != 0.0) return;
+        add_mass(D_, a, bound, count, u_);
         renew_thr(a);
     }
 
@@ -474,10 +520,11 @@ private:
                     }
                     metric = q + scale_ * others;
                 }
-                if (!(metric < inf)) continue;
+                if (!(metric < inf) || sat_[b] != 0.0) continue;
                 const std::int64_t a = 2 * b + (bit_of(lj, mj, i) ? 1 : 0);
-                add_mass(S_, a, metric, 0.0, u_);
-                renew_thr(a);
+                // thr from a smaller S is larger (fewer drops): renewing it only when S grew
+                // by more than 1e-3 keeps every decision valid
+                if (add_mass(S_, a, metric, 1.0, u_) > 1e-3) renew_thr(a);
             }
         }
         renew_freemax();
@@ -487,12 +534,15 @@ private:
         const double clip = p_.clip;
         for (std::int64_t b = 0; b < B_; ++b) {
             const double s0 = S_.s[2 * b], s1 = S_.s[2 * b + 1];
-            if (s0 == 0.0 && s1 == 0.0) return search_status::none;  // every metric overflowed
+            // every metric overflowed
+            if (s0 == 0.0 && s1 == 0.0 && sat_[b] == 0.0) return search_status::none;
         }
         for (std::int64_t b = 0; b < B_; ++b) {
             const double s0 = S_.s[2 * b], s1 = S_.s[2 * b + 1];
             double v;
-            if (s1 == 0.0) {
+            if (sat_[b] != 0.0) {
+                v = sat_[b] * inf;
+            } else if (s1 == 0.0) {
                 v = inf;
             } else if (s0 == 0.0) {
                 v = -inf;
@@ -512,7 +562,7 @@ private:
     bool divide_ = false, extrinsic_ = false;
     double u_ = 1.0, scale_ = 1.0, eps_ = 0.0;
     double *key_, *dist_, *pd_, *pP_, *pc1_, *pc2_, *ps2_, *pb1_, *plabel_, *px_, *freemax_, *lnN_,
-        *child_off_, *bit_off_, *cost_, *thr_;
+        *child_off_, *bit_off_, *cost_, *thr_, *sat_;
     mass S_, D_;
 };
 
