@@ -13,8 +13,12 @@
 //              the clip),
 // L = ln P(b=0)/P(b=1): positive means 0, returned as sign*min(|v|, clip) exactly, each
 // within tol of the clipped exact value (detect/app_tree.h proves it). The distances are
-// formed as complex_search.h states (channel/complex_levels.h); when every imaginary part is
-// zero the search runs on the real parts alone. Host-free: no allocation, no errors.
+// formed as complex_search.h states (channel/complex_levels.h). With a finite clip, a
+// max-log pass (find_complex_llrs, when the priors are finite and n0 times their sum is)
+// first finds the bits whose LLRs are beyond the clip for certain: they are returned as
+// +-clip and need no masses. tol = 0 with clip = Inf visits every leaf of finite metric.
+// When every imaginary part is zero the search runs on the real parts alone. Host-free: no
+// allocation, no errors.
 #pragma once
 
 #include <cstdint>
@@ -24,7 +28,8 @@
 #include "detect/app_tree.h"
 
 // Doubles of scratch that find_complex_app_llrs needs for n levels of M points:
-// 2nM + 2nM + 12(n+1) + 11*n*bits.
+// 4nM + 12(n+1) + 12*n*bits (the search) + n*bits + n + complex_search_scratch_size(n, M)
+// (the max-log pass).
 std::int64_t complex_app_scratch_size(std::int64_t n, std::int64_t M);
 
 // Preconditions: those of find_complex_llrs (z, the upper triangle of R and the points

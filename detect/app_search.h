@@ -13,7 +13,9 @@
 // L = ln P(b=0)/P(b=1): positive means 0. Each value is returned as sign*min(|v|, clip),
 // exactly (clip = Inf: unclipped, and then a known bit's posterior is +-Inf; clip = 0:
 // zeros). Every returned value lies within tol of the clipped exact one (tol >= 0 absolute,
-// in LLR units; 0 visits every leaf of finite metric): detect/app_tree.h proves it.
+// in LLR units; 0 with clip = Inf visits every leaf of finite metric): detect/app_tree.h
+// proves it. With a finite clip, a max-log pass (find_bit_llrs) first finds the bits whose
+// LLRs are beyond the clip for certain; they are returned as +-clip and need no masses.
 // Host-free: no allocation, no errors.
 #pragma once
 
@@ -24,7 +26,8 @@
 #include "detect/soft_search.h"
 
 // Doubles of scratch that find_app_llrs needs for these levels:
-// 2n + 2*sum M_i + 12(n+1) + 11B.
+// 2n + 2*sum M_i + 12(n+1) + 12B (the search) + B + n + soft_scratch_size(n, B) (the
+// max-log pass).
 std::int64_t app_scratch_size(const soft_levels& levels);
 
 // Preconditions: those of find_bit_llrs (y and the upper triangle of R finite, no zero on

@@ -40,9 +40,12 @@
 // (b, h), and every LLR is within ln(1 + eps) <= tol of the exact one. Clipping,
 // sign*min(|v|, clip), moves no two values further apart, so the returned clipped values
 // are within tol of the clipped exact ones. tol = 0 gives eps = 0: nothing with a non-zero
-// mass is dropped and every leaf of finite metric is visited. (A finite clip is not used to
-// drop more: the masses of an LLR beyond +-clip grow in both hypotheses as the search goes
-// on, so a decision on it would not stay valid.)
+// mass is dropped and (with clip = Inf) every leaf of finite metric is visited.
+//
+// A finite clip drops more, through the bits that are beyond +-clip for certain
+// (saturate(): a max-log pass shows them, and their masses are not kept at all). Nothing
+// is decided from the masses of an LLR that only looks beyond the clip: both of its
+// hypotheses still grow as the search goes on, so such a decision would not stay valid.
 //
 // The check without exponentials. The room left in (b, h), eps*S - D = r*e^{-mS/u} with
 // r = eps*sS - sD*e^{-(mD-mS)/u}, takes c*e^{-mu/u} iff mu - u*ln c >= thr = mS - u*ln r
@@ -62,10 +65,10 @@
 //
 // Visiting order and batch drops. The children of a node are taken in increasing key. When
 // the next one comes, the children still to come (r of them, keys >= its key) are first
-// checked as one subtree of r*N_k leaves (level k's bits counted as free, with the count
-// r*N_k for each hypothesis; the levels below with r*N_k/2); if that fits, all of them are
-// dropped at once and the level is left. Otherwise the child alone is checked, and dropped,
-// or recorded (a leaf), or entered.
+// checked as one subtree of r*N_k leaves (r rounded up to a power of two) (level k's bits counted
+// as free, with the count r*N_k for each hypothesis; the levels below with r*N_k/2); if that fits,
+// all of them are dropped at once and the level is left. Otherwise the child alone is checked, and
+// dropped, or recorded (a leaf), or entered.
 #pragma once
 
 #include <cmath>
@@ -111,7 +114,20 @@ struct mass {
 // Adds c*e^{-mu/u} to the mass i (c a count of leaves, +Inf past the range of double);
 // returns the relative growth of the mass (+Inf when it was empty or when the term is its
 // new least).
-inline double add_mass(mass a, std::int64_t i, double mu, double c, double u) {
+// memo: the last exponent and its e^{-x} (the masses of one leaf's bits mostly share
+// their least metric, so they share the exponential).
+struct exp_memo {
+    double x = -1.0, v = 0.0;
+    double of(double y) {
+        if (y != x) {
+            x = y;
+            v = std::exp(-y);
+        }
+        return v;
+    }
+};
+
+inline double add_mass(mass a, std::int64_t i, double mu, double c, double u, exp_memo& e) {
     double& m = a.m[i];
     double& s = a.s[i];
     if (s == 0.0) {
@@ -122,7 +138,7 @@ inline double add_mass(mass a, std::int64_t i, double mu, double c, double u) {
     if (mu >= m) {
         const double x = (mu - m) / u;
         // e^{-x} is 0 in double past 746
-        const double t = x > 746.0 ? 0.0 : c == inf ? inf : c * std::exp(-x);
+        const double t = x > 746.0 ? 0.0 : c == inf ? inf : c * e.of(x);
         const double g = t / s;
         s = s + t;
         return g;
@@ -385,6 +401,13 @@ private:
     }
 
     // Whether c*e^{-bound/u} fits into (b, h): bound - u*ln c >= thr (no mass: fits).
+    // ln of a count r >= 1 rounded up to a power of two (no logarithm per check)
+    static double ln_ceil(std::int64_t r) {
+        std::int32_t e = 0;
+        while ((std::int64_t{1} << e) < r) ++e;
+        return e * ln2;
+    }
+
     double saturation_level() const { return p_.clip + static_cast<double>(B_ - 1) * ln2 + p_.tol; }
 
     bool fits(std::int64_t a, double bound, double ln_count) const {
@@ -430,7 +453,7 @@ private:
     // The `left` children still to come on level k, all with keys >= key, as one subtree.
     bool batch_fits(std::int64_t k, double key, std::int64_t left) const {
         if (key == inf) return true;
-        const double lnC = std::log(static_cast<double>(left)) + lnN_[k];
+        const double lnC = ln_ceil(left) + lnN_[k];
         const auto bk = static_cast<std::int64_t>(bit_off_[k]);
         const auto bk1 = static_cast<std::int64_t>(bit_off_[k + 1]);
         if (k > 0 && !(key - u_ * (lnC - ln2) >= freemax_[k])) return false;
@@ -453,7 +476,7 @@ private:
         double* const keys = key_ + static_cast<std::int64_t>(child_off_[k]);
         for (std::int64_t j = 0; j < M; ++j) keys[j] = inf;
         if (key == inf) return;
-        const double lnC = std::log(static_cast<double>(left)) + lnN_[k];
+        const double lnC = ln_ceil(left) + lnN_[k];
         const auto bk = static_cast<std::int64_t>(bit_off_[k]);
         const auto bk1 = static_cast<std::int64_t>(bit_off_[k + 1]);
         const double C = std::exp(lnC);
@@ -472,7 +495,7 @@ private:
 
     void add_dropped(std::int64_t a, double bound, double count) {
         if (sat_[a / 2] != 0.0) return;
-        add_mass(D_, a, bound, count, u_);
+        add_mass(D_, a, bound, count, u_, memo_);
         renew_thr(a);
     }
 
@@ -524,7 +547,7 @@ private:
                 const std::int64_t a = 2 * b + (bit_of(lj, mj, i) ? 1 : 0);
                 // thr from a smaller S is larger (fewer drops): renewing it only when S grew
                 // by more than 1e-3 keeps every decision valid
-                if (add_mass(S_, a, metric, 1.0, u_) > 1e-3) renew_thr(a);
+                if (add_mass(S_, a, metric, 1.0, u_, memo_) > 1e-3) renew_thr(a);
             }
         }
         renew_freemax();
@@ -564,6 +587,7 @@ private:
     double *key_, *dist_, *pd_, *pP_, *pc1_, *pc2_, *ps2_, *pb1_, *plabel_, *px_, *freemax_, *lnN_,
         *child_off_, *bit_off_, *cost_, *thr_, *sat_;
     mass S_, D_;
+    exp_memo memo_;
 };
 
 }  // namespace app_tree
