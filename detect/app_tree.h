@@ -19,7 +19,8 @@
 // least metric added so far (a running maximum of the terms): adding c*e^{-mu/u} (mu >= m)
 // is s += c*e^{-(mu-m)/u}, and a new least term rescales s by e^{-(m-mu)/u} <= 1. So s >= 1
 // for a found mass and no sum underflows or overflows whatever the scale of the metrics:
-// an LLR is (m1 - m0)/u + ln s0 - ln s1. Counts are carried as logarithms.
+// an LLR is (m1 - m0)/u + ln s0 - ln s1. Counts of leaves are doubles (+Inf past the
+// range of double, which only stops drops).
 //
 // What is kept, per bit b and hypothesis h (b = h): S[b][h] the mass of the leaves found
 // with bit b = h, D[b][h] a bound on the mass of the dropped leaves with bit b = h. A node
@@ -47,11 +48,14 @@
 // is decided from the masses of an LLR that only looks beyond the clip: both of its
 // hypotheses still grow as the search goes on, so such a decision would not stay valid.
 //
-// The check without exponentials. The room left in (b, h), eps*S - D = r*e^{-mS/u} with
-// r = eps*sS - sD*e^{-(mD-mS)/u}, takes c*e^{-mu/u} iff mu - u*ln c >= thr = mS - u*ln r
-// (thr = +Inf when r <= 0 or S is empty). thr is renewed whenever S or D changes, so that a
-// node is checked by comparisons only: its fixed bits one by one, its free bits at once
-// through freemax[k] = the largest thr of both hypotheses of the bits of levels < k.
+// The check without exponentials. The room left in (b, h), eps*S - D = r*e^{-mS/u} (D is
+// kept in the units of S: r = eps*sS - sD), takes c*e^{-mu/u} iff
+// mu - u*ln c >= mS - u*ln r; thr is that bound with ln r replaced by a lower bound of
+// ln(r/4) (renew_thr), so a check that passes is a drop that fits (thr = +Inf when r <= 0
+// or S is empty). thr is renewed whenever D changes, and when S grows by more than 1e-3 of
+// itself (a thr from a smaller S is larger: it only drops less), so that a node is checked
+// by comparisons only: its fixed bits one by one, its free bits at once through
+// freemax[k] = the largest thr of both hypotheses of the bits of levels < k.
 //
 // Extrinsic output. Le[b] is the LLR of the metric without bit b's own prior term: S and D
 // of bit b sum e^{-(mu - n0*c_b)/u} (c_b the leaf's cost of bit b), the metric formed afresh
@@ -112,8 +116,8 @@ struct mass {
 };
 
 // Adds c*e^{-mu/u} to the mass i (c a count of leaves, +Inf past the range of double);
-// returns the relative growth of the mass (+Inf when it was empty or when the term is its
-// new least).
+// returns a positive value when the mass grew by more than 1e-3 of itself (+Inf when it was
+// empty or when the term is its new least), else 0.
 // memo: the last exponent and its e^{-x} (the masses of one leaf's bits mostly share
 // their least metric, so they share the exponential).
 struct exp_memo {
@@ -139,9 +143,9 @@ inline double add_mass(mass a, std::int64_t i, double mu, double c, double u, ex
         const double x = (mu - m) / u;
         // e^{-x} is 0 in double past 746
         const double t = x > 746.0 ? 0.0 : c == inf ? inf : c * e.of(x);
-        const double g = t / s;
+        const bool grows = t > 1e-3 * s;
         s = s + t;
-        return g;
+        return grows ? 1.0 : 0.0;
     }
     const double f = std::exp(-(m - mu) / u);
     s = s == inf ? inf : s * f + c;
@@ -493,9 +497,14 @@ private:
         renew_freemax();
     }
 
+    // D is kept in the units of its S: D[a] = D_.s[a]*e^{-S_.m[a]/u} (a drop fits only a
+    // non-empty S, and the bits of one leaf share S's least metric mostly, so they share
+    // the exponential).
     void add_dropped(std::int64_t a, double bound, double count) {
         if (sat_[a / 2] != 0.0) return;
-        add_mass(D_, a, bound, count, u_, memo_);
+        const double x = (bound - S_.m[a]) / u_;
+        const double t = x > 746.0 ? 0.0 : count == inf ? inf : count * memo_.of(x);
+        D_.s[a] = D_.s[a] + t;
         renew_thr(a);
     }
 
@@ -506,9 +515,12 @@ private:
             thr_[a] = inf;
             return;
         }
-        double r = eps_ * sS;
-        if (D_.s[a] != 0.0) r = r - D_.s[a] * std::exp(-(D_.m[a] - S_.m[a]) / u_);
-        thr_[a] = r > 0.0 ? S_.m[a] - u_ * std::log(r) : inf;
+        // A drop may take at most a quarter of the room left, r/4 >= 2^(k-2) for r in
+        // [2^k, 2^(k+1)): a thr above the exact one (it only drops less), without a
+        // logarithm. Keeping room for later, larger subtrees drops more in all: the first
+        // small drops near the leaves no longer use up the room of a whole level above.
+        const double r = eps_ * sS - D_.s[a];
+        thr_[a] = r > 0.0 && r < inf ? S_.m[a] - u_ * ((std::ilogb(r) - 2) * ln2) : inf;
     }
 
     void renew_freemax() {
@@ -547,7 +559,13 @@ private:
                 const std::int64_t a = 2 * b + (bit_of(lj, mj, i) ? 1 : 0);
                 // thr from a smaller S is larger (fewer drops): renewing it only when S grew
                 // by more than 1e-3 keeps every decision valid
-                if (add_mass(S_, a, metric, 1.0, u_, memo_) > 1e-3) renew_thr(a);
+                const double old = S_.m[a];
+                const double g = add_mass(S_, a, metric, 1.0, u_, memo_);
+                if (S_.m[a] < old && D_.s[a] != 0.0) {
+                    // S's unit moved: D follows (D is empty while S is)
+                    D_.s[a] = D_.s[a] * std::exp(-(old - S_.m[a]) / u_);
+                }
+                if (g > 0.0) renew_thr(a);
             }
         }
         renew_freemax();
