@@ -1,0 +1,611 @@
+// SPDX-License-Identifier: BSD-3-Clause
+// The tree search behind the exact log-MAP (APP) bit LLRs of detect/app_search.h and
+// channel/complex_app.h: one depth-first (Schnorr-Euchner) search over levels n-1 .. 0
+// that sums the leaves' masses e^{-metric} per bit and hypothesis and drops a subtree only
+// when that cannot move any returned LLR by more than tol. The levels themselves (their
+// values, their distances) come from a front: app_search.cpp (PAM levels) and
+// complex_app.cpp (complex points). Host-free: no allocation, no errors.
+//
+// Units. As in detect/soft_search.cpp and channel/complex_search.h the metric of a node is
+// kept in distance units, mu = d + n0*P (P the sum of the shifted prior costs of its fixed
+// bits, each max(La, 0) where the bit is 1 and max(-La, 0) where it is 0, +Inf for the
+// excluded value of a known bit), so that the mass of a leaf is e^{-mu/u} with u = n0 up to
+// a constant factor per vector (e^{-sum min(La,0)}, which cancels in every LLR). Where n0
+// times the priors would overflow the search works in LLR units instead: mu = d/n0 + P and
+// u = 1. Every cost is >= 0 and every rounding monotone, so a node's mu is <= the metric of
+// every leaf below it.
+//
+// Masses in the log domain. A mass is kept as a pair (m, s) meaning s*e^{-m/u}, with m the
+// least metric added so far (a running maximum of the terms): adding c*e^{-mu/u} (mu >= m)
+// is s += c*e^{-(mu-m)/u}, and a new least term rescales s by e^{-(m-mu)/u} <= 1. So s >= 1
+// for a found mass and no sum underflows or overflows whatever the scale of the metrics:
+// an LLR is (m1 - m0)/u + ln s0 - ln s1. Counts of leaves are doubles (+Inf past the
+// range of double, which only stops drops).
+//
+// What is kept, per bit b and hypothesis h (b = h): S[b][h] the mass of the leaves found
+// with bit b = h, D[b][h] a bound on the mass of the dropped leaves with bit b = h. A node
+// at level k fixes the bits of levels >= k (they name its hypothesis for each such bit) and
+// leaves free the bits of levels < k; it has N_k = prod_{j<k} M_j leaves, every one with
+// metric >= mu_k, and exactly N_k/2 of them take each value of a free bit (every level's
+// labels are all its m-bit patterns). Dropping it adds N_k*e^{-mu_k/u} to D[b][h(b)] for
+// its fixed bits and N_k/2*e^{-mu_k/u} to both D[b][0] and D[b][1] for its free bits.
+//
+// The error bound. With E[b][h] the true mass of the dropped leaves, 0 <= E <= D, the
+// returned value is ln S0 - ln S1 and the exact one ln(S0+E0) - ln(S1+E1); their difference
+// is ln(1+E0/S0) - ln(1+E1/S1), a difference of two numbers in [0, ln(1+D0/S0)] and
+// [0, ln(1+D1/S1)], so
+//   |error| <= max_h ln(1 + D[b][h]/S[b][h]).
+// A drop is made only when, for every D it adds to, the new D <= eps*S with the S of that
+// moment, eps = expm1(tol) (a hair less, for the roundings of the test). S only grows and D
+// only changes by such checked drops, so at the end D <= eps*S_then <= eps*S for each
+// (b, h), and every LLR is within ln(1 + eps) <= tol of the exact one. Clipping,
+// sign*min(|v|, clip), moves no two values further apart, so the returned clipped values
+// are within tol of the clipped exact ones. tol = 0 gives eps = 0: nothing with a non-zero
+// mass is dropped and (with clip = Inf) every leaf of finite metric is visited.
+//
+// A finite clip drops more, through the bits that are beyond +-clip for certain
+// (saturate(): a max-log pass shows them, and their masses are not kept at all). Nothing
+// is decided from the masses of an LLR that only looks beyond the clip: both of its
+// hypotheses still grow as the search goes on, so such a decision would not stay valid.
+//
+// The check without exponentials. The room left in (b, h), eps*S - D = r*e^{-mS/u} (D is
+// kept in the units of S: r = eps*sS - sD), takes c*e^{-mu/u} iff
+// mu - u*ln c >= mS - u*ln r; thr is that bound with ln r replaced by a lower bound of
+// ln(r/4) (renew_thr), so a check that passes is a drop that fits (thr = +Inf when r <= 0
+// or S is empty). thr is renewed whenever D changes, and when S grows by more than 1e-3 of
+// itself (a thr from a smaller S is larger: it only drops less), so that a node is checked
+// by comparisons only: its fixed bits one by one, its free bits at once through
+// freemax[k] = the largest thr of both hypotheses of the bits of levels < k.
+//
+// Extrinsic output. Le[b] is the LLR of the metric without bit b's own prior term: S and D
+// of bit b sum e^{-(mu - n0*c_b)/u} (c_b the leaf's cost of bit b), the metric formed afresh
+// as d + n0*(sum of the other bits' costs), so that a known bit (c_b = +Inf on its excluded
+// value) and a prior far beyond the clip keep their exact extrinsic value. A node's bound
+// for a fixed bit then leaves out that bit's cost: with c1 >= c2 the two largest costs of
+// the fixed bits (bit b1 holding c1) and s2 the sum of the others, it is d + n0*(s2 + c2)
+// for b1 and d + n0*(s2 + c1) for every other fixed bit (P - c_b >= P - c2 for them); free
+// bits keep mu_k (their costs are not in it). Children are visited in increasing order of
+// their least bound (mu itself for the posterior).
+//
+// Visiting order and batch drops. The children of a node are taken in increasing key. When
+// the next one comes, the children still to come (r of them, keys >= its key) are first
+// checked as one subtree of r*N_k leaves (r rounded up to a power of two) (level k's bits counted
+// as free, with the count r*N_k for each hypothesis; the levels below with r*N_k/2); if that fits,
+// all of them are dropped at once and the level is left. Otherwise the child alone is checked, and
+// dropped, or recorded (a leaf), or entered.
+#pragma once
+
+#include <cmath>
+#include <cstdint>
+#include <limits>
+
+#include "core/interrupt_check.h"
+#include "detect/sphere_search.h"
+
+// Which LLR the APP searches return.
+enum class app_output {
+    posterior,  // L = ln P(b=0|y)/P(b=1|y), the prior included
+    extrinsic,  // Le = the same without the bit's own prior term (L - La in exact arithmetic)
+};
+
+namespace app_tree {
+
+constexpr double inf = std::numeric_limits<double>::infinity();
+constexpr double ln2 = 0.69314718055994530942;
+
+// Doubles of scratch the search needs beyond its front's, for n levels of sum_M children
+// in all and B bits.
+inline std::int64_t scratch_size(std::int64_t n, std::int64_t sum_M, std::int64_t B) {
+    return 2 * sum_M + 12 * (n + 1) + 12 * B;
+}
+
+// The problem as the search sees it (the levels' sizes come from the front: level k has
+// 2^bits(k) children, bits(k) from 1 to 16). La null or B values.
+struct problem {
+    std::int64_t n;
+    const double* La;
+    double n0;
+    double clip;
+    double tol;
+    app_output output;
+};
+
+struct mass {
+    double* m;
+    double* s;
+};
+
+// Adds c*e^{-mu/u} to the mass i (c a count of leaves, +Inf past the range of double);
+// returns a positive value when the mass grew by more than 1e-3 of itself (+Inf when it was
+// empty or when the term is its new least), else 0.
+// memo: the last exponent and its e^{-x} (the masses of one leaf's bits mostly share
+// their least metric, so they share the exponential).
+struct exp_memo {
+    double x = -1.0, v = 0.0;
+    double of(double y) {
+        if (y != x) {
+            x = y;
+            v = std::exp(-y);
+        }
+        return v;
+    }
+};
+
+inline double add_mass(mass a, std::int64_t i, double mu, double c, double u, exp_memo& e) {
+    double& m = a.m[i];
+    double& s = a.s[i];
+    if (s == 0.0) {
+        m = mu;
+        s = c;
+        return inf;
+    }
+    if (mu >= m) {
+        const double x = (mu - m) / u;
+        // e^{-x} is 0 in double past 746
+        const double t = x > 746.0 ? 0.0 : c == inf ? inf : c * e.of(x);
+        const bool grows = t > 1e-3 * s;
+        s = s + t;
+        return grows ? 1.0 : 0.0;
+    }
+    const double f = std::exp(-(m - mu) / u);
+    s = s == inf ? inf : s * f + c;
+    m = mu;
+    return inf;
+}
+
+template <class Front>
+class search {
+public:
+    search(const problem& p, Front& front, double* scratch) : p_(p), front_(front) {
+        const std::int64_t n = p.n;
+        B_ = 0;
+        sum_M_ = 0;
+        for (std::int64_t k = 0; k < n; ++k) {
+            B_ += front.bits_of(k);
+            sum_M_ += (std::int64_t{1} << front.bits_of(k));
+        }
+        double prior_sum = 0.0;
+        for (std::int64_t b = 0; p.La != nullptr && b < B_; ++b) {
+            if (std::isfinite(p.La[b])) prior_sum = prior_sum + std::fabs(p.La[b]);
+        }
+        divide_ = !std::isfinite(p.n0 * prior_sum);
+        u_ = divide_ ? 1.0 : p.n0;
+        scale_ = divide_ ? 1.0 : p.n0;
+        extrinsic_ = p.output == app_output::extrinsic && p.La != nullptr;
+        eps_ = std::expm1(p.tol) * (1.0 - 1e-9);
+        double* q = scratch;
+        auto take = [&](std::int64_t count) {
+            double* const r = q;
+            q += count;
+            return r;
+        };
+        key_ = take(sum_M_);
+        dist_ = take(sum_M_);
+        pd_ = take(n + 1);
+        pP_ = take(n + 1);
+        pc1_ = take(n + 1);
+        pc2_ = take(n + 1);
+        ps2_ = take(n + 1);
+        pb1_ = take(n + 1);
+        plabel_ = take(n + 1);
+        px_ = take(n + 1);
+        freemax_ = take(n + 1);
+        lnN_ = take(n + 1);
+        child_off_ = take(n + 1);
+        bit_off_ = take(n + 1);
+        cost_ = take(B_);
+        S_ = {take(2 * B_), take(2 * B_)};
+        D_ = {take(2 * B_), take(2 * B_)};
+        thr_ = take(2 * B_);
+        sat_ = take(B_);
+        double co = 0.0, bo = 0.0, ln = 0.0;
+        for (std::int64_t k = 0; k <= n; ++k) {
+            child_off_[k] = co;
+            bit_off_[k] = bo;
+            lnN_[k] = ln;
+            if (k < n) {
+                co += static_cast<double>((std::int64_t{1} << front.bits_of(k)));
+                bo += front.bits_of(k);
+                ln += front.bits_of(k) * ln2;
+            }
+        }
+        for (std::int64_t i = 0; i < 2 * B_; ++i) {
+            S_.m[i] = D_.m[i] = inf;
+            S_.s[i] = D_.s[i] = 0.0;
+            thr_[i] = inf;
+        }
+        for (std::int64_t b = 0; b < B_; ++b) cost_[b] = sat_[b] = 0.0;
+        for (std::int64_t k = 0; k <= n; ++k) freemax_[k] = k == 0 ? -inf : inf;
+    }
+
+    // The clip of the max-log LLRs that saturate() takes: +Inf when the LLRs are unclipped
+    // (nothing saturates).
+    double maxlog_clip() const {
+        const double T = saturation_level();
+        return extrinsic_ ? 2.0 * T : T;
+    }
+
+    // Bits that are beyond +-clip for certain, from their max-log LLRs lm (B values, clipped
+    // at maxlog_clip(), the same priors). Within a hypothesis of N points,
+    // max <= log-sum-exp <= max + ln N, and N <= 2^(B-1), so the exact LLR and the max-log
+    // one differ by at most (B-1) ln 2 (the max-log search is exact or returns a clipped
+    // value below the true one in magnitude). A bit with |lm| >= T = clip + (B-1) ln 2 + tol
+    // (extrinsic: |lm| - |La| >= T, La finite, Le = L - La) has an exact LLR beyond the clip
+    // with the sign of lm: its returned value is sign(lm)*clip whatever is dropped, so its
+    // masses are not kept at all (thr = -Inf: every drop fits it).
+    void saturate(const double* lm) {
+        const double T = saturation_level();
+        if (!(T < inf)) return;
+        for (std::int64_t b = 0; b < B_; ++b) {
+            double margin = std::fabs(lm[b]);
+            if (extrinsic_) {
+                if (!std::isfinite(p_.La[b])) continue;
+                margin = margin - std::fabs(p_.La[b]);
+            }
+            if (!(margin >= T)) continue;
+            sat_[b] = lm[b] > 0.0 ? 1.0 : -1.0;
+            thr_[2 * b] = thr_[2 * b + 1] = -inf;
+        }
+        renew_freemax();
+    }
+
+    // Runs the search; L: B values out.
+    search_status run(double* L, std::int64_t* nodes, const interrupt_check* check) {
+        const std::int64_t n = p_.n;
+        pd_[n] = pP_[n] = pc1_[n] = pc2_[n] = ps2_[n] = 0.0;
+        pb1_[n] = -1.0;
+        std::int64_t count = 0;
+        std::int64_t next_poll = search_poll_interval;
+        std::int64_t k = n - 1;
+        expand(k, count);
+        // Each pass takes one child of the node on level k+1 (marking it visited: +Inf key)
+        // or leaves the level; every level has finitely many children, so it ends.
+        for (;;) {
+            if (count >= next_poll) {
+                if (interrupt_requested(check)) return search_status::interrupted;
+                next_poll += search_poll_interval;
+            }
+            const std::int64_t M = (std::int64_t{1} << front_.bits_of(k));
+            double* const key = key_ + static_cast<std::int64_t>(child_off_[k]);
+            std::int64_t m = -1, left = 0;
+            double least = inf;
+            for (std::int64_t j = 0; j < M; ++j) {
+                const bool live = key[j] < inf;
+                left += live;
+                const bool less = key[j] < least;
+                least = less ? key[j] : least;
+                m = less ? j : m;
+            }
+            if (m < 0 || batch_fits(k, least, left)) {
+                if (m >= 0) drop_batch(k, least, left);
+                if (k == n - 1) break;
+                ++k;
+                continue;
+            }
+            key[m] = inf;
+            child c = make_child(k, m);
+            if (k == 0) {
+                record_leaf(c);
+                continue;
+            }
+            if (child_fits(k, c)) {
+                drop_child(k, c);
+                continue;
+            }
+            pd_[k] = c.d;
+            pP_[k] = c.P;
+            pc1_[k] = c.c1;
+            pc2_[k] = c.c2;
+            ps2_[k] = c.s2;
+            pb1_[k] = static_cast<double>(c.b1);
+            plabel_[k] = static_cast<double>(c.label);
+            px_[k] = static_cast<double>(m);
+            write_costs(k, c.label);
+            --k;
+            expand(k, count);
+        }
+        if (nodes != nullptr) *nodes = count;
+        return finish(L);
+    }
+
+private:
+    struct child {
+        std::int64_t m;
+        std::uint32_t label;
+        double d;  // distance (distance units)
+        double P;  // prior costs of the fixed bits (unscaled)
+        double c1, c2, s2;
+        std::int64_t b1;  // the bit holding c1 (-1: none)
+        double mu;        // posterior metric
+        double lb1;       // bound for bit b1 (extrinsic)
+        double lbo;       // bound for the other fixed bits (extrinsic)
+    };
+
+    bool bit_of(std::uint32_t label, std::int32_t m, std::int32_t j) const {
+        return ((label >> (m - 1 - j)) & 1u) != 0;
+    }
+
+    double cost_of(std::int64_t b, bool one) const {
+        const double v = one ? p_.La[b] : -p_.La[b];
+        return v > 0.0 ? v : 0.0;
+    }
+
+    double dpart(double d) const { return divide_ ? d / p_.n0 : d; }
+
+    // The children of the node on level k+1 (the root for k = n-1).
+    void expand(std::int64_t k, std::int64_t& count) {
+        const std::int64_t M = (std::int64_t{1} << front_.bits_of(k));
+        const auto off = static_cast<std::int64_t>(child_off_[k]);
+        double* const dist = dist_ + off;
+        double* const key = key_ + off;
+        front_.expand(k, pd_[k + 1], px_, dist);
+        count += M;
+        for (std::int64_t j = 0; j < M; ++j) {
+            if (!(dist[j] < inf)) dist[j] = inf;  // NaN from overflowed sums: no mass
+            if (p_.La == nullptr) {
+                key[j] = dpart(dist[j]);
+            } else {
+                const child c = make_child(k, j);
+                key[j] = extrinsic_ ? c.lb1 : c.mu;
+            }
+        }
+    }
+
+    child make_child(std::int64_t k, std::int64_t j) const {
+        child c;
+        c.m = j;
+        c.label = front_.label(k, j);
+        c.d = dist_[static_cast<std::int64_t>(child_off_[k]) + j];
+        c.P = pP_[k + 1];
+        c.c1 = pc1_[k + 1];
+        c.c2 = pc2_[k + 1];
+        c.s2 = ps2_[k + 1];
+        c.b1 = static_cast<std::int64_t>(pb1_[k + 1]);
+        const double q = dpart(c.d);
+        if (p_.La == nullptr) {
+            c.mu = c.lb1 = c.lbo = q;
+            return c;
+        }
+        const std::int32_t mk = front_.bits_of(k);
+        const auto b0 = static_cast<std::int64_t>(bit_off_[k]);
+        double level = 0.0;
+        for (std::int32_t i = 0; i < mk; ++i) {
+            const double v = cost_of(b0 + i, bit_of(c.label, mk, i));
+            level = level + v;
+            if (v > c.c1) {
+                c.s2 = c.s2 + c.c2;
+                c.c2 = c.c1;
+                c.c1 = v;
+                c.b1 = b0 + i;
+            } else if (v > c.c2) {
+                c.s2 = c.s2 + c.c2;
+                c.c2 = v;
+            } else {
+                c.s2 = c.s2 + v;
+            }
+        }
+        c.P = c.P + level;
+        c.mu = q + scale_ * c.P;
+        c.lb1 = q + scale_ * (c.s2 + c.c2);
+        c.lbo = q + scale_ * (c.s2 + c.c1);
+        return c;
+    }
+
+    void write_costs(std::int64_t k, std::uint32_t label) {
+        if (p_.La == nullptr) return;
+        const std::int32_t mk = front_.bits_of(k);
+        const auto b0 = static_cast<std::int64_t>(bit_off_[k]);
+        for (std::int32_t i = 0; i < mk; ++i) cost_[b0 + i] = cost_of(b0 + i, bit_of(label, mk, i));
+    }
+
+    // Bound of a fixed bit b of the child c.
+    double fixed_bound(const child& c, std::int64_t b) const {
+        if (!extrinsic_) return c.mu;
+        return b == c.b1 ? c.lb1 : c.lbo;
+    }
+
+    // Whether c*e^{-bound/u} fits into (b, h): bound - u*ln c >= thr (no mass: fits).
+    // ln of a count r >= 1 rounded up to a power of two (no logarithm per check)
+    static double ln_ceil(std::int64_t r) {
+        std::int32_t e = 0;
+        while ((std::int64_t{1} << e) < r) ++e;
+        return e * ln2;
+    }
+
+    double saturation_level() const { return p_.clip + static_cast<double>(B_ - 1) * ln2 + p_.tol; }
+
+    bool fits(std::int64_t a, double bound, double ln_count) const {
+        return bound == inf || bound - u_ * ln_count >= thr_[a];
+    }
+
+    // The fixed bits of levels >= k: level k from `label`, those above from the path.
+    template <class F>
+    void for_fixed(std::int64_t k, std::uint32_t label, F&& f) const {
+        for (std::int64_t j = k; j < p_.n; ++j) {
+            const std::uint32_t lj = j == k ? label : static_cast<std::uint32_t>(plabel_[j]);
+            const std::int32_t mj = front_.bits_of(j);
+            const auto b0 = static_cast<std::int64_t>(bit_off_[j]);
+            for (std::int32_t i = 0; i < mj; ++i) f(b0 + i, bit_of(lj, mj, i) ? 1 : 0);
+        }
+    }
+
+    bool child_fits(std::int64_t k, const child& c) const {
+        const double lnN = lnN_[k];
+        // free bits, both hypotheses, N_k/2 leaves each (k >= 1 here)
+        if (!(c.mu == inf || c.mu - u_ * (lnN - ln2) >= freemax_[k])) return false;
+        bool ok = true;
+        for_fixed(k, c.label, [&](std::int64_t b, int h) {
+            ok = ok && fits(2 * b + h, fixed_bound(c, b), lnN);
+        });
+        return ok;
+    }
+
+    void drop_child(std::int64_t k, const child& c) {
+        const double lnN = lnN_[k];
+        const auto bk = static_cast<std::int64_t>(bit_off_[k]);
+        const double N = std::exp(lnN);
+        if (c.mu < inf) {
+            for (std::int64_t a = 0; a < 2 * bk; ++a) add_dropped(a, c.mu, 0.5 * N);
+        }
+        for_fixed(k, c.label, [&](std::int64_t b, int h) {
+            const double bound = fixed_bound(c, b);
+            if (bound < inf) add_dropped(2 * b + h, bound, N);
+        });
+        renew_freemax();
+    }
+
+    // The `left` children still to come on level k, all with keys >= key, as one subtree.
+    bool batch_fits(std::int64_t k, double key, std::int64_t left) const {
+        if (key == inf) return true;
+        const double lnC = ln_ceil(left) + lnN_[k];
+        const auto bk = static_cast<std::int64_t>(bit_off_[k]);
+        const auto bk1 = static_cast<std::int64_t>(bit_off_[k + 1]);
+        if (k > 0 && !(key - u_ * (lnC - ln2) >= freemax_[k])) return false;
+        for (std::int64_t b = bk; b < bk1; ++b) {
+            if (!fits(2 * b, key, lnC) || !fits(2 * b + 1, key, lnC)) return false;
+        }
+        for (std::int64_t j = k + 1; j < p_.n; ++j) {
+            const auto lj = static_cast<std::uint32_t>(plabel_[j]);
+            const std::int32_t mj = front_.bits_of(j);
+            const auto b0 = static_cast<std::int64_t>(bit_off_[j]);
+            for (std::int32_t i = 0; i < mj; ++i) {
+                if (!fits(2 * (b0 + i) + (bit_of(lj, mj, i) ? 1 : 0), key, lnC)) return false;
+            }
+        }
+        return true;
+    }
+
+    void drop_batch(std::int64_t k, double key, std::int64_t left) {
+        const std::int64_t M = (std::int64_t{1} << front_.bits_of(k));
+        double* const keys = key_ + static_cast<std::int64_t>(child_off_[k]);
+        for (std::int64_t j = 0; j < M; ++j) keys[j] = inf;
+        if (key == inf) return;
+        const double lnC = ln_ceil(left) + lnN_[k];
+        const auto bk = static_cast<std::int64_t>(bit_off_[k]);
+        const auto bk1 = static_cast<std::int64_t>(bit_off_[k + 1]);
+        const double C = std::exp(lnC);
+        for (std::int64_t a = 0; a < 2 * bk; ++a) add_dropped(a, key, 0.5 * C);
+        for (std::int64_t a = 2 * bk; a < 2 * bk1; ++a) add_dropped(a, key, C);
+        for (std::int64_t j = k + 1; j < p_.n; ++j) {
+            const auto lj = static_cast<std::uint32_t>(plabel_[j]);
+            const std::int32_t mj = front_.bits_of(j);
+            const auto b0 = static_cast<std::int64_t>(bit_off_[j]);
+            for (std::int32_t i = 0; i < mj; ++i) {
+                add_dropped(2 * (b0 + i) + (bit_of(lj, mj, i) ? 1 : 0), key, C);
+            }
+        }
+        renew_freemax();
+    }
+
+    // D is kept in the units of its S: D[a] = D_.s[a]*e^{-S_.m[a]/u} (a drop fits only a
+    // non-empty S, and the bits of one leaf share S's least metric mostly, so they share
+    // the exponential).
+    void add_dropped(std::int64_t a, double bound, double count) {
+        if (sat_[a / 2] != 0.0) return;
+        const double x = (bound - S_.m[a]) / u_;
+        const double t = x > 746.0 ? 0.0 : count == inf ? inf : count * memo_.of(x);
+        D_.s[a] = D_.s[a] + t;
+        renew_thr(a);
+    }
+
+    // thr of (b, h) from its S and D (the header comment).
+    void renew_thr(std::int64_t a) {
+        const double sS = S_.s[a];
+        if (sS == 0.0 || eps_ == 0.0) {
+            thr_[a] = inf;
+            return;
+        }
+        // A drop may take at most a quarter of the room left, r/4 >= 2^(k-2) for r in
+        // [2^k, 2^(k+1)): a thr above the exact one (it only drops less), without a
+        // logarithm. Keeping room for later, larger subtrees drops more in all: the first
+        // small drops near the leaves no longer use up the room of a whole level above.
+        const double r = eps_ * sS - D_.s[a];
+        thr_[a] = r > 0.0 && r < inf ? S_.m[a] - u_ * ((std::ilogb(r) - 2) * ln2) : inf;
+    }
+
+    void renew_freemax() {
+        const std::int64_t n = p_.n;
+        double f = -inf;
+        freemax_[0] = f;
+        for (std::int64_t k = 0; k < n; ++k) {
+            const auto b0 = static_cast<std::int64_t>(bit_off_[k]);
+            const auto b1 = static_cast<std::int64_t>(bit_off_[k + 1]);
+            for (std::int64_t a = 2 * b0; a < 2 * b1; ++a) f = f < thr_[a] ? thr_[a] : f;
+            freemax_[k + 1] = f;
+        }
+    }
+
+    // The leaf c (level 0, the path above): its masses into S.
+    void record_leaf(const child& c) {
+        write_costs(0, c.label);
+        const std::int64_t n = p_.n;
+        const double q = dpart(c.d);
+        for (std::int64_t j = 0; j < n; ++j) {
+            const std::uint32_t lj = j == 0 ? c.label : static_cast<std::uint32_t>(plabel_[j]);
+            const std::int32_t mj = front_.bits_of(j);
+            const auto b0 = static_cast<std::int64_t>(bit_off_[j]);
+            for (std::int32_t i = 0; i < mj; ++i) {
+                const std::int64_t b = b0 + i;
+                double metric = c.mu;
+                if (extrinsic_ && cost_[b] != 0.0) {
+                    // d + n0*(the other bits' costs), formed afresh
+                    double others = 0.0;
+                    for (std::int64_t o = 0; o < B_; ++o) {
+                        if (o != b) others = others + cost_[o];
+                    }
+                    metric = q + scale_ * others;
+                }
+                if (!(metric < inf) || sat_[b] != 0.0) continue;
+                const std::int64_t a = 2 * b + (bit_of(lj, mj, i) ? 1 : 0);
+                // thr from a smaller S is larger (fewer drops): renewing it only when S grew
+                // by more than 1e-3 keeps every decision valid
+                const double old = S_.m[a];
+                const double g = add_mass(S_, a, metric, 1.0, u_, memo_);
+                if (S_.m[a] < old && D_.s[a] != 0.0) {
+                    // S's unit moved: D follows (D is empty while S is)
+                    D_.s[a] = D_.s[a] * std::exp(-(old - S_.m[a]) / u_);
+                }
+                if (g > 0.0) renew_thr(a);
+            }
+        }
+        renew_freemax();
+    }
+
+    search_status finish(double* L) const {
+        const double clip = p_.clip;
+        for (std::int64_t b = 0; b < B_; ++b) {
+            const double s0 = S_.s[2 * b], s1 = S_.s[2 * b + 1];
+            // every metric overflowed
+            if (s0 == 0.0 && s1 == 0.0 && sat_[b] == 0.0) return search_status::none;
+        }
+        for (std::int64_t b = 0; b < B_; ++b) {
+            const double s0 = S_.s[2 * b], s1 = S_.s[2 * b + 1];
+            double v;
+            if (sat_[b] != 0.0) {
+                v = sat_[b] * inf;
+            } else if (s1 == 0.0) {
+                v = inf;
+            } else if (s0 == 0.0) {
+                v = -inf;
+            } else {
+                v = (S_.m[2 * b + 1] - S_.m[2 * b]) / u_ + (std::log(s0) - std::log(s1));
+            }
+            v = v > clip ? clip : v;
+            v = v < -clip ? -clip : v;
+            L[b] = v + 0.0;  // never -0
+        }
+        return search_status::found;
+    }
+
+    const problem& p_;
+    Front& front_;
+    std::int64_t B_ = 0, sum_M_ = 0;
+    bool divide_ = false, extrinsic_ = false;
+    double u_ = 1.0, scale_ = 1.0, eps_ = 0.0;
+    double *key_, *dist_, *pd_, *pP_, *pc1_, *pc2_, *ps2_, *pb1_, *plabel_, *px_, *freemax_, *lnN_,
+        *child_off_, *bit_off_, *cost_, *thr_, *sat_;
+    mass S_, D_;
+    exp_memo memo_;
+};
+
+}  // namespace app_tree
