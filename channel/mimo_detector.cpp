@@ -6,28 +6,31 @@
 #include <cmath>
 #include <limits>
 
+#include "channel/complex_app.h"
 #include "channel/complex_search.h"
-#include "channel/kbest.h"
 #include "channel/ep.h"
+#include "channel/kbest.h"
 #include "channel/linear.h"
 #include "channel/mmse_pic.h"
 #include "channel/soft_demap.h"
+#include "detect/app_search.h"
 #include "detect/decision_feedback.h"
 #include "detect/soft_search.h"
 #include "reduce/reduce_qr_factors.h"
 
 // clang-format off
-const mimo_method_traits mimo_methods[9] = {
+const mimo_method_traits mimo_methods[10] = {
     // method             name      qr     tall   soft   prior  nodes  grid   real form                  search     K, fill
-    {mimo_method::maxlog, "maxlog", true,  true,  true,  true,  true,  false, mimo_real_form::separable, "complex", false, false, false, false},
-    {mimo_method::ml,     "ml",     true,  true,  false, false, true,  false, mimo_real_form::on_grid,   "complex", false, false, false, false},
-    {mimo_method::kbest,  "kbest",  true,  true,  true,  true,  true,  false, mimo_real_form::never,     "complex", true, false, false, false},
-    {mimo_method::mmse,   "mmse",   false, false, true,  true,  false, false, mimo_real_form::never,     "linear", false, false, false, false},
-    {mimo_method::zf,     "zf",     false, true,  true,  true,  false, false, mimo_real_form::never,     "linear", false, false, false, false},
-    {mimo_method::sic,    "sic",    true,  true,  false, false, false, false, mimo_real_form::never,     "complex", false, false, false, false},
-    {mimo_method::lr,     "lr",     true,  true,  false, false, false, true,  mimo_real_form::on_grid,   "complex", false, false, false, false},
-    {mimo_method::mmse_pic, "mmse-pic", false, false, true, true, false, false, mimo_real_form::never, "linear", false, true, false, false},
-    {mimo_method::ep,     "ep",     false, false, true,  true,  false, true,  mimo_real_form::never,     "linear", false, true, true, true},
+    {mimo_method::maxlog, "maxlog", true,  true,  true,  true,  true,  false, mimo_real_form::separable, "complex", false, false, false, false, false},
+    {mimo_method::ml,     "ml",     true,  true,  false, false, true,  false, mimo_real_form::on_grid,   "complex", false, false, false, false, false},
+    {mimo_method::kbest,  "kbest",  true,  true,  true,  true,  true,  false, mimo_real_form::never,     "complex", true, false, false, false, false},
+    {mimo_method::mmse,   "mmse",   false, false, true,  true,  false, false, mimo_real_form::never,     "linear", false, false, false, false, false},
+    {mimo_method::zf,     "zf",     false, true,  true,  true,  false, false, mimo_real_form::never,     "linear", false, false, false, false, false},
+    {mimo_method::sic,    "sic",    true,  true,  false, false, false, false, mimo_real_form::never,     "complex", false, false, false, false, false},
+    {mimo_method::lr,     "lr",     true,  true,  false, false, false, true,  mimo_real_form::on_grid,   "complex", false, false, false, false, false},
+    {mimo_method::mmse_pic, "mmse-pic", false, false, true, true, false, false, mimo_real_form::never, "linear", false, true, false, false, false},
+    {mimo_method::ep,     "ep",     false, false, true,  true,  false, true,  mimo_real_form::never,     "linear", false, true, true, true, false},
+    {mimo_method::app,    "app",    true,  true,  true,  true,  true,  false, mimo_real_form::separable, "complex", false, false, false, false, true},
 };
 // clang-format on
 
@@ -116,12 +119,17 @@ std::int64_t search_scratch_of(const mimo_problem& p) {
     std::int64_t s = std::max<std::int64_t>(5 * n, nt);
     s = std::max(s, linear_filter_scratch(p.nr, nt));
     s = std::max(s, reduce_qr_scratch_size(n));
-    if (p.real_path && p.method == mimo_method::maxlog) {
+    const bool app = p.method == mimo_method::app;
+    if (p.real_path && (p.method == mimo_method::maxlog || app)) {
         s = std::max(s, soft_scratch_size(n, nt * p.bits));
     }
-    if (!p.real_path && (p.method == mimo_method::maxlog || p.method == mimo_method::ml)) {
+    if (p.real_path && app) {
+        s = std::max(s, app_scratch_size(soft_levels{n, p.level_bits, p.level_labels}));
+    }
+    if (!p.real_path && (p.method == mimo_method::maxlog || p.method == mimo_method::ml || app)) {
         s = std::max(s, complex_search_scratch_size(nt, M));
     }
+    if (!p.real_path && app) s = std::max(s, complex_app_scratch_size(nt, M));
     if (p.method == mimo_method::kbest) s = std::max(s, kbest_scratch_size(nt, M, p.list_size));
     if (p.method == mimo_method::mmse_pic) s = std::max(s, mmse_pic_scratch(soft_problem_of(p)));
     if (p.method == mimo_method::ep) s = std::max(s, ep_scratch(soft_problem_of(p)));
@@ -313,7 +321,7 @@ page_status mimo_prepare_page(const mimo_problem& p, const cplx* H, double n0, d
         off[i] = c;
     }
     for (std::int64_t i = 0; i < n * n; ++i) Rs[i] = Rs[i] * g.half_step;
-    if (p.method != mimo_method::maxlog) {
+    if (p.method != mimo_method::maxlog && p.method != mimo_method::app) {
         // integers u = (s + side - 1)/2 in 0 .. side-1: (h*Rr)*s = (2h*Rr)*u - (side-1)*(h*Rr)*1
         const double shift = static_cast<double>(g.side - 1);
         for (std::int64_t i = 0; i < n; ++i) {
@@ -369,8 +377,8 @@ search_status mimo_detect_column(const mimo_problem& p, const double* page, cons
         const cplx* Hp = as_cplx(page + pl.H);
         const soft_status st =
             p.method == mimo_method::mmse_pic
-                ? mmse_pic_column(sp, Hp, as_cplx(page + pl.gram), y, n0, prior, p.iterations,
-                                  llr, idx32, nullptr, nullptr, search)
+                ? mmse_pic_column(sp, Hp, as_cplx(page + pl.gram), y, n0, prior, p.iterations, llr,
+                                  idx32, nullptr, nullptr, search)
                 : ep_column(sp, page + pl.gram, Hp, y, n0, prior, p.iterations, p.damping, llr,
                             idx32, search);
         if (st != soft_status::done) return search_status::out_of_range;
@@ -429,6 +437,17 @@ search_status mimo_detect_column(const mimo_problem& p, const double* page, cons
             const search_status s = soft_llrs(p, run, La, B, L, Lw, La2);
             if (s != search_status::found) return s;
             if (filled != nullptr) *filled = static_cast<double>(fills);
+        } else if (p.method == mimo_method::app) {
+            // the exact log-MAP LLRs, and the point of least metric by the hard search
+            const search_status s = find_complex_app_llrs(
+                reinterpret_cast<const double*>(z), reinterpret_cast<const double*>(R), nt, a, n0,
+                p.clip, p.tol, p.extrinsic ? app_output::extrinsic : app_output::posterior, La, L,
+                &count, search, check);
+            if (s != search_status::found) return s;
+            const search_status h = find_complex_llrs(reinterpret_cast<const double*>(z),
+                                                      reinterpret_cast<const double*>(R), nt, a, n0,
+                                                      0.0, La, Lw, idx32, nullptr, search, check);
+            if (h != search_status::found) return h;
         } else if (p.method == mimo_method::maxlog) {
             auto run = [&](const double* la, double clip, double* out, bool other) {
                 return find_complex_llrs(reinterpret_cast<const double*>(z),
@@ -467,7 +486,24 @@ search_status mimo_detect_column(const mimo_problem& p, const double* page, cons
     const double* Rs = page + pl.Rs;
     for (std::int64_t i = 0; i < n; ++i) ys[i] = zr[i] - off[i];
     if (!all_finite(ys, n)) return search_status::out_of_range;
-    if (p.method == mimo_method::maxlog) {
+    if (p.method == mimo_method::app) {
+        if (La != nullptr) {
+            for (std::int64_t b = 0; b < B; ++b)
+                La[b] = prior[static_cast<std::int64_t>(bitmap[b])];
+        }
+        const soft_levels levels{n, p.level_bits, p.level_labels};
+        const search_status s =
+            find_app_llrs(ys, Rs, levels, n0, p.clip, p.tol,
+                          p.extrinsic ? app_output::extrinsic : app_output::posterior, La, L,
+                          &count, search, check);
+        if (s != search_status::found) return s;
+        const search_status h =
+            find_bit_llrs(ys, Rs, levels, n0, 0.0, La, Lw, symb, nullptr, search, check);
+        if (h != search_status::found) return h;
+        for (std::int64_t b = 0; b < B; ++b) llr[static_cast<std::int64_t>(bitmap[b])] = L[b];
+        for (std::int64_t l = 0; l < n; ++l)
+            symb[l] = (symb[l] + (g.side - 1)) * 0.5;  // grid position
+    } else if (p.method == mimo_method::maxlog) {
         if (La != nullptr) {
             for (std::int64_t b = 0; b < B; ++b)
                 La[b] = prior[static_cast<std::int64_t>(bitmap[b])];
@@ -518,7 +554,7 @@ search_status mimo_detect_column(const mimo_problem& p, const double* page, cons
         const int b = p.complex_model ? static_cast<int>(symb[2 * i + 1]) : 0;
         const std::int32_t m = g.point_at[a + g.side * b];
         idx[t] = m + 1.0;
-        if (p.method != mimo_method::maxlog) hard_llrs(p, t, m, llr);
+        if (!mimo_traits(p.method).soft) hard_llrs(p, t, m, llr);
     }
     if (nodes != nullptr) *nodes = static_cast<double>(count);
     return search_status::found;

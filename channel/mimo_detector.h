@@ -15,7 +15,7 @@
 #include "core/interrupt_check.h"
 #include "detect/sphere_search.h"
 
-enum class mimo_method { maxlog, ml, kbest, mmse, zf, sic, lr, mmse_pic, ep };
+enum class mimo_method { maxlog, ml, kbest, mmse, zf, sic, lr, mmse_pic, ep, app };
 
 // When a method searches the real-valued form of the problem instead of the complex levels.
 enum class mimo_real_form { never, on_grid, separable };
@@ -23,23 +23,24 @@ enum class mimo_real_form { never, on_grid, separable };
 // What a method is and needs: one description per method, the only place that says it.
 struct mimo_method_traits {
     mimo_method method;
-    const char* name;     // as the caller names it
-    bool uses_qr;         // searches or feeds back on the QR factors (needs nr >= nt)
-    bool needs_tall;      // needs nr >= nt
-    bool soft;            // LLRs of its own; else +-clip with the signs of the decided bits
-    bool takes_prior;     // 'prior'
-    bool counts_nodes;    // the tree methods report their nodes
-    bool needs_grid;      // square QAM or PAM on a uniform grid only
-    mimo_real_form real;  // when it runs on the real-valued form
-    const char* search;   // info.search when not on the real-valued form
-    bool takes_list;      // 'K' and 'fill' (K-best)
+    const char* name;       // as the caller names it
+    bool uses_qr;           // searches or feeds back on the QR factors (needs nr >= nt)
+    bool needs_tall;        // needs nr >= nt
+    bool soft;              // LLRs of its own; else +-clip with the signs of the decided bits
+    bool takes_prior;       // 'prior'
+    bool counts_nodes;      // the tree methods report their nodes
+    bool needs_grid;        // square QAM or PAM on a uniform grid only
+    mimo_real_form real;    // when it runs on the real-valued form
+    const char* search;     // info.search when not on the real-valued form
+    bool takes_list;        // 'K' and 'fill' (K-best)
     bool takes_iterations;  // 'iterations' (mmse-pic, ep)
     bool takes_damping;     // 'damping' (ep)
     bool needs_separable;   // square QAM or PAM whose labels split into real and imaginary bits
+    bool takes_tol;         // 'tol' (app)
 };
 
 // The methods in the order the caller is told them; the description of one method.
-extern const mimo_method_traits mimo_methods[9];
+extern const mimo_method_traits mimo_methods[10];
 const mimo_method_traits& mimo_traits(mimo_method m);
 
 // Whether method m runs on the real-valued form for a constellation analysed into grid.
@@ -73,6 +74,7 @@ struct mimo_problem {
     bool fill = true;
     int iterations = 1;    // mmse-pic, ep
     double damping = 0.9;  // ep: the weight of the previous site parameters
+    double tol = 1e-9;     // app: the largest change of a returned LLR that dropped leaves may make
 };
 
 // Levels of the real-valued form: 2*nt (complex model) or nt.

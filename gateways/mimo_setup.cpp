@@ -37,7 +37,7 @@ double read_number(const host_array* a, const char* name) {
 }
 
 const char* const method_list =
-    "must be 'maxlog', 'ml', 'kbest', 'mmse', 'zf', 'sic', 'lr', 'mmse-pic' or 'ep'";
+    "must be 'maxlog', 'app', 'ml', 'kbest', 'mmse', 'zf', 'sic', 'lr', 'mmse-pic' or 'ep'";
 
 }  // namespace
 
@@ -99,7 +99,7 @@ mimo_const_args check_mimo_const(const host_array* cst, const host_array* table)
 
 namespace {
 
-const char* const option_list = "clip, prior, output, K, fill, ordering, iterations, damping";
+const char* const option_list = "clip, prior, output, tol, K, fill, ordering, iterations, damping";
 
 // A word option: the index of value among the words, or raises "<name> must be <must>".
 int read_word(const host_array* value, const char* name, const char* const* words, int count,
@@ -132,7 +132,7 @@ mimo_options read_mimo_options(int nrhs, const host_array* const* prhs) {
     if (o.traits == nullptr) raise_about("method", method_list);
     const mimo_method_traits& t = *o.traits;
     bool given_list = false, given_fill = false, given_ordering = false, given_output = false;
-    bool given_iterations = false, given_damping = false;
+    bool given_iterations = false, given_damping = false, given_tol = false;
     for (int a = 6; a < nrhs; a += 2) {
         char option[64];
         if (!host_read_string(prhs[a], option, sizeof option)) {
@@ -174,6 +174,11 @@ mimo_options read_mimo_options(int nrhs, const host_array* const* prhs) {
             }
             o.iterations = static_cast<int>(v);
             given_iterations = true;
+        } else if (strcasecmp(option, "tol") == 0) {
+            o.tol = read_number(value, "tol");
+            if (!(o.tol >= 0.0) || !std::isfinite(o.tol))
+                raise_about("tol", "must be 0 or more and finite");
+            given_tol = true;
         } else if (strcasecmp(option, "damping") == 0) {
             o.damping = read_number(value, "damping");
             if (!(o.damping >= 0.0 && o.damping < 1.0)) {
@@ -195,6 +200,7 @@ mimo_options read_mimo_options(int nrhs, const host_array* const* prhs) {
         raise_unused("iterations", t, "'mmse-pic' and 'ep' take it");
     }
     if (given_damping && !t.takes_damping) raise_unused("damping", t, "'ep' takes it");
+    if (given_tol && !t.takes_tol) raise_unused("tol", t, "'app' takes it");
     if (o.iterations == 0) o.iterations = t.method == mimo_method::ep ? 10 : 1;
     return o;
 }
@@ -204,7 +210,7 @@ const double* read_mimo_prior(const mimo_options& o, std::size_t B, std::size_t 
     if (a == nullptr || host_rows(a) * host_cols(a) == 0) return nullptr;
     if (!o.traits->takes_prior) {
         raise_about("prior",
-                    "is taken by the soft methods only ('maxlog', 'kbest', 'mmse', 'zf', "
+                    "is taken by the soft methods only ('maxlog', 'app', 'kbest', 'mmse', 'zf', "
                     "'mmse-pic', 'ep')");
     }
     require_real_double(a, "prior");
@@ -335,6 +341,7 @@ mimo_problem mimo_problem_of(const mimo_frame& f, const mimo_options& o,
     p.fill = o.fill;
     p.iterations = o.iterations;
     p.damping = o.damping;
+    p.tol = o.tol;
     if (real_path) mimo_build_levels(p, c.level_bits, c.level_labels);
     return p;
 }

@@ -34,8 +34,9 @@ struct mimo_options {
     const host_array* prior = nullptr;  // the 'prior' argument as given, or null
     bool extrinsic = false;             // 'output': 'extrinsic' (true) or 'posterior'
     bool fill = true;                   // 'fill': 'flip' (true) or 'clip'
-    int iterations = 0;      // 'iterations' (0: the method's default)
-    double damping = 0.9;    // 'damping'
+    int iterations = 0;                 // 'iterations' (0: the method's default)
+    double damping = 0.9;               // 'damping'
+    double tol = 1e-9;                  // 'tol'
 };
 
 // The constellation: its points, labels and analysis, and the real-valued form's level

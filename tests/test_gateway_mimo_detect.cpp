@@ -577,11 +577,14 @@ TEST(MimoDetect, Messages) {
         {{Y.get(), H.get(), n0.get(), pts.get(), none.get()},
          "USAGE: [llr,idx,info]=mimo_detect(Y,H,N0,const,bits,method,Name,Value,...)\n"},
         {{Y.get(), H.get(), n0.get(), pts.get(), none.get(), s_foo.get()},
-         "method must be 'maxlog', 'ml', 'kbest', 'mmse', 'zf', 'sic' or 'lr'\n"},
+         "method must be 'maxlog', 'app', 'ml', 'kbest', 'mmse', 'zf', 'sic', 'lr', 'mmse-pic' or "
+         "'ep'\n"},
         {{Y.get(), H.get(), n0.get(), pts.get(), none.get(), n0.get()},
-         "method must be 'maxlog', 'ml', 'kbest', 'mmse', 'zf', 'sic' or 'lr'\n"},
+         "method must be 'maxlog', 'app', 'ml', 'kbest', 'mmse', 'zf', 'sic', 'lr', 'mmse-pic' or "
+         "'ep'\n"},
         {{Y.get(), H.get(), n0.get(), pts.get(), none.get(), ml.get(), s_radius.get(), n0.get()},
-         "unknown option 'radius' (known: clip, prior, output, K, fill, ordering)\n"},
+         "unknown option 'radius' (known: clip, prior, output, tol, K, fill, ordering, iterations, "
+         "damping)\n"},
         {{Y.get(), H.get(), n0.get(), pts.get(), none.get(), ml.get(), s_clip.get(), minus.get()},
          "clip must be 0 or more (Inf allowed)\n"},
         {{Y.get(), H.get(), n0.get(), pts.get(), none.get(), ml.get(), s_K.get(), K0.get()},
@@ -590,7 +593,8 @@ TEST(MimoDetect, Messages) {
          "ordering must be 'sqrd' or 'none'\n"},
         {{Y.get(), H.get(), n0.get(), pts.get(), none.get(), ml.get(), s_prior.get(),
           prior_small.get()},
-         "prior is taken by the soft methods only ('maxlog', 'kbest', 'mmse', 'zf')\n"},
+         "prior is taken by the soft methods only ('maxlog', 'app', 'kbest', 'mmse', 'zf', "
+         "'mmse-pic', 'ep')\n"},
         {{single.get(), H.get(), n0.get(), pts.get(), none.get(), ml.get()},
          "Y must be a double array (real or complex)\n"},
         {{Ynan.get(), H.get(), n0.get(), pts.get(), none.get(), ml.get()},
@@ -966,22 +970,24 @@ TEST(MimoDetect, MessagesAndIdentifiers) {
     o1.push_back(th_string("a_very_long_option_name"));
     o1.push_back(th_scalar(1.0));
     add("ml",
-        "unknown option 'a_very_long_option_name' (known: clip, prior, output, K, fill, "
-        "ordering)\n",
+        "unknown option 'a_very_long_option_name' (known: clip, prior, output, tol, K, fill, "
+        "ordering, iterations, damping)\n",
         "latbox:mimo_detect:option", std::move(o1));
     std::vector<th_array> o2;
     o2.push_back(th_scalar(3.0));
     o2.push_back(th_scalar(1.0));
     add("ml",
-        "options must be Name, Value pairs, the names among clip, prior, output, K, fill, "
-        "ordering\n",
+        "options must be Name, Value pairs, the names among clip, prior, output, tol, K, fill, "
+        "ordering, iterations, damping\n",
         "latbox:mimo_detect:option", std::move(o2));
     std::vector<th_array> o3;
     o3.push_back(th_string("prior"));
     o3.push_back(th_matrix(2 * B, 3, La));
     add("maxlog", "prior column 2 must not contain NaN\n", "latbox:mimo_detect:prior",
         std::move(o3));
-    add("nope", "method must be 'maxlog', 'ml', 'kbest', 'mmse', 'zf', 'sic' or 'lr'\n",
+    add("nope",
+        "method must be 'maxlog', 'app', 'ml', 'kbest', 'mmse', 'zf', 'sic', 'lr', 'mmse-pic' or "
+        "'ep'\n",
         "latbox:mimo_detect:method", {});
     std::vector<th_array> o4;
     o4.push_back(th_string("K"));
@@ -1238,6 +1244,216 @@ TEST(MimoDetect, OptionsAMethodHasNoUseFor) {
         EXPECT_EQ(r.identifier, "latbox:mimo_detect:" + oc.name);
         EXPECT_EQ(r.blocks_live, 0u);
     }
+}
+
+// Exhaustive log-MAP: ln sum_{b=0} e^-metric - ln sum_{b=1} e^-metric, in long double with
+// the least metric shifted out; extrinsic: without the bit's own prior cost.
+std::vector<double> enumerate_app(const frame& f, const constellation& c, std::size_t k, double n0,
+                                  const double* La, bool extrinsic) {
+    const std::size_t M = c.points.size(), B = c.bits[0].size(), nt = f.nt, nr = f.nr;
+    const cd* H = f.H.data() + (k / (f.K / f.P)) * nr * nt;
+    std::vector<std::vector<long double>> metrics(nt * B);  // per bit: (metric, bit) pairs
+    std::vector<long double> all;
+    std::vector<int> value;
+    std::vector<std::vector<double>> costs;
+    std::vector<std::size_t> a(nt, 0);
+    std::vector<double> ds;
+    for (;;) {
+        double d = 0.0;
+        for (std::size_t r = 0; r < nr; ++r) {
+            cd e = f.Y[r + k * nr];
+            for (std::size_t t = 0; t < nt; ++t) e -= H[r + t * nr] * c.points[a[t]];
+            d += std::norm(e);
+        }
+        std::vector<double> cost(nt * B, 0.0);
+        std::vector<int> bit(nt * B);
+        for (std::size_t b = 0; b < nt * B; ++b) {
+            bit[b] = c.bits[a[b / B]][b % B];
+            if (La != nullptr) {
+                const double v = bit[b] ? La[b] : -La[b];
+                cost[b] = v > 0 ? v : 0.0;
+            }
+        }
+        ds.push_back(d / n0);
+        costs.push_back(cost);
+        for (int v : bit) value.push_back(v);
+        std::size_t t = 0;
+        while (t < nt && ++a[t] == M) a[t++] = 0;
+        if (t == nt) break;
+    }
+    const std::size_t points = ds.size();
+    std::vector<double> L(nt * B);
+    for (std::size_t b = 0; b < nt * B; ++b) {
+        std::vector<long double> m(points);
+        long double least = INFINITY;
+        for (std::size_t x = 0; x < points; ++x) {
+            long double v = ds[x];
+            for (std::size_t o = 0; o < nt * B; ++o) {
+                if (!(extrinsic && o == b)) v += costs[x][o];
+            }
+            m[x] = v;
+            if (v < least) least = v;
+        }
+        long double s0 = 0, s1 = 0;
+        for (std::size_t x = 0; x < points; ++x) {
+            const long double w = std::exp(-(m[x] - least));
+            (value[x * nt * B + b] ? s1 : s0) += w;
+        }
+        L[b] = static_cast<double>(std::log(s0) - std::log(s1));
+    }
+    return L;
+}
+
+// 'app': the exact log-MAP LLRs within tol, on the real-valued search (16-QAM Gray, PAM) and
+// the complex levels (8-PSK, scrambled labels), with and without priors, clipped, both
+// outputs, and the point of least metric as 'maxlog' decides it.
+TEST(MimoDetect, AppEqualsTheLogMapEnumeration) {
+    std::mt19937_64 rng(34);
+    const auto all = constellations();
+    for (const constellation& c : {all[1], all[4], all[6], all[7]}) {
+        const std::size_t B = c.bits[0].size();
+        const frame f = make_frame(rng, c, 3, 2, 5, 1, 0.7);
+        std::vector<double> La(2 * B * 5);
+        std::normal_distribution<double> g;
+        for (double& v : La) v = 3.0 * g(rng);
+        for (bool with_prior : {false, true}) {
+            for (bool extrinsic : {false, true}) {
+                for (double clip : {3.0, inf}) {
+                    call_inputs in = inputs_of(f, c, {0.6}, "app");
+                    in.options.push_back(th_string("clip"));
+                    in.options.push_back(th_scalar(clip));
+                    in.options.push_back(th_string("output"));
+                    in.options.push_back(th_string(extrinsic ? "extrinsic" : "posterior"));
+                    if (with_prior) {
+                        in.options.push_back(th_string("prior"));
+                        in.options.push_back(th_matrix(2 * B, 5, La));
+                    }
+                    const th_result r = run(in);
+                    ASSERT_FALSE(r.failed) << c.name << ": " << r.message;
+                    const th_result m = run(inputs_of(f, c, {0.6}, "maxlog"));
+                    for (std::size_t k = 0; k < 5; ++k) {
+                        const std::vector<double> e = enumerate_app(
+                            f, c, k, 0.6, with_prior ? La.data() + k * 2 * B : nullptr, extrinsic);
+                        for (std::size_t b = 0; b < 2 * B; ++b) {
+                            const double want = clipped(e[b], clip);
+                            EXPECT_NEAR(th_values(r.outputs[0])[k * 2 * B + b], want,
+                                        1e-9 + 1e-12 * std::fabs(want))
+                                << c.name << " prior " << with_prior << " extrinsic " << extrinsic
+                                << " clip " << clip << " column " << k << " bit " << b;
+                        }
+                    }
+                    if (!with_prior) EXPECT_TRUE(same_bits(r.outputs[1], m.outputs[1])) << c.name;
+                }
+            }
+        }
+    }
+}
+
+// 'mmse-pic' and 'ep' through the gateway: without priors (and, for 'ep', one iteration)
+// they give 'mmse''s LLRs; with priors they run on every thread count to the same bits; the
+// options they take are checked.
+TEST(MimoDetect, SoftInLinearMethods) {
+    std::mt19937_64 rng(35);
+    const auto all = constellations();
+    for (const constellation& c : {all[1], all[6], all[0]}) {
+        const std::size_t B = c.bits[0].size();
+        const frame f = make_frame(rng, c, 4, 3, 40, 5, 0.5);
+        const th_result mmse = run(inputs_of(f, c, {0.3}, "mmse"));
+        ASSERT_FALSE(mmse.failed) << mmse.message;
+        for (const std::string method : {"mmse-pic", "ep"}) {
+            call_inputs in = inputs_of(f, c, {0.3}, method);
+            if (method == "ep") {
+                in.options.push_back(th_string("iterations"));
+                in.options.push_back(th_scalar(1.0));
+            }
+            const th_result r = run(in);
+            ASSERT_FALSE(r.failed) << c.name << " " << method << ": " << r.message;
+            for (std::size_t i = 0; i < 3 * B * 40; ++i) {
+                const double w = th_values(mmse.outputs[0])[i];
+                EXPECT_NEAR(th_values(r.outputs[0])[i], w, 1e-9 * (1 + std::fabs(w)))
+                    << c.name << " " << method << " " << i;
+            }
+            std::vector<double> La(3 * B * 40);
+            std::normal_distribution<double> g;
+            for (double& v : La) v = 2.0 * g(rng);
+            La[5] = inf;
+            std::vector<th_result> runs;
+            for (const std::string& threads : thread_settings()) {
+                thread_setting setting(threads);
+                call_inputs p = inputs_of(f, c, {0.3}, method);
+                p.options.push_back(th_string("prior"));
+                p.options.push_back(th_matrix(3 * B, 40, La));
+                p.options.push_back(th_string("iterations"));
+                p.options.push_back(th_scalar(3.0));
+                p.options.push_back(th_string("output"));
+                p.options.push_back(th_string("extrinsic"));
+                runs.push_back(run(p));
+                ASSERT_FALSE(runs.back().failed) << runs.back().message;
+                for (std::size_t i = 0; i < 3 * B * 40; ++i) {
+                    const double v = th_values(runs.back().outputs[0])[i];
+                    ASSERT_TRUE(v >= -20.0 && v <= 20.0) << c.name << " " << method;
+                }
+                EXPECT_TRUE(same_bits(runs.front().outputs[0], runs.back().outputs[0]));
+                EXPECT_TRUE(same_bits(runs.front().outputs[1], runs.back().outputs[1]));
+            }
+        }
+    }
+    const frame f = make_frame(rng, all[1], 2, 2, 2, 1, 0.4);
+    struct option_case {
+        std::string method, name;
+        th_array value;
+        std::string message;
+    };
+    std::vector<option_case> cases;
+    cases.push_back({"ep", "iterations", th_scalar(0.0),
+                     "iterations must be a positive integer (at most 100)\n"});
+    cases.push_back({"ep", "iterations", th_scalar(101.0),
+                     "iterations must be a positive integer (at most 100)\n"});
+    cases.push_back({"ep", "damping", th_scalar(1.0), "damping must be in [0, 1)\n"});
+    cases.push_back({"mmse-pic", "damping", th_scalar(0.5),
+                     "damping has no use for 'mmse-pic' ('ep' takes it)\n"});
+    cases.push_back({"maxlog", "iterations", th_scalar(2.0),
+                     "iterations has no use for 'maxlog' ('mmse-pic' and 'ep' take it)\n"});
+    cases.push_back({"app", "tol", th_scalar(-1.0), "tol must be 0 or more and finite\n"});
+    cases.push_back({"app", "tol", th_scalar(inf), "tol must be 0 or more and finite\n"});
+    cases.push_back(
+        {"maxlog", "tol", th_scalar(0.0), "tol has no use for 'maxlog' ('app' takes it)\n"});
+    for (const option_case& oc : cases) {
+        const call_inputs in = inputs_of(f, all[1], {0.5}, oc.method);
+        const th_array name = th_string(oc.name);
+        std::vector<const host_array*> list = in.list();
+        list.push_back(name.get());
+        list.push_back(oc.value.get());
+        const th_result r = th_call(mimo_detect_gateway, 3, list);
+        EXPECT_TRUE(r.failed) << oc.message;
+        EXPECT_EQ(r.message, oc.message);
+        EXPECT_EQ(r.blocks_live, 0u);
+    }
+    const th_result psk =
+        run(inputs_of(make_frame(rng, all[4], 2, 2, 2, 1, 0.4), all[4], {0.5}, "ep"));
+    EXPECT_EQ(psk.message,
+              "const must be square QAM or PAM on a uniform grid, its labels split into bits of "
+              "the real and of the imaginary part, for 'ep'\n");
+}
+
+// Ctrl-C inside one 'app' column: unclipped with tol 0 on 6x6 16-QAM the search visits
+// every leaf, asking as it goes.
+TEST(MimoDetect, CtrlCStopsOneLongAppColumn) {
+    std::mt19937_64 rng(36);
+    const auto all = constellations();
+    const frame f = make_frame(rng, all[4], 7, 7, 1, 1, 0.5);
+    call_inputs in = inputs_of(f, all[4], {100.0}, "app");
+    in.options.push_back(th_string("clip"));
+    in.options.push_back(th_scalar(inf));
+    in.options.push_back(th_string("tol"));
+    in.options.push_back(th_scalar(0.0));
+    thread_setting one("1");
+    th_interrupt_after(1);
+    const th_result r = run(in);
+    EXPECT_TRUE(r.failed);
+    EXPECT_EQ(r.message, "interrupted\n");
+    EXPECT_GT(r.interrupt_polls, 1u);
+    EXPECT_EQ(r.blocks_live, 0u);
 }
 
 }  // namespace

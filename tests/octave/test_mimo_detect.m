@@ -119,9 +119,9 @@ function test_mimo_detect()
   % messages
   f = @(varargin) mimo_detect(Y, H, 0.1, qpsk, [], varargin{:});
   expect_error(@() f('foo'), ...
-    "mimo_detect: method must be 'maxlog', 'ml', 'kbest', 'mmse', 'zf', 'sic' or 'lr'");
+    "mimo_detect: method must be 'maxlog', 'app', 'ml', 'kbest', 'mmse', 'zf', 'sic', 'lr', 'mmse-pic' or 'ep'");
   expect_error(@() f('maxlog', 'radius', 3), ...
-    "mimo_detect: unknown option 'radius' (known: clip, prior, output, K, fill, ordering)");
+    "mimo_detect: unknown option 'radius' (known: clip, prior, output, tol, K, fill, ordering, iterations, damping)");
   expect_error(@() mimo_detect(Y, H, 0, qpsk, [], 'ml'), 'mimo_detect: N0 must be positive and finite');
   expect_error(@() mimo_detect(Y, H, 0.1, [qpsk; 0], [], 'ml'), ...
     'mimo_detect: const must have M points, M a power of two from 2 to 256');
