@@ -30,7 +30,7 @@ const mimo_method_traits mimo_methods[10] = {
     {mimo_method::lr,     "lr",     true,  true,  false, false, false, true,  mimo_real_form::on_grid,   "complex", false, false, false, false, false},
     {mimo_method::mmse_pic, "mmse-pic", false, false, true, true, false, false, mimo_real_form::never, "linear", false, true, false, false, false},
     {mimo_method::ep,     "ep",     false, false, true,  true,  false, true,  mimo_real_form::never,     "linear", false, true, true, true, false},
-    {mimo_method::app,    "app",    true,  true,  true,  true,  true,  false, mimo_real_form::separable, "complex", false, false, false, false, true},
+    {mimo_method::app,    "app",    true,  true,  true,  true,  true,  false, mimo_real_form::never,     "complex", false, false, false, false, true},
 };
 // clang-format on
 
