@@ -17,82 +17,124 @@ namespace {
 const double minus_inf = -std::numeric_limits<double>::infinity();
 constexpr std::size_t poll_steps = 4096;
 
-struct max_join {
-    static double join(double a, double b) { return a > b ? a : b; }
+// The three ways of keeping metrics: log-probabilities joined by max (max-log) or by the
+// exact Jacobian logarithm (log-MAP), and scaled probabilities (log-MAP, products and sums).
+struct maxlog_metric {
+    static constexpr bool linear = false;
+    static double zero() { return minus_inf; }
+    static double one() { return 0.0; }
+    static double weight(double cost) { return cost; }
+    static double mul(double a, double b) { return a + b; }
+    static double add(double a, double b) { return a > b ? a : b; }
+    static double llr(double a, double b) { return (a == minus_inf && b == minus_inf) ? 0.0 : a - b; }
 };
-// The exact Jacobian logarithm ln(e^a + e^b).
-struct jacobian_join {
-    static double join(double a, double b) {
+struct jacobian_metric {
+    static constexpr bool linear = false;
+    static double zero() { return minus_inf; }
+    static double one() { return 0.0; }
+    static double weight(double cost) { return cost; }
+    static double mul(double a, double b) { return a + b; }
+    // max*(a, b) = ln(e^a + e^b)
+    static double add(double a, double b) {
         const double m = a > b ? a : b;
         if (m == minus_inf) return m;
         return m + std::log1p(std::exp(-std::fabs(a - b)));
     }
+    static double llr(double a, double b) { return (a == minus_inf && b == minus_inf) ? 0.0 : a - b; }
+};
+struct scaled_metric {
+    static constexpr bool linear = true;
+    static double zero() { return 0.0; }
+    static double one() { return 1.0; }
+    static double weight(double cost) { return std::exp(cost); }
+    static double mul(double a, double b) { return a * b; }
+    static double add(double a, double b) { return a + b; }
+    static double llr(double a, double b) {
+        return (a == 0.0 && b == 0.0) ? 0.0 : std::log(a) - std::log(b);
+    }
 };
 
-// a - b for two log-probabilities of a bit's hypotheses: 0 when both are impossible.
-inline double llr_of(double a, double b) {
-    return (a == minus_inf && b == minus_inf) ? 0.0 : a - b;
-}
 // An extrinsic LLR plus the bit's own input: +Inf + -Inf is 0.
 inline double add_llr(double e, double input) {
     if (std::isinf(e) && std::isinf(input) && (e > 0) != (input > 0)) return 0.0;
     return e + input;
 }
 
-// The cost of every pattern of n code bits at one step: cost[d] for the patterns that
-// disagree with the signs of L in the bits of d (each such bit costs -|L_j|); hard gets the
-// pattern of signs (bit j set when L_j < 0).
-void pattern_costs(const double* L, int n, double* cost, std::uint32_t* hard) {
+// The weight of every pattern of n code bits at one step: weight[d] for the patterns that
+// disagree with the signs of L in the bits of d (each such bit costs -|L_j|, as a
+// log-probability or as the factor e^-|L_j|); hard gets the pattern of signs (bit j set when
+// L_j < 0).
+template <class M>
+void pattern_weights(const double* L, int n, double* weight, std::uint32_t* hard) {
     std::uint32_t h = 0;
     double q[conv_max_outputs];
     for (int j = 0; j < n; ++j) {
-        q[j] = -std::fabs(L[j]);
+        q[j] = M::weight(-std::fabs(L[j]));
         if (L[j] < 0.0) h |= 1u << j;
     }
-    cost[0] = 0.0;
+    weight[0] = M::one();
     for (std::uint32_t d = 1; d < (1u << n); ++d) {
-        cost[d] = cost[d & (d - 1)] + q[__builtin_ctz(d)];
+        weight[d] = M::mul(weight[d & (d - 1)], q[__builtin_ctz(d)]);
     }
     *hard = h;
 }
 
-// The prior's cost on each branch of step i (pp) and the code bits' (gc): a tail step allows
+// The code bits' weight (wc) and the prior's (wp) on each branch of step i: a tail step allows
 // only the branches with register input 0.
-void branch_costs(const conv_frame& f, std::size_t i, const double* cost, std::uint32_t hard,
-                  double* gc, double* pp) {
+template <class M>
+void branch_weights(const conv_frame& f, std::size_t i, const double* weight, std::uint32_t hard,
+                    double* wc, double* wp) {
     const conv_trellis& t = *f.trellis;
     const int branches = 2 * t.states;
-    for (int b = 0; b < branches; ++b) gc[b] = cost[t.output[b] ^ hard];
+    for (int b = 0; b < branches; ++b) wc[b] = weight[t.output[b] ^ hard];
     if (i >= f.k) {
         for (int b = 0; b < branches; b += 2) {
-            pp[b] = 0.0;
-            pp[b + 1] = minus_inf;
+            wp[b] = M::one();
+            wp[b + 1] = M::zero();
         }
     } else if (f.La == nullptr || f.La[i] == 0.0) {
-        for (int b = 0; b < branches; ++b) pp[b] = 0.0;
+        for (int b = 0; b < branches; ++b) wp[b] = M::one();
     } else {
-        const double c = -std::fabs(f.La[i]);
+        const double c = M::weight(-std::fabs(f.La[i]));
         const std::uint8_t bad = f.La[i] < 0.0 ? 0 : 1;  // the info bit the prior argues against
-        for (int b = 0; b < branches; ++b) pp[b] = t.input[b] == bad ? c : 0.0;
+        for (int b = 0; b < branches; ++b) wp[b] = t.input[b] == bad ? c : M::one();
     }
 }
 
-// Subtracts the largest metric (when one is finite) so that the best state has 0.
+// Scales the metrics so that the best state has one() (when any state is possible). The
+// largest is found in four lanes (max is exact in any order: the same result, four times
+// shorter a chain of dependent steps).
+template <class M>
 void normalise(double* m, int states) {
-    double top = minus_inf;
-    for (int s = 0; s < states; ++s) top = m[s] > top ? m[s] : top;
-    if (top == minus_inf || top == 0.0) return;
-    for (int s = 0; s < states; ++s) m[s] = m[s] - top;
+    double top = m[0];
+    if (states >= 4) {
+        double lane[4] = {m[0], m[1], m[2], m[3]};
+        for (int s = 4; s < states; s += 4) {
+            for (int j = 0; j < 4; ++j) lane[j] = m[s + j] > lane[j] ? m[s + j] : lane[j];
+        }
+        const double x = lane[0] > lane[1] ? lane[0] : lane[1];
+        const double y = lane[2] > lane[3] ? lane[2] : lane[3];
+        top = x > y ? x : y;
+    } else {
+        for (int s = 1; s < states; ++s) top = m[s] > top ? m[s] : top;
+    }
+    if (top == M::zero() || top == M::one()) return;
+    if (M::linear) {
+        const double scale = 1.0 / top;
+        for (int s = 0; s < states; ++s) m[s] = m[s] * scale;
+    } else {
+        for (int s = 0; s < states; ++s) m[s] = m[s] - top;
+    }
 }
 
 struct layout {
     double* beta;  // (steps + 1) * states
     double* alpha;
     double* next_alpha;
-    double* gc;
-    double* pp;
+    double* wc;
+    double* wp;
     double* gam;
-    double* cost;     // 256
+    double* weight;   // 256
     double* pattern;  // 256
 };
 
@@ -102,84 +144,92 @@ layout lay_out(const conv_trellis& t, std::size_t steps, double* scratch) {
     l.beta = scratch;
     l.alpha = l.beta + (steps + 1) * S;
     l.next_alpha = l.alpha + S;
-    l.gc = l.next_alpha + S;
-    l.pp = l.gc + 2 * S;
-    l.gam = l.pp + 2 * S;
-    l.cost = l.gam + 2 * S;
-    l.pattern = l.cost + 256;
+    l.wc = l.next_alpha + S;
+    l.wp = l.wc + 2 * S;
+    l.gam = l.wp + 2 * S;
+    l.weight = l.gam + 2 * S;
+    l.pattern = l.weight + 256;
     return l;
 }
 
-template <class J>
-bool decode_log(const conv_frame& f, double* scratch, const interrupt_check* check) {
+template <class M>
+bool decode(const conv_frame& f, double* scratch, const interrupt_check* check) {
     const conv_trellis& t = *f.trellis;
     const int S = t.states, half = S / 2, n = t.n, shift = t.K - 2;
     const std::size_t steps = conv_steps(t, f.k, f.terminated);
     const layout l = lay_out(t, steps, scratch);
     std::uint32_t hard = 0;
+    // the branch of each state whose info bit is 0 (the other one carries 1)
+    int zero_branch[conv_max_states];
+    for (int s = 0; s < S; ++s) zero_branch[s] = 2 * s + (t.input[2 * s] == 0 ? 0 : 1);
 
-    // backward: beta_i(s) = join over branches of gam + beta_{i+1}(next)
+    // backward: beta_i(s) = sum over the branches of gam * beta_{i+1}(next)
     double* end = l.beta + steps * S;
-    for (int s = 0; s < S; ++s) end[s] = (!f.terminated || s == 0) ? 0.0 : minus_inf;
+    for (int s = 0; s < S; ++s) end[s] = (!f.terminated || s == 0) ? M::one() : M::zero();
     for (std::size_t i = steps; i-- > 0;) {
         if (i % poll_steps == 0 && interrupt_requested(check)) return false;
-        pattern_costs(f.L + i * n, n, l.cost, &hard);
-        branch_costs(f, i, l.cost, hard, l.gc, l.pp);
+        pattern_weights<M>(f.L + i * n, n, l.weight, &hard);
+        branch_weights<M>(f, i, l.weight, hard, l.wc, l.wp);
         const double* bn = l.beta + (i + 1) * S;
         double* bi = l.beta + i * S;
         for (int s = 0; s < S; ++s) {
             const int h = s >> 1;
-            const double b0 = (l.gc[2 * s] + l.pp[2 * s]) + bn[h];
-            const double b1 = (l.gc[2 * s + 1] + l.pp[2 * s + 1]) + bn[h + half];
-            bi[s] = J::join(b0, b1);
+            const double b0 = M::mul(M::mul(l.wc[2 * s], l.wp[2 * s]), bn[h]);
+            const double b1 = M::mul(M::mul(l.wc[2 * s + 1], l.wp[2 * s + 1]), bn[h + half]);
+            bi[s] = M::add(b0, b1);
         }
-        normalise(bi, S);
+        normalise<M>(bi, S);
     }
 
     // forward, with the outputs of each step
     double* a = l.alpha;
     double* an = l.next_alpha;
-    for (int s = 0; s < S; ++s) a[s] = s == 0 ? 0.0 : minus_inf;
+    for (int s = 0; s < S; ++s) a[s] = s == 0 ? M::one() : M::zero();
     for (std::size_t i = 0; i < steps; ++i) {
         if (i % poll_steps == 0 && interrupt_requested(check)) return false;
         const double* Li = f.L + i * n;
-        pattern_costs(Li, n, l.cost, &hard);
-        branch_costs(f, i, l.cost, hard, l.gc, l.pp);
+        pattern_weights<M>(Li, n, l.weight, &hard);
+        branch_weights<M>(f, i, l.weight, hard, l.wc, l.wp);
         const double* bn = l.beta + (i + 1) * S;
         if (f.Lu != nullptr && i < f.k) {
-            double acc[2] = {minus_inf, minus_inf};
-            for (int b = 0; b < 2 * S; ++b) {
-                const double e = (a[b >> 1] + l.gc[b]) + bn[t.next[b]];
-                acc[t.input[b]] = J::join(acc[t.input[b]], e);
+            // two sums of each hypothesis, over the even and the odd states (a fixed order)
+            double e0 = M::zero(), o0 = M::zero(), e1 = M::zero(), o1 = M::zero();
+            for (int s = 0; s < S; s += 2) {
+                const int z = zero_branch[s], zz = zero_branch[s + 1];
+                e0 = M::add(e0, M::mul(M::mul(a[s], l.wc[z]), bn[t.next[z]]));
+                e1 = M::add(e1, M::mul(M::mul(a[s], l.wc[z ^ 1]), bn[t.next[z ^ 1]]));
+                o0 = M::add(o0, M::mul(M::mul(a[s + 1], l.wc[zz]), bn[t.next[zz]]));
+                o1 = M::add(o1, M::mul(M::mul(a[s + 1], l.wc[zz ^ 1]), bn[t.next[zz ^ 1]]));
             }
-            const double le = llr_of(acc[0], acc[1]);
+            const double acc0[2] = {e0, o0}, acc1[2] = {e1, o1};
+            const double le = M::llr(M::add(acc0[0], acc0[1]), M::add(acc1[0], acc1[1]));
             const double prior = f.La != nullptr ? f.La[i] : 0.0;
             f.Lu[i] = f.extrinsic ? le : add_llr(le, prior);
         }
         if (f.Lc != nullptr) {
             const std::uint32_t patterns = 1u << n;
-            for (std::uint32_t c = 0; c < patterns; ++c) l.pattern[c] = minus_inf;
+            for (std::uint32_t c = 0; c < patterns; ++c) l.pattern[c] = M::zero();
             for (int b = 0; b < 2 * S; ++b) {
-                const double e = (a[b >> 1] + l.pp[b]) + bn[t.next[b]];
-                l.pattern[t.output[b]] = J::join(l.pattern[t.output[b]], e);
+                const double e = M::mul(M::mul(a[b >> 1], l.wp[b]), bn[t.next[b]]);
+                l.pattern[t.output[b]] = M::add(l.pattern[t.output[b]], e);
             }
             for (int j = 0; j < n; ++j) {
-                double x[2] = {minus_inf, minus_inf};
+                double x[2] = {M::zero(), M::zero()};
                 const std::uint32_t others = ~(1u << j);
                 for (std::uint32_t c = 0; c < patterns; ++c) {
-                    const double e = l.pattern[c] + l.cost[(c ^ hard) & others];
-                    x[(c >> j) & 1u] = J::join(x[(c >> j) & 1u], e);
+                    const double e = M::mul(l.pattern[c], l.weight[(c ^ hard) & others]);
+                    x[(c >> j) & 1u] = M::add(x[(c >> j) & 1u], e);
                 }
-                const double le = llr_of(x[0], x[1]);
+                const double le = M::llr(x[0], x[1]);
                 f.Lc[i * n + j] = f.extrinsic ? le : add_llr(le, Li[j]);
             }
         }
-        for (int b = 0; b < 2 * S; ++b) l.gam[b] = l.gc[b] + l.pp[b];
+        for (int b = 0; b < 2 * S; ++b) l.gam[b] = M::mul(l.wc[b], l.wp[b]);
         for (int s = 0; s < S; ++s) {
             const int m = s & (half - 1), w = s >> shift;
-            an[s] = J::join(a[2 * m] + l.gam[4 * m + w], a[2 * m + 1] + l.gam[4 * m + 2 + w]);
+            an[s] = M::add(M::mul(a[2 * m], l.gam[4 * m + w]), M::mul(a[2 * m + 1], l.gam[4 * m + 2 + w]));
         }
-        normalise(an, S);
+        normalise<M>(an, S);
         double* tmp = a;
         a = an;
         an = tmp;
@@ -200,14 +250,37 @@ std::size_t conv_decode_scratch(const conv_trellis& t, std::size_t k, bool termi
 }
 
 bool conv_decode_frame_log(const conv_frame& f, double* scratch, const interrupt_check* check) {
-    if (f.method == conv_method::maxlog) return decode_log<max_join>(f, scratch, check);
-    return decode_log<jacobian_join>(f, scratch, check);
+    if (f.method == conv_method::maxlog) return decode<maxlog_metric>(f, scratch, check);
+    return decode<jacobian_metric>(f, scratch, check);
 }
 
-bool conv_frame_is_linear(const conv_frame&) {
-    return false;
+// Every input finite and no window of 2K-1 consecutive steps with more than
+// conv_linear_range of input magnitude (code bits and priors): then every state metric and
+// every term of an output's sums stays above e^-(range + (K-1) ln 4) of the largest, far
+// from the underflow of double (see conv_decode_frame).
+bool conv_frame_is_linear(const conv_frame& f) {
+    const conv_trellis& t = *f.trellis;
+    const std::size_t steps = conv_steps(t, f.k, f.terminated), n = static_cast<std::size_t>(t.n);
+    const std::size_t window = static_cast<std::size_t>(2 * t.K - 1);
+    double ring[2 * conv_max_K] = {};
+    double sum = 0.0;
+    for (std::size_t i = 0; i < steps; ++i) {
+        double p = 0.0;
+        for (std::size_t j = 0; j < n; ++j) p += std::fabs(f.L[i * n + j]);
+        if (f.La != nullptr && i < f.k) p += std::fabs(f.La[i]);
+        if (!(p <= conv_linear_range)) return false;  // also Inf and overflow
+        // the sum of the last `window` steps, recomputed from the ring (no drift)
+        ring[i % window] = p;
+        sum = 0.0;
+        for (std::size_t w = 0; w < window; ++w) sum += ring[w];
+        if (sum > conv_linear_range) return false;
+    }
+    return true;
 }
 
 bool conv_decode_frame(const conv_frame& f, double* scratch, const interrupt_check* check) {
+    if (f.method == conv_method::logmap && conv_frame_is_linear(f)) {
+        return decode<scaled_metric>(f, scratch, check);
+    }
     return conv_decode_frame_log(f, scratch, check);
 }
