@@ -8,6 +8,7 @@
 #include <cmath>
 
 #include "code/bcjr.h"
+#include "fuzz/fuzz_batch.h"
 #include "fuzz/fuzz_conv.h"
 #include "gateways/gateways.h"
 
