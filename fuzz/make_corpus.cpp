@@ -700,6 +700,7 @@ int main(int argc, char** argv) {
         batch_threads = 1;
         seeds();
     }
+    batch_threads = 0;
     conv_encode();
     conv_decode();
     std::printf("%d seeds written under %s\n", written, root.c_str());
