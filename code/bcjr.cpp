@@ -21,6 +21,9 @@ constexpr std::size_t poll_steps = 4096;
 // exact Jacobian logarithm (log-MAP), and scaled probabilities (log-MAP, products and sums).
 struct maxlog_metric {
     static constexpr bool linear = false;
+    // Metrics only fall by the inputs' magnitudes from step to step and max loses nothing to
+    // an offset: normalising every 8th step keeps them as exact (and far from overflow).
+    static constexpr std::size_t normalise_every = 8;
     static double zero() { return minus_inf; }
     static double one() { return 0.0; }
     static double weight(double cost) { return cost; }
@@ -30,6 +33,7 @@ struct maxlog_metric {
 };
 struct jacobian_metric {
     static constexpr bool linear = false;
+    static constexpr std::size_t normalise_every = 1;
     static double zero() { return minus_inf; }
     static double one() { return 0.0; }
     static double weight(double cost) { return cost; }
@@ -44,6 +48,7 @@ struct jacobian_metric {
 };
 struct scaled_metric {
     static constexpr bool linear = true;
+    static constexpr std::size_t normalise_every = 1;
     static double zero() { return 0.0; }
     static double one() { return 1.0; }
     static double weight(double cost) { return std::exp(cost); }
@@ -79,25 +84,37 @@ void pattern_weights(const double* L, int n, double* weight, std::uint32_t* hard
     *hard = h;
 }
 
-// The code bits' weight (wc) and the prior's (wp) on each branch of step i: a tail step allows
-// only the branches with register input 0.
+// The weights of the branches of step i: gam (code bits and prior), and wc (code bits only)
+// and wp (prior only) when asked for (not null). A tail step allows only the branches with
+// register input 0. key[b] is branch b's info bit above its n output bits.
 template <class M>
 void branch_weights(const conv_frame& f, std::size_t i, const double* weight, std::uint32_t hard,
-                    double* wc, double* wp) {
+                    const std::uint16_t* key, double* table, double* gam, double* wc, double* wp) {
     const conv_trellis& t = *f.trellis;
     const int branches = 2 * t.states;
-    for (int b = 0; b < branches; ++b) wc[b] = weight[t.output[b] ^ hard];
+    const std::uint32_t patterns = 1u << t.n;
+    // the prior's weight on info bit u = 0 and u = 1
+    double prior[2] = {M::one(), M::one()};
+    if (i < f.k && f.La != nullptr && f.La[i] != 0.0) {
+        prior[f.La[i] < 0.0 ? 0 : 1] = M::weight(-std::fabs(f.La[i]));  // the bit it argues against
+    }
+    for (std::uint32_t c = 0; c < patterns; ++c) {
+        const double w = weight[c ^ hard];
+        table[c] = M::mul(w, prior[0]);
+        table[patterns + c] = M::mul(w, prior[1]);
+    }
+    for (int b = 0; b < branches; ++b) gam[b] = table[key[b]];
+    if (wc != nullptr) {
+        for (int b = 0; b < branches; ++b) wc[b] = weight[t.output[b] ^ hard];
+    }
+    if (wp != nullptr) {
+        for (int b = 0; b < branches; ++b) wp[b] = prior[t.input[b]];
+    }
     if (i >= f.k) {
-        for (int b = 0; b < branches; b += 2) {
-            wp[b] = M::one();
-            wp[b + 1] = M::zero();
+        for (int b = 1; b < branches; b += 2) {
+            gam[b] = M::zero();
+            if (wp != nullptr) wp[b] = M::zero();
         }
-    } else if (f.La == nullptr || f.La[i] == 0.0) {
-        for (int b = 0; b < branches; ++b) wp[b] = M::one();
-    } else {
-        const double c = M::weight(-std::fabs(f.La[i]));
-        const std::uint8_t bad = f.La[i] < 0.0 ? 0 : 1;  // the info bit the prior argues against
-        for (int b = 0; b < branches; ++b) wp[b] = t.input[b] == bad ? c : M::one();
     }
 }
 
@@ -136,6 +153,7 @@ struct layout {
     double* gam;
     double* weight;   // 256
     double* pattern;  // 256
+    double* table;    // 512
 };
 
 layout lay_out(const conv_trellis& t, std::size_t steps, double* scratch) {
@@ -149,6 +167,7 @@ layout lay_out(const conv_trellis& t, std::size_t steps, double* scratch) {
     l.gam = l.wp + 2 * S;
     l.weight = l.gam + 2 * S;
     l.pattern = l.weight + 256;
+    l.table = l.pattern + 256;
     return l;
 }
 
@@ -161,7 +180,9 @@ bool decode(const conv_frame& f, double* scratch, const interrupt_check* check) 
     std::uint32_t hard = 0;
     // the branch of each state whose info bit is 0 (the other one carries 1)
     int zero_branch[conv_max_states];
+    std::uint16_t key[2 * conv_max_states];
     for (int s = 0; s < S; ++s) zero_branch[s] = 2 * s + (t.input[2 * s] == 0 ? 0 : 1);
+    for (int b = 0; b < 2 * S; ++b) key[b] = static_cast<std::uint16_t>((t.input[b] << n) | t.output[b]);
 
     // backward: beta_i(s) = sum over the branches of gam * beta_{i+1}(next)
     double* end = l.beta + steps * S;
@@ -169,16 +190,16 @@ bool decode(const conv_frame& f, double* scratch, const interrupt_check* check) 
     for (std::size_t i = steps; i-- > 0;) {
         if (i % poll_steps == 0 && interrupt_requested(check)) return false;
         pattern_weights<M>(f.L + i * n, n, l.weight, &hard);
-        branch_weights<M>(f, i, l.weight, hard, l.wc, l.wp);
+        branch_weights<M>(f, i, l.weight, hard, key, l.table, l.gam, nullptr, nullptr);
         const double* bn = l.beta + (i + 1) * S;
         double* bi = l.beta + i * S;
         for (int s = 0; s < S; ++s) {
             const int h = s >> 1;
-            const double b0 = M::mul(M::mul(l.wc[2 * s], l.wp[2 * s]), bn[h]);
-            const double b1 = M::mul(M::mul(l.wc[2 * s + 1], l.wp[2 * s + 1]), bn[h + half]);
+            const double b0 = M::mul(l.gam[2 * s], bn[h]);
+            const double b1 = M::mul(l.gam[2 * s + 1], bn[h + half]);
             bi[s] = M::add(b0, b1);
         }
-        normalise<M>(bi, S);
+        if (i % M::normalise_every == 0) normalise<M>(bi, S);
     }
 
     // forward, with the outputs of each step
@@ -189,7 +210,9 @@ bool decode(const conv_frame& f, double* scratch, const interrupt_check* check) 
         if (i % poll_steps == 0 && interrupt_requested(check)) return false;
         const double* Li = f.L + i * n;
         pattern_weights<M>(Li, n, l.weight, &hard);
-        branch_weights<M>(f, i, l.weight, hard, l.wc, l.wp);
+        const bool info_step = f.Lu != nullptr && i < f.k;
+        branch_weights<M>(f, i, l.weight, hard, key, l.table, l.gam, info_step ? l.wc : nullptr,
+                          f.Lc != nullptr ? l.wp : nullptr);
         const double* bn = l.beta + (i + 1) * S;
         if (f.Lu != nullptr && i < f.k) {
             // two sums of each hypothesis, over the even and the odd states (a fixed order)
@@ -224,12 +247,11 @@ bool decode(const conv_frame& f, double* scratch, const interrupt_check* check) 
                 f.Lc[i * n + j] = f.extrinsic ? le : add_llr(le, Li[j]);
             }
         }
-        for (int b = 0; b < 2 * S; ++b) l.gam[b] = M::mul(l.wc[b], l.wp[b]);
         for (int s = 0; s < S; ++s) {
             const int m = s & (half - 1), w = s >> shift;
             an[s] = M::add(M::mul(a[2 * m], l.gam[4 * m + w]), M::mul(a[2 * m + 1], l.gam[4 * m + 2 + w]));
         }
-        normalise<M>(an, S);
+        if (i % M::normalise_every == 0) normalise<M>(an, S);
         double* tmp = a;
         a = an;
         an = tmp;
@@ -246,7 +268,7 @@ std::size_t conv_decode_scratch(const conv_trellis& t, std::size_t k, bool termi
     const std::size_t steps = conv_steps(t, k, terminated);
     const std::size_t limit = static_cast<std::size_t>(-1) / sizeof(double) / 2;
     if (steps + 1 > limit / S) return 0;
-    return (steps + 1) * S + 8 * S + 512;
+    return (steps + 1) * S + 8 * S + 1024;
 }
 
 bool conv_decode_frame_log(const conv_frame& f, double* scratch, const interrupt_check* check) {
