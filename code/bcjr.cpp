@@ -211,10 +211,15 @@ bool decode(const conv_frame& f, double* scratch, const interrupt_check* check) 
         const double* Li = f.L + i * n;
         pattern_weights<M>(Li, n, l.weight, &hard);
         const bool info_step = f.Lu != nullptr && i < f.k;
-        branch_weights<M>(f, i, l.weight, hard, key, l.table, l.gam, info_step ? l.wc : nullptr,
-                          f.Lc != nullptr ? l.wp : nullptr);
+        // With a moderate prior, Lu comes from the terms of the alpha update below: the
+        // posterior over every branch, the prior included, and extrinsic = posterior - prior
+        // (|La| <= 1000: the subtraction loses at most 1e-13). A known bit's (infinite) or a
+        // larger prior is left out of its own sums instead, here.
+        const bool merged = info_step && (f.La == nullptr || std::fabs(f.La[i]) <= 1000.0);
+        branch_weights<M>(f, i, l.weight, hard, key, l.table, l.gam,
+                          info_step && !merged ? l.wc : nullptr, f.Lc != nullptr ? l.wp : nullptr);
         const double* bn = l.beta + (i + 1) * S;
-        if (f.Lu != nullptr && i < f.k) {
+        if (info_step && !merged) {
             // two sums of each hypothesis, over the even and the odd states (a fixed order)
             double e0 = M::zero(), o0 = M::zero(), e1 = M::zero(), o1 = M::zero();
             for (int s = 0; s < S; s += 2) {
@@ -247,9 +252,29 @@ bool decode(const conv_frame& f, double* scratch, const interrupt_check* check) 
                 f.Lc[i * n + j] = f.extrinsic ? le : add_llr(le, Li[j]);
             }
         }
+        // alpha_{i+1}(s) joins its two branches, from states 2m and 2m+1; with `merged`, each
+        // term times beta_{i+1}(s) joins the sum of its branch's info bit (even and odd s apart)
+        double sum[2][2] = {{M::zero(), M::zero()}, {M::zero(), M::zero()}};  // [u][s & 1]
         for (int s = 0; s < S; ++s) {
             const int m = s & (half - 1), w = s >> shift;
-            an[s] = M::add(M::mul(a[2 * m], l.gam[4 * m + w]), M::mul(a[2 * m + 1], l.gam[4 * m + 2 + w]));
+            const double c1 = M::mul(a[2 * m], l.gam[4 * m + w]);
+            const double c2 = M::mul(a[2 * m + 1], l.gam[4 * m + 2 + w]);
+            an[s] = M::add(c1, c2);
+            if (merged) {
+                // the info bits of the branches from 2m and from 2m+1
+                const int u1 = t.input[4 * m + w], u2 = t.input[4 * m + 2 + w];
+                sum[u1][s & 1] = M::add(sum[u1][s & 1], M::mul(c1, bn[s]));
+                sum[u2][s & 1] = M::add(sum[u2][s & 1], M::mul(c2, bn[s]));
+            }
+        }
+        if (merged) {
+            const double s0 = M::add(sum[0][0], sum[0][1]), s1 = M::add(sum[1][0], sum[1][1]);
+            const double prior = f.La != nullptr ? f.La[i] : 0.0;
+            // no codeword at all (known bits elsewhere that contradict): extrinsic 0, as the
+            // sums without the prior would give, and posterior = prior
+            const bool none = s0 == M::zero() && s1 == M::zero();
+            const double post = none ? prior : M::llr(s0, s1);
+            f.Lu[i] = f.extrinsic ? (none ? 0.0 : post - prior) : post;
         }
         if (i % M::normalise_every == 0) normalise<M>(an, S);
         double* tmp = a;

@@ -147,6 +147,12 @@ TEST(ConvDecoder, LogmapEqualsTheApOfEveryCodeword) {
                         std::vector<double> La;
                         if (priors)
                             for (std::size_t i = 0; i < k; ++i) La.push_back(scale * g(rng));
+                        if (scale < 1) {
+                            // the scaled-probability path is the one under test here
+                            const conv_frame f{&t, k, term, conv_method::logmap, false, L.data(),
+                                               La.empty() ? nullptr : La.data(), nullptr, nullptr};
+                            EXPECT_TRUE(conv_frame_is_linear(f));
+                        }
                         for (bool ext : {false, true}) {
                             const enumerated_llrs want = enumerate_app(c, k, term, L, La, true, ext);
                             for (bool log_path : {false, true}) {
