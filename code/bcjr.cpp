@@ -291,7 +291,9 @@ std::size_t conv_decode_scratch(const conv_trellis& t, std::size_t k, bool termi
     if (bits == 0 && k != 0) return 0;
     const std::size_t S = static_cast<std::size_t>(t.states);
     const std::size_t steps = conv_steps(t, k, terminated);
-    const std::size_t limit = static_cast<std::size_t>(-1) / sizeof(double) / 2;
+    // at most 2^45 doubles (2^48 bytes, beyond any machine): a thread count times it still
+    // fits in size_t, and no product overflows on the way
+    const std::size_t limit = std::size_t{1} << 45;
     if (steps + 1 > limit / S) return 0;
     return (steps + 1) * S + 8 * S + 1024;
 }

@@ -33,8 +33,9 @@ struct conv_frame {
 };
 
 // Scratch doubles that conv_decode_frame needs for a frame of k info bits:
-// (steps + 1) * states for the backward metrics and a few vectors. 0 when the count does not
-// fit in size_t (no frame of that length can be decoded).
+// (steps + 1) * states for the backward metrics and a few vectors. 0 when that exceeds 2^45
+// doubles (2^48 bytes: no frame of that length can be decoded; a thread count times the
+// bytes still fits in size_t).
 std::size_t conv_decode_scratch(const conv_trellis& t, std::size_t k, bool terminated);
 
 // Decodes one frame. Asks check (which may be null) every few thousand steps and returns

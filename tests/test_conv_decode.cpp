@@ -23,7 +23,8 @@ const std::vector<conv_reference_code>& codes() {
         {3, {07, 05}, 0},         {3, {05}, 07},          {2, {03, 01}, 0},
         {4, {015, 017}, 0},       {4, {015}, 013},        {5, {023, 035, 027}, 0},
         {3, {05, 06}, 07},        {7, {0133, 0171}, 0},   {7, {0171}, 0133},
-        {2, {01}, 03},            {4, {017}, 0},
+        {2, {01}, 03},            {4, {017}, 0},          {9, {0561, 0753}, 0},
+        {9, {0753}, 0657},        {3, {07, 05, 03, 01, 06, 04, 02}, 07},  // K and n at their limits
     };
     return c;
 }
@@ -140,7 +141,7 @@ TEST(ConvDecoder, LogmapEqualsTheApOfEveryCodeword) {
         const conv_trellis t = trellis_of(c);
         for (bool term : {false, true}) {
             for (std::size_t k : {1, 4, 7}) {
-                if (c.K == 7 && k > 4 && !term) continue;
+                if (c.K >= 7 && k > 4 && !term) continue;
                 for (double scale : {0.3, 2.0, 60.0}) {
                     const std::vector<double> L = channel_llrs(rng, c, k, term, scale);
                     for (bool priors : {false, true}) {
@@ -217,7 +218,7 @@ TEST(ConvDecoder, KnownBitsEqualTheEnumeration) {
     for (const auto& c : codes()) {
         const conv_trellis t = trellis_of(c);
         for (bool term : {false, true}) {
-            const std::size_t k = c.K == 7 ? 4 : 6;
+            const std::size_t k = c.K >= 7 ? 4 : 6;
             for (int trial = 0; trial < 6; ++trial) {
                 // some inputs known: from the codeword (consistent) or at random (trials 3..5:
                 // contradictions allowed)
@@ -301,6 +302,8 @@ TEST(ConvDecoder, InterruptCheckStopsALongFrame) {
 TEST(ConvDecoder, ScratchSizeRefusesOverflow) {
     const conv_trellis t = trellis_of({9, {0561, 0753}, 0});
     EXPECT_EQ(conv_decode_scratch(t, static_cast<std::size_t>(-1) / 4, true), 0u);
+    EXPECT_EQ(conv_decode_scratch(t, (std::size_t{1} << 37), true), 0u);  // 2^45 doubles
+    EXPECT_GT(conv_decode_scratch(t, (std::size_t{1} << 36), true), 0u);
     EXPECT_EQ(conv_frame_bits(t, static_cast<std::size_t>(-1) - 3, true), 0u);
     EXPECT_GT(conv_decode_scratch(t, 1000, true), 1000u * 256u);
 }
