@@ -103,7 +103,12 @@ void branch_weights(const conv_frame& f, std::size_t i, const double* weight, st
         table[c] = M::mul(w, prior[0]);
         table[patterns + c] = M::mul(w, prior[1]);
     }
-    for (int b = 0; b < branches; ++b) gam[b] = table[key[b]];
+    for (int b = 0; b < branches; b += 4) {  // branches = 2^K >= 4
+        gam[b] = table[key[b]];
+        gam[b + 1] = table[key[b + 1]];
+        gam[b + 2] = table[key[b + 2]];
+        gam[b + 3] = table[key[b + 3]];
+    }
     if (wc != nullptr) {
         for (int b = 0; b < branches; ++b) wc[b] = weight[t.output[b] ^ hard];
     }
@@ -193,11 +198,11 @@ bool decode(const conv_frame& f, double* scratch, const interrupt_check* check) 
         branch_weights<M>(f, i, l.weight, hard, key, l.table, l.gam, nullptr, nullptr);
         const double* bn = l.beta + (i + 1) * S;
         double* bi = l.beta + i * S;
-        for (int s = 0; s < S; ++s) {
-            const int h = s >> 1;
-            const double b0 = M::mul(l.gam[2 * s], bn[h]);
-            const double b1 = M::mul(l.gam[2 * s + 1], bn[h + half]);
-            bi[s] = M::add(b0, b1);
+        // states 2h and 2h+1 lead to h and h + half (two at a time: S >= 2)
+        for (int h = 0; h < half; ++h) {
+            const double x = bn[h], y = bn[h + half];
+            bi[2 * h] = M::add(M::mul(l.gam[4 * h], x), M::mul(l.gam[4 * h + 1], y));
+            bi[2 * h + 1] = M::add(M::mul(l.gam[4 * h + 2], x), M::mul(l.gam[4 * h + 3], y));
         }
         if (i % M::normalise_every == 0) normalise<M>(bi, S);
     }
@@ -254,21 +259,28 @@ bool decode(const conv_frame& f, double* scratch, const interrupt_check* check) 
         }
         // alpha_{i+1}(s) joins its two branches, from states 2m and 2m+1; with `merged`, each
         // term times beta_{i+1}(s) joins the sum of its branch's info bit (even and odd s apart)
-        double sum[2][2] = {{M::zero(), M::zero()}, {M::zero(), M::zero()}};  // [u][s & 1]
-        for (int s = 0; s < S; ++s) {
-            const int m = s & (half - 1), w = s >> shift;
-            const double c1 = M::mul(a[2 * m], l.gam[4 * m + w]);
-            const double c2 = M::mul(a[2 * m + 1], l.gam[4 * m + 2 + w]);
-            an[s] = M::add(c1, c2);
+        double sum0[2] = {M::zero(), M::zero()}, sum1[2] = {M::zero(), M::zero()};  // u = 0, 1
+        // the states m and m + half, both reached from 2m and 2m+1 (register input 0 and 1)
+        for (int m = 0; m < half; ++m) {
+            const double x = a[2 * m], y = a[2 * m + 1];
+            const double c1 = M::mul(x, l.gam[4 * m]), c2 = M::mul(y, l.gam[4 * m + 2]);
+            const double d1 = M::mul(x, l.gam[4 * m + 1]), d2 = M::mul(y, l.gam[4 * m + 3]);
+            an[m] = M::add(c1, c2);
+            an[m + half] = M::add(d1, d2);
             if (merged) {
-                // the info bits of the branches from 2m and from 2m+1
-                const int u1 = t.input[4 * m + w], u2 = t.input[4 * m + 2 + w];
-                sum[u1][s & 1] = M::add(sum[u1][s & 1], M::mul(c1, bn[s]));
-                sum[u2][s & 1] = M::add(sum[u2][s & 1], M::mul(c2, bn[s]));
+                // branch 4m+w leaves 2m with info bit p xor w, branch 4m+2+w leaves 2m+1 with
+                // q xor w (the input bit flips with the register input)
+                const double z = bn[m], v = bn[m + half];
+                const double e1 = M::mul(c1, z), f1 = M::mul(d1, v), e2 = M::mul(c2, z), f2 = M::mul(d2, v);
+                const bool p = t.input[4 * m] != 0, q = t.input[4 * m + 2] != 0;
+                sum0[0] = M::add(sum0[0], p ? f1 : e1);
+                sum1[0] = M::add(sum1[0], p ? e1 : f1);
+                sum0[1] = M::add(sum0[1], q ? f2 : e2);
+                sum1[1] = M::add(sum1[1], q ? e2 : f2);
             }
         }
         if (merged) {
-            const double s0 = M::add(sum[0][0], sum[0][1]), s1 = M::add(sum[1][0], sum[1][1]);
+            const double s0 = M::add(sum0[0], sum0[1]), s1 = M::add(sum1[0], sum1[1]);
             const double prior = f.La != nullptr ? f.La[i] : 0.0;
             // no codeword at all (known bits elsewhere that contradict): extrinsic 0, as the
             // sums without the prior would give, and posterior = prior
