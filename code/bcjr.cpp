@@ -179,7 +179,7 @@ layout lay_out(const conv_trellis& t, std::size_t steps, double* scratch) {
 template <class M>
 bool decode(const conv_frame& f, double* scratch, const interrupt_check* check) {
     const conv_trellis& t = *f.trellis;
-    const int S = t.states, half = S / 2, n = t.n, shift = t.K - 2;
+    const int S = t.states, half = S / 2, n = t.n;
     const std::size_t steps = conv_steps(t, f.k, f.terminated);
     const layout l = lay_out(t, steps, scratch);
     std::uint32_t hard = 0;
