@@ -84,12 +84,13 @@ void pattern_weights(const double* L, int n, double* weight, std::uint32_t* hard
     *hard = h;
 }
 
-// The weights of the branches of step i: gam (code bits and prior), and wc (code bits only)
-// and wp (prior only) when asked for (not null). A tail step allows only the branches with
-// register input 0. key[b] is branch b's info bit above its n output bits.
+// The weights of the branches of step i: table[key[b]] for branch b (code bits and prior;
+// key[b] is its info bit above its n output bits), and wc (code bits only) and wp (prior
+// only) when asked for (not null). A tail step allows only the branches with register input
+// 0: the caller leaves out the others (odd b), and wp gives them zero().
 template <class M>
 void branch_weights(const conv_frame& f, std::size_t i, const double* weight, std::uint32_t hard,
-                    const std::uint16_t* key, double* table, double* gam, double* wc, double* wp) {
+                    double* table, double* wc, double* wp) {
     const conv_trellis& t = *f.trellis;
     const int branches = 2 * t.states;
     const std::uint32_t patterns = 1u << t.n;
@@ -103,12 +104,6 @@ void branch_weights(const conv_frame& f, std::size_t i, const double* weight, st
         table[c] = M::mul(w, prior[0]);
         table[patterns + c] = M::mul(w, prior[1]);
     }
-    for (int b = 0; b < branches; b += 4) {  // branches = 2^K >= 4
-        gam[b] = table[key[b]];
-        gam[b + 1] = table[key[b + 1]];
-        gam[b + 2] = table[key[b + 2]];
-        gam[b + 3] = table[key[b + 3]];
-    }
     if (wc != nullptr) {
         for (int b = 0; b < branches; ++b) wc[b] = weight[t.output[b] ^ hard];
     }
@@ -117,7 +112,6 @@ void branch_weights(const conv_frame& f, std::size_t i, const double* weight, st
     }
     if (i >= f.k) {
         for (int b = 1; b < branches; b += 2) {
-            gam[b] = M::zero();
             if (wp != nullptr) wp[b] = M::zero();
         }
     }
@@ -195,14 +189,18 @@ bool decode(const conv_frame& f, double* scratch, const interrupt_check* check) 
     for (std::size_t i = steps; i-- > 0;) {
         if (i % poll_steps == 0 && interrupt_requested(check)) return false;
         pattern_weights<M>(f.L + i * n, n, l.weight, &hard);
-        branch_weights<M>(f, i, l.weight, hard, key, l.table, l.gam, nullptr, nullptr);
+        branch_weights<M>(f, i, l.weight, hard, l.table, nullptr, nullptr);
+        const bool tail = i >= f.k;
         const double* bn = l.beta + (i + 1) * S;
         double* bi = l.beta + i * S;
         // states 2h and 2h+1 lead to h and h + half (two at a time: S >= 2)
         for (int h = 0; h < half; ++h) {
             const double x = bn[h], y = bn[h + half];
-            bi[2 * h] = M::add(M::mul(l.gam[4 * h], x), M::mul(l.gam[4 * h + 1], y));
-            bi[2 * h + 1] = M::add(M::mul(l.gam[4 * h + 2], x), M::mul(l.gam[4 * h + 3], y));
+            const double* T = l.table;
+            const double g1 = tail ? M::zero() : T[key[4 * h + 1]];
+            const double g3 = tail ? M::zero() : T[key[4 * h + 3]];
+            bi[2 * h] = M::add(M::mul(T[key[4 * h]], x), M::mul(g1, y));
+            bi[2 * h + 1] = M::add(M::mul(T[key[4 * h + 2]], x), M::mul(g3, y));
         }
         if (i % M::normalise_every == 0) normalise<M>(bi, S);
     }
@@ -215,13 +213,13 @@ bool decode(const conv_frame& f, double* scratch, const interrupt_check* check) 
         if (i % poll_steps == 0 && interrupt_requested(check)) return false;
         const double* Li = f.L + i * n;
         pattern_weights<M>(Li, n, l.weight, &hard);
-        const bool info_step = f.Lu != nullptr && i < f.k;
+        const bool info_step = f.Lu != nullptr && i < f.k, tail = i >= f.k;
         // With a moderate prior, Lu comes from the terms of the alpha update below: the
         // posterior over every branch, the prior included, and extrinsic = posterior - prior
         // (|La| <= 1000: the subtraction loses at most 1e-13). A known bit's (infinite) or a
         // larger prior is left out of its own sums instead, here.
         const bool merged = info_step && (f.La == nullptr || std::fabs(f.La[i]) <= 1000.0);
-        branch_weights<M>(f, i, l.weight, hard, key, l.table, l.gam,
+        branch_weights<M>(f, i, l.weight, hard, l.table,
                           info_step && !merged ? l.wc : nullptr, f.Lc != nullptr ? l.wp : nullptr);
         const double* bn = l.beta + (i + 1) * S;
         if (info_step && !merged) {
@@ -263,8 +261,11 @@ bool decode(const conv_frame& f, double* scratch, const interrupt_check* check) 
         // the states m and m + half, both reached from 2m and 2m+1 (register input 0 and 1)
         for (int m = 0; m < half; ++m) {
             const double x = a[2 * m], y = a[2 * m + 1];
-            const double c1 = M::mul(x, l.gam[4 * m]), c2 = M::mul(y, l.gam[4 * m + 2]);
-            const double d1 = M::mul(x, l.gam[4 * m + 1]), d2 = M::mul(y, l.gam[4 * m + 3]);
+            const double* T = l.table;
+            const double g1 = tail ? M::zero() : T[key[4 * m + 1]];
+            const double g3 = tail ? M::zero() : T[key[4 * m + 3]];
+            const double c1 = M::mul(x, T[key[4 * m]]), c2 = M::mul(y, T[key[4 * m + 2]]);
+            const double d1 = M::mul(x, g1), d2 = M::mul(y, g3);
             an[m] = M::add(c1, c2);
             an[m + half] = M::add(d1, d2);
             if (merged) {
