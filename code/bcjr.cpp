@@ -29,7 +29,9 @@ struct maxlog_metric {
     static double weight(double cost) { return cost; }
     static double mul(double a, double b) { return a + b; }
     static double add(double a, double b) { return a > b ? a : b; }
-    static double llr(double a, double b) { return (a == minus_inf && b == minus_inf) ? 0.0 : a - b; }
+    static double llr(double a, double b) {
+        return (a == minus_inf && b == minus_inf) ? 0.0 : a - b;
+    }
 };
 struct jacobian_metric {
     static constexpr bool linear = false;
@@ -44,7 +46,9 @@ struct jacobian_metric {
         if (m == minus_inf) return m;
         return m + std::log1p(std::exp(-std::fabs(a - b)));
     }
-    static double llr(double a, double b) { return (a == minus_inf && b == minus_inf) ? 0.0 : a - b; }
+    static double llr(double a, double b) {
+        return (a == minus_inf && b == minus_inf) ? 0.0 : a - b;
+    }
 };
 struct scaled_metric {
     static constexpr bool linear = true;
@@ -181,7 +185,8 @@ bool decode(const conv_frame& f, double* scratch, const interrupt_check* check) 
     int zero_branch[conv_max_states];
     std::uint16_t key[2 * conv_max_states];
     for (int s = 0; s < S; ++s) zero_branch[s] = 2 * s + (t.input[2 * s] == 0 ? 0 : 1);
-    for (int b = 0; b < 2 * S; ++b) key[b] = static_cast<std::uint16_t>((t.input[b] << n) | t.output[b]);
+    for (int b = 0; b < 2 * S; ++b)
+        key[b] = static_cast<std::uint16_t>((t.input[b] << n) | t.output[b]);
 
     // backward: beta_i(s) = sum over the branches of gam * beta_{i+1}(next)
     double* end = l.beta + steps * S;
@@ -219,8 +224,8 @@ bool decode(const conv_frame& f, double* scratch, const interrupt_check* check) 
         // (|La| <= 1000: the subtraction loses at most 1e-13). A known bit's (infinite) or a
         // larger prior is left out of its own sums instead, here.
         const bool merged = info_step && (f.La == nullptr || std::fabs(f.La[i]) <= 1000.0);
-        branch_weights<M>(f, i, l.weight, hard, l.table,
-                          info_step && !merged ? l.wc : nullptr, f.Lc != nullptr ? l.wp : nullptr);
+        branch_weights<M>(f, i, l.weight, hard, l.table, info_step && !merged ? l.wc : nullptr,
+                          f.Lc != nullptr ? l.wp : nullptr);
         const double* bn = l.beta + (i + 1) * S;
         if (info_step && !merged) {
             // two sums of each hypothesis, over the even and the odd states (a fixed order)
@@ -272,7 +277,8 @@ bool decode(const conv_frame& f, double* scratch, const interrupt_check* check) 
                 // branch 4m+w leaves 2m with info bit p xor w, branch 4m+2+w leaves 2m+1 with
                 // q xor w (the input bit flips with the register input)
                 const double z = bn[m], v = bn[m + half];
-                const double e1 = M::mul(c1, z), f1 = M::mul(d1, v), e2 = M::mul(c2, z), f2 = M::mul(d2, v);
+                const double e1 = M::mul(c1, z), f1 = M::mul(d1, v), e2 = M::mul(c2, z),
+                             f2 = M::mul(d2, v);
                 const bool p = t.input[4 * m] != 0, q = t.input[4 * m + 2] != 0;
                 sum0[0] = M::add(sum0[0], p ? f1 : e1);
                 sum1[0] = M::add(sum1[0], p ? e1 : f1);

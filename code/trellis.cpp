@@ -42,14 +42,16 @@ void conv_build_trellis(const conv_polynomials& p, conv_trellis* t) {
     const std::uint32_t low = (1u << (p.K - 1)) - 1;  // the state's bits of F
     for (int s = 0; s < t->states; ++s) {
         for (std::uint32_t w = 0; w < 2; ++w) {
-            const std::uint32_t u = t->recursive ? w ^ parity(static_cast<std::uint32_t>(s) & p.F & low) : w;
+            const std::uint32_t u =
+                t->recursive ? w ^ parity(static_cast<std::uint32_t>(s) & p.F & low) : w;
             const std::uint32_t r = (w << (p.K - 1)) | static_cast<std::uint32_t>(s);
             std::uint32_t out = 0;
             int j = 0;
             if (t->recursive) out |= u << j++;
             for (int g = 0; g < p.generators; ++g) out |= parity(r & p.G[g]) << j++;
             const int b = 2 * s + static_cast<int>(w);
-            t->next[b] = static_cast<std::int32_t>((w << (p.K - 2)) | (static_cast<std::uint32_t>(s) >> 1));
+            t->next[b] =
+                static_cast<std::int32_t>((w << (p.K - 2)) | (static_cast<std::uint32_t>(s) >> 1));
             t->input[b] = static_cast<std::uint8_t>(u);
             t->output[b] = static_cast<std::uint8_t>(out);
         }

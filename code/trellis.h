@@ -27,12 +27,12 @@ constexpr int conv_max_states = 1 << (conv_max_K - 1);
 // What is wrong with a code's parameters (conv_check_code).
 enum class conv_fault {
     none,
-    K_range,            // K not an integer in 2..9
-    outputs,            // too many outputs (n > 8) or no generator
-    G_zero,             // a generator is 0
-    G_wide,             // a generator has a tap beyond K bits (>= 2^K)
-    F_wide,             // F >= 2^K
-    F_taps,             // F without bit K-1 or bit 0
+    K_range,  // K not an integer in 2..9
+    outputs,  // too many outputs (n > 8) or no generator
+    G_zero,   // a generator is 0
+    G_wide,   // a generator has a tap beyond K bits (>= 2^K)
+    F_wide,   // F >= 2^K
+    F_taps,   // F without bit K-1 or bit 0
 };
 
 // K, the generators and the feedback (0: a feedforward code) as binary values.

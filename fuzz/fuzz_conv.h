@@ -52,12 +52,15 @@ inline fuzz_conv_code fuzz_code_of(const std::uint8_t* data, std::size_t size) {
     p.K = 2 + h[0] % 8;
     p.generators = 1 + h[1] % 3;
     const std::uint32_t top = 1u << (p.K - 1), below = (1u << p.K) - 1;
-    for (int j = 0; j < p.generators; ++j) p.G[j] = h[2 + j] >= 0xF0 ? h[2 + j] - 0xF0 + (j == 0 ? 0 : below) : (h[2 + j] & below) | top;
+    for (int j = 0; j < p.generators; ++j)
+        p.G[j] =
+            h[2 + j] >= 0xF0 ? h[2 + j] - 0xF0 + (j == 0 ? 0 : below) : (h[2 + j] & below) | top;
     const int feedback = (h[1] / 3) % 3;
     p.F = feedback == 0 ? 0 : feedback == 1 ? ((h[4] & below) | top | 1u) : h[4];
     int which = 0;
     c.valid = conv_check_code(p, &which) == conv_fault::none && h[5] % 8 < 4;
-    c.reference = conv_reference_code{p.K, std::vector<std::uint32_t>(p.G, p.G + p.generators), p.F};
+    c.reference =
+        conv_reference_code{p.K, std::vector<std::uint32_t>(p.G, p.G + p.generators), p.F};
     c.options = h[6];
     c.nlhs = 1 + h[7] % 2;
     conv_trellis t{};

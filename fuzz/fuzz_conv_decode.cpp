@@ -24,9 +24,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     in.push_back(c.code.get());
     const std::uint8_t o = c.options;
     const th_array s_term = th_string("terminate"), s_method = th_string("method"),
-                   s_output = th_string("output"), s_prior = th_string("prior"), s_bad = th_string("bogus"),
-                   flag = th_scalar((o & 1u) ? 1.0 : 0.0),
-                   method = th_string((o & 64u) ? "viterbi" : (o & 2u) ? "maxlog" : "logmap"),
+                   s_output = th_string("output"), s_prior = th_string("prior"),
+                   s_bad = th_string("bogus"), flag = th_scalar((o & 1u) ? 1.0 : 0.0),
+                   method = th_string((o & 64u)  ? "viterbi"
+                                      : (o & 2u) ? "maxlog"
+                                                 : "logmap"),
                    output = th_string((o & 4u) ? "extrinsic" : "posterior");
     if (o & 16u) in.insert(in.end(), {s_term.get(), flag.get()});
     in.insert(in.end(), {s_method.get(), method.get(), s_output.get(), output.get()});
@@ -75,15 +77,19 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             scale += std::fabs(Pf[i]);
         }
         if (!moderate) continue;
-        const std::vector<double> Lv(Lf, Lf + bits), Pv = Pf != nullptr ? std::vector<double>(Pf, Pf + k) : std::vector<double>();
-        const enumerated_llrs e = enumerate_app(c.reference, k, term, Lv, Pv, m == conv_method::logmap, true);
+        const std::vector<double> Lv(Lf, Lf + bits),
+            Pv = Pf != nullptr ? std::vector<double>(Pf, Pf + k) : std::vector<double>();
+        const enumerated_llrs e =
+            enumerate_app(c.reference, k, term, Lv, Pv, m == conv_method::logmap, true);
         for (std::size_t i = 0; i < k; ++i) {
             const double want = (o & 4u) ? e.Lu[i] : e.Lu[i] + (Pf != nullptr ? Pf[i] : 0.0);
-            FUZZ_CHECK(Lu[i] == want || std::fabs(Lu[i] - want) <= 1e-9 * std::max(scale, std::fabs(want)));
+            FUZZ_CHECK(Lu[i] == want ||
+                       std::fabs(Lu[i] - want) <= 1e-9 * std::max(scale, std::fabs(want)));
         }
         for (std::size_t j = 0; j < bits; ++j) {
             const double want = (o & 4u) ? e.Lc[j] : e.Lc[j] + Lv[j];
-            FUZZ_CHECK(Lc[j] == want || std::fabs(Lc[j] - want) <= 1e-9 * std::max(scale, std::fabs(want)));
+            FUZZ_CHECK(Lc[j] == want ||
+                       std::fabs(Lc[j] - want) <= 1e-9 * std::max(scale, std::fabs(want)));
         }
     }
     return 0;

@@ -17,8 +17,8 @@ const host_array* field(const host_array* code, const char* name, const char* wh
     const host_array* f = host_get_field(code, name);
     if (f == nullptr) {
         char message[96];
-        std::snprintf(message, sizeof message, "code must be a struct from conv_code (it has no field %s)\n",
-                      name);
+        std::snprintf(message, sizeof message,
+                      "code must be a struct from conv_code (it has no field %s)\n", name);
         host_error(message);
     }
     require_real_double(f, what);
@@ -78,7 +78,8 @@ void read_conv_code(const host_array* code, conv_trellis* t) {
     }
     // code:F
     const host_array* F = field(code, "F", "code.F");
-    if (host_rows(F) * host_cols(F) > 1) raise_about("code.F", "must be 0, [] or one polynomial in octal");
+    if (host_rows(F) * host_cols(F) > 1)
+        raise_about("code.F", "must be 0, [] or one polynomial in octal");
     const long f = host_rows(F) * host_cols(F) == 0 ? 0 : octal_value(host_data(F)[0]);
     if (f < 0) raise_about("code.F", "must be a polynomial in octal digits (0 to 7)");
     p.F = static_cast<std::uint32_t>(f);
@@ -93,7 +94,8 @@ void read_conv_code(const host_array* code, conv_trellis* t) {
         case conv_fault::G_zero:
             raise_column("code.G", static_cast<std::size_t>(which), "must not be 0");
         case conv_fault::G_wide:
-            raise_column("code.G", static_cast<std::size_t>(which), "must have no tap beyond K bits (below 2^K)");
+            raise_column("code.G", static_cast<std::size_t>(which),
+                         "must have no tap beyond K bits (below 2^K)");
         case conv_fault::F_wide:
             raise_about("code.F", "must have no tap beyond K bits (below 2^K)");
         case conv_fault::F_taps:
@@ -126,7 +128,8 @@ void read_conv_code(const host_array* code, conv_trellis* t) {
     }
 }
 
-conv_options read_conv_options(const char* function, int first, int nrhs, const host_array* prhs[]) {
+conv_options read_conv_options(const char* function, int first, int nrhs,
+                               const host_array* prhs[]) {
     const bool decoder = function[5] == 'd';
     const char* known = decoder ? "'terminate', 'method', 'prior' or 'output'" : "'terminate'";
     char message[160];
@@ -135,19 +138,21 @@ conv_options read_conv_options(const char* function, int first, int nrhs, const 
         char name[16];
         // options:name
         if (!host_read_string(prhs[a], name, sizeof name) || a + 1 >= nrhs) {
-            std::snprintf(message, sizeof message, "%s options must be Name, Value pairs: %s\n", function,
-                          known);
+            std::snprintf(message, sizeof message, "%s options must be Name, Value pairs: %s\n",
+                          function, known);
             host_error(message);
         }
         const host_array* value = prhs[a + 1];
         char text[16];
         // options:value
         if (strcasecmp(name, "terminate") == 0) {
-            if (!host_read_flag(value, &o.terminate)) raise_about("terminate", "must be true or false");
+            if (!host_read_flag(value, &o.terminate))
+                raise_about("terminate", "must be true or false");
         } else if (decoder && strcasecmp(name, "method") == 0) {
             if (host_read_string(value, text, sizeof text) && strcasecmp(text, "logmap") == 0) {
                 o.method = conv_method::logmap;
-            } else if (host_read_string(value, text, sizeof text) && strcasecmp(text, "maxlog") == 0) {
+            } else if (host_read_string(value, text, sizeof text) &&
+                       strcasecmp(text, "maxlog") == 0) {
                 o.method = conv_method::maxlog;
             } else {
                 raise_about("method", "must be 'logmap' or 'maxlog'");
@@ -155,7 +160,8 @@ conv_options read_conv_options(const char* function, int first, int nrhs, const 
         } else if (decoder && strcasecmp(name, "output") == 0) {
             if (host_read_string(value, text, sizeof text) && strcasecmp(text, "posterior") == 0) {
                 o.extrinsic = false;
-            } else if (host_read_string(value, text, sizeof text) && strcasecmp(text, "extrinsic") == 0) {
+            } else if (host_read_string(value, text, sizeof text) &&
+                       strcasecmp(text, "extrinsic") == 0) {
                 o.extrinsic = true;
             } else {
                 raise_about("output", "must be 'posterior' or 'extrinsic'");
@@ -163,7 +169,8 @@ conv_options read_conv_options(const char* function, int first, int nrhs, const 
         } else if (decoder && strcasecmp(name, "prior") == 0) {
             o.prior = value;
         } else {
-            std::snprintf(message, sizeof message, "%s has no option '%s' (known: %s)\n", function, name, known);
+            std::snprintf(message, sizeof message, "%s has no option '%s' (known: %s)\n", function,
+                          name, known);
             host_error(message);
         }
     }

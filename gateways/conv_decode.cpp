@@ -42,7 +42,8 @@ void require_no_nan(const double* v, std::size_t rows, std::size_t cols, const c
     for (std::size_t f = 0; f < cols; ++f) {
         for (std::size_t i = 0; i < rows; ++i) {
             if (std::isnan(v[f * rows + i])) {
-                raise_about(column_name(where, name, f), "must not contain NaN (+-Inf: a known bit)");
+                raise_about(column_name(where, name, f),
+                            "must not contain NaN (+-Inf: a known bit)");
             }
         }
     }
@@ -65,9 +66,10 @@ void conv_decode_gateway(int nlhs, host_array* plhs[], int nrhs, const host_arra
     const std::size_t n = static_cast<std::size_t>(t.n), tail = o.terminate ? t.K - 1 : 0;
     if (bits % n != 0 || bits / n < tail) {
         char text[128];
-        std::snprintf(text, sizeof text,
-                      "must have n*(k+%zu) rows for a %s frame of k info bits of this code (n = %zu)",
-                      tail, o.terminate ? "terminated" : "unterminated", n);
+        std::snprintf(
+            text, sizeof text,
+            "must have n*(k+%zu) rows for a %s frame of k info bits of this code (n = %zu)", tail,
+            o.terminate ? "terminated" : "unterminated", n);
         raise_about("L", text);
     }
     const std::size_t k = bits / n - tail;
@@ -75,12 +77,14 @@ void conv_decode_gateway(int nlhs, host_array* plhs[], int nrhs, const host_arra
     if (o.prior != nullptr && host_rows(o.prior) * host_cols(o.prior) != 0) {
         require_real_double(o.prior, "prior");
         if (host_ndims(o.prior) != 2 || host_rows(o.prior) != k || host_cols(o.prior) != frames) {
-            raise_about("prior", "must be k-by-F: one row per info bit, one column per column of L");
+            raise_about("prior",
+                        "must be k-by-F: one row per info bit, one column per column of L");
         }
         La = host_data(o.prior);
     }
     const std::size_t doubles = conv_decode_scratch(t, k, o.terminate);
-    if (doubles == 0) raise_about("L", "is too long: the decoder's metrics would not fit in memory");
+    if (doubles == 0)
+        raise_about("L", "is too long: the decoder's metrics would not fit in memory");
     require_no_nan(host_data(prhs[0]), bits, frames, "L");
     if (La != nullptr) require_no_nan(La, k, frames, "prior");
 

@@ -115,13 +115,15 @@ inline enumerated_llrs enumerate_app(const conv_reference_code& c, std::size_t k
 }
 
 // The info bits of the codeword with the largest correlation sum (1-2b)L (a terminated frame).
-inline std::vector<int> viterbi(const conv_reference_code& c, std::size_t k, const std::vector<double>& L) {
+inline std::vector<int> viterbi(const conv_reference_code& c, std::size_t k,
+                                const std::vector<double>& L) {
     const int K = c.K, S = 1 << (K - 1), n = c.n();
     const double ninf = -std::numeric_limits<double>::infinity();
     const std::size_t steps = k + K - 1;
     std::vector<double> metric(S, ninf), next(S);
     metric[0] = 0;
-    std::vector<std::vector<int>> from(steps, std::vector<int>(S, -1)), input(steps, std::vector<int>(S, 0));
+    std::vector<std::vector<int>> from(steps, std::vector<int>(S, -1)),
+        input(steps, std::vector<int>(S, 0));
     auto par = [](std::uint32_t v) { return __builtin_popcount(v) & 1; };
     const std::uint32_t low = (1u << (K - 1)) - 1;
     for (std::size_t t = 0; t < steps; ++t) {
@@ -133,7 +135,8 @@ inline std::vector<int> viterbi(const conv_reference_code& c, std::size_t k, con
                 const int w = c.F != 0 ? u ^ fb : u;
                 if (t >= k && w != 0) continue;
                 if (t >= k && c.F == 0 && u != 0) continue;
-                const std::uint32_t r = (static_cast<std::uint32_t>(w) << (K - 1)) | static_cast<std::uint32_t>(s);
+                const std::uint32_t r =
+                    (static_cast<std::uint32_t>(w) << (K - 1)) | static_cast<std::uint32_t>(s);
                 std::vector<int> bits;
                 if (c.F != 0) bits.push_back(u);
                 for (std::uint32_t g : c.G) bits.push_back(par(r & g));

@@ -20,11 +20,13 @@ const double inf = std::numeric_limits<double>::infinity();
 
 const std::vector<conv_reference_code>& codes() {
     static const std::vector<conv_reference_code> c{
-        {3, {07, 05}, 0},         {3, {05}, 07},          {2, {03, 01}, 0},
-        {4, {015, 017}, 0},       {4, {015}, 013},        {5, {023, 035, 027}, 0},
-        {3, {05, 06}, 07},        {7, {0133, 0171}, 0},   {7, {0171}, 0133},
-        {2, {01}, 03},            {4, {017}, 0},          {9, {0561, 0753}, 0},
-        {9, {0753}, 0657},        {3, {07, 05, 03, 01, 06, 04, 02}, 07},  // K and n at their limits
+        {3, {07, 05}, 0},  {3, {05}, 07},
+        {2, {03, 01}, 0},  {4, {015, 017}, 0},
+        {4, {015}, 013},   {5, {023, 035, 027}, 0},
+        {3, {05, 06}, 07}, {7, {0133, 0171}, 0},
+        {7, {0171}, 0133}, {2, {01}, 03},
+        {4, {017}, 0},     {9, {0561, 0753}, 0},
+        {9, {0753}, 0657}, {3, {07, 05, 03, 01, 06, 04, 02}, 07},  // K and n at their limits
     };
     return c;
 }
@@ -50,8 +52,15 @@ decoded decode(const conv_trellis& t, std::size_t k, bool terminated, conv_metho
                const std::vector<double>& L, const std::vector<double>& La, bool log_path = false) {
     decoded d{std::vector<double>(k), std::vector<double>(L.size())};
     std::vector<double> scratch(conv_decode_scratch(t, k, terminated));
-    const conv_frame f{&t, k, terminated, m, extrinsic, L.data(), La.empty() ? nullptr : La.data(),
-                       d.Lu.data(), d.Lc.data()};
+    const conv_frame f{&t,
+                       k,
+                       terminated,
+                       m,
+                       extrinsic,
+                       L.data(),
+                       La.empty() ? nullptr : La.data(),
+                       d.Lu.data(),
+                       d.Lc.data()};
     const bool done = log_path ? conv_decode_frame_log(f, scratch.data(), nullptr)
                                : conv_decode_frame(f, scratch.data(), nullptr);
     EXPECT_TRUE(done);
@@ -66,7 +75,8 @@ void expect_close(const std::vector<double>& got, const std::vector<double>& wan
         if (std::isinf(want[i])) {
             EXPECT_EQ(got[i], want[i]) << what << " " << i;
         } else {
-            EXPECT_NEAR(got[i], want[i], tol * std::max(1.0, std::fabs(want[i]))) << what << " " << i;
+            EXPECT_NEAR(got[i], want[i], tol * std::max(1.0, std::fabs(want[i])))
+                << what << " " << i;
         }
     }
 }
@@ -89,7 +99,8 @@ TEST(ConvEncoder, EqualsPolynomialConvolution) {
                 ASSERT_EQ(conv_frame_bits(t, k, term), want.size());
                 std::vector<double> got(want.size() + 1, -1.0);
                 conv_encode_frame(t, ud.data(), k, term, got.data());
-                for (std::size_t j = 0; j < want.size(); ++j) ASSERT_EQ(got[j], want[j]) << c.K << " " << j;
+                for (std::size_t j = 0; j < want.size(); ++j)
+                    ASSERT_EQ(got[j], want[j]) << c.K << " " << j;
                 EXPECT_EQ(got.back(), -1.0);  // writes no further
             }
         }
@@ -150,14 +161,23 @@ TEST(ConvDecoder, LogmapEqualsTheApOfEveryCodeword) {
                             for (std::size_t i = 0; i < k; ++i) La.push_back(scale * g(rng));
                         if (scale < 1) {
                             // the scaled-probability path is the one under test here
-                            const conv_frame f{&t, k, term, conv_method::logmap, false, L.data(),
-                                               La.empty() ? nullptr : La.data(), nullptr, nullptr};
+                            const conv_frame f{&t,
+                                               k,
+                                               term,
+                                               conv_method::logmap,
+                                               false,
+                                               L.data(),
+                                               La.empty() ? nullptr : La.data(),
+                                               nullptr,
+                                               nullptr};
                             EXPECT_TRUE(conv_frame_is_linear(f));
                         }
                         for (bool ext : {false, true}) {
-                            const enumerated_llrs want = enumerate_app(c, k, term, L, La, true, ext);
+                            const enumerated_llrs want =
+                                enumerate_app(c, k, term, L, La, true, ext);
                             for (bool log_path : {false, true}) {
-                                const decoded d = decode(t, k, term, conv_method::logmap, ext, L, La, log_path);
+                                const decoded d =
+                                    decode(t, k, term, conv_method::logmap, ext, L, La, log_path);
                                 expect_close(d.Lu, want.Lu, 1e-9, "Lu");
                                 expect_close(d.Lc, want.Lc, 1e-9, "Lc");
                             }
@@ -187,10 +207,12 @@ TEST(ConvDecoder, MaxlogEqualsTheMaxlogEnumerationExactly) {
                     const std::vector<double> La = priors ? dyadic(rng, k) : std::vector<double>();
                     for (bool ext : {false, true}) {
                         // the correlation metric sum (1-2b)L/2: another form than the decoder's
-                        const enumerated_llrs want = enumerate_app(c, k, term, L, La, false, ext, true);
+                        const enumerated_llrs want =
+                            enumerate_app(c, k, term, L, La, false, ext, true);
                         const decoded d = decode(t, k, term, conv_method::maxlog, ext, L, La);
                         for (std::size_t i = 0; i < k; ++i) ASSERT_EQ(d.Lu[i], want.Lu[i]) << i;
-                        for (std::size_t j = 0; j < L.size(); ++j) ASSERT_EQ(d.Lc[j], want.Lc[j]) << j;
+                        for (std::size_t j = 0; j < L.size(); ++j)
+                            ASSERT_EQ(d.Lc[j], want.Lc[j]) << j;
                     }
                 }
             }
@@ -207,7 +229,8 @@ TEST(ConvDecoder, MaxlogDecisionsEqualViterbi) {
             const std::vector<double> L = channel_llrs(rng, c, k, true, scale);
             const std::vector<int> want = viterbi(c, k, L);
             const decoded d = decode(t, k, true, conv_method::maxlog, false, L, {});
-            for (std::size_t i = 0; i < k; ++i) ASSERT_EQ(d.Lu[i] < 0 ? 1 : 0, want[i]) << c.K << " " << i;
+            for (std::size_t i = 0; i < k; ++i)
+                ASSERT_EQ(d.Lu[i] < 0 ? 1 : 0, want[i]) << c.K << " " << i;
         }
     }
 }
@@ -234,19 +257,25 @@ TEST(ConvDecoder, KnownBitsEqualTheEnumeration) {
                 std::vector<double> La(k);
                 for (std::size_t i = 0; i < k; ++i) {
                     La[i] = g(rng);
-                    if (rng() % 3 == 0) La[i] = (trial < 3 ? u[i] : static_cast<int>(rng() & 1u)) ? -inf : inf;
+                    if (rng() % 3 == 0)
+                        La[i] = (trial < 3 ? u[i] : static_cast<int>(rng() & 1u)) ? -inf : inf;
                 }
                 for (conv_method m : {conv_method::logmap, conv_method::maxlog}) {
                     for (bool ext : {false, true}) {
-                        enumerated_llrs want = enumerate_app(c, k, term, L, La, m == conv_method::logmap, ext);
+                        enumerated_llrs want =
+                            enumerate_app(c, k, term, L, La, m == conv_method::logmap, ext);
                         if (!ext) {
                             // posterior = extrinsic + own input, +Inf - Inf counting 0
-                            const enumerated_llrs e = enumerate_app(c, k, term, L, La, m == conv_method::logmap, true);
+                            const enumerated_llrs e =
+                                enumerate_app(c, k, term, L, La, m == conv_method::logmap, true);
                             auto add = [](double x, double y) {
-                                return (std::isinf(x) && std::isinf(y) && (x > 0) != (y > 0)) ? 0.0 : x + y;
+                                return (std::isinf(x) && std::isinf(y) && (x > 0) != (y > 0))
+                                           ? 0.0
+                                           : x + y;
                             };
                             for (std::size_t i = 0; i < k; ++i) want.Lu[i] = add(e.Lu[i], La[i]);
-                            for (std::size_t j = 0; j < L.size(); ++j) want.Lc[j] = add(e.Lc[j], L[j]);
+                            for (std::size_t j = 0; j < L.size(); ++j)
+                                want.Lc[j] = add(e.Lc[j], L[j]);
                         }
                         const decoded d = decode(t, k, term, m, ext, L, La);
                         expect_close(d.Lu, want.Lu, 1e-9, "Lu");
@@ -287,7 +316,8 @@ TEST(ConvDecoder, InterruptCheckStopsALongFrame) {
     const conv_reference_code c{7, {0133, 0171}, 0};
     const conv_trellis t = trellis_of(c);
     const std::size_t k = 100000;
-    std::vector<double> L(conv_frame_bits(t, k, true), 1.0), Lu(k), scratch(conv_decode_scratch(t, k, true));
+    std::vector<double> L(conv_frame_bits(t, k, true), 1.0), Lu(k),
+        scratch(conv_decode_scratch(t, k, true));
     for (long polls : {0L, 5L, 30L}) {
         long left = polls;
         const interrupt_check check{after_polls, &left};

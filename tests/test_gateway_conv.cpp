@@ -52,8 +52,12 @@ struct code_fields {
 
 code_fields fields_of(const code_case& c) {
     const conv_trellis t = trellis_of(c);
-    code_fields f{static_cast<double>(c.K), {}, fuzz_octal(c.F), std::vector<double>(2 * t.states),
-                  std::vector<double>(2 * t.states), static_cast<std::size_t>(t.states)};
+    code_fields f{static_cast<double>(c.K),
+                  {},
+                  fuzz_octal(c.F),
+                  std::vector<double>(2 * t.states),
+                  std::vector<double>(2 * t.states),
+                  static_cast<std::size_t>(t.states)};
     for (std::uint32_t g : c.G) f.G.push_back(fuzz_octal(g));
     for (int b = 0; b < 2 * t.states; ++b) {
         std::uint32_t v = 0;
@@ -75,8 +79,11 @@ th_array struct_of(const code_fields& f, const std::string& drop = "") {
 }
 
 const std::vector<code_case>& cases() {
-    static const std::vector<code_case> c{{7, {0133, 0171}, 0}, {3, {05}, 07}, {4, {015, 017, 013}, 0},
-                                          {5, {035}, 023}, {2, {03}, 0}};
+    static const std::vector<code_case> c{{7, {0133, 0171}, 0},
+                                          {3, {05}, 07},
+                                          {4, {015, 017, 013}, 0},
+                                          {5, {035}, 023},
+                                          {2, {03}, 0}};
     return c;
 }
 
@@ -101,19 +108,26 @@ TEST(ConvGateway, EveryFrameEqualsTheRoutine) {
                 for (conv_method m : {conv_method::logmap, conv_method::maxlog}) {
                     for (bool ext : {false, true}) {
                         for (bool priors : {false, true}) {
-                            const th_array method = th_string(m == conv_method::maxlog ? "MaxLog" : "logmap");
+                            const th_array method =
+                                th_string(m == conv_method::maxlog ? "MaxLog" : "logmap");
                             const th_array output = th_string(ext ? "extrinsic" : "posterior");
-                            std::vector<const host_array*> in{l.get(), code.get(), s_term.get(), flag.get(),
-                                                              s_method.get(), method.get(), s_output.get(),
-                                                              output.get()};
+                            std::vector<const host_array*> in{
+                                l.get(),        code.get(),   s_term.get(),   flag.get(),
+                                s_method.get(), method.get(), s_output.get(), output.get()};
                             if (priors) in.insert(in.end(), {s_prior.get(), la.get()});
                             // the routine, frame by frame
                             std::vector<double> Lu(k * frames), Lc(bits * frames),
                                 scratch(conv_decode_scratch(t, k, term));
                             for (std::size_t f = 0; f < frames; ++f) {
-                                const conv_frame fr{&t,  k, term, m, ext, L.data() + f * bits,
+                                const conv_frame fr{&t,
+                                                    k,
+                                                    term,
+                                                    m,
+                                                    ext,
+                                                    L.data() + f * bits,
                                                     priors ? La.data() + f * k : nullptr,
-                                                    Lu.data() + f * k, Lc.data() + f * bits};
+                                                    Lu.data() + f * k,
+                                                    Lc.data() + f * bits};
                                 ASSERT_TRUE(conv_decode_frame(fr, scratch.data(), nullptr));
                             }
                             for (const std::string& threads : thread_settings()) {
@@ -124,10 +138,14 @@ TEST(ConvGateway, EveryFrameEqualsTheRoutine) {
                                     EXPECT_EQ(r.blocks_live, 0u);
                                     ASSERT_EQ(host_rows(r.outputs[0].get()), k);
                                     ASSERT_EQ(host_cols(r.outputs[0].get()), frames);
-                                    EXPECT_EQ(std::memcmp(th_values(r.outputs[0]), Lu.data(), Lu.size() * 8), 0);
+                                    EXPECT_EQ(std::memcmp(th_values(r.outputs[0]), Lu.data(),
+                                                          Lu.size() * 8),
+                                              0);
                                     if (nlhs == 2) {
                                         ASSERT_EQ(host_rows(r.outputs[1].get()), bits);
-                                        EXPECT_EQ(std::memcmp(th_values(r.outputs[1]), Lc.data(), Lc.size() * 8), 0);
+                                        EXPECT_EQ(std::memcmp(th_values(r.outputs[1]), Lc.data(),
+                                                              Lc.size() * 8),
+                                                  0);
                                     }
                                 }
                             }
@@ -155,7 +173,8 @@ TEST(ConvGateway, EncoderEqualsTheRoutine) {
                 const th_array u = th_matrix(k, frames, U), name = th_string("Terminate");
                 const th_array flag = th_typed(th_class::logical, 1, 1);
                 flag->bytes[0] = term ? 1 : 0;
-                const th_result r = th_call(conv_encode_gateway, 1, {u.get(), code.get(), name.get(), flag.get()});
+                const th_result r =
+                    th_call(conv_encode_gateway, 1, {u.get(), code.get(), name.get(), flag.get()});
                 ASSERT_FALSE(r.failed) << r.message;
                 ASSERT_EQ(host_rows(r.outputs[0].get()), bits);
                 ASSERT_EQ(host_cols(r.outputs[0].get()), frames);
@@ -189,12 +208,16 @@ TEST(ConvGateway, Messages) {
     const th_array l = th_matrix(32, 1, L), l2 = th_matrix(16, 2, L);
     std::vector<double> Ln(32, 1.0);
     Ln[20] = nan;
-    const th_array l_nan = th_matrix(16, 2, Ln), l_odd = th_matrix(31, 1, L), l_short = th_matrix(10, 1, {});
+    const th_array l_nan = th_matrix(16, 2, Ln), l_odd = th_matrix(31, 1, L),
+                   l_short = th_matrix(10, 1, {});
     const th_array prior_bad = th_matrix(3, 2, {}), prior_nan = th_matrix(2, 2, {0, 0, nan, 0});
-    const th_array s_prior = th_string("prior"), s_method = th_string("method"), s_output = th_string("output"),
-                   s_term = th_string("terminate"), s_bogus = th_string("viterbi"), one = th_scalar(1.0),
-                   bad_flag = th_string("yes"), s_bad_value = th_string("bcjr"), nan_flag = th_scalar(nan);
-    const th_array U = th_matrix(3, 2, {0, 1, 0, 1, 2, 0}), U_single = th_typed(th_class::single, 3, 1);
+    const th_array s_prior = th_string("prior"), s_method = th_string("method"),
+                   s_output = th_string("output"), s_term = th_string("terminate"),
+                   s_bogus = th_string("viterbi"), one = th_scalar(1.0),
+                   bad_flag = th_string("yes"), s_bad_value = th_string("bcjr"),
+                   nan_flag = th_scalar(nan);
+    const th_array U = th_matrix(3, 2, {0, 1, 0, 1, 2, 0}),
+                   U_single = th_typed(th_class::single, 3, 1);
     struct row {
         gateway_fn* fn;
         int nlhs;
@@ -203,37 +226,114 @@ TEST(ConvGateway, Messages) {
     };
     const std::vector<row> rows{
         {conv_decode_gateway, 1, {l.get()}, "USAGE: [Lu,Lc]=conv_decode(L,code,Name,Value,...)\n"},
-        {conv_decode_gateway, 3, {l.get(), code.get()}, "USAGE: [Lu,Lc]=conv_decode(L,code,Name,Value,...)\n"},
-        {conv_decode_gateway, 1, {l.get(), code.get(), s_prior.get()}, "USAGE: [Lu,Lc]=conv_decode(L,code,Name,Value,...)\n"},
+        {conv_decode_gateway,
+         3,
+         {l.get(), code.get()},
+         "USAGE: [Lu,Lc]=conv_decode(L,code,Name,Value,...)\n"},
+        {conv_decode_gateway,
+         1,
+         {l.get(), code.get(), s_prior.get()},
+         "USAGE: [Lu,Lc]=conv_decode(L,code,Name,Value,...)\n"},
         {conv_decode_gateway, 1, {U_single.get(), code.get()}, "L must be a real double array\n"},
-        {conv_decode_gateway, 1, {l.get(), not_struct.get()}, "code must be a struct from conv_code (fields K, G, F, next, outputs)\n"},
-        {conv_decode_gateway, 1, {l.get(), no_next.get()}, "code must be a struct from conv_code (it has no field next)\n"},
+        {conv_decode_gateway,
+         1,
+         {l.get(), not_struct.get()},
+         "code must be a struct from conv_code (fields K, G, F, next, outputs)\n"},
+        {conv_decode_gateway,
+         1,
+         {l.get(), no_next.get()},
+         "code must be a struct from conv_code (it has no field next)\n"},
         {conv_decode_gateway, 1, {l.get(), bad_K.get()}, "code.K must be an integer from 2 to 9\n"},
-        {conv_decode_gateway, 1, {l.get(), K_frac.get()}, "code.K must be an integer from 2 to 9\n"},
-        {conv_decode_gateway, 1, {l.get(), G_octal.get()}, "code.G column 2 must be a polynomial in octal digits (0 to 7)\n"},
+        {conv_decode_gateway,
+         1,
+         {l.get(), K_frac.get()},
+         "code.K must be an integer from 2 to 9\n"},
+        {conv_decode_gateway,
+         1,
+         {l.get(), G_octal.get()},
+         "code.G column 2 must be a polynomial in octal digits (0 to 7)\n"},
         {conv_decode_gateway, 1, {l.get(), G_zero.get()}, "code.G column 1 must not be 0\n"},
-        {conv_decode_gateway, 1, {l.get(), G_wide.get()}, "code.G column 2 must have no tap beyond K bits (below 2^K)\n"},
-        {conv_decode_gateway, 1, {l.get(), F_taps.get()}, "code.F must have its top and bottom taps (bits K-1 and 0)\n"},
-        {conv_decode_gateway, 1, {l.get(), F_wide.get()}, "code.F must have no tap beyond K bits (below 2^K)\n"},
-        {conv_decode_gateway, 1, {l.get(), next_bad.get()}, "code.next does not match code.K, code.G and code.F\n"},
-        {conv_decode_gateway, 1, {l.get(), out_bad.get()}, "code.outputs does not match code.K, code.G and code.F\n"},
-        {conv_decode_gateway, 1, {l_odd.get(), code.get()}, "L must have n*(k+6) rows for a terminated frame of k info bits of this code (n = 2)\n"},
-        {conv_decode_gateway, 1, {l_short.get(), code.get()}, "L must have n*(k+6) rows for a terminated frame of k info bits of this code (n = 2)\n"},
-        {conv_decode_gateway, 1, {l_odd.get(), code.get(), s_term.get(), nan_flag.get()}, "terminate must be true or false\n"},
-        {conv_decode_gateway, 1, {l_odd.get(), code.get(), s_term.get(), bad_flag.get()}, "terminate must be true or false\n"},
-        {conv_decode_gateway, 1, {l_nan.get(), code.get()}, "L column 2 must not contain NaN (+-Inf: a known bit)\n"},
-        {conv_decode_gateway, 1, {l2.get(), code.get(), s_prior.get(), prior_bad.get()}, "prior must be k-by-F: one row per info bit, one column per column of L\n"},
-        {conv_decode_gateway, 1, {l2.get(), code.get(), s_prior.get(), prior_nan.get()}, "prior column 2 must not contain NaN (+-Inf: a known bit)\n"},
-        {conv_decode_gateway, 1, {l2.get(), code.get(), s_method.get(), s_bad_value.get()}, "method must be 'logmap' or 'maxlog'\n"},
-        {conv_decode_gateway, 1, {l2.get(), code.get(), s_output.get(), s_bad_value.get()}, "output must be 'posterior' or 'extrinsic'\n"},
-        {conv_decode_gateway, 1, {l2.get(), code.get(), s_bogus.get(), one.get()}, "conv_decode has no option 'viterbi' (known: 'terminate', 'method', 'prior' or 'output')\n"},
-        {conv_decode_gateway, 1, {l2.get(), code.get(), one.get(), one.get()}, "conv_decode options must be Name, Value pairs: 'terminate', 'method', 'prior' or 'output'\n"},
+        {conv_decode_gateway,
+         1,
+         {l.get(), G_wide.get()},
+         "code.G column 2 must have no tap beyond K bits (below 2^K)\n"},
+        {conv_decode_gateway,
+         1,
+         {l.get(), F_taps.get()},
+         "code.F must have its top and bottom taps (bits K-1 and 0)\n"},
+        {conv_decode_gateway,
+         1,
+         {l.get(), F_wide.get()},
+         "code.F must have no tap beyond K bits (below 2^K)\n"},
+        {conv_decode_gateway,
+         1,
+         {l.get(), next_bad.get()},
+         "code.next does not match code.K, code.G and code.F\n"},
+        {conv_decode_gateway,
+         1,
+         {l.get(), out_bad.get()},
+         "code.outputs does not match code.K, code.G and code.F\n"},
+        {conv_decode_gateway,
+         1,
+         {l_odd.get(), code.get()},
+         "L must have n*(k+6) rows for a terminated frame of k info bits of this code (n = 2)\n"},
+        {conv_decode_gateway,
+         1,
+         {l_short.get(), code.get()},
+         "L must have n*(k+6) rows for a terminated frame of k info bits of this code (n = 2)\n"},
+        {conv_decode_gateway,
+         1,
+         {l_odd.get(), code.get(), s_term.get(), nan_flag.get()},
+         "terminate must be true or false\n"},
+        {conv_decode_gateway,
+         1,
+         {l_odd.get(), code.get(), s_term.get(), bad_flag.get()},
+         "terminate must be true or false\n"},
+        {conv_decode_gateway,
+         1,
+         {l_nan.get(), code.get()},
+         "L column 2 must not contain NaN (+-Inf: a known bit)\n"},
+        {conv_decode_gateway,
+         1,
+         {l2.get(), code.get(), s_prior.get(), prior_bad.get()},
+         "prior must be k-by-F: one row per info bit, one column per column of L\n"},
+        {conv_decode_gateway,
+         1,
+         {l2.get(), code.get(), s_prior.get(), prior_nan.get()},
+         "prior column 2 must not contain NaN (+-Inf: a known bit)\n"},
+        {conv_decode_gateway,
+         1,
+         {l2.get(), code.get(), s_method.get(), s_bad_value.get()},
+         "method must be 'logmap' or 'maxlog'\n"},
+        {conv_decode_gateway,
+         1,
+         {l2.get(), code.get(), s_output.get(), s_bad_value.get()},
+         "output must be 'posterior' or 'extrinsic'\n"},
+        {conv_decode_gateway,
+         1,
+         {l2.get(), code.get(), s_bogus.get(), one.get()},
+         "conv_decode has no option 'viterbi' (known: 'terminate', 'method', 'prior' or "
+         "'output')\n"},
+        {conv_decode_gateway,
+         1,
+         {l2.get(), code.get(), one.get(), one.get()},
+         "conv_decode options must be Name, Value pairs: 'terminate', 'method', 'prior' or "
+         "'output'\n"},
         {conv_encode_gateway, 1, {U.get()}, "USAGE: C=conv_encode(U,code,'terminate',tf)\n"},
-        {conv_encode_gateway, 2, {U.get(), code.get()}, "USAGE: C=conv_encode(U,code,'terminate',tf)\n"},
+        {conv_encode_gateway,
+         2,
+         {U.get(), code.get()},
+         "USAGE: C=conv_encode(U,code,'terminate',tf)\n"},
         {conv_encode_gateway, 1, {U_single.get(), code.get()}, "U must be a real double array\n"},
         {conv_encode_gateway, 1, {U.get(), code.get()}, "U column 2 must hold only 0 and 1\n"},
-        {conv_encode_gateway, 1, {U.get(), G_octal.get()}, "code.G column 2 must be a polynomial in octal digits (0 to 7)\n"},
-        {conv_encode_gateway, 1, {U.get(), code.get(), s_method.get(), one.get()}, "conv_encode has no option 'method' (known: 'terminate')\n"},
+        {conv_encode_gateway,
+         1,
+         {U.get(), G_octal.get()},
+         "code.G column 2 must be a polynomial in octal digits (0 to 7)\n"},
+        {conv_encode_gateway,
+         1,
+         {U.get(), code.get(), s_method.get(), one.get()},
+         "conv_encode has no option 'method' (known: 'terminate')\n"},
     };
     for (const row& r : rows) {
         const th_result res = th_call(r.fn, r.nlhs, r.in);
@@ -242,7 +342,8 @@ TEST(ConvGateway, Messages) {
         EXPECT_EQ(res.blocks_live, 0u) << r.message;
     }
     // +-Inf are allowed: known bits
-    const th_array l_inf = th_matrix(16, 1, {inf, -inf, 1, 1, inf, inf, -inf, -inf, 0, 0, 1, 1, 1, 1, 1, 1});
+    const th_array l_inf =
+        th_matrix(16, 1, {inf, -inf, 1, 1, inf, inf, -inf, -inf, 0, 0, 1, 1, 1, 1, 1, 1});
     const th_result ok = th_call(conv_decode_gateway, 2, {l_inf.get(), code.get()});
     ASSERT_FALSE(ok.failed) << ok.message;
     for (std::size_t j = 0; j < 16; ++j) EXPECT_FALSE(std::isnan(th_values(ok.outputs[1])[j]));

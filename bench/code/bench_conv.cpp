@@ -5,6 +5,7 @@
 // speed ratio and the largest LLR difference. Then two threads against one, beside a plain
 // two-thread compute loop (the machine's own scaling).
 //   bench_conv [--quick]
+#include <itpp/itcomm.h>
 #include <time.h>
 
 #include <algorithm>
@@ -16,15 +17,14 @@
 #include <thread>
 #include <vector>
 
-#include <itpp/itcomm.h>
-
 #include "code/bcjr.h"
 #include "code/trellis.h"
 
 namespace {
 
 double now() {
-    return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
+    return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch())
+        .count();
 }
 
 // The calling thread's processor time: per-thread figures that the machine's other load
@@ -47,8 +47,8 @@ conv_trellis make(int K, std::vector<std::uint32_t> G, std::uint32_t F) {
 }
 
 // Codewords of random bits, BPSK over AWGN at Eb/N0 (dB): L = 4 y Es/N0 per code bit.
-std::vector<double> frame_llrs(const conv_trellis& t, std::size_t k, double ebn0_db, std::mt19937_64& rng,
-                               std::vector<double>* info = nullptr) {
+std::vector<double> frame_llrs(const conv_trellis& t, std::size_t k, double ebn0_db,
+                               std::mt19937_64& rng, std::vector<double>* info = nullptr) {
     std::vector<double> u(k);
     for (double& b : u) b = static_cast<double>(rng() & 1u);
     if (info != nullptr) *info = u;
@@ -68,16 +68,18 @@ struct timing {
 
 // Decodes the frames of k bits over and over for min_seconds; Mbit/s of info bits per second
 // of the thread's processor time (wall time with wall = true).
-timing run(const conv_trellis& t, std::size_t k, const std::vector<std::vector<double>>& L, conv_method m,
-           bool log_path, bool with_lc, double min_seconds, bool wall = false) {
-    std::vector<double> Lu(k), Lc(conv_frame_bits(t, k, true)), scratch(conv_decode_scratch(t, k, true));
+timing run(const conv_trellis& t, std::size_t k, const std::vector<std::vector<double>>& L,
+           conv_method m, bool log_path, bool with_lc, double min_seconds, bool wall = false) {
+    std::vector<double> Lu(k), Lc(conv_frame_bits(t, k, true)),
+        scratch(conv_decode_scratch(t, k, true));
     std::size_t bits = 0;
     double (*clock)() = wall ? now : cpu_now;
     const double t0 = clock();
     double t1 = t0;
     do {
         for (const auto& l : L) {
-            const conv_frame f{&t, k, true, m, false, l.data(), nullptr, Lu.data(), with_lc ? Lc.data() : nullptr};
+            const conv_frame f{
+                &t, k, true, m, false, l.data(), nullptr, Lu.data(), with_lc ? Lc.data() : nullptr};
             if (log_path) {
                 conv_decode_frame_log(f, scratch.data(), nullptr);
             } else {
@@ -100,18 +102,23 @@ int main(int argc, char** argv) {
     const conv_trellis ff = make(7, {0133, 0171}, 0);
     std::vector<std::vector<double>> L;
     for (std::size_t f = 0; f < frames; ++f) L.push_back(frame_llrs(ff, k, 2.0, rng));
-    std::printf("K = 7 (133,171) rate 1/2, terminated frames of %zu info bits, Eb/N0 2 dB, one thread\n"
-                "(Mbit/s of info bits per second of the thread's processor time)\n", k);
+    std::printf(
+        "K = 7 (133,171) rate 1/2, terminated frames of %zu info bits, Eb/N0 2 dB, one thread\n"
+        "(Mbit/s of info bits per second of the thread's processor time)\n",
+        k);
     std::printf("%-44s %10s\n", "decoder", "Mbit/s");
     const timing mx = run(ff, k, L, conv_method::maxlog, false, false, secs);
     std::printf("%-44s %10.2f\n", "maxlog, Lu", mx.mbits);
-    std::printf("%-44s %10.2f\n", "maxlog, Lu and Lc", run(ff, k, L, conv_method::maxlog, false, true, secs).mbits);
+    std::printf("%-44s %10.2f\n", "maxlog, Lu and Lc",
+                run(ff, k, L, conv_method::maxlog, false, true, secs).mbits);
     const timing lm = run(ff, k, L, conv_method::logmap, false, false, secs);
     std::printf("%-44s %10.2f\n", "logmap (scaled probabilities), Lu", lm.mbits);
-    std::printf("%-44s %10.2f\n", "logmap (scaled probabilities), Lu and Lc", run(ff, k, L, conv_method::logmap, false, true, secs).mbits);
-    std::printf("%-44s %10.2f\n", "logmap (log domain, max*), Lu", run(ff, k, L, conv_method::logmap, true, false, secs).mbits);
-    std::printf("targets: maxlog >= 10 Mbit/s (%s), logmap >= 2 Mbit/s (%s)\n", mx.mbits >= 10 ? "met" : "missed",
-                lm.mbits >= 2 ? "met" : "missed");
+    std::printf("%-44s %10.2f\n", "logmap (scaled probabilities), Lu and Lc",
+                run(ff, k, L, conv_method::logmap, false, true, secs).mbits);
+    std::printf("%-44s %10.2f\n", "logmap (log domain, max*), Lu",
+                run(ff, k, L, conv_method::logmap, true, false, secs).mbits);
+    std::printf("targets: maxlog >= 10 Mbit/s (%s), logmap >= 2 Mbit/s (%s)\n",
+                mx.mbits >= 10 ? "met" : "missed", lm.mbits >= 2 ? "met" : "missed");
 
     // IT++'s recursive systematic decoder on the same code and LLRs
     const conv_trellis rsc = make(7, {0171}, 0133);
@@ -125,8 +132,10 @@ int main(int argc, char** argv) {
     peer.set_generator_polynomials(gen, 7);
     peer.set_scaling_factor(1.0);  // the received values are LLRs
     const std::size_t steps = kr + 6;
-    std::printf("\nrecursive systematic K = 7 (feedback 133, parity 171), frames of %zu info bits, "
-                "Eb/N0 2 dB, one thread\n", kr);
+    std::printf(
+        "\nrecursive systematic K = 7 (feedback 133, parity 171), frames of %zu info bits, "
+        "Eb/N0 2 dB, one thread\n",
+        kr);
     std::printf("%-10s %14s %14s %8s %16s\n", "method", "latbox Mbit/s", "IT++ Mbit/s", "ratio",
                 "largest |dLLR|");
     for (conv_method m : {conv_method::logmap, conv_method::maxlog}) {
@@ -146,7 +155,8 @@ int main(int argc, char** argv) {
             peer.log_decode(sys, par, ext_in, ext_out, true, metric);
             const conv_frame f{&rsc, kr, true, m, true, l.data(), nullptr, Lu.data(), nullptr};
             conv_decode_frame(f, scratch.data(), nullptr);
-            for (std::size_t i = 0; i < kr; ++i) diff = std::max(diff, std::fabs(Lu[i] - (ext_out(i) + sys(i))));
+            for (std::size_t i = 0; i < kr; ++i)
+                diff = std::max(diff, std::fabs(Lu[i] - (ext_out(i) + sys(i))));
         }
         const timing ours = run(rsc, kr, Lr, m, false, false, secs);
         std::size_t bits = 0;
@@ -164,8 +174,9 @@ int main(int argc, char** argv) {
             t1 = cpu_now();
         } while (t1 - t0 < secs);
         const double theirs = static_cast<double>(bits) / (t1 - t0) / 1e6;
-        std::printf("%-10s %14.2f %14.2f %8.2f %16.3g\n", m == conv_method::logmap ? "logmap" : "maxlog",
-                    ours.mbits, theirs, ours.mbits / theirs, diff);
+        std::printf("%-10s %14.2f %14.2f %8.2f %16.3g\n",
+                    m == conv_method::logmap ? "logmap" : "maxlog", ours.mbits, theirs,
+                    ours.mbits / theirs, diff);
     }
 
     // two threads against one, beside a plain two-thread compute loop
@@ -173,7 +184,9 @@ int main(int argc, char** argv) {
         std::vector<std::thread> pool;
         std::vector<double> rate(threads);
         for (int i = 0; i < threads; ++i) {
-            pool.emplace_back([&, i] { rate[i] = run(ff, k, L, conv_method::maxlog, false, false, secs, true).mbits; });
+            pool.emplace_back([&, i] {
+                rate[i] = run(ff, k, L, conv_method::maxlog, false, false, secs, true).mbits;
+            });
         }
         for (auto& th : pool) th.join();
         double total = 0;
@@ -207,7 +220,9 @@ int main(int argc, char** argv) {
     };
     const double d1 = decode_share(1), d2 = decode_share(2);
     const double p1 = plain_share(1), p2 = plain_share(2);
-    std::printf("\n(wall time) two threads over one: maxlog decoding %.2fx (%.2f -> %.2f Mbit/s), plain compute loop %.2fx\n",
-                d2 / d1, d1, d2, p2 / p1);
+    std::printf(
+        "\n(wall time) two threads over one: maxlog decoding %.2fx (%.2f -> %.2f Mbit/s), plain "
+        "compute loop %.2fx\n",
+        d2 / d1, d1, d2, p2 / p1);
     return 0;
 }
