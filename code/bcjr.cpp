@@ -155,7 +155,7 @@ struct layout {
     double* wp;
     double* gam;
     double* weight;   // 256
-    double* pattern;  // 256
+    double* pattern;  // 512
     double* table;    // 512
 };
 
@@ -170,7 +170,7 @@ layout lay_out(const conv_trellis& t, std::size_t steps, double* scratch) {
     l.gam = l.wp + 2 * S;
     l.weight = l.gam + 2 * S;
     l.pattern = l.weight + 256;
-    l.table = l.pattern + 256;
+    l.table = l.pattern + 512;
     return l;
 }
 
@@ -243,20 +243,34 @@ bool decode(const conv_frame& f, double* scratch, const interrupt_check* check) 
             f.Lu[i] = f.extrinsic ? le : add_llr(le, prior);
         }
         if (f.Lc != nullptr) {
+            // each output pattern's join over its branches, without the code bits' weights, in
+            // two copies (the branches from even and from odd states) joined at the end
             const std::uint32_t patterns = 1u << n;
-            for (std::uint32_t c = 0; c < patterns; ++c) l.pattern[c] = M::zero();
-            for (int b = 0; b < 2 * S; ++b) {
-                const double e = M::mul(M::mul(a[b >> 1], l.wp[b]), bn[t.next[b]]);
-                l.pattern[t.output[b]] = M::add(l.pattern[t.output[b]], e);
+            double* even = l.pattern;
+            double* odd = l.pattern + patterns;
+            for (std::uint32_t c = 0; c < 2 * patterns; ++c) l.pattern[c] = M::zero();
+            for (int m = 0; m < half; ++m) {
+                const double x = a[2 * m], y = a[2 * m + 1], z = bn[m], v = bn[m + half];
+                const int b = 4 * m;
+                even[t.output[b]] = M::add(even[t.output[b]], M::mul(M::mul(x, l.wp[b]), z));
+                odd[t.output[b + 2]] =
+                    M::add(odd[t.output[b + 2]], M::mul(M::mul(y, l.wp[b + 2]), z));
+                even[t.output[b + 1]] =
+                    M::add(even[t.output[b + 1]], M::mul(M::mul(x, l.wp[b + 1]), v));
+                odd[t.output[b + 3]] =
+                    M::add(odd[t.output[b + 3]], M::mul(M::mul(y, l.wp[b + 3]), v));
             }
+            for (std::uint32_t c = 0; c < patterns; ++c) even[c] = M::add(even[c], odd[c]);
             for (int j = 0; j < n; ++j) {
-                double x[2] = {M::zero(), M::zero()};
-                const std::uint32_t others = ~(1u << j);
+                // the patterns c with bit j 0 and c | bit j, weighted by the other bits
+                const std::uint32_t bit = 1u << j, others = ~bit;
+                double x0 = M::zero(), x1 = M::zero();
                 for (std::uint32_t c = 0; c < patterns; ++c) {
-                    const double e = M::mul(l.pattern[c], l.weight[(c ^ hard) & others]);
-                    x[(c >> j) & 1u] = M::add(x[(c >> j) & 1u], e);
+                    if (c & bit) continue;
+                    x0 = M::add(x0, M::mul(even[c], l.weight[(c ^ hard) & others]));
+                    x1 = M::add(x1, M::mul(even[c | bit], l.weight[((c | bit) ^ hard) & others]));
                 }
-                const double le = M::llr(x[0], x[1]);
+                const double le = M::llr(x0, x1);
                 f.Lc[i * n + j] = f.extrinsic ? le : add_llr(le, Li[j]);
             }
         }
@@ -314,7 +328,7 @@ std::size_t conv_decode_scratch(const conv_trellis& t, std::size_t k, bool termi
     // fits in size_t, and no product overflows on the way
     const std::size_t limit = std::size_t{1} << 45;
     if (steps + 1 > limit / S) return 0;
-    return (steps + 1) * S + 8 * S + 1024;
+    return (steps + 1) * S + 8 * S + 1280;
 }
 
 bool conv_decode_frame_log(const conv_frame& f, double* scratch, const interrupt_check* check) {
