@@ -153,7 +153,6 @@ struct layout {
     double* next_alpha;
     double* wc;
     double* wp;
-    double* gam;
     double* weight;   // 256
     double* pattern;  // 512
     double* table;    // 512
@@ -167,8 +166,7 @@ layout lay_out(const conv_trellis& t, std::size_t steps, double* scratch) {
     l.next_alpha = l.alpha + S;
     l.wc = l.next_alpha + S;
     l.wp = l.wc + 2 * S;
-    l.gam = l.wp + 2 * S;
-    l.weight = l.gam + 2 * S;
+    l.weight = l.wp + 2 * S;
     l.pattern = l.weight + 256;
     l.table = l.pattern + 512;
     return l;
@@ -188,7 +186,7 @@ bool decode(const conv_frame& f, double* scratch, const interrupt_check* check) 
     for (int b = 0; b < 2 * S; ++b)
         key[b] = static_cast<std::uint16_t>((t.input[b] << n) | t.output[b]);
 
-    // backward: beta_i(s) = sum over the branches of gam * beta_{i+1}(next)
+    // backward: beta_i(s) = join over the branches from s of weight * beta_{i+1}(next)
     double* end = l.beta + steps * S;
     for (int s = 0; s < S; ++s) end[s] = (!f.terminated || s == 0) ? M::one() : M::zero();
     for (std::size_t i = steps; i-- > 0;) {
@@ -274,10 +272,10 @@ bool decode(const conv_frame& f, double* scratch, const interrupt_check* check) 
                 f.Lc[i * n + j] = f.extrinsic ? le : add_llr(le, Li[j]);
             }
         }
-        // alpha_{i+1}(s) joins its two branches, from states 2m and 2m+1; with `merged`, each
-        // term times beta_{i+1}(s) joins the sum of its branch's info bit (even and odd s apart)
+        // alpha_{i+1} of the states m and m + half, both reached from 2m and 2m+1 (register
+        // input 0 and 1); with `merged`, each term times beta_{i+1} of the state it reaches
+        // joins the sums of its branch's info bit (those from 2m and from 2m+1 apart)
         double sum0[2] = {M::zero(), M::zero()}, sum1[2] = {M::zero(), M::zero()};  // u = 0, 1
-        // the states m and m + half, both reached from 2m and 2m+1 (register input 0 and 1)
         for (int m = 0; m < half; ++m) {
             const double x = a[2 * m], y = a[2 * m + 1];
             const double* T = l.table;
@@ -328,7 +326,7 @@ std::size_t conv_decode_scratch(const conv_trellis& t, std::size_t k, bool termi
     // fits in size_t, and no product overflows on the way
     const std::size_t limit = std::size_t{1} << 45;
     if (steps + 1 > limit / S) return 0;
-    return (steps + 1) * S + 8 * S + 1280;
+    return (steps + 1) * S + 6 * S + 1280;
 }
 
 bool conv_decode_frame_log(const conv_frame& f, double* scratch, const interrupt_check* check) {
