@@ -12,6 +12,7 @@ build=${1:-$root/build-bench}
 [ $# -gt 0 ] && shift
 cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=Release -DLATBOX_BENCH=ON >/dev/null
 cmake --build "$build" -j2 --target bench_conv conv_encode_mex conv_decode_mex >/dev/null
+build=$(cd "$build" && pwd)  # Octave runs in bench/code
 status=0
 "$build/bench/code/bench_conv" "$@" || status=1
 echo
