@@ -39,7 +39,7 @@ function code = conv_code(K, G, F)
 %
 %   See also CONV_ENCODE, CONV_DECODE.
   if nargin < 2 || nargin > 3
-    print_usage();
+    error('latbox:conv_code:usage', 'USAGE: code = conv_code(K, G) or conv_code(K, G, F)');
   end
   if nargin < 3 || isempty(F)
     F = 0;

@@ -21,7 +21,7 @@ function [IE, IAm] = exit_curve(extrinsic, b, IA, noise)
 %
 %   See also EXIT_DECODER_CURVE, PRIOR_LLRS, LLR_MI.
   if nargin < 3 || nargin > 4
-    print_usage();
+    error('latbox:exit_curve:usage', 'USAGE: [IE, IAm] = exit_curve(extrinsic, b, IA, noise)');
   end
   if ~isa(extrinsic, 'function_handle')
     error('latbox:exit_curve:extrinsic', 'exit_curve: EXTRINSIC must be a function handle');

@@ -22,7 +22,7 @@ function [IE, IAm] = exit_decoder_curve(code, IA, k, frames, varargin)
 %
 %   See also EXIT_CURVE, CONV_DECODE, PRIOR_LLRS, LLR_MI.
   if nargin < 4
-    print_usage();
+    error('latbox:exit_decoder_curve:usage', 'USAGE: [IE, IAm] = exit_decoder_curve(code, IA, k, frames, Name, Value, ...)');
   end
   method = 'logmap';
   terminate = true;

@@ -15,7 +15,7 @@ function I = exit_j(sigma)
 %
 %   See also EXIT_JINV, PRIOR_LLRS, LLR_MI.
   if nargin ~= 1
-    print_usage();
+    error('latbox:exit_j:usage', 'USAGE: I = exit_j(sigma)');
   end
   if ~isreal(sigma) || any(isnan(sigma(:))) || any(sigma(:) < 0)
     error('latbox:exit_j:sigma', 'exit_j: sigma must be real and non-negative');

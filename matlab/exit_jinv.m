@@ -20,7 +20,7 @@ function sigma = exit_jinv(I)
 %
 %   See also EXIT_J, PRIOR_LLRS.
   if nargin ~= 1
-    print_usage();
+    error('latbox:exit_jinv:usage', 'USAGE: sigma = exit_jinv(I)');
   end
   if ~isreal(I) || any(isnan(I(:))) || any(I(:) < 0) || any(I(:) > 1)
     error('latbox:exit_jinv:I', 'exit_jinv: I must be real, in [0, 1]');

@@ -25,7 +25,7 @@ function [I, gmi, s] = llr_mi(L, b)
 %
 %   See also PRIOR_LLRS, EXIT_J, EXIT_CURVE, CONV_DECODE.
   if nargin ~= 2
-    print_usage();
+    error('latbox:llr_mi:usage', 'USAGE: [I, gmi, s] = llr_mi(L, b)');
   end
   if ~isequal(size(L), size(b))
     error('latbox:llr_mi:size', 'llr_mi: L and b must have the same size');

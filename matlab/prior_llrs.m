@@ -16,7 +16,7 @@ function L = prior_llrs(b, IA, noise)
 %
 %   See also EXIT_JINV, LLR_MI, EXIT_CURVE.
   if nargin < 2 || nargin > 3
-    print_usage();
+    error('latbox:prior_llrs:usage', 'USAGE: L = prior_llrs(b, IA, noise)');
   end
   if any(b(:) ~= 0 & b(:) ~= 1)
     error('latbox:prior_llrs:b', 'prior_llrs: b must hold only 0 and 1');

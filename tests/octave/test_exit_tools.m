@@ -50,6 +50,17 @@ function test_exit_tools()
   assert(isequal(prior_llrs([0 1], 1), [Inf -Inf]), 'IA = 1: known bits');
   assert(isequal(prior_llrs([0 1], 0), [0 0]), 'IA = 0');
 
+  % messages
+  expect_error(@() exit_j(), 'USAGE: I = exit_j(sigma)');
+  expect_error(@() exit_j(-1), 'exit_j: sigma must be real and non-negative');
+  expect_error(@() exit_jinv(1.5), 'exit_jinv: I must be real, in [0, 1]');
+  expect_error(@() llr_mi([1 2], 1), 'llr_mi: L and b must have the same size');
+  expect_error(@() llr_mi(NaN, 1), 'llr_mi: L must not contain NaN');
+  expect_error(@() llr_mi(1, 2), 'llr_mi: b must hold only 0 and 1');
+  expect_error(@() prior_llrs(1, 2), 'prior_llrs: IA must be a scalar in [0, 1]');
+  expect_error(@() exit_curve(1, 0, 0.5), 'exit_curve: EXTRINSIC must be a function handle');
+  expect_error(@() exit_curve(@(La) [La La], 0, 0.5), 'exit_curve: EXTRINSIC(LA) must have the size of b');
+
   % EXIT curves: the identity passes IA on; the decoder's curve rises to 1
   IE = exit_curve(@(La) La, b(1:2e4), [0.2 0.6]);
   assert(all(abs(IE - [0.2 0.6]) < 0.02), 'identity block');
