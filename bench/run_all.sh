@@ -176,6 +176,23 @@ measured() {  # measured <label> <dir> <command...>
   echo
   measured "bench_softlin (C++)" "$work" "$build/bench/softlin/bench_softlin"
   echo
+  echo "## Convolutional codes: the BCJR decoder"
+  echo
+  echo "conv_decode's host-free routine (code/bcjr.h) on one thread: K = 7 (133,171), rate 1/2,"
+  echo "terminated frames of 10,000 info bits, BPSK LLRs at Eb/N0 2 dB; Mbit/s of info bits."
+  echo "Targets: 'maxlog' >= 10, 'logmap' >= 2 Mbit/s per thread. Then IT++'s"
+  echo "Rec_Syst_Conv_Code (log_decode, LOGMAP and LOGMAX) on the recursive systematic form"
+  echo "(feedback 133, parity 171) with the same LLRs: speed ratio (target >= 3) and the largest"
+  echo "difference of the extrinsic info-bit LLRs (IT++'s plus the systematic LLR, which it leaves"
+  echo "out). Last, two threads against one beside a plain two-thread compute loop."
+  echo
+  measured "bench_conv (C++, with IT++)" "$work" "$build/bench/code/bench_conv"
+  echo
+  echo "conv_decode called from Octave (the call included), one thread and every thread:"
+  echo
+  measured "octave-cli, conv_decode" "$LATBOX_ROOT/bench/code" \
+    octave-cli --no-gui --norc --quiet --eval "addpath('$build/mex'); bench_conv_octave"
+  echo
   echo "## Studies in shards: one process, local processes, Slurm"
   echo
   measured "studies in shards (the shell; Octave runs in child processes)" "$work" \

@@ -606,6 +606,93 @@ void kelvane_batch() {
             .values(1, 1, {0}));
 }
 
+// conv_encode and conv_decode: eight bytes of code (fuzz/fuzz_conv.h) in front of the call.
+void put_code(const std::string& fn, const std::string& name, std::vector<std::uint8_t> code,
+              const fuzz_encoder& e) {
+    code.insert(code.end(), e.bytes().begin(), e.bytes().end());
+    const std::string dir = root + "/" + fn;
+    mkdir(root.c_str(), 0755);
+    mkdir(dir.c_str(), 0755);
+    FILE* f = std::fopen((dir + "/" + name).c_str(), "wb");
+    if (f == nullptr) return;
+    std::fwrite(code.data(), 1, code.size(), f);
+    std::fclose(f);
+    ++written;
+}
+
+// K = 3 (7,5); K = 7 recursive (171 over 133); K = 9 rate 1/3 feedforward
+const std::vector<std::uint8_t> code75{1, 1, 7, 5, 0, 0, 0x11, 1};
+const std::vector<std::uint8_t> rsc7{5, 3, 121, 0, 91, 0, 0x11, 1};
+const std::vector<std::uint8_t> k9{7, 2, 113, 235, 201, 0, 0x11, 1};
+
+std::vector<std::uint8_t> with(std::vector<std::uint8_t> c, int at, std::uint8_t v) {
+    c[at] = v;
+    return c;
+}
+
+void conv_encode() {
+    auto bits = [](std::size_t k, std::size_t F) {
+        std::vector<double> v(k * F);
+        for (std::size_t i = 0; i < v.size(); ++i) v[i] = static_cast<double>((i * 7 + 3) % 5 > 1);
+        return v;
+    };
+    put_code("conv_encode", "ok_75", code75, call(own, own).values(4, 2, bits(4, 2)));
+    put_code("conv_encode", "ok_rsc7", rsc7, call(own, own).values(9, 3, bits(9, 3)));
+    put_code("conv_encode", "ok_k9", k9, call(own, own).values(5, 1, bits(5, 1)));
+    put_code("conv_encode", "unterminated", with(code75, 6, 0x10),
+             call(own, own).values(6, 2, bits(6, 2)));
+    put_code("conv_encode", "empty", code75, call(own, own).values(0, 3, {}));
+    put_code("conv_encode", "not_bits", code75, call(own, own).values(2, 2, {0, 1, 2, 1}));
+    for (int edit = 4; edit < 8; ++edit) {
+        put_code("conv_encode", "edited_" + std::to_string(edit),
+                 with(code75, 5, static_cast<std::uint8_t>(edit)),
+                 call(own, own).values(3, 1, {1, 0, 1}));
+    }
+    put_code("conv_encode", "G_zero", with(code75, 3, 0xF0),
+             call(own, own).values(3, 1, {1, 0, 1}));
+    put_code("conv_encode", "F_raw", with(with(rsc7, 1, 6), 4, 2),
+             call(own, own).values(3, 1, {1, 0, 1}));
+    put_code("conv_encode", "bad_option", with(code75, 6, 0x20),
+             call(own, own).values(3, 1, {1, 0, 1}));
+}
+
+void conv_decode() {
+    auto llrs = [](std::size_t m, std::size_t F) {
+        std::vector<double> v(m * F);
+        for (std::size_t i = 0; i < v.size(); ++i)
+            v[i] = static_cast<double>(static_cast<int>((i * 37) % 17) - 8) / 3.0;
+        return v;
+    };
+    batch_threads = 1;
+    for (std::uint8_t options : {0x11, 0x13, 0x15, 0x19, 0x1F, 0x10, 0x08, 0x1B}) {
+        put_code("conv_decode", "k3_options_" + std::to_string(options), with(code75, 6, options),
+                 call(own, own).values(12, 2, llrs(12, 2)).values(4, 2, llrs(4, 2)));
+    }
+    put_code("conv_decode", "rsc7_prior", with(rsc7, 6, 0x19),
+             call(own, own).values(2 * 12, 2, llrs(24, 2)).values(6, 2, llrs(6, 2)));
+    put_code("conv_decode", "k9", k9,
+             call(own, own).values(3 * 12, 1, llrs(36, 1)).values(4, 1, llrs(4, 1)));
+    put_code(
+        "conv_decode", "known_bits", with(code75, 6, 0x19),
+        call(own, own).values(8, 1, {inf, -inf, 1, 2, inf, inf, -3, 0}).values(2, 1, {-inf, 1}));
+    put_code("conv_decode", "nan", code75,
+             call(own, own).values(6, 1, {1, nan, 1, 1, 1, 1}).values(1, 1, {0}));
+    put_code(
+        "conv_decode", "huge", with(code75, 6, 0x15),
+        call(own, own).values(6, 1, {1e300, -1e300, 1e308, 5e-324, -0.0, 700}).values(1, 1, {0}));
+    put_code("conv_decode", "wrong_length", code75,
+             call(own, own).values(7, 1, llrs(7, 1)).values(1, 1, {0}));
+    put_code("conv_decode", "prior_size", with(code75, 6, 0x19),
+             call(own, own).values(12, 2, llrs(12, 2)).values(3, 2, llrs(3, 2)));
+    for (int edit = 4; edit < 8; ++edit) {
+        put_code("conv_decode", "edited_" + std::to_string(edit),
+                 with(code75, 5, static_cast<std::uint8_t>(edit)),
+                 call(own, own).values(6, 1, llrs(6, 1)).values(1, 1, {0}));
+    }
+    put_code("conv_decode", "bad_method", with(code75, 6, 0x51),
+             call(own, own).values(6, 1, llrs(6, 1)).values(1, 1, {0}));
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -626,6 +713,9 @@ int main(int argc, char** argv) {
         batch_threads = 1;
         seeds();
     }
+    batch_threads = 0;
+    conv_encode();
+    conv_decode();
     std::printf("%d seeds written under %s\n", written, root.c_str());
     return 0;
 }

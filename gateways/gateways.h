@@ -24,3 +24,7 @@ gateway_fn kelvane_batch_gateway;
 gateway_fn plinden_llr_gateway;
 // The channel-level detector.
 gateway_fn mimo_detect_gateway;
+
+// Convolutional codes: the encoder and the soft-in soft-out (BCJR) decoder.
+gateway_fn conv_encode_gateway;
+gateway_fn conv_decode_gateway;

@@ -35,6 +35,10 @@ double* host_imag_data(const host_array* a);
 // or a text that does not fit in size bytes.
 bool host_read_string(const host_array* a, char* buffer, std::size_t size);
 
+// Reads a true/false argument: a logical or real double scalar (nonzero is true). Returns
+// false (value unchanged) for any other array and for NaN.
+bool host_read_flag(const host_array* a, bool* value);
+
 // New real m-by-n double array, every element 0.0. Owned by the host until returned.
 host_array* host_create_matrix(std::size_t m, std::size_t n);
 // New real m-by-n-by-p double array (a matrix when p is 1), every element 0.0.
@@ -51,6 +55,10 @@ host_array* host_create_struct(const char* const* fields, int nfields);
 // Stores value (created by the call, not yet handed back anywhere else) in the field of a
 // struct made by host_create_struct; the struct owns it from then on.
 void host_set_field(host_array* s, const char* field, host_array* value);
+
+// The value of a field of a 1-by-1 struct argument, or null when s is not a 1-by-1 struct or
+// has no field of that name. The struct keeps owning it (read it, never free or return it).
+const host_array* host_get_field(const host_array* s, const char* field);
 
 // Zero-filled scratch of count elements of size bytes each; never returns null.
 void* host_calloc(std::size_t count, std::size_t size);

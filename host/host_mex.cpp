@@ -59,6 +59,20 @@ bool host_read_string(const host_array* a, char* buffer, std::size_t size) {
     return mxGetString(m, buffer, static_cast<mwSize>(size)) == 0;
 }
 
+bool host_read_flag(const host_array* a, bool* value) {
+    const mxArray* m = mx(a);
+    if (mxGetNumberOfElements(m) != 1 || mxIsSparse(m) || mxIsComplex(m)) return false;
+    if (mxIsLogical(m)) {
+        *value = mxIsLogicalScalarTrue(m);
+        return true;
+    }
+    if (!mxIsDouble(m)) return false;
+    const double v = *mxGetPr(m);
+    if (v != v) return false;  // NaN
+    *value = v != 0.0;
+    return true;
+}
+
 host_array* host_create_string(const char* text) {
     return reinterpret_cast<host_array*>(mxCreateString(text));
 }
@@ -70,6 +84,12 @@ host_array* host_create_struct(const char* const* fields, int nfields) {
 
 void host_set_field(host_array* s, const char* field, host_array* value) {
     mxSetField(reinterpret_cast<mxArray*>(s), 0, field, reinterpret_cast<mxArray*>(value));
+}
+
+const host_array* host_get_field(const host_array* s, const char* field) {
+    const mxArray* m = mx(s);
+    if (!mxIsStruct(m) || mxGetNumberOfElements(m) != 1) return nullptr;
+    return reinterpret_cast<const host_array*>(mxGetField(m, 0, field));
 }
 
 host_array* host_create_matrix(std::size_t m, std::size_t n) {

@@ -319,6 +319,34 @@ void host_set_field(host_array* s, const char* field, host_array* value) {
     throw std::logic_error("host_set_field of a field the struct does not have");
 }
 
+bool host_read_flag(const host_array* a, bool* value) {
+    if (a->rows * a->cols != 1) return false;
+    if (a->cls == th_class::logical) {
+        *value = a->bytes[0] != 0;
+        return true;
+    }
+    if (a->cls != th_class::real_double) return false;
+    double v = 0.0;
+    std::memcpy(&v, a->bytes, sizeof v);
+    if (v != v) return false;  // NaN
+    *value = v != 0.0;
+    return true;
+}
+
+const host_array* host_get_field(const host_array* s, const char* field) {
+    if (s->cls != th_class::structure || s->rows != 1 || s->cols != 1) return nullptr;
+    for (const auto& f : s->fields) {
+        if (f.first == field) return f.second;
+    }
+    return nullptr;
+}
+
+th_array th_struct(std::vector<std::pair<std::string, th_array>> fields) {
+    th_array a(new_array(th_class::structure, 1, 1));
+    for (auto& f : fields) a->fields.emplace_back(f.first, f.second.release());
+    return a;
+}
+
 host_array* host_create_unset(std::size_t m, std::size_t n, std::size_t p) {
     host_array* a = host_create_pages(m, n, p);
     // a NaN no computation makes, so that an element left unset shows in any comparison

@@ -63,6 +63,8 @@ th_array th_complex(std::size_t m, std::size_t n, std::size_t p, const std::vect
                     const std::vector<double>& im);
 // A 1-by-N char array (a string argument such as a method name).
 th_array th_string(const std::string& text);
+// A 1-by-1 struct input whose fields (in order) take over the arrays given.
+th_array th_struct(std::vector<std::pair<std::string, th_array>> fields);
 // An array of any class whose data bytes are zero.
 th_array th_typed(th_class cls, std::size_t m, std::size_t n);
 // A 1-by-1 array of a numeric class (real_double, single, int32) holding v.

@@ -83,6 +83,11 @@ function make_latbox(outdir)
     % latbox_version and the one file that holds the version
     copyfile(fullfile(here, 'latbox_version.m'), outdir);
     copyfile(fullfile(root, 'VERSION'), outdir);
+    % and the functions written in Octave/MATLAB (m_functions.txt)
+    mlist = regexp(fileread(fullfile(here, 'm_functions.txt')), '(?m)^[a-z]\w*', 'match');
+    for i = 1:numel(mlist)
+      copyfile(fullfile(here, [mlist{i} '.m']), outdir);
+    end
   end
 end
 

@@ -44,7 +44,7 @@ functions=$(awk '{ print $1 }' <<< "$entries")
 
 # Sources: what the MEX files are built from (the host adapter for Octave, the gateways
 # and the host-free routines), not the in-process test host.
-for dir in core host gateways detect reduce box channel; do
+for dir in core host gateways detect reduce box channel code; do
   mkdir -p "$top/src/$dir"
   for file in "$root/$dir"/*.h "$root/$dir"/*.cpp "$root/$dir"/*.txt; do
     [ -e "$file" ] || continue
@@ -71,6 +71,8 @@ while read -r fn _ extra; do
   cp "$root/matlab/$fn.m" "$top/inst/"
 done <<< "$entries"
 cp "$root/matlab/latbox_version.m" "$root/VERSION" "$root"/demo/*.m "$top/inst/"
+mfunctions=$(grep -E '^[a-z]' "$root/matlab/m_functions.txt")
+for m in $mfunctions; do cp "$root/matlab/$m.m" "$top/inst/"; done
 cp "$root/LICENSE" "$top/COPYING"
 cp "$root/NEWS.md" "$top/NEWS"
 cp "$root/package/post_install.m" "$top/"
@@ -112,6 +114,9 @@ EOF
     echo "Other functions"
     echo "$others"
   fi
+  echo "Coding and EXIT tools"
+  echo "$mfunctions" | tr '\n' ' ' | sed 's/^/ /; s/ $//'
+  echo
   echo "Version and demos"
   echo " latbox_version detection_study soft_study"
   echo "Studies in shards"

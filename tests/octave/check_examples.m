@@ -19,6 +19,8 @@ function check_examples(root, mexdir)
   addpath(mexdir);
   self_check();
   names = latbox_functions(root);
+  % and the functions written in Octave/MATLAB (matlab/m_functions.txt)
+  names = [names, regexp(fileread(fullfile(root, 'matlab', 'm_functions.txt')), '(?m)^[a-z]\w*', 'match')];
   examples = {};
   for k = 1:numel(names)
     file = fullfile(root, 'matlab', [names{k} '.m']);
@@ -91,6 +93,18 @@ function checks = stated_values()
     'isequal(L(1:2:end, :) < 0, g >= 2) % 1: the sign of L is S_hat''s bits', 'ans && all(nodes >= 4)';
     '[text, id] = lastwarn(); % id = ''latbox:kelvane:inaccurate'', status = 1', ...
       'status == 1 && strcmp(id, ''latbox:kelvane:inaccurate'') && norm(y - R * x)^2 > 0.5 * norm(y)^2';
+    'C.'' % 1 1 1 0 0 0 0 1 0 1 1 1', 'isequal(C.'', [1 1 1 0 0 0 0 1 0 1 1 1])';
+    'mean(mean((Lu < 0) ~= U)) < 0.01 % 1: few errors', 'ans && isequal(size(Lc), size(C))';
+    'isequal(Lue, Lu) % 1: zero priors', 'ans';
+    'code.next(1, :) % 0 2', 'isequal(code.next(1, :), [0 2])';
+    'code.outputs(1, :) % 0 3', 'isequal(code.outputs(1, :), [0 3])';
+    'abs(llr_mi(L, b) - 0.5) < 0.01 % 1', 'ans';
+    'abs(s - 1/3) < 0.05 && gmi > I % 1', 'ans';
+    'round(exit_j([1 2 3]) * 1e5) / 1e5 % 0.16075 0.48594 0.75998', 'isequal(ans, [0.16075 0.48594 0.75998])';
+    'abs(s - 2.5) < 1e-9 % 1', 'ans';
+    'abs(llr_mi(L, b) - 0.7) < 0.01 % 1', 'ans';
+    'all(abs(IE - [0.2 0.8]) < 0.02) % 1', 'ans';
+    'all(diff(IE) > 0) && IE(3) > 0.9 % 1: rising, near 1 at the top', 'ans';
   };
 end
 
