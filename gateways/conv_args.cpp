@@ -19,7 +19,7 @@ const host_array* field(const host_array* code, const char* name, const char* wh
         char message[96];
         std::snprintf(message, sizeof message,
                       "code must be a struct from conv_code (it has no field %s)\n", name);
-        host_error(message);
+        host_error_about("code", message);
     }
     require_real_double(f, what);
     return f;
@@ -135,12 +135,12 @@ conv_options read_conv_options(const char* function, int first, int nrhs,
     char message[160];
     conv_options o;
     for (int a = first; a < nrhs; a += 2) {
-        char name[16];
+        char name[64];
         // options:name
         if (!host_read_string(prhs[a], name, sizeof name) || a + 1 >= nrhs) {
-            std::snprintf(message, sizeof message, "%s options must be Name, Value pairs: %s\n",
-                          function, known);
-            host_error(message);
+            std::snprintf(message, sizeof message, "options must be Name, Value pairs: %s\n",
+                          known);
+            host_error_about("option", message);
         }
         const host_array* value = prhs[a + 1];
         char text[16];
@@ -169,9 +169,9 @@ conv_options read_conv_options(const char* function, int first, int nrhs,
         } else if (decoder && strcasecmp(name, "prior") == 0) {
             o.prior = value;
         } else {
-            std::snprintf(message, sizeof message, "%s has no option '%s' (known: %s)\n", function,
-                          name, known);
-            host_error(message);
+            std::snprintf(message, sizeof message, "unknown option '%s' (known: %s)\n", name,
+                          known);
+            host_error_about("option", message);
         }
     }
     return o;

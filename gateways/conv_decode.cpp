@@ -52,8 +52,9 @@ void require_no_nan(const double* v, std::size_t rows, std::size_t cols, const c
 }  // namespace
 
 void conv_decode_gateway(int nlhs, host_array* plhs[], int nrhs, const host_array* prhs[]) {
+    host_set_error_prefix("latbox:conv_decode");
     if (nrhs < 2 || nlhs > 2 || nrhs % 2 != 0) {
-        host_error("USAGE: [Lu,Lc]=conv_decode(L,code,Name,Value,...)\n");
+        host_error_about("usage", "USAGE: [Lu,Lc]=conv_decode(L,code,Name,Value,...)\n");
     }
     // check (identifiers latbox:conv_decode:<what>): L:class, code, options, L:length,
     // prior:size, L:nan, prior:nan
@@ -101,5 +102,5 @@ void conv_decode_gateway(int nlhs, host_array* plhs[], int nrhs, const host_arra
                                     static_cast<double>(bits / n + 1);
     const bool finished =
         batch_run({batch_each<decode_column>, &job, frames, doubles * sizeof(double), cost});
-    if (!finished) host_error(interrupted_message);
+    if (!finished) host_error_about("interrupted", interrupted_message);
 }

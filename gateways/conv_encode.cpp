@@ -8,8 +8,9 @@
 #include "gateways/gateways.h"
 
 void conv_encode_gateway(int nlhs, host_array* plhs[], int nrhs, const host_array* prhs[]) {
+    host_set_error_prefix("latbox:conv_encode");
     if (nrhs < 2 || nlhs > 1 || nrhs % 2 != 0) {
-        host_error("USAGE: C=conv_encode(U,code,'terminate',tf)\n");
+        host_error_about("usage", "USAGE: C=conv_encode(U,code,'terminate',tf)\n");
     }
     // check: U:class, code, options, U:bits (latbox:conv_encode:<what>)
     require_real_double(prhs[0], "U");

@@ -21,7 +21,7 @@ function varargout = conv_encode(varargin)
 %   Errors: "U column 3 must hold only 0 and 1", "U must be a real double
 %   array", "code.G column 2 must be a polynomial in octal digits (0 to 7)",
 %   "code.next does not match code.K, code.G and code.F", "terminate must be
-%   true or false", "conv_encode has no option 'x' (known: 'terminate')",
+%   true or false", "unknown option 'x' (known: 'terminate')",
 %   and "USAGE: C=conv_encode(U,code,'terminate',tf)" for a wrong count of
 %   arguments. (Their identifiers, where the host gives them, are
 %   latbox:conv_encode:U, :code, :options.)

@@ -312,12 +312,12 @@ TEST(ConvGateway, Messages) {
         {conv_decode_gateway,
          1,
          {l2.get(), code.get(), s_bogus.get(), one.get()},
-         "conv_decode has no option 'viterbi' (known: 'terminate', 'method', 'prior' or "
+         "unknown option 'viterbi' (known: 'terminate', 'method', 'prior' or "
          "'output')\n"},
         {conv_decode_gateway,
          1,
          {l2.get(), code.get(), one.get(), one.get()},
-         "conv_decode options must be Name, Value pairs: 'terminate', 'method', 'prior' or "
+         "options must be Name, Value pairs: 'terminate', 'method', 'prior' or "
          "'output'\n"},
         {conv_encode_gateway, 1, {U.get()}, "USAGE: C=conv_encode(U,code,'terminate',tf)\n"},
         {conv_encode_gateway,
@@ -333,7 +333,7 @@ TEST(ConvGateway, Messages) {
         {conv_encode_gateway,
          1,
          {U.get(), code.get(), s_method.get(), one.get()},
-         "conv_encode has no option 'method' (known: 'terminate')\n"},
+         "unknown option 'method' (known: 'terminate')\n"},
     };
     for (const row& r : rows) {
         const th_result res = th_call(r.fn, r.nlhs, r.in);
