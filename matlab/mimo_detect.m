@@ -27,6 +27,19 @@ function varargout = mimo_detect(varargin)
 %             distinct; [] gives the natural binary label of m-1, most
 %             significant bit first.
 %     METHOD  'maxlog'  exact max-log LLRs by one tree search;
+%             'app'     exact log-MAP (APP) LLRs, L = ln sum_{x: b=0} e^-Lambda(x)
+%                       - ln sum_{x: b=1} e^-Lambda(x), Lambda(x) = ||y-Hx||^2/N0
+%                       + sum_b La(b)*b(x), by a depth-first search over the
+%                       complex antenna levels that drops a subtree only when
+%                       its leaves cannot move any returned LLR by more than
+%                       'tol': each hypothesis' dropped mass is bounded by the
+%                       leaves below a node times e^-(its partial metric), and
+%                       a drop is taken only while ln(1 + dropped/found) of
+%                       every hypothesis stays within tol (the found masses
+%                       only grow, so the bound holds at the end). Bits whose
+%                       max-log LLR lies beyond clip + (B-1) ln 2 + tol are
+%                       certainly beyond the clip: +-clip. IDX: the point of
+%                       least metric;
 %             'ml'      the exact closest point (hard);
 %             'kbest'   breadth-first search keeping the K best partial paths
 %                       per level, LLRs from the final list; a bit without a
@@ -46,6 +59,43 @@ function varargout = mimo_detect(varargin)
 %                       mu_t = 0: LLR 0 for its bits and the point nearest 0;
 %             'zf'      G = (H'H)^-1 H', z = G*y, N0_t = N0*[(H'H)^-1](t,t),
 %                       per-stream max-log;
+%             'mmse-pic' soft interference cancellation: from the priors the
+%                       soft symbols xbar_t = E[x_t] and variances E_t =
+%                       E|x_t|^2 - |xbar_t|^2; for stream t the others' soft
+%                       symbols subtracted and the filter w_t = (H D_t H' +
+%                       N0 I)^-1 h_t, D_t = diag(E_1 .. Es .. E_Nt) (Es at t),
+%                       mu_t = w_t'h_t, z_t = w_t'(y - sum_{j~=t} h_j xbar_j)/mu_t,
+%                       N0_t = (1 - Es mu_t)/mu_t (real model: the factors of
+%                       'mmse'), then per-stream max-log with the stream's own
+%                       priors; one elimination per column. Without priors it
+%                       is 'mmse'; with the other streams known, the matched
+%                       filter N0/||h_t||^2. 'iterations' n > 1 (default 1)
+%                       forms the next pass's soft symbols from the detector's
+%                       own a-posteriori LLRs (self-iterations); the demapper
+%                       always adds the caller's priors;
+%             'ep'      expectation propagation on the real-valued model
+%                       (square QAM and PAM with labels split into real and
+%                       imaginary bits), per real entry i a Gaussian site
+%                       (gamma_i, lambda_i), at the start the priors' mean and
+%                       variance (without priors gamma = 0, lambda = 1/Es per
+%                       real entry), sigma^2 = N0/2 (N0 for the real model):
+%                         Sigma = (H'H/sigma^2 + diag(lambda))^-1,
+%                         mu = Sigma (H'y/sigma^2 + gamma);
+%                         cavity v_i = 1/(1/Sigma_ii - lambda_i),
+%                         t_i = v_i (mu_i/Sigma_ii - gamma_i);
+%                         moments of p(a) ~ P(a) exp(-(t_i - a)^2/(2 v_i))
+%                         over the entry's values a (P from the priors):
+%                         mean m_i, variance s_i;
+%                         new sites lambda'_i = 1/s_i - 1/v_i,
+%                         gamma'_i = m_i/s_i - t_i/v_i (kept old where
+%                         lambda'_i <= 0);
+%                         damped: lambda = beta*lambda_old + (1-beta)*lambda',
+%                         gamma likewise;
+%                       'iterations' passes (default 10; one pass is the MMSE
+%                       estimate under the priors), 'damping' beta (default
+%                       0.9, the weight of the previous value), LLRs from the
+%                       last pass's cavity (t_i, v_i) by the per-entry
+%                       max-log demapper with the priors;
 %             'sic'     decision feedback in sorted-QR order (the column of
 %                       least remaining norm first), nearest points (hard);
 %             'lr'      lattice-reduction-aided decision feedback (QUORVIN's
@@ -56,9 +106,11 @@ function varargout = mimo_detect(varargin)
 %     'clip'      every LLR is clipped to [-clip, clip] (default 20; Inf
 %                 allowed; 0 gives +-0, see LLR).
 %     'prior'     (Nt*log2(M))-by-K a-priori LLRs La, in LLR's order and
-%                 sign (the soft methods: 'maxlog', 'kbest', 'mmse', 'zf';
-%                 the linear ones add them in the per-stream demapper, to the
-%                 stream's own bits): the metric of a point adds La(b) for
+%                 sign (the soft methods: 'maxlog', 'app', 'kbest', 'mmse',
+%                 'zf', 'mmse-pic', 'ep'; 'mmse' and 'zf' add them in the
+%                 per-stream demapper, to the stream's own bits; 'mmse-pic'
+%                 and 'ep' also form their soft symbols and starting
+%                 distributions from them): the metric of a point adds La(b) for
 %                 every bit b that is 1. +-Inf is a known bit
 %                 (+Inf: 0), as decoders hand them back: the points with the
 %                 other value are excluded and that bit's LLR is +-clip.
@@ -76,6 +128,12 @@ function varargout = mimo_detect(varargin)
 %                 LLR - La = -22).
 %     'fill'      'flip' (default) or 'clip': how 'kbest' answers a bit
 %                 without a counter-hypothesis in its list (see 'kbest').
+%     'tol'       'app': the largest change of a returned LLR that the
+%                 dropped leaves may make, absolute, in LLR units (default
+%                 1e-9; 0 visits every leaf), >= 0 and finite.
+%     'iterations' 'mmse-pic' (default 1) and 'ep' (default 10): a positive
+%                 integer, at most 100.
+%     'damping'   'ep': beta in [0, 1) (default 0.9).
 %     'K'         the list length of 'kbest' (default 16), a positive
 %                 integer of any numeric class (4, int32(4)).
 %     'ordering'  'sqrd' (default: sorted QR) or 'none' (the QR methods).
@@ -85,9 +143,11 @@ function varargout = mimo_detect(varargin)
 %   'maxlog' ('kbest' takes it)").
 %   Outputs
 %     LLR   (Nt*log2(M))-by-K: antenna 1's bits first, each antenna's bits in
-%           the column order of BITS. LLR = ln P(b=0)/P(b=1) in max-log form,
-%           (least metric with the bit 1) - (least metric with the bit 0):
-%           positive means 0. The hard methods give +-clip with the
+%           the column order of BITS. LLR = ln P(b=0)/P(b=1), positive means
+%           0 (the sign of Octave's and MATLAB's demodulators), from squared
+%           distances divided by N0: 'app' exactly, the others in max-log
+%           form, (least metric with the bit 1) - (least metric with the bit
+%           0), the linear ones per stream. The hard methods give +-clip with the
 %           decision's sign, so LLR < 0 gives the decided bits for every
 %           method while clip > 0. With clip 0 every LLR is +-0: the hard
 %           methods keep the decided bit in the sign (signbit(LLR) is 1 for
@@ -96,7 +156,7 @@ function varargout = mimo_detect(varargin)
 %           'maxlog' the point of least metric), in the antenna order of H
 %           whatever the ordering.
 %     INFO  struct: method; nodes (1-by-K, the search's candidates, for
-%           'maxlog', 'ml' and 'kbest'; empty otherwise); search ('real':
+%           'maxlog', 'app', 'ml' and 'kbest'; empty otherwise); search ('real':
 %           the real-valued search on odd integers, 'complex': the search
 %           over complex antenna levels, 'linear'); ordering; output
 %           ('posterior' or 'extrinsic'); filled (1-by-K, the bits 'kbest'
@@ -119,7 +179,8 @@ function varargout = mimo_detect(varargin)
 %   overflows", from every method (PLINDEN_LLR raises the same). Every error
 %   carries an identifier latbox:mimo_detect:<what>, <what> the argument
 %   named first in the message (Y, H, N0, const, bits, method, clip, prior,
-%   output, fill, K, ordering), or option, usage, overflow or interrupted: catch err;
+%   output, tol, fill, K, ordering, iterations, damping), or option, usage,
+%   overflow or interrupted: catch err;
 %   err.identifier.
 %
 %   Example

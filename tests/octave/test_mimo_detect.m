@@ -173,6 +173,35 @@ function test_mimo_detect()
   La = zeros(4, size(Y, 2)); La(1, :) = Inf;
   l3 = mimo_detect(Y, H, 0.1, qpsk, [], 'kbest', 'prior', La, 'K', int32(4), 'clip', 7);
   assert(all(l3(1, :) == 7), 'a known bit');
+  % the methods for iterative receivers: 'app' within its tol of the log-MAP sum, 'mmse-pic'
+  % without priors as 'mmse', 'ep' with priors and the extrinsic output
+  c4 = [-3 -1 1 3]; [re4, im4] = meshgrid(c4, c4); q16 = (re4(:) + 1i*im4(:)) / sqrt(10);
+  Hq = (randn(2, 2) + 1i*randn(2, 2)) / sqrt(2); Yq = Hq * q16(randi(16, 2, 6)) + 0.3 * randn(2, 6);
+  la = app_enumerated(Yq, Hq, 0.2, q16);
+  [lq, ~, iq] = mimo_detect(Yq, Hq, 0.2, q16, [], 'app', 'clip', Inf);
+  check_close(lq, la, 'app');
+  assert(strcmp(iq.method, 'app') && numel(iq.nodes) == 6, 'app info');
+  check_close(mimo_detect(Yq, Hq, 0.2, q16, [], 'mmse-pic'), mimo_detect(Yq, Hq, 0.2, q16, [], 'mmse'), 'mmse-pic');
+  pr = 2 * randn(8, 6);
+  le = mimo_detect(Yq, Hq, 0.2, q16, [], 'ep', 'prior', pr, 'output', 'extrinsic', 'iterations', 5);
+  assert(all(isfinite(le(:))) && all(abs(le(:)) <= 20), 'ep');
+  expect_error(@() mimo_detect(Yq, Hq, 0.2, q16, [], 'ep', 'damping', 1), ...
+    'mimo_detect: damping must be in [0, 1)');
+end
+
+function L = app_enumerated(Y, H, N0, const)
+% log-MAP LLRs of natural labels by enumeration over const^2
+  M = numel(const); nb = log2(M);
+  [a, b] = ndgrid(1:M, 1:M); X = [const(a(:)) const(b(:))].';
+  bits = [dec2bin(a(:) - 1, nb) - '0', dec2bin(b(:) - 1, nb) - '0'];
+  L = zeros(2 * nb, columns(Y));
+  for k = 1:columns(Y)
+    m = sum(abs(Y(:, k) - H * X).^2, 1)' / N0;
+    for j = 1:2 * nb
+      m0 = m(bits(:, j) == 0); m1 = m(bits(:, j) == 1);
+      L(j, k) = (-min(m0) + log(sum(exp(min(m0) - m0)))) - (-min(m1) + log(sum(exp(min(m1) - m1))));
+    end
+  end
 end
 
 function check_close(got, want, what)
