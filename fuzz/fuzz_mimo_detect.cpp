@@ -19,7 +19,8 @@
 namespace {
 
 const double inf = std::numeric_limits<double>::infinity();
-const char* const method_names[] = {"maxlog", "ml", "kbest", "mmse", "zf", "sic", "lr"};
+const char* const method_names[] = {"maxlog", "ml", "kbest",    "mmse", "zf",
+                                    "sic",    "lr", "mmse-pic", "ep",   "app"};
 
 bool same_output(const th_array& a, const th_array& b) {
     if (a->rows != b->rows || a->cols != b->cols) return false;
@@ -58,7 +59,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         generated = qam ? th_complex(M, 1, 1, re, im) : th_matrix(M, 1, re);
         natural = th_matrix(0, 0);
     }
-    const std::string method = method_names[size == 0 ? 0 : data[size - 1] % 7];
+    const std::string method = method_names[size == 0 ? 0 : data[size - 1] % 10];
     const th_array name = th_string(method);
     std::vector<const host_array*> inputs = call.inputs();
     if (generated) {
@@ -69,7 +70,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     // the third-last byte: the extrinsic output, K-best's 'clip' fill, and priors made from
     // Y's values (+-Inf at one bit) for the soft methods
     const int extra = size >= 3 ? data[size - 3] : 0;
-    const bool soft = method == "maxlog" || method == "kbest" || method == "mmse" || method == "zf";
+    const bool soft = method != "ml" && method != "sic" && method != "lr";
     const th_array s_output = th_string("output"), s_extrinsic = th_string("extrinsic");
     const th_array s_fill = th_string("fill"), s_clip = th_string("clip");
     const th_array s_prior = th_string("prior");
