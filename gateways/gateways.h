@@ -24,3 +24,6 @@ gateway_fn kelvane_batch_gateway;
 gateway_fn plinden_llr_gateway;
 // The channel-level detector.
 gateway_fn mimo_detect_gateway;
+// Integer ambiguity resolution (GNSS): one float solution, and a frame of epochs.
+gateway_fn ambiguity_fix_gateway;
+gateway_fn ambiguity_fix_batch_gateway;
