@@ -28,8 +28,8 @@ constexpr std::int64_t poll_interval = std::int64_t{1} << 20;
 struct layout {
     double* R;          // n*n: C, then R = inv(C), then the reduced R2
     double* y;          // n
-    std::int64_t* U;    // n*n: a = U*z
-    std::int64_t* Z;    // n*n: Z = inv(U)'
+    double* U;          // n*n: a = U*z (integers, exact in double: |entries| <= 2^53)
+    double* Z;          // n*n: Z = inv(U)' (the same)
     double* pdist;      // n: squared distance of the levels above
     double* isum;       // n: the search's y[k] - sum_{j>k} R(k,j)*cand[j]
     double* cand;       // n
@@ -39,11 +39,13 @@ struct layout {
     double* best_d;     // ncands
     double* S;          // n*n: the search's partial interference sums
     double* rinv;       // n: 1/R(k,k)
+    double* ubound;     // n: bounds on the columns of U
+    double* zbound;     // n: and of Z
 };
 
 std::size_t layout_doubles(std::int64_t n, std::int64_t ncands) {
     const auto N = static_cast<std::size_t>(n), M = static_cast<std::size_t>(ncands);
-    return 5 * N * N + 8 * N + M * N + M + 1;
+    return 5 * N * N + 10 * N + M * N + M + 1;
 }
 
 layout carve(void* scratch, std::int64_t n, std::int64_t ncands) {
@@ -52,9 +54,9 @@ layout carve(void* scratch, std::int64_t n, std::int64_t ncands) {
     layout s{};
     s.R = p;
     p += N * N;
-    s.U = reinterpret_cast<std::int64_t*>(p);
+    s.U = p;
     p += N * N;
-    s.Z = reinterpret_cast<std::int64_t*>(p);
+    s.Z = p;
     p += N * N;
     s.y = p;
     p += N;
@@ -75,6 +77,10 @@ layout carve(void* scratch, std::int64_t n, std::int64_t ncands) {
     s.S = p;
     p += N * N;
     s.rinv = p;
+    p += N;
+    s.ubound = p;
+    p += N;
+    s.zbound = p;
     return s;
 }
 
@@ -150,8 +156,8 @@ void whiten(double* T, const double* cdiag, std::int64_t n, double* f) {
 struct reducer {
     double* R;
     double* y;
-    std::int64_t* U;
-    std::int64_t* Z;
+    double* U;
+    double* Z;             // null: not tracked (nobody asked for it)
     std::int64_t n;
     double* ubound;        // n: a bound on |U(:,j)|, column by column
     double* zbound;        // n: the same for Z
@@ -162,22 +168,51 @@ bool within_limit(__int128 v) {
     return v <= ambiguity_z_limit && v >= -static_cast<__int128>(ambiguity_z_limit);
 }
 
-double column_max(const std::int64_t* c, std::int64_t n) {
-    std::int64_t m = 0;
-    for (std::int64_t i = 0; i < n; ++i) m = std::max(m, c[i] < 0 ? -c[i] : c[i]);
-    return static_cast<double>(m);
+double column_max(const double* c, std::int64_t n) {
+    double m = 0.0;
+    for (std::int64_t i = 0; i < n; ++i) m = std::fmax(m, std::fabs(c[i]));
+    return m;
+}
+
+// y[i] = y[i] - mu*x[i], written in pairs so that the compiler packs each pair into one
+// vector operation (every element still gets one product and one difference).
+inline void subtract_multiple(double* __restrict y, const double* __restrict x, double mu,
+                              std::int64_t len) {
+    std::int64_t i = 0;
+    for (; i + 2 <= len; i += 2) {
+        y[i] = y[i] - mu * x[i];
+        y[i + 1] = y[i + 1] - mu * x[i + 1];
+    }
+    if (i < len) y[i] = y[i] - mu * x[i];
+}
+
+// Whether every |u - mu*w| (column entries u, w, integers in double) stays within the limit,
+// decided in 128-bit integers.
+bool step_within_limit(const double* u, const double* w, double mu, std::int64_t n) {
+    const auto m = static_cast<std::int64_t>(mu);
+    for (std::int64_t i = 0; i < n; ++i) {
+        const __int128 v = static_cast<__int128>(static_cast<std::int64_t>(u[i])) -
+                           static_cast<__int128>(m) * static_cast<std::int64_t>(w[i]);
+        if (!within_limit(v)) return false;
+    }
+    return true;
 }
 
 // Column k -= mu * column j (j < k) on R (rows 0..j) and U, column j += mu * column k on Z,
-// mu = floor(R(j,k)/R(j,j) + 0.5). Refused (and the reducer marked limited) when mu or a new
-// entry of U or Z would pass the limit; false then. The column bounds decide without looking
-// at the entries while bound_k + |mu|*bound_j stays below 2^52 (a double sum of integers
-// below 2^53 that rounds up by at most a factor 1 + 2^-52); else the columns are checked
-// exactly, and their bounds reset to their true maxima.
+// mu = floor(R(j,k)/R(j,j) + 0.5). U and Z hold integers in doubles: the updates are exact
+// while every product and sum stays below 2^53, which the column bounds guarantee while
+// bound_k + |mu|*bound_j < 2^52 (a double sum of integers below 2^53 rounds up by at most a
+// factor 1 + 2^-52). Past that the columns are checked exactly (128-bit integers), their
+// bounds reset to their true maxima, and a step that would pass ambiguity_z_limit is refused
+// (the reducer marked limited; false).
 bool size_reduce(reducer& r, std::int64_t j, std::int64_t k) {
     const std::int64_t n = r.n;
     double* rk = r.R + k * n;
     const double* rj = r.R + j * n;
+    // |R(j,k)| <= 0.49*|R(j,j)| gives q = 0 without the division (while 0.49*|R(j,j)| is a
+    // normal number: then |R(j,k)/R(j,j)| <= 0.4901 after rounding)
+    const double h = 0.49 * std::fabs(rj[j]);
+    if (std::fabs(rk[j]) <= h && h >= std::numeric_limits<double>::min()) return true;
     const double q = std::floor(rk[j] / rj[j] + 0.5);
     if (q == 0.0) return true;
     const double lim = static_cast<double>(ambiguity_z_limit);
@@ -185,32 +220,27 @@ bool size_reduce(reducer& r, std::int64_t j, std::int64_t k) {
         r.limited = true;
         return false;
     }
-    const auto mu = static_cast<std::int64_t>(q);
-    std::int64_t* uk = r.U + k * n;
-    const std::int64_t* uj = r.U + j * n;
-    std::int64_t* zj = r.Z + j * n;
-    const std::int64_t* zk = r.Z + k * n;
+    double* uk = r.U + k * n;
+    const double* uj = r.U + j * n;
+    double* zj = r.Z != nullptr ? r.Z + j * n : nullptr;
+    const double* zk = r.Z != nullptr ? r.Z + k * n : nullptr;
     double ub = r.ubound[k] + std::fabs(q) * r.ubound[j];
-    double zb = r.zbound[j] + std::fabs(q) * r.zbound[k];
+    double zb = zj != nullptr ? r.zbound[j] + std::fabs(q) * r.zbound[k] : 0.0;
     const bool exact = ub < 0.5 * lim && zb < 0.5 * lim;
-    if (!exact) {
-        for (std::int64_t i = 0; i < n; ++i) {
-            if (!within_limit(static_cast<__int128>(uk[i]) - static_cast<__int128>(mu) * uj[i]) ||
-                !within_limit(static_cast<__int128>(zj[i]) + static_cast<__int128>(mu) * zk[i])) {
-                r.limited = true;
-                return false;
-            }
-        }
+    if (!exact && (!step_within_limit(uk, uj, q, n) ||
+                   (zj != nullptr && !step_within_limit(zj, zk, -q, n)))) {
+        r.limited = true;
+        return false;
     }
-    for (std::int64_t i = 0; i <= j; ++i) rk[i] = rk[i] - q * rj[i];
-    for (std::int64_t i = 0; i < n; ++i) uk[i] -= mu * uj[i];
-    for (std::int64_t i = 0; i < n; ++i) zj[i] += mu * zk[i];
+    subtract_multiple(rk, rj, q, j + 1);
+    subtract_multiple(uk, uj, q, n);
+    if (zj != nullptr) subtract_multiple(zj, zk, -q, n);
     if (!exact) {
         ub = column_max(uk, n);
-        zb = column_max(zj, n);
+        zb = zj != nullptr ? column_max(zj, n) : 0.0;
     }
     r.ubound[k] = ub;
-    r.zbound[j] = zb;
+    if (zj != nullptr) r.zbound[j] = zb;
     return true;
 }
 
@@ -227,17 +257,21 @@ void exchange(reducer& r, std::int64_t k, double norm2) {
         r1[i] = t;
     }
     r1[k] = 0.0;  // R(k,k-1) of the old column k-1: zero (the strict lower triangle is not kept)
-    std::int64_t* u0 = r.U + (k - 1) * n;
-    std::int64_t* u1 = r.U + k * n;
-    std::int64_t* z0 = r.Z + (k - 1) * n;
-    std::int64_t* z1 = r.Z + k * n;
+    double* u0 = r.U + (k - 1) * n;
+    double* u1 = r.U + k * n;
     for (std::int64_t i = 0; i < n; ++i) {
-        const std::int64_t tu = u0[i];
+        const double tu = u0[i];
         u0[i] = u1[i];
         u1[i] = tu;
-        const std::int64_t tz = z0[i];
-        z0[i] = z1[i];
-        z1[i] = tz;
+    }
+    if (r.Z != nullptr) {
+        double* z0 = r.Z + (k - 1) * n;
+        double* z1 = r.Z + k * n;
+        for (std::int64_t i = 0; i < n; ++i) {
+            const double tz = z0[i];
+            z0[i] = z1[i];
+            z1[i] = tz;
+        }
     }
     std::swap(r.ubound[k - 1], r.ubound[k]);
     std::swap(r.zbound[k - 1], r.zbound[k]);
@@ -269,7 +303,7 @@ bool decorrelate(reducer& r, double delta, std::int64_t& exchanges, const interr
     std::int64_t k = 1;
     for (std::uint32_t steps = 1; k < n; ++steps) {
         if (steps % 16384 == 0 && interrupt_requested(check)) return false;
-        size_reduce(r, k - 1, k);
+        for (std::int64_t j = k - 1; j >= 0; --j) size_reduce(r, j, k);
         const double d = r.R[(k - 1) + (k - 1) * n];
         const double a = r.R[(k - 1) + k * n];
         const double b = r.R[k + k * n];
@@ -372,6 +406,7 @@ ambiguity_status search_best(const double* y, const double* R, std::int64_t ld, 
     a.t[k] = y[k];
     if (!start_level(k, a)) return ambiguity_status::out_of_range;
     double radius = inf;
+    std::int64_t leaves = 0;
     const std::int64_t cap = max_nodes > 0 ? max_nodes : std::numeric_limits<std::int64_t>::max();
     for (;;) {
         if (nodes == cap) return ambiguity_status::node_limit;
@@ -390,6 +425,10 @@ ambiguity_status search_best(const double* y, const double* R, std::int64_t ld, 
                 continue;
             }
             radius = keep(best, a.cand, d);
+            // a leaf costs up to ncands*m to keep: ask every 4096 leaves too
+            if ((++leaves & 4095) == 0 && interrupt_requested(check)) {
+                return ambiguity_status::interrupted;
+            }
         } else {
             if (k == m - 1) break;
             ++k;
@@ -413,14 +452,30 @@ bool bootstrap(const double* y, const double* R, std::int64_t ld, std::int64_t m
     return true;
 }
 
-// a = U*z exactly for integer z (|z| <= 2^52): 128-bit sums of 64-bit products; false when a
-// row passes 2^53. zi: n int64 of scratch.
-bool back_transform(const std::int64_t* U, std::int64_t n, const double* z, const double* s,
-                    double* afix, std::int64_t* zi) {
-    for (std::int64_t j = 0; j < n; ++j) zi[j] = static_cast<std::int64_t>(z[j]);
+// a = U*z exactly for integer z (|z| <= 2^52): in doubles when sum_j |U(i,j)|*|z_j| < 2^53
+// for every row (bound from the column bounds of U; then every product and partial sum is an
+// exact integer), else in 128-bit sums of 64-bit products. False when a row passes 2^53.
+bool back_transform(const double* U, const double* ubound, std::int64_t n, const double* z,
+                    const double* s, double* afix) {
+    double bound = 0.0;
+    for (std::int64_t j = 0; j < n; ++j) bound = bound + ubound[j] * std::fabs(z[j]);
+    if (bound < 4503599627370496.0) {  // 2^52, with room for the rounding of the bound
+        for (std::int64_t i = 0; i < n; ++i) afix[i] = 0.0;
+        for (std::int64_t j = 0; j < n; ++j) {
+            const double zj = z[j];
+            if (zj == 0.0) continue;
+            const double* uj = U + j * n;
+            for (std::int64_t i = 0; i < n; ++i) afix[i] = afix[i] + uj[i] * zj;
+        }
+        for (std::int64_t i = 0; i < n; ++i) afix[i] = s[i] + afix[i];
+        return true;
+    }
     for (std::int64_t i = 0; i < n; ++i) {
         __int128 v = 0;
-        for (std::int64_t j = 0; j < n; ++j) v += static_cast<__int128>(U[i + j * n]) * zi[j];
+        for (std::int64_t j = 0; j < n; ++j) {
+            v += static_cast<__int128>(static_cast<std::int64_t>(U[i + j * n])) *
+                 static_cast<std::int64_t>(z[j]);
+        }
         if (!within_limit(v)) return false;
         afix[i] = s[i] + static_cast<double>(static_cast<std::int64_t>(v));
     }
@@ -475,19 +530,18 @@ ambiguity_result ambiguity_fix(const double* ahat, const double* Q, std::int64_t
     whiten(s.R, s.cand, n, s.y);
 
     // 4: decorrelation (round: none, the rounded vector is the answer).
-    for (std::int64_t i = 0; i < n * n; ++i) {
-        s.U[i] = 0;
-        s.Z[i] = 0;
+    const bool track_z = out.Z != nullptr;
+    for (std::int64_t i = 0; i < n * n; ++i) s.U[i] = 0.0;
+    for (std::int64_t i = 0; i < n; ++i) s.U[i + i * n] = 1.0;
+    if (track_z) {
+        for (std::int64_t i = 0; i < n * n; ++i) s.Z[i] = 0.0;
+        for (std::int64_t i = 0; i < n; ++i) s.Z[i + i * n] = 1.0;
     }
     for (std::int64_t i = 0; i < n; ++i) {
-        s.U[i + i * n] = 1;
-        s.Z[i + i * n] = 1;
+        s.ubound[i] = 1.0;
+        s.zbound[i] = 1.0;
     }
-    for (std::int64_t i = 0; i < n; ++i) {
-        s.pdist[i] = 1.0;  // the column bounds of U and Z (the search's arrays are free now)
-        s.step[i] = 1.0;
-    }
-    reducer red{s.R, s.y, s.U, s.Z, n, s.pdist, s.step};
+    reducer red{s.R, s.y, s.U, track_z ? s.Z : nullptr, n, s.ubound, s.zbound};
     if (options.method != ambiguity_method::round) {
         if (!decorrelate(red, options.delta, res.exchanges, check)) {
             res.status = ambiguity_status::interrupted;
@@ -503,10 +557,10 @@ ambiguity_result ambiguity_fix(const double* ahat, const double* Q, std::int64_t
     res.success_rate = bootstrap_success_rate(out.D, 0, n);
     res.fixed_success_rate = res.success_rate;
     if (out.Z != nullptr) {
-        for (std::int64_t i = 0; i < n * n; ++i) out.Z[i] = static_cast<double>(s.Z[i]);
+        for (std::int64_t i = 0; i < n * n; ++i) out.Z[i] = s.Z[i];
     }
     if (out.U != nullptr) {
-        for (std::int64_t i = 0; i < n * n; ++i) out.U[i] = static_cast<double>(s.U[i]);
+        for (std::int64_t i = 0; i < n * n; ++i) out.U[i] = s.U[i];
     }
     for (std::int64_t i = 0; i < n; ++i) s.rinv[i] = 1.0 / s.R[i + i * n];
     const search_arrays arrays{s.pdist, s.isum, s.cand, s.step, s.S, s.rinv};
@@ -527,7 +581,7 @@ ambiguity_result ambiguity_fix(const double* ahat, const double* Q, std::int64_t
     }
     if (options.method == ambiguity_method::bootstrap) {
         double d = 0.0;
-        if (!bootstrap(s.y, s.R, n, n, arrays, d) || !back_transform(s.U, n, s.cand, shift, out.afix, reinterpret_cast<std::int64_t*>(s.S))) {
+        if (!bootstrap(s.y, s.R, n, n, arrays, d) || !back_transform(s.U, red.ubound, n, s.cand, shift, out.afix)) {
             for (std::int64_t i = 0; i < n; ++i) out.afix[i] = nan_value;
             res.status = ambiguity_status::out_of_range;
             return res;
@@ -576,8 +630,7 @@ ambiguity_result ambiguity_fix(const double* ahat, const double* Q, std::int64_t
     if (first == 0) {
         for (std::int64_t c = 0; c < (options.method == ambiguity_method::par ? 1 : best.count);
              ++c) {
-            if (!back_transform(s.U, n, best.z + c * m, shift, out.afix + c * n,
-                                reinterpret_cast<std::int64_t*>(s.S))) {
+            if (!back_transform(s.U, red.ubound, n, best.z + c * m, shift, out.afix + c * n)) {
                 for (std::int64_t i = 0; i < n * M; ++i) out.afix[i] = nan_value;
                 res.status = ambiguity_status::out_of_range;
                 return res;
@@ -598,11 +651,12 @@ ambiguity_result ambiguity_fix(const double* ahat, const double* Q, std::int64_t
     }
     for (std::int64_t i = 0; i < n; ++i) {
         bool integer = true;
-        for (std::int64_t j = 0; j < first; ++j) integer = integer && s.U[i + j * n] == 0;
+        for (std::int64_t j = 0; j < first; ++j) integer = integer && s.U[i + j * n] == 0.0;
         if (integer) {
             __int128 v = 0;
             for (std::int64_t j = first; j < n; ++j) {
-                v += static_cast<__int128>(s.U[i + j * n]) * static_cast<std::int64_t>(z[j]);
+                v += static_cast<__int128>(static_cast<std::int64_t>(s.U[i + j * n])) *
+                     static_cast<std::int64_t>(z[j]);
             }
             if (!within_limit(v)) {
                 for (std::int64_t t = 0; t < n; ++t) out.afix[t] = nan_value;
@@ -613,7 +667,7 @@ ambiguity_result ambiguity_fix(const double* ahat, const double* Q, std::int64_t
             out.fixed[i] = 1.0;
         } else {
             double t = 0.0;
-            for (std::int64_t j = 0; j < n; ++j) t = t + static_cast<double>(s.U[i + j * n]) * z[j];
+            for (std::int64_t j = 0; j < n; ++j) t = t + s.U[i + j * n] * z[j];
             out.afix[i] = shift[i] + t;
         }
     }

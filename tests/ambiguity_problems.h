@@ -103,9 +103,11 @@ struct gnss_model {
     double integer_scale = 1e6;  // true integers uniform in +-integer_scale
 };
 
-// Number of ambiguities: (satellites - constellations) * frequencies.
+// Number of ambiguities: (satellites - constellations) * frequencies, with at least two
+// satellites per constellation and four double differences.
 inline std::size_t gnss_ambiguities(const gnss_model& m) {
-    return static_cast<std::size_t>((m.satellites - m.constellations) * m.frequencies);
+    const int S = std::max(m.satellites, std::max(2 * m.constellations, m.constellations + 4));
+    return static_cast<std::size_t>((S - m.constellations) * m.frequencies);
 }
 
 // One epoch of code and phase double differences between two receivers, each constellation
@@ -116,7 +118,8 @@ inline std::size_t gnss_ambiguities(const gnss_model& m) {
 inline ambiguity_problem gnss_problem(std::mt19937_64& rng, const gnss_model& m) {
     static const double wavelength[3] = {0.19029367, 0.24421021, 0.25482805};  // L1, L2, L5 (m)
     std::uniform_real_distribution<double> unit(0.0, 1.0);
-    const int C = m.constellations, S = m.satellites, F = m.frequencies;
+    const int C = m.constellations, F = m.frequencies;
+    const int S = std::max(m.satellites, std::max(2 * C, C + 4));  // 4 DDs at least: b is fixed
     // satellites per constellation: at least 2 each, the rest spread at random
     std::vector<int> per(static_cast<std::size_t>(C), 2);
     for (int s = 2 * C; s < S; ++s) per[static_cast<std::size_t>(rng() % static_cast<unsigned>(C))]++;
@@ -197,7 +200,7 @@ inline ambiguity_problem gnss_problem(std::mt19937_64& rng, const gnss_model& m)
 }
 
 // A model of about n ambiguities: frequencies and constellations chosen for n, satellites
-// to match (n is rounded to a multiple of the frequencies).
+// to match (n is rounded to a multiple of the frequencies; at least 4 per frequency).
 inline gnss_model gnss_model_for(std::mt19937_64& rng, std::size_t n) {
     gnss_model m;
     m.frequencies = n >= 40 ? 3 : n >= 16 ? 2 : 1;
