@@ -3,8 +3,8 @@
 // transforms, m-best Schnorr-Euchner search, bootstrap, rounding and partial fixing.
 #include "ambiguity/ambiguity_fix.h"
 
-#include <cmath>
 #include <algorithm>
+#include <cmath>
 #include <cstring>
 #include <limits>
 #include <utility>
@@ -18,29 +18,25 @@ constexpr double nan_value = std::numeric_limits<double>::quiet_NaN();
 // Decorrelated candidates are integers of magnitude at most 2^51 (exact, with room for the
 // zig-zag's steps); a centre beyond it ends the search with out_of_range.
 constexpr double centre_limit = 2251799813685248.0;
-#ifndef FULLSR
-#define FULLSR 0
-#endif
-constexpr bool full_size_reduction = FULLSR;
 constexpr std::int64_t poll_interval = std::int64_t{1} << 20;
 
 // The scratch, carved from the caller's block.
 struct layout {
-    double* R;          // n*n: C, then R = inv(C), then the reduced R2
-    double* y;          // n
-    double* U;          // n*n: a = U*z (integers, exact in double: |entries| <= 2^53)
-    double* Z;          // n*n: Z = inv(U)' (the same)
-    double* pdist;      // n: squared distance of the levels above
-    double* isum;       // n: the search's y[k] - sum_{j>k} R(k,j)*cand[j]
-    double* cand;       // n
-    double* step;       // n
-    double* zf;         // n: the decorrelated solution (par: floats below the block)
-    double* best_z;     // ncands*n
-    double* best_d;     // ncands
-    double* S;          // n*n: the search's partial interference sums
-    double* rinv;       // n: 1/R(k,k)
-    double* ubound;     // n: bounds on the columns of U
-    double* zbound;     // n: and of Z
+    double* R;       // n*n: C, then R = inv(C), then the reduced R2
+    double* y;       // n
+    double* U;       // n*n: a = U*z (integers, exact in double: |entries| <= 2^53)
+    double* Z;       // n*n: Z = inv(U)' (the same)
+    double* pdist;   // n: squared distance of the levels above
+    double* isum;    // n: the search's y[k] - sum_{j>k} R(k,j)*cand[j]
+    double* cand;    // n
+    double* step;    // n
+    double* zf;      // n: the decorrelated solution (par: floats below the block)
+    double* best_z;  // ncands*n
+    double* best_d;  // ncands
+    double* S;       // n*n: the search's partial interference sums
+    double* rinv;    // n: 1/R(k,k)
+    double* ubound;  // n: bounds on the columns of U
+    double* zbound;  // n: and of Z
 };
 
 std::size_t layout_doubles(std::int64_t n, std::int64_t ncands) {
@@ -157,7 +153,7 @@ struct reducer {
     double* R;
     double* y;
     double* U;
-    double* Z;             // null: not tracked (nobody asked for it)
+    double* Z;  // null: not tracked (nobody asked for it)
     std::int64_t n;
     double* ubound;        // n: a bound on |U(:,j)|, column by column
     double* zbound;        // n: the same for Z
@@ -290,8 +286,10 @@ void exchange(reducer& r, std::int64_t k, double norm2) {
     r.y[k] = c * w - s * x;
 }
 
-// LLL on the columns of R (MLAMBDA's order of work: only R(k-1,k) is size-reduced before
-// the test, every other entry once at the end). An exchange is made when
+// LLL on the columns of R: column k is size-reduced against every column before it, nearest
+// first (reducing only R(k-1,k), as MLAMBDA does, lets the other entries grow through the
+// exchanges, and later reductions by them lost up to 1e-6 of the squared norms on simulated
+// models), then tested. An exchange is made when
 // delta*R(k-1,k-1)^2 > R(k-1,k)^2 + R(k,k)^2 and the new R(k-1,k-1) is smaller in magnitude
 // than the old: then the vector (|R(0,0)|, ..., |R(n-1,n-1)|) falls in lexicographic order
 // (size reduction leaves the diagonal alone), which it can do finitely often, so the loop
@@ -315,12 +313,6 @@ bool decorrelate(reducer& r, double delta, std::int64_t& exchanges, const interr
             k = k > 1 ? k - 1 : 1;
         } else {
             ++k;
-        }
-    }
-    // the remaining size reduction, nearest column first
-    if (full_size_reduction) {
-        for (std::int64_t c = 1; c < n; ++c) {
-            for (std::int64_t j = c - 1; j >= 0; --j) size_reduce(r, j, c);
         }
     }
     return true;
@@ -366,7 +358,7 @@ struct search_arrays {
     double* t;      // y[k] - sum_{j>k} R(k,j)*cand[j]
     double* cand;
     double* step;
-    double* S;      // column k (rows 0..k-1): sum_{j>=k} R(i,j)*cand[j], leading dimension m
+    double* S;           // column k (rows 0..k-1): sum_{j>=k} R(i,j)*cand[j], leading dimension m
     const double* rinv;  // 1/R(k,k)
 };
 
@@ -581,7 +573,8 @@ ambiguity_result ambiguity_fix(const double* ahat, const double* Q, std::int64_t
     }
     if (options.method == ambiguity_method::bootstrap) {
         double d = 0.0;
-        if (!bootstrap(s.y, s.R, n, n, arrays, d) || !back_transform(s.U, red.ubound, n, s.cand, shift, out.afix)) {
+        if (!bootstrap(s.y, s.R, n, n, arrays, d) ||
+            !back_transform(s.U, red.ubound, n, s.cand, shift, out.afix)) {
             for (std::int64_t i = 0; i < n; ++i) out.afix[i] = nan_value;
             res.status = ambiguity_status::out_of_range;
             return res;

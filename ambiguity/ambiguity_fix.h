@@ -46,22 +46,22 @@ constexpr std::int64_t ambiguity_z_limit = std::int64_t{1} << 53;
 enum class ambiguity_method { ils, bootstrap, round, par };
 
 enum class ambiguity_status {
-    optimal,         // every answer is the exact optimum of its method
-    z_limit,         // as optimal, but the reduction stopped early (Z would pass 2^53): the
-                     // search ran on a less reduced problem (slower, same answers)
-    node_limit,      // max_nodes ended the search: the best found so far, not proven optimal
-    out_of_range,    // the answer needs integers beyond 2^51 (decorrelated) or 2^53 (afix):
-                     // afix is NaN
+    optimal,                // every answer is the exact optimum of its method
+    z_limit,                // as optimal, but the reduction stopped early (Z would pass 2^53): the
+                            // search ran on a less reduced problem (slower, same answers)
+    node_limit,             // max_nodes ended the search: the best found so far, not proven optimal
+    out_of_range,           // the answer needs integers beyond 2^51 (decorrelated) or 2^53 (afix):
+                            // afix is NaN
     not_positive_definite,  // a conditional variance <= 16*eps times its variance (or NaN)
-    interrupted,     // the caller's check asked to stop; outputs unspecified
+    interrupted,            // the caller's check asked to stop; outputs unspecified
 };
 
 struct ambiguity_options {
     ambiguity_method method = ambiguity_method::ils;
-    std::int64_t ncands = 2;    // ils and par: how many best vectors
-    double delta = 0.9;         // the LLL exchange parameter, in (1/4, 1]
-    double min_sr = 0.995;      // par: the least success rate of the fixed block
-    std::int64_t max_nodes = 0; // > 0: a node budget for the search
+    std::int64_t ncands = 2;     // ils and par: how many best vectors
+    double delta = 0.9;          // the LLL exchange parameter, in (1/4, 1]
+    double min_sr = 0.995;       // par: the least success rate of the fixed block
+    std::int64_t max_nodes = 0;  // > 0: a node budget for the search
 };
 
 // Caller-owned outputs. afix: n*ncands doubles (column c the c-th best; par and the

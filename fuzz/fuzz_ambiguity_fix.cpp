@@ -90,7 +90,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
     for (std::size_t c = 0; c < S; ++c) FUZZ_CHECK(std::isnan(sq[c]) || sq[c] >= 0.0);
     for (std::size_t i = 0; i < n; ++i) {
-        if (fixed->bytes[i] != 0 && method != 3) FUZZ_CHECK(is_integer(afix[i]) || std::fabs(afix[i]) >= 4503599627370496.0);
+        if (fixed->bytes[i] != 0 && method != 3)
+            FUZZ_CHECK(is_integer(afix[i]) || std::fabs(afix[i]) >= 4503599627370496.0);
     }
     return 0;
 }

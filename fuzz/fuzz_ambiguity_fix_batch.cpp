@@ -51,17 +51,23 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         const th_result one = single(k);
         FUZZ_CHECK(!one.failed);
         const host_array* i1 = one.outputs[2].get();
-        FUZZ_CHECK(fuzz_same_bits(th_values(r.outputs[0]) + 2 * n * k, th_values(one.outputs[0]), 2 * n));
+        FUZZ_CHECK(
+            fuzz_same_bits(th_values(r.outputs[0]) + 2 * n * k, th_values(one.outputs[0]), 2 * n));
         FUZZ_CHECK(fuzz_same_bits(th_values(r.outputs[1]) + 2 * k, th_values(one.outputs[1]), 2));
         for (const char* f : {"ratio", "success_rate", "nfixed", "fixed_success_rate", "nodes"}) {
-            FUZZ_CHECK(fuzz_same_bits(th_values(th_field(info, f)) + k, th_values(th_field(i1, f)), 1));
+            FUZZ_CHECK(
+                fuzz_same_bits(th_values(th_field(info, f)) + k, th_values(th_field(i1, f)), 1));
         }
-        FUZZ_CHECK(fuzz_same_bits(th_values(th_field(info, "D")) + n * k, th_values(th_field(i1, "D")), n));
-        FUZZ_CHECK(fuzz_same_bits(th_values(th_field(info, "Z")) + n * n * k, th_values(th_field(i1, "Z")), n * n));
+        FUZZ_CHECK(fuzz_same_bits(th_values(th_field(info, "D")) + n * k,
+                                  th_values(th_field(i1, "D")), n));
+        FUZZ_CHECK(fuzz_same_bits(th_values(th_field(info, "Z")) + n * n * k,
+                                  th_values(th_field(i1, "Z")), n * n));
         FUZZ_CHECK(th_field(info, "accepted")->bytes[k] == th_field(i1, "accepted")->bytes[0]);
-        FUZZ_CHECK(std::memcmp(th_field(info, "fixed")->bytes + n * k, th_field(i1, "fixed")->bytes, n) == 0);
+        FUZZ_CHECK(std::memcmp(th_field(info, "fixed")->bytes + n * k, th_field(i1, "fixed")->bytes,
+                               n) == 0);
         const double code = th_values(th_field(info, "status"))[k];
-        FUZZ_CHECK(code >= 0 && code <= 3 && th_field(i1, "status")->text == status_texts[static_cast<int>(code)]);
+        FUZZ_CHECK(code >= 0 && code <= 3 &&
+                   th_field(i1, "status")->text == status_texts[static_cast<int>(code)]);
     }
     return 0;
 }

@@ -1,9 +1,10 @@
 // SPDX-License-Identifier: BSD-3-Clause
 // [afix,sqnorm,info]=ambiguity_fix(ahat,Q,Name,Value,...): integer ambiguity resolution of one
 // float solution (GNSS carrier phase), with validation and partial fixing.
+#include "ambiguity/ambiguity_fix.h"
+
 #include <cstdint>
 
-#include "ambiguity/ambiguity_fix.h"
 #include "gateways/ambiguity_options.h"
 #include "gateways/args.h"
 #include "gateways/gateways.h"
@@ -12,9 +13,9 @@ namespace {
 
 const char* const usage = "USAGE: [afix,sqnorm,info]=ambiguity_fix(ahat,Q,Name,Value,...)\n";
 
-const char* const info_fields[] = {"method",  "ratio", "accepted",           "success_rate",
-                                   "nfixed",  "fixed", "fixed_success_rate", "D",
-                                   "Z",       "nodes", "status"};
+const char* const info_fields[] = {
+    "method", "ratio", "accepted", "success_rate", "nfixed", "fixed", "fixed_success_rate",
+    "D",      "Z",     "nodes",    "status"};
 
 }  // namespace
 
@@ -37,12 +38,13 @@ void ambiguity_fix_gateway(int nlhs, host_array* plhs[], int nrhs, const host_ar
     auto* block = static_cast<double*>(host_calloc(n * M + M + 2 * n + n * n, sizeof(double)));
     const ambiguity_outputs out{block, block + n * M, block + n * M + M, block + n * M + M + n,
                                 block + n * M + M + 2 * n};
-    void* scratch = host_calloc(
-        ambiguity_scratch_bytes(static_cast<std::int64_t>(n), call.core.ncands), 1);
-    const ambiguity_result r = ambiguity_fix(ahat, Q, static_cast<std::int64_t>(n), call.core,
-                                             out, scratch, &host_interrupt);
+    void* scratch =
+        host_calloc(ambiguity_scratch_bytes(static_cast<std::int64_t>(n), call.core.ncands), 1);
+    const ambiguity_result r = ambiguity_fix(ahat, Q, static_cast<std::int64_t>(n), call.core, out,
+                                             scratch, &host_interrupt);
     host_free(scratch);
-    if (r.status == ambiguity_status::interrupted || r.status == ambiguity_status::not_positive_definite) {
+    if (r.status == ambiguity_status::interrupted ||
+        r.status == ambiguity_status::not_positive_definite) {
         host_free(block);
         if (r.status == ambiguity_status::interrupted) host_error(interrupted_message);
         raise_not_positive_definite("Q");

@@ -15,7 +15,16 @@ namespace {
 const char* const usage = "USAGE: [afix,sqnorm,info]=ambiguity_fix_batch(ahat,Q,Name,Value,...)\n";
 
 // The per-epoch numbers of info, K each, in this order.
-enum epoch_value { v_ratio, v_accepted, v_success, v_nfixed, v_fixed_sr, v_nodes, v_status, v_count };
+enum epoch_value {
+    v_ratio,
+    v_accepted,
+    v_success,
+    v_nfixed,
+    v_fixed_sr,
+    v_nodes,
+    v_status,
+    v_count
+};
 
 struct batch_job {
     const double* ahat;
@@ -65,28 +74,29 @@ bool epoch(const void* job, std::size_t k, void* scratch, const interrupt_check&
 
 host_array* copy_of(std::size_t rows, std::size_t cols, std::size_t pages, const double* v) {
     host_array* a = host_create_unset(rows, cols, pages);
-    if (rows * cols * pages != 0) std::memcpy(host_data(a), v, sizeof(double) * rows * cols * pages);
+    if (rows * cols * pages != 0)
+        std::memcpy(host_data(a), v, sizeof(double) * rows * cols * pages);
     return a;
 }
 
-const char* const info_fields[] = {"method", "ratio",  "accepted",           "success_rate",
-                                   "nfixed", "fixed",  "fixed_success_rate", "D",
-                                   "Z",      "nodes",  "status"};
+const char* const info_fields[] = {
+    "method", "ratio", "accepted", "success_rate", "nfixed", "fixed", "fixed_success_rate",
+    "D",      "Z",     "nodes",    "status"};
 
 }  // namespace
 
-void ambiguity_fix_batch_gateway(int nlhs, host_array* plhs[], int nrhs,
-                                 const host_array* prhs[]) {
+void ambiguity_fix_batch_gateway(int nlhs, host_array* plhs[], int nrhs, const host_array* prhs[]) {
     if (nrhs < 2 || nlhs > 3) host_error(usage);
     std::size_t K = 0;
     const std::size_t n = read_ambiguity_frame(prhs[0], true, K);
     const std::size_t P = read_ambiguity_covariance(prhs[1], n, true, K);
-    const ambiguity_call call = read_ambiguity_options("ambiguity_fix_batch", nrhs, prhs, 2,
-                                                       static_cast<std::int64_t>(n));
+    const ambiguity_call call =
+        read_ambiguity_options("ambiguity_fix_batch", nrhs, prhs, 2, static_cast<std::int64_t>(n));
     const double* ahat = host_data(prhs[0]);
     const double* Q = host_data(prhs[1]);
     char name[48];
-    for (std::size_t k = 0; k < K; ++k) require_finite(ahat + k * n, n, column_name(name, "ahat", k));
+    for (std::size_t k = 0; k < K; ++k)
+        require_finite(ahat + k * n, n, column_name(name, "ahat", k));
     for (std::size_t p = 0; p < P; ++p) {
         require_covariance(Q + p * n * n, n, P == 1 ? "Q" : page_name(name, "Q", p));
     }

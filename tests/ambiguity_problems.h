@@ -95,10 +95,10 @@ inline void draw_float_solution(std::mt19937_64& rng, ambiguity_problem& p) {
 // ---- simulated double-difference models --------------------------------------------------------
 
 struct gnss_model {
-    int constellations = 2;    // 2 .. 4
-    int satellites = 12;       // 10 .. 40, all constellations together (>= 2 per constellation)
-    int frequencies = 2;       // 1 .. 3
-    double code_sigma = 0.3;   // m, undifferenced
+    int constellations = 2;   // 2 .. 4
+    int satellites = 12;      // 10 .. 40, all constellations together (>= 2 per constellation)
+    int frequencies = 2;      // 1 .. 3
+    double code_sigma = 0.3;  // m, undifferenced
     double phase_sigma = 0.003;
     double integer_scale = 1e6;  // true integers uniform in +-integer_scale
 };
@@ -122,10 +122,11 @@ inline ambiguity_problem gnss_problem(std::mt19937_64& rng, const gnss_model& m)
     const int S = std::max(m.satellites, std::max(2 * C, C + 4));  // 4 DDs at least: b is fixed
     // satellites per constellation: at least 2 each, the rest spread at random
     std::vector<int> per(static_cast<std::size_t>(C), 2);
-    for (int s = 2 * C; s < S; ++s) per[static_cast<std::size_t>(rng() % static_cast<unsigned>(C))]++;
+    for (int s = 2 * C; s < S; ++s)
+        per[static_cast<std::size_t>(rng() % static_cast<unsigned>(C))]++;
     // line-of-sight unit vectors, elevations 10 .. 90 degrees, the first of each the highest
     const std::size_t nd = static_cast<std::size_t>(S - C);  // DDs per frequency
-    std::vector<double> G(nd * 3);                            // DD geometry rows
+    std::vector<double> G(nd * 3);                           // DD geometry rows
     std::vector<int> group(nd);
     std::size_t row = 0;
     const double pi = 3.14159265358979323846;
@@ -136,15 +137,17 @@ inline ambiguity_problem gnss_problem(std::mt19937_64& rng, const gnss_model& m)
             el[s] = (10.0 + 80.0 * std::sqrt(unit(rng))) * pi / 180.0;
             az[s] = 2.0 * pi * unit(rng);
         }
-        const std::size_t ref = static_cast<std::size_t>(std::max_element(el.begin(), el.end()) - el.begin());
+        const std::size_t ref =
+            static_cast<std::size_t>(std::max_element(el.begin(), el.end()) - el.begin());
         auto los = [&](std::size_t s, int k) {
-            return k == 0 ? std::cos(el[s]) * std::sin(az[s])
-                 : k == 1 ? std::cos(el[s]) * std::cos(az[s])
-                          : std::sin(el[s]);
+            return k == 0   ? std::cos(el[s]) * std::sin(az[s])
+                   : k == 1 ? std::cos(el[s]) * std::cos(az[s])
+                            : std::sin(el[s]);
         };
         for (std::size_t s = 0; s < el.size(); ++s) {
             if (s == ref) continue;
-            for (int k = 0; k < 3; ++k) G[row * 3 + static_cast<std::size_t>(k)] = -(los(s, k) - los(ref, k));
+            for (int k = 0; k < 3; ++k)
+                G[row * 3 + static_cast<std::size_t>(k)] = -(los(s, k) - los(ref, k));
             group[row] = c;
             ++row;
         }
@@ -161,13 +164,16 @@ inline ambiguity_problem gnss_problem(std::mt19937_64& rng, const gnss_model& m)
             for (std::size_t i = 0; i < nd; ++i) {
                 for (std::size_t j = 0; j < nd; ++j) {
                     if (group[i] != group[j]) continue;
-                    const double p = static_cast<double>(per[static_cast<std::size_t>(group[i])] - 1);
-                    const double w = ((i == j ? 1.0 : 0.0) - 1.0 / (p + 1.0)) / (2.0 * sigma * sigma);
+                    const double p =
+                        static_cast<double>(per[static_cast<std::size_t>(group[i])] - 1);
+                    const double w =
+                        ((i == j ? 1.0 : 0.0) - 1.0 / (p + 1.0)) / (2.0 * sigma * sigma);
                     // design rows: a_i = [G_i, (phase) lambda*e_{f,i}]
                     for (int x = 0; x < 3; ++x) {
                         for (int y = 0; y < 3; ++y) {
                             Nm[static_cast<std::size_t>(x) + static_cast<std::size_t>(y) * u] +=
-                                G[i * 3 + static_cast<std::size_t>(x)] * w * G[j * 3 + static_cast<std::size_t>(y)];
+                                G[i * 3 + static_cast<std::size_t>(x)] * w *
+                                G[j * 3 + static_cast<std::size_t>(y)];
                         }
                     }
                     if (obs == 1) {
@@ -192,7 +198,7 @@ inline ambiguity_problem gnss_problem(std::mt19937_64& rng, const gnss_model& m)
         for (std::size_t i = 0; i < n; ++i) p.Q[i + j * n] = Qx[(3 + i) + (3 + j) * u];
     }
     std::uniform_int_distribution<std::int64_t> integer(-static_cast<std::int64_t>(m.integer_scale),
-                                                         static_cast<std::int64_t>(m.integer_scale));
+                                                        static_cast<std::int64_t>(m.integer_scale));
     p.truth.resize(n);
     for (double& t : p.truth) t = static_cast<double>(integer(rng));
     draw_float_solution(rng, p);
@@ -223,7 +229,8 @@ inline ambiguity_problem ldl_problem(std::mt19937_64& rng, std::size_t n, int fa
         L[j + j * n] = 1.0;
         for (std::size_t i = j + 1; i < n; ++i) L[i + j * n] = gauss(rng);
         D[j] = family == 0   ? std::pow(10.0, -3.0 * unit(rng))
-               : family == 1 ? std::pow(10.0, -4.0 * static_cast<double>(j) / static_cast<double>(n > 1 ? n - 1 : 1))
+               : family == 1 ? std::pow(10.0, -4.0 * static_cast<double>(j) /
+                                                  static_cast<double>(n > 1 ? n - 1 : 1))
                              : 0.1 + 0.9 * unit(rng);
     }
     ambiguity_problem p;
@@ -239,7 +246,7 @@ inline ambiguity_problem ldl_problem(std::mt19937_64& rng, std::size_t n, int fa
         }
     }
     std::uniform_int_distribution<std::int64_t> integer(-static_cast<std::int64_t>(integer_scale),
-                                                         static_cast<std::int64_t>(integer_scale));
+                                                        static_cast<std::int64_t>(integer_scale));
     p.truth.resize(n);
     for (double& t : p.truth) t = static_cast<double>(integer(rng));
     draw_float_solution(rng, p);

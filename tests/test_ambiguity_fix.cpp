@@ -33,9 +33,10 @@ fix_run run(const ambiguity_problem& p, const ambiguity_options& o,
     f.D.assign(n, 0.0);
     f.Z.assign(n * n, 0.0);
     f.U.assign(n * n, 0.0);
-    std::vector<double> scratch(ambiguity_scratch_bytes(static_cast<std::int64_t>(n), o.ncands) / 8);
-    ambiguity_outputs out{f.afix.data(), f.sqnorm.data(), f.fixed.data(), f.D.data(), f.Z.data(),
-                          f.U.data()};
+    std::vector<double> scratch(ambiguity_scratch_bytes(static_cast<std::int64_t>(n), o.ncands) /
+                                8);
+    ambiguity_outputs out{f.afix.data(), f.sqnorm.data(), f.fixed.data(),
+                          f.D.data(),    f.Z.data(),      f.U.data()};
     f.r = ambiguity_fix(p.ahat.data(), p.Q.data(), static_cast<std::int64_t>(n), o, out,
                         scratch.data(), check);
     return f;
@@ -163,7 +164,8 @@ bool exact_identities(const fix_run& f, std::size_t n, std::size_t columns, cons
             for (std::size_t k = 0; k < n; ++k) {
                 s += static_cast<__int128>(static_cast<std::int64_t>(f.U[i + k * n])) * z[k];
             }
-            if (s != static_cast<__int128>(static_cast<std::int64_t>(a[i] - shift[i]))) return false;
+            if (s != static_cast<__int128>(static_cast<std::int64_t>(a[i] - shift[i])))
+                return false;
         }
     }
     return true;
@@ -184,8 +186,8 @@ TEST(AmbiguityFix, BestCandidatesEqualBruteForce) {
                 }
                 std::vector<std::vector<double>> best;
                 std::vector<double> norms;
-                if (!brute_force(p, static_cast<std::size_t>(M), f.sqnorm[M - 1] * (1 + 1e-9),
-                                 best, norms)) {
+                if (!brute_force(p, static_cast<std::size_t>(M), f.sqnorm[M - 1] * (1 + 1e-9), best,
+                                 norms)) {
                     continue;
                 }
                 ASSERT_EQ(norms.size(), static_cast<std::size_t>(M));
@@ -275,11 +277,10 @@ TEST(AmbiguityFix, SuccessRateIsTheProductOfErfs) {
     std::mt19937_64 rng(8);
     for (std::size_t n : {1, 3, 10, 30, 60}) {
         for (int c = 0; c < 6; ++c) {
-            const ambiguity_problem p = c < 3 && n >= 10
-                                            ? gnss_problem(rng, gnss_model_for(rng, n))
-                                            : ldl_problem(rng, n, c % 3);
-            for (ambiguity_method m : {ambiguity_method::ils, ambiguity_method::bootstrap,
-                                       ambiguity_method::par}) {
+            const ambiguity_problem p = c < 3 && n >= 10 ? gnss_problem(rng, gnss_model_for(rng, n))
+                                                         : ldl_problem(rng, n, c % 3);
+            for (ambiguity_method m :
+                 {ambiguity_method::ils, ambiguity_method::bootstrap, ambiguity_method::par}) {
                 const fix_run f = run(p, with(m));
                 long double prod = 1.0L;
                 for (std::size_t i = p.n; i-- > 0;) {
@@ -303,8 +304,8 @@ TEST(AmbiguityFix, PartialFixingEqualsTheDirectFormulas) {
         for (int c = 0; c < 12; ++c) {
             gnss_model model = gnss_model_for(rng, n);
             model.code_sigma = 0.6 + 0.3 * (c % 4);  // weaker models: a partial block
-            const ambiguity_problem p = c % 3 == 2 ? ldl_problem(rng, n, 0)
-                                                   : gnss_problem(rng, model);
+            const ambiguity_problem p =
+                c % 3 == 2 ? ldl_problem(rng, n, 0) : gnss_problem(rng, model);
             const std::size_t m = p.n;
             for (double min_sr : {0.5, 0.9, 0.995}) {
                 ambiguity_options o = with(ambiguity_method::par);
@@ -316,8 +317,9 @@ TEST(AmbiguityFix, PartialFixingEqualsTheDirectFormulas) {
                 EXPECT_GE(bootstrap_success_rate(f.D.data(), static_cast<std::int64_t>(first), m),
                           first == m ? 0.0 : min_sr);
                 if (first > 0) {
-                    EXPECT_LT(bootstrap_success_rate(f.D.data(), static_cast<std::int64_t>(first - 1), m),
-                              min_sr);
+                    EXPECT_LT(
+                        bootstrap_success_rate(f.D.data(), static_cast<std::int64_t>(first - 1), m),
+                        min_sr);
                 }
                 if (k == 0) {
                     EXPECT_EQ(f.afix[0], p.ahat[0]);
@@ -332,11 +334,13 @@ TEST(AmbiguityFix, PartialFixingEqualsTheDirectFormulas) {
                 for (std::size_t j = 0; j < k; ++j) {
                     const double* zj = f.Z.data() + (first + j) * m;
                     long double s = 0;
-                    for (std::size_t i = 0; i < m; ++i) s += static_cast<long double>(zj[i]) * p.ahat[i];
+                    for (std::size_t i = 0; i < m; ++i)
+                        s += static_cast<long double>(zj[i]) * p.ahat[i];
                     sub.ahat[j] = static_cast<double>(s);
                     for (std::size_t i = 0; i < m; ++i) {
                         long double t = 0;
-                        for (std::size_t a = 0; a < m; ++a) t += static_cast<long double>(p.Q[i + a * m]) * zj[a];
+                        for (std::size_t a = 0; a < m; ++a)
+                            t += static_cast<long double>(p.Q[i + a * m]) * zj[a];
                         QZ2[i + j * m] = static_cast<double>(t);
                     }
                 }
@@ -344,7 +348,8 @@ TEST(AmbiguityFix, PartialFixingEqualsTheDirectFormulas) {
                     for (std::size_t i = 0; i < k; ++i) {
                         long double t = 0;
                         for (std::size_t a = 0; a < m; ++a) {
-                            t += static_cast<long double>(f.Z[a + (first + i) * m]) * QZ2[a + j * m];
+                            t +=
+                                static_cast<long double>(f.Z[a + (first + i) * m]) * QZ2[a + j * m];
                         }
                         Qz22[i + j * k] = static_cast<double>(t);
                     }
@@ -362,7 +367,8 @@ TEST(AmbiguityFix, PartialFixingEqualsTheDirectFormulas) {
                 const std::vector<double> inv = dense_spd_inverse(Qz22, k);
                 std::vector<double> w(k, 0.0);
                 for (std::size_t i = 0; i < k; ++i) {
-                    for (std::size_t j = 0; j < k; ++j) w[i] += inv[i + j * k] * (sub.ahat[j] - s.afix[j]);
+                    for (std::size_t j = 0; j < k; ++j)
+                        w[i] += inv[i + j * k] * (sub.ahat[j] - s.afix[j]);
                 }
                 for (std::size_t i = 0; i < m; ++i) {
                     double v = p.ahat[i];
@@ -417,8 +423,9 @@ TEST(AmbiguityFix, NodeBudgetFlagsTheBestSoFar) {
     const fix_run full = run(p, with(ambiguity_method::ils, M));
     ASSERT_EQ(full.r.status, ambiguity_status::optimal);
     ASSERT_GT(full.r.nodes, 200);
-    for (std::int64_t budget : {std::int64_t{1}, std::int64_t{29}, std::int64_t{31}, std::int64_t{150},
-                                full.r.nodes - 1, full.r.nodes, full.r.nodes + 1}) {
+    for (std::int64_t budget :
+         {std::int64_t{1}, std::int64_t{29}, std::int64_t{31}, std::int64_t{150}, full.r.nodes - 1,
+          full.r.nodes, full.r.nodes + 1}) {
         ambiguity_options o = with(ambiguity_method::ils, M);
         o.max_nodes = budget;
         const fix_run f = run(p, o);
@@ -473,7 +480,8 @@ TEST(AmbiguityFix, ExtremeMagnitudes) {
         ambiguity_problem s = p;
         ambiguity_problem r = p;
         for (std::size_t i = 0; i < p.n; ++i) {
-            r.ahat[i] = std::ldexp(std::round(std::ldexp(p.ahat[i] - std::floor(p.ahat[i]), 12)), -12);
+            r.ahat[i] =
+                std::ldexp(std::round(std::ldexp(p.ahat[i] - std::floor(p.ahat[i]), 12)), -12);
             s.ahat[i] = r.ahat[i] + shift;
         }
         const fix_run a = run(s, with(ambiguity_method::ils, 2));
@@ -498,9 +506,9 @@ TEST(AmbiguityFix, ExtremeMagnitudes) {
         EXPECT_NEAR(f.sqnorm[0] * scale, base.sqnorm[0], 1e-12 * base.sqnorm[0]);
     }
     // not positive definite: singular, negative, and a tiny pivot
-    for (const std::vector<double>& Q : std::vector<std::vector<double>>{std::vector<double>{1, 1, 1, 1}, std::vector<double>{-1, 0, 0, 1},
-                                        std::vector<double>{1, 1 - 1e-17, 1 - 1e-17, 1},
-                                        std::vector<double>{0, 0, 0, 0}}) {
+    for (const std::vector<double>& Q : std::vector<std::vector<double>>{
+             std::vector<double>{1, 1, 1, 1}, std::vector<double>{-1, 0, 0, 1},
+             std::vector<double>{1, 1 - 1e-17, 1 - 1e-17, 1}, std::vector<double>{0, 0, 0, 0}}) {
         ambiguity_problem s;
         s.n = 2;
         s.ahat = {0.1, 0.2};
@@ -514,7 +522,8 @@ TEST(AmbiguityFix, ExtremeMagnitudes) {
     wide.ahat = {0.3, 0.4};
     wide.Q = {1e40, 0.999999e40, 0.999999e40, 1e40};
     const fix_run w = run(wide, with(ambiguity_method::ils));
-    EXPECT_TRUE(w.r.status == ambiguity_status::optimal || w.r.status == ambiguity_status::out_of_range);
+    EXPECT_TRUE(w.r.status == ambiguity_status::optimal ||
+                w.r.status == ambiguity_status::out_of_range);
 }
 
 TEST(AmbiguityFix, SizeLimit) {

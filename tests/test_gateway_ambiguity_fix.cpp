@@ -53,8 +53,8 @@ bool logical_equals(const host_array* a, const double* v, std::size_t count) {
 TEST(AmbiguityFixGateway, EqualsTheRoutine) {
     std::mt19937_64 rng(21);
     for (std::size_t n : {1, 4, 12, 30}) {
-        const ambiguity_problem p = n >= 10 ? gnss_problem(rng, gnss_model_for(rng, n))
-                                            : ldl_problem(rng, n, 0);
+        const ambiguity_problem p =
+            n >= 10 ? gnss_problem(rng, gnss_model_for(rng, n)) : ldl_problem(rng, n, 0);
         const th_array a = th_column(p.ahat), q = th_matrix(p.n, p.n, p.Q);
         for (int m = 0; m < 4; ++m) {
             for (double M : {1.0, 3.0}) {
@@ -67,9 +67,9 @@ TEST(AmbiguityFixGateway, EqualsTheRoutine) {
                 const std::size_t N = p.n, K = static_cast<std::size_t>(M);
                 std::vector<double> af(N * K), sq(K), fx(N), D(N), Z(N * N);
                 std::vector<double> scratch(ambiguity_scratch_bytes(N, opt.ncands) / 8);
-                const ambiguity_result res = ambiguity_fix(p.ahat.data(), p.Q.data(), N, opt,
-                                                           {af.data(), sq.data(), fx.data(), D.data(), Z.data()},
-                                                           scratch.data());
+                const ambiguity_result res = ambiguity_fix(
+                    p.ahat.data(), p.Q.data(), N, opt,
+                    {af.data(), sq.data(), fx.data(), D.data(), Z.data()}, scratch.data());
                 const bool many = m == 0, listed = m == 0 || m == 3;
                 EXPECT_TRUE(same_bits(th_values(r.outputs[0]), af.data(), N * (many ? K : 1)));
                 EXPECT_EQ(r.outputs[0]->cols, many ? K : 1);
@@ -102,7 +102,8 @@ TEST(AmbiguityFixGateway, RatioThresholdAndNodeBudget) {
     const th_array a = th_column({0.1, 0.2}), q = th_matrix(2, 2, {1, 0, 0, 1});
     for (double threshold : {1.0, 12.9, 13.1, inf}) {
         const th_array name = th_string("ratio"), v = th_scalar(threshold);
-        const th_result r = call_ok(ambiguity_fix_gateway, 3, {a.get(), q.get(), name.get(), v.get()});
+        const th_result r =
+            call_ok(ambiguity_fix_gateway, 3, {a.get(), q.get(), name.get(), v.get()});
         const host_array* info = r.outputs[2].get();
         EXPECT_NEAR(th_values(th_field(info, "ratio"))[0], 13.0, 1e-12);
         EXPECT_EQ(th_field(info, "accepted")->bytes[0] != 0, threshold <= 12.9);
@@ -112,8 +113,9 @@ TEST(AmbiguityFixGateway, RatioThresholdAndNodeBudget) {
     const th_array A = th_column(p.ahat), Q = th_matrix(p.n, p.n, p.Q);
     const th_array name = th_string("max_nodes"), budget = th_scalar(5), ratio = th_string("ratio"),
                    one = th_scalar(1);
-    const th_result r = call_ok(ambiguity_fix_gateway, 3,
-                                {A.get(), Q.get(), name.get(), budget.get(), ratio.get(), one.get()});
+    const th_result r =
+        call_ok(ambiguity_fix_gateway, 3,
+                {A.get(), Q.get(), name.get(), budget.get(), ratio.get(), one.get()});
     const host_array* info = r.outputs[2].get();
     EXPECT_EQ(th_field(info, "status")->text, "node_limit");
     EXPECT_EQ(th_values(th_field(info, "nodes"))[0], 5.0);
@@ -173,12 +175,14 @@ TEST(AmbiguityFixBatchGateway, EqualsTheLoopOfSingleCalls) {
                 for (std::size_t k = 0; k < K; ++k) {
                     const th_array ak = column_of(A.data(), n, k);
                     const th_array qk = page_of(Qpages, n, paged ? k : 0);
-                    single.push_back(call_ok(ambiguity_fix_gateway, 3, inputs(ak.get(), qk.get(), o)));
+                    single.push_back(
+                        call_ok(ambiguity_fix_gateway, 3, inputs(ak.get(), qk.get(), o)));
                 }
                 const std::size_t cols = m == 0 ? 3 : 1, rows = m == 0 ? 3 : m == 3 ? 2 : 1;
                 for (const std::string& threads : thread_settings()) {
                     thread_setting setting(threads);
-                    const th_result r = call_ok(ambiguity_fix_batch_gateway, 3, inputs(a.get(), q.get(), o));
+                    const th_result r =
+                        call_ok(ambiguity_fix_batch_gateway, 3, inputs(a.get(), q.get(), o));
                     const host_array* info = r.outputs[2].get();
                     for (std::size_t k = 0; k < K; ++k) {
                         const host_array* i1 = single[k].outputs[2].get();
@@ -186,18 +190,21 @@ TEST(AmbiguityFixBatchGateway, EqualsTheLoopOfSingleCalls) {
                                               th_values(single[k].outputs[0]), n * cols));
                         EXPECT_TRUE(same_bits(th_values(r.outputs[1]) + k * rows,
                                               th_values(single[k].outputs[1]), rows));
-                        for (const char* f : {"ratio", "success_rate", "nfixed", "fixed_success_rate",
-                                              "nodes"}) {
+                        for (const char* f :
+                             {"ratio", "success_rate", "nfixed", "fixed_success_rate", "nodes"}) {
                             EXPECT_TRUE(same_bits(th_values(th_field(info, f)) + k,
-                                                  th_values(th_field(i1, f)), 1)) << f;
+                                                  th_values(th_field(i1, f)), 1))
+                                << f;
                         }
                         EXPECT_TRUE(same_bits(th_values(th_field(info, "D")) + k * n,
                                               th_values(th_field(i1, "D")), n));
                         EXPECT_TRUE(same_bits(th_values(th_field(info, "Z")) + k * n * n,
                                               th_values(th_field(i1, "Z")), n * n));
-                        EXPECT_EQ(th_field(info, "accepted")->bytes[k], th_field(i1, "accepted")->bytes[0]);
+                        EXPECT_EQ(th_field(info, "accepted")->bytes[k],
+                                  th_field(i1, "accepted")->bytes[0]);
                         EXPECT_EQ(std::memcmp(th_field(info, "fixed")->bytes + k * n,
-                                              th_field(i1, "fixed")->bytes, n), 0);
+                                              th_field(i1, "fixed")->bytes, n),
+                                  0);
                         EXPECT_EQ(th_values(th_field(info, "status"))[k], 0.0);
                     }
                 }
@@ -237,44 +244,62 @@ TEST(AmbiguityFixGateway, Messages) {
         const bool batch = g == ambiguity_fix_batch_gateway;
         const std::string fn = batch ? "ambiguity_fix_batch" : "ambiguity_fix";
         const std::string usage = "USAGE: [afix,sqnorm,info]=" + fn + "(ahat,Q,Name,Value,...)\n";
-        const std::string pairs = fn + " options must be Name, Value pairs: 'method', 'ncands', "
-                                       "'ratio', 'min_sr', 'delta' or 'max_nodes'\n";
+        const std::string pairs = fn +
+                                  " options must be Name, Value pairs: 'method', 'ncands', "
+                                  "'ratio', 'min_sr', 'delta' or 'max_nodes'\n";
         add("one input", g, a2(), nullptr, {}, usage);
         add("four outputs", g, a2(), q2(), {}, usage, 4);
-        add("ahat class", g, th_typed(th_class::single, 2, 1), q2(), {}, "ahat must be a real double array\n");
-        if (!batch) add("ahat row", g, th_matrix(1, 2, {1, 2}), q2(), {}, "ahat must be an n-by-1 column vector\n");
+        add("ahat class", g, th_typed(th_class::single, 2, 1), q2(), {},
+            "ahat must be a real double array\n");
+        if (!batch)
+            add("ahat row", g, th_matrix(1, 2, {1, 2}), q2(), {},
+                "ahat must be an n-by-1 column vector\n");
         add("ahat pages", g, th_pages(2, 1, 2, {1, 2, 3, 4}), q2(), {},
             batch ? "ahat must be an n-by-K matrix\n" : "ahat must be an n-by-1 column vector\n");
         add("ahat size", g, th_matrix(1001, 1), q2(), {},
             batch ? "ahat must have at most 1000 rows (the size limit)\n"
                   : "ahat must have at most 1000 elements (the size limit)\n");
-        add("Q class", g, a2(), th_typed(th_class::complex_double, 2, 2), {}, "Q must be a real double array\n");
+        add("Q class", g, a2(), th_typed(th_class::complex_double, 2, 2), {},
+            "Q must be a real double array\n");
         add("Q shape", g, a2(), th_matrix(2, 3), {},
             batch ? "Q must be n-by-n or n-by-n-by-K (K the columns of ahat)\n"
                   : "Q must be n-by-n, n the length of ahat\n");
         add("ahat NaN", g, th_column({nan, 1}), q2(), {},
-            batch ? "ahat column 1 must not contain NaN or Inf\n" : "ahat must not contain NaN or Inf\n");
+            batch ? "ahat column 1 must not contain NaN or Inf\n"
+                  : "ahat must not contain NaN or Inf\n");
         add("ahat Inf", g, th_column({0, -inf}), q2(), {},
-            batch ? "ahat column 1 must not contain NaN or Inf\n" : "ahat must not contain NaN or Inf\n");
-        add("Q Inf", g, a2(), th_matrix(2, 2, {1, inf, inf, 1}), {}, "Q must not contain NaN or Inf\n");
-        add("Q NaN", g, a2(), th_matrix(2, 2, {nan, 0, 0, 1}), {}, "Q must not contain NaN or Inf\n");
+            batch ? "ahat column 1 must not contain NaN or Inf\n"
+                  : "ahat must not contain NaN or Inf\n");
+        add("Q Inf", g, a2(), th_matrix(2, 2, {1, inf, inf, 1}), {},
+            "Q must not contain NaN or Inf\n");
+        add("Q NaN", g, a2(), th_matrix(2, 2, {nan, 0, 0, 1}), {},
+            "Q must not contain NaN or Inf\n");
         add("Q not symmetric", g, a2(), th_matrix(2, 2, {1, 0.5, 0.5 + 1e-11, 1}), {},
             "Q must be symmetric (within a relative 1e-12)\n");
-        add("Q singular", g, a2(), th_matrix(2, 2, {1, 1, 1, 1}), {}, "Q must be positive definite\n");
-        add("Q negative", g, a2(), th_matrix(2, 2, {-1, 0, 0, 1}), {}, "Q must be positive definite\n");
-        add("odd pairs", g, a2(), q2(), [] {
-            std::vector<th_array> o;
-            o.push_back(th_string("ncands"));
-            return o;
-        }(), pairs);
-        add("name not text", g, a2(), q2(), [] {
-            std::vector<th_array> o;
-            o.push_back(th_scalar(1));
-            o.push_back(th_scalar(1));
-            return o;
-        }(), pairs);
+        add("Q singular", g, a2(), th_matrix(2, 2, {1, 1, 1, 1}), {},
+            "Q must be positive definite\n");
+        add("Q negative", g, a2(), th_matrix(2, 2, {-1, 0, 0, 1}), {},
+            "Q must be positive definite\n");
+        add(
+            "odd pairs", g, a2(), q2(),
+            [] {
+                std::vector<th_array> o;
+                o.push_back(th_string("ncands"));
+                return o;
+            }(),
+            pairs);
+        add(
+            "name not text", g, a2(), q2(),
+            [] {
+                std::vector<th_array> o;
+                o.push_back(th_scalar(1));
+                o.push_back(th_scalar(1));
+                return o;
+            }(),
+            pairs);
         add("unknown", g, a2(), q2(), pair("radius", th_scalar(1)),
-            fn + " has no option 'radius' (known: method, ncands, ratio, min_sr, delta, max_nodes)\n");
+            fn + " has no option 'radius' (known: method, ncands, ratio, min_sr, delta, "
+                 "max_nodes)\n");
         add("method", g, a2(), q2(), pair("method", th_string("lambda")),
             "method must be 'ils', 'bootstrap', 'round' or 'par'\n");
         add("method number", g, a2(), q2(), pair("method", th_scalar(1)),
@@ -285,7 +310,8 @@ TEST(AmbiguityFixGateway, Messages) {
         }
         add("ncands budget", g, a2(), q2(), pair("ncands", th_scalar(65537)),
             "ncands must be at most 65536 for 2 ambiguities\n");
-        add("ncands empty", g, a2(), q2(), pair("ncands", th_matrix(0, 0)), "ncands must not be empty\n");
+        add("ncands empty", g, a2(), q2(), pair("ncands", th_matrix(0, 0)),
+            "ncands must not be empty\n");
         for (double v : {0.999, -1.0, nan}) {
             add("ratio " + std::to_string(v), g, a2(), q2(), pair("ratio", th_scalar(v)),
                 "ratio must be 1 or more (Inf allowed)\n");
@@ -312,9 +338,11 @@ TEST(AmbiguityFixGateway, Messages) {
         th_pages(2, 2, 3, {1, 0, 0, 1, 1, 0.1, 0.2, 1, 1, 0, 0, 1}), {},
         "Q page 2 must be symmetric (within a relative 1e-12)\n");
     add("batch Q page finite", ambiguity_fix_batch_gateway, th_matrix(2, 3),
-        th_pages(2, 2, 3, {1, 0, 0, 1, 1, 0, 0, 1, inf, 0, 0, 1}), {}, "Q page 3 must not contain NaN or Inf\n");
+        th_pages(2, 2, 3, {1, 0, 0, 1, 1, 0, 0, 1, inf, 0, 0, 1}), {},
+        "Q page 3 must not contain NaN or Inf\n");
     add("batch Q page definite", ambiguity_fix_batch_gateway, th_matrix(2, 3),
-        th_pages(2, 2, 3, {1, 0, 0, 1, 1, 0, 0, 1, 1, 1, 1, 1}), {}, "Q page 3 must be positive definite\n");
+        th_pages(2, 2, 3, {1, 0, 0, 1, 1, 0, 0, 1, 1, 1, 1, 1}), {},
+        "Q page 3 must be positive definite\n");
     add("batch Q pages count", ambiguity_fix_batch_gateway, th_matrix(2, 3),
         th_pages(2, 2, 2, {1, 0, 0, 1, 1, 0, 0, 1}), {},
         "Q must be n-by-n or n-by-n-by-K (K the columns of ahat)\n");
@@ -337,7 +365,8 @@ TEST(AmbiguityFixGateway, InterruptStopsALongSearch) {
     const th_array a = th_column(p.ahat), q = th_matrix(p.n, p.n, p.Q);
     const th_array name = th_string("ncands"), many = th_scalar(5000);
     th_interrupt_after(0);
-    const th_result r = th_call(ambiguity_fix_gateway, 3, {a.get(), q.get(), name.get(), many.get()});
+    const th_result r =
+        th_call(ambiguity_fix_gateway, 3, {a.get(), q.get(), name.get(), many.get()});
     EXPECT_TRUE(r.failed);
     EXPECT_EQ(r.message, "interrupted\n");
     EXPECT_EQ(r.blocks_live, 0u);
@@ -349,7 +378,8 @@ TEST(AmbiguityFixGateway, InterruptStopsALongSearch) {
     for (const std::string& threads : {std::string("1"), std::string("2")}) {
         thread_setting setting(threads);
         th_interrupt_after(0);
-        const th_result b = th_call(ambiguity_fix_batch_gateway, 3, {a3.get(), q.get(), name.get(), many.get()});
+        const th_result b =
+            th_call(ambiguity_fix_batch_gateway, 3, {a3.get(), q.get(), name.get(), many.get()});
         EXPECT_TRUE(b.failed);
         EXPECT_EQ(b.message, "interrupted\n");
         EXPECT_EQ(b.blocks_live, 0u);
