@@ -193,6 +193,18 @@ measured() {  # measured <label> <dir> <command...>
   measured "octave-cli, conv_decode" "$LATBOX_ROOT/bench/code" \
     octave-cli --no-gui --norc --quiet --eval "addpath('$build/mex'); bench_conv_octave"
   echo
+  echo "## Integer ambiguity resolution against RTKLIB's lambda"
+  echo
+  echo "ambiguity_fix's routine (factorisation, decorrelation, search, back-transform) against"
+  echo "RTKLIB's lambda (Debian's librtklib1, a benchmark peer only) on simulated double-difference"
+  echo "models; then one Octave call at n = 20 against the routine, and ambiguity_fix_batch on threads."
+  echo
+  measured "bench_ambiguity (C++, with RTKLIB)" "$work" "$build/bench/ambiguity/bench_ambiguity" 10000 "$work"
+  echo
+  measured "octave-cli, ambiguity_fix call and batch" "$LATBOX_ROOT/bench/ambiguity" \
+    octave-cli --no-gui --norc --quiet --eval \
+    "addpath('$build/mex'); bench_ambiguity_octave('$work/ambiguity_problem20.txt')"
+  echo
   echo "## Studies in shards: one process, local processes, Slurm"
   echo
   measured "studies in shards (the shell; Octave runs in child processes)" "$work" \

@@ -28,3 +28,6 @@ gateway_fn mimo_detect_gateway;
 // Convolutional codes: the encoder and the soft-in soft-out (BCJR) decoder.
 gateway_fn conv_encode_gateway;
 gateway_fn conv_decode_gateway;
+// Integer ambiguity resolution (GNSS): one float solution, and a frame of epochs.
+gateway_fn ambiguity_fix_gateway;
+gateway_fn ambiguity_fix_batch_gateway;

@@ -48,6 +48,9 @@ host_array* host_create_pages(std::size_t m, std::size_t n, std::size_t p);
 // fills it with zeros).
 host_array* host_create_unset(std::size_t m, std::size_t n, std::size_t p);
 
+// New m-by-n logical array, element i true where values[i] != 0 (values: m*n doubles).
+host_array* host_create_logical(std::size_t m, std::size_t n, const double* values);
+
 // New 1-by-N char array holding text (a string for the user).
 host_array* host_create_string(const char* text);
 // New 1-by-1 struct with the nfields fields named, each an empty matrix until set.

@@ -96,6 +96,13 @@ host_array* host_create_matrix(std::size_t m, std::size_t n) {
     return reinterpret_cast<host_array*>(mxCreateDoubleMatrix(m, n, mxREAL));
 }
 
+host_array* host_create_logical(std::size_t m, std::size_t n, const double* values) {
+    mxArray* a = mxCreateLogicalMatrix(m, n);
+    mxLogical* data = mxGetLogicals(a);
+    for (std::size_t i = 0; i < m * n; ++i) data[i] = values[i] != 0.0;
+    return reinterpret_cast<host_array*>(a);
+}
+
 host_array* host_create_pages(std::size_t m, std::size_t n, std::size_t p) {
     const mwSize dims[3] = {static_cast<mwSize>(m), static_cast<mwSize>(n), static_cast<mwSize>(p)};
     return reinterpret_cast<host_array*>(

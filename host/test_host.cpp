@@ -273,6 +273,13 @@ host_array* host_create_matrix(std::size_t m, std::size_t n) {
     return a;
 }
 
+host_array* host_create_logical(std::size_t m, std::size_t n, const double* values) {
+    host_array* a = new_array(th_class::logical, m, n);
+    for (std::size_t i = 0; i < m * n; ++i) a->bytes[i] = values[i] != 0.0 ? 1 : 0;
+    context().created.push_back(a);
+    return a;
+}
+
 host_array* host_create_pages(std::size_t m, std::size_t n, std::size_t p) {
     host_array* a = host_create_matrix(m, n * p);
     a->pages = p;

@@ -1,0 +1,668 @@
+// SPDX-License-Identifier: BSD-3-Clause
+// Integer ambiguity resolution: shift, reverse Cholesky, LLL decorrelation with exact integer
+// transforms, m-best Schnorr-Euchner search, bootstrap, rounding and partial fixing.
+#include "ambiguity/ambiguity_fix.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <limits>
+#include <utility>
+
+#include "detect/zigzag.h"
+
+namespace {
+
+constexpr double inf = std::numeric_limits<double>::infinity();
+constexpr double nan_value = std::numeric_limits<double>::quiet_NaN();
+// Decorrelated candidates are integers of magnitude at most 2^51 (exact, with room for the
+// zig-zag's steps); a centre beyond it ends the search with out_of_range.
+constexpr double centre_limit = 2251799813685248.0;
+constexpr std::int64_t poll_interval = std::int64_t{1} << 20;
+
+// The scratch, carved from the caller's block.
+struct layout {
+    double* R;       // n*n: C, then R = inv(C), then the reduced R2
+    double* y;       // n
+    double* U;       // n*n: a = U*z (integers, exact in double: |entries| <= 2^53)
+    double* Z;       // n*n: Z = inv(U)' (the same)
+    double* pdist;   // n: squared distance of the levels above
+    double* isum;    // n: the search's y[k] - sum_{j>k} R(k,j)*cand[j]
+    double* cand;    // n
+    double* step;    // n
+    double* zf;      // n: the decorrelated solution (par: floats below the block)
+    double* best_z;  // ncands*n
+    double* best_d;  // ncands
+    double* S;       // n*n: the search's partial interference sums
+    double* rinv;    // n: 1/R(k,k)
+    double* ubound;  // n: bounds on the columns of U
+    double* zbound;  // n: and of Z
+};
+
+std::size_t layout_doubles(std::int64_t n, std::int64_t ncands) {
+    const auto N = static_cast<std::size_t>(n), M = static_cast<std::size_t>(ncands);
+    return 5 * N * N + 10 * N + M * N + M + 1;
+}
+
+layout carve(void* scratch, std::int64_t n, std::int64_t ncands) {
+    auto* p = static_cast<double*>(scratch);
+    const auto N = static_cast<std::size_t>(n), M = static_cast<std::size_t>(ncands);
+    layout s{};
+    s.R = p;
+    p += N * N;
+    s.U = p;
+    p += N * N;
+    s.Z = p;
+    p += N * N;
+    s.y = p;
+    p += N;
+    s.pdist = p;
+    p += N;
+    s.isum = p;
+    p += N;
+    s.cand = p;
+    p += N;
+    s.step = p;
+    p += N;
+    s.zf = p;
+    p += N;
+    s.best_z = p;
+    p += M * N;
+    s.best_d = p;
+    p += M;
+    s.S = p;
+    p += N * N;
+    s.rinv = p;
+    p += N;
+    s.ubound = p;
+    p += N;
+    s.zbound = p;
+    return s;
+}
+
+// Nearest integer, halves upwards; exact for every double (x - floor(x) is exact).
+double nearest_integer(double x) {
+    const double f = std::floor(x);
+    return x - f >= 0.5 ? f + 1.0 : f;
+}
+
+// ---- factorisation ------------------------------------------------------------------------
+
+// 4^-e * Q = C*C' with C upper triangular, from the last column back:
+//   C(j,j) = sqrt(A(j,j) - sum_{k>j} C(j,k)^2),
+//   C(i,j) = (A(i,j) - sum_{k>j} C(i,k)*C(j,k)) / C(j,j),  i < j,
+// kept transposed (T = C', lower triangular, T(k,j) = C(j,k)) in place of Q's lower triangle
+// in T, so that every sum runs down two columns; the diagonal goes to cdiag. False when a
+// pivot A(j,j) - sum is not above 16*eps*A(j,j) (or NaN).
+bool reverse_cholesky(const double* Q, std::int64_t n, int e, double* T, double* cdiag) {
+    // 4^-e as one factor when it is a normal number (then every product is exact)
+    const bool direct = 2 * e < 1000 && 2 * e > -1000;
+    const double scale = direct ? std::ldexp(1.0, -2 * e) : 1.0;
+    for (std::int64_t j = 0; j < n; ++j) {
+        for (std::int64_t i = j; i < n; ++i) {
+            T[i + j * n] = direct ? Q[i + j * n] * scale : std::ldexp(Q[i + j * n], -2 * e);
+        }
+    }
+    const double tiny = 16.0 * std::numeric_limits<double>::epsilon();
+    for (std::int64_t j = n - 1; j >= 0; --j) {
+        const double* tj = T + j * n;
+        const double ajj = tj[j];
+        double s = ajj;
+        for (std::int64_t k = j + 1; k < n; ++k) s = s - tj[k] * tj[k];
+        if (!(s > tiny * ajj) || !(s < inf)) return false;
+        const double cjj = std::sqrt(s);
+        cdiag[j] = cjj;
+        for (std::int64_t i = 0; i < j; ++i) {
+            const double* ti = T + i * n;
+            double t = ti[j];  // A(i,j) = A(j,i)
+            for (std::int64_t k = j + 1; k < n; ++k) t = t - ti[k] * tj[k];
+            T[j + i * n] = t / cjj;
+        }
+    }
+    return true;
+}
+
+// R = inv(C) into the upper triangle of T (above the diagonal; the diagonal 1/C(j,j)
+// replaces cdiag's place on it), column by column from the bottom up:
+//   R(j,j) = 1/C(j,j),  R(i,j) = -(sum_{k=i+1}^{j} C(i,k)*R(k,j)) / C(i,i),
+// C(i,k) = T(k,i) read down column i of T. The strictly lower triangle is left as it is (the
+// reduction never reads it). y = inv(C)*f by back substitution with the same factor.
+void whiten(double* T, const double* cdiag, std::int64_t n, double* f) {
+    // y first: it reads T below the diagonal, which the columns of R do not overwrite
+    for (std::int64_t i = n - 1; i >= 0; --i) {
+        const double* ti = T + i * n;
+        double t = f[i];
+        for (std::int64_t k = i + 1; k < n; ++k) t = t - ti[k] * f[k];
+        f[i] = t / cdiag[i];
+    }
+    for (std::int64_t j = 0; j < n; ++j) {
+        double* rj = T + j * n;
+        rj[j] = 1.0 / cdiag[j];
+        for (std::int64_t i = j - 1; i >= 0; --i) {
+            const double* ti = T + i * n;
+            double t = 0.0;
+            for (std::int64_t k = i + 1; k <= j; ++k) t = t + ti[k] * rj[k];
+            rj[i] = -(t / cdiag[i]);
+        }
+    }
+}
+
+// ---- decorrelation ------------------------------------------------------------------------
+
+struct reducer {
+    double* R;
+    double* y;
+    double* U;
+    double* Z;  // null: not tracked (nobody asked for it)
+    std::int64_t n;
+    double* ubound;        // n: a bound on |U(:,j)|, column by column
+    double* zbound;        // n: the same for Z
+    bool limited = false;  // a step was refused: the entries would pass ambiguity_z_limit
+};
+
+bool within_limit(__int128 v) {
+    return v <= ambiguity_z_limit && v >= -static_cast<__int128>(ambiguity_z_limit);
+}
+
+double column_max(const double* c, std::int64_t n) {
+    double m = 0.0;
+    for (std::int64_t i = 0; i < n; ++i) m = std::fmax(m, std::fabs(c[i]));
+    return m;
+}
+
+// y[i] = y[i] - mu*x[i], written in pairs so that the compiler packs each pair into one
+// vector operation (every element still gets one product and one difference).
+inline void subtract_multiple(double* __restrict y, const double* __restrict x, double mu,
+                              std::int64_t len) {
+    std::int64_t i = 0;
+    for (; i + 2 <= len; i += 2) {
+        y[i] = y[i] - mu * x[i];
+        y[i + 1] = y[i + 1] - mu * x[i + 1];
+    }
+    if (i < len) y[i] = y[i] - mu * x[i];
+}
+
+// Whether every |u - mu*w| (column entries u, w, integers in double) stays within the limit,
+// decided in 128-bit integers.
+bool step_within_limit(const double* u, const double* w, double mu, std::int64_t n) {
+    const auto m = static_cast<std::int64_t>(mu);
+    for (std::int64_t i = 0; i < n; ++i) {
+        const __int128 v = static_cast<__int128>(static_cast<std::int64_t>(u[i])) -
+                           static_cast<__int128>(m) * static_cast<std::int64_t>(w[i]);
+        if (!within_limit(v)) return false;
+    }
+    return true;
+}
+
+// Column k -= mu * column j (j < k) on R (rows 0..j) and U, column j += mu * column k on Z,
+// mu = floor(R(j,k)/R(j,j) + 0.5). U and Z hold integers in doubles: the updates are exact
+// while every product and sum stays below 2^53, which the column bounds guarantee while
+// bound_k + |mu|*bound_j < 2^52 (a double sum of integers below 2^53 rounds up by at most a
+// factor 1 + 2^-52). Past that the columns are checked exactly (128-bit integers), their
+// bounds reset to their true maxima, and a step that would pass ambiguity_z_limit is refused
+// (the reducer marked limited; false).
+bool size_reduce(reducer& r, std::int64_t j, std::int64_t k) {
+    const std::int64_t n = r.n;
+    double* rk = r.R + k * n;
+    const double* rj = r.R + j * n;
+    // |R(j,k)| <= 0.49*|R(j,j)| gives q = 0 without the division (while 0.49*|R(j,j)| is a
+    // normal number: then |R(j,k)/R(j,j)| <= 0.4901 after rounding)
+    const double h = 0.49 * std::fabs(rj[j]);
+    if (std::fabs(rk[j]) <= h && h >= std::numeric_limits<double>::min()) return true;
+    const double q = std::floor(rk[j] / rj[j] + 0.5);
+    if (q == 0.0) return true;
+    const double lim = static_cast<double>(ambiguity_z_limit);
+    if (!(std::fabs(q) <= lim)) {
+        r.limited = true;
+        return false;
+    }
+    double* uk = r.U + k * n;
+    const double* uj = r.U + j * n;
+    double* zj = r.Z != nullptr ? r.Z + j * n : nullptr;
+    const double* zk = r.Z != nullptr ? r.Z + k * n : nullptr;
+    double ub = r.ubound[k] + std::fabs(q) * r.ubound[j];
+    double zb = zj != nullptr ? r.zbound[j] + std::fabs(q) * r.zbound[k] : 0.0;
+    const bool exact = ub < 0.5 * lim && zb < 0.5 * lim;
+    if (!exact && (!step_within_limit(uk, uj, q, n) ||
+                   (zj != nullptr && !step_within_limit(zj, zk, -q, n)))) {
+        r.limited = true;
+        return false;
+    }
+    subtract_multiple(rk, rj, q, j + 1);
+    subtract_multiple(uk, uj, q, n);
+    if (zj != nullptr) subtract_multiple(zj, zk, -q, n);
+    if (!exact) {
+        ub = column_max(uk, n);
+        zb = zj != nullptr ? column_max(zj, n) : 0.0;
+    }
+    r.ubound[k] = ub;
+    if (zj != nullptr) r.zbound[j] = zb;
+    return true;
+}
+
+// Exchange of columns k-1 and k with the rotation that restores the triangle:
+// [c s; -s c] on rows k-1, k of R (columns k-1 .. n-1) and of y, c = a/r, s = b/r,
+// a = R(k-1,k), b = R(k,k), r = sqrt(a^2 + b^2) (norm2 = a^2 + b^2, as the test formed it).
+void exchange(reducer& r, std::int64_t k, double norm2) {
+    const std::int64_t n = r.n;
+    double* r0 = r.R + (k - 1) * n;
+    double* r1 = r.R + k * n;
+    for (std::int64_t i = 0; i <= k; ++i) {
+        const double t = r0[i];
+        r0[i] = r1[i];
+        r1[i] = t;
+    }
+    r1[k] = 0.0;  // R(k,k-1) of the old column k-1: zero (the strict lower triangle is not kept)
+    double* u0 = r.U + (k - 1) * n;
+    double* u1 = r.U + k * n;
+    for (std::int64_t i = 0; i < n; ++i) {
+        const double tu = u0[i];
+        u0[i] = u1[i];
+        u1[i] = tu;
+    }
+    if (r.Z != nullptr) {
+        double* z0 = r.Z + (k - 1) * n;
+        double* z1 = r.Z + k * n;
+        for (std::int64_t i = 0; i < n; ++i) {
+            const double tz = z0[i];
+            z0[i] = z1[i];
+            z1[i] = tz;
+        }
+    }
+    std::swap(r.ubound[k - 1], r.ubound[k]);
+    std::swap(r.zbound[k - 1], r.zbound[k]);
+    const double rr = std::sqrt(norm2);
+    const double c = r0[k - 1] / rr, s = r0[k] / rr;
+    r0[k - 1] = rr;
+    r0[k] = 0.0;
+    for (std::int64_t t = k; t < n; ++t) {
+        double* p = r.R + (k - 1) + t * n;
+        const double x = p[0], w = p[1];
+        p[0] = c * x + s * w;
+        p[1] = c * w - s * x;
+    }
+    const double x = r.y[k - 1], w = r.y[k];
+    r.y[k - 1] = c * x + s * w;
+    r.y[k] = c * w - s * x;
+}
+
+// LLL on the columns of R: column k is size-reduced against every column before it, nearest
+// first (reducing only R(k-1,k), as MLAMBDA does, lets the other entries grow through the
+// exchanges, and later reductions by them lost up to 1e-6 of the squared norms on simulated
+// models), then tested. An exchange is made when
+// delta*R(k-1,k-1)^2 > R(k-1,k)^2 + R(k,k)^2 and the new R(k-1,k-1) is smaller in magnitude
+// than the old: then the vector (|R(0,0)|, ..., |R(n-1,n-1)|) falls in lexicographic order
+// (size reduction leaves the diagonal alone), which it can do finitely often, so the loop
+// ends; the cap of 1024 + 16*n^2 exchanges is a second bound. Returns false when check
+// stopped it.
+bool decorrelate(reducer& r, double delta, std::int64_t& exchanges, const interrupt_check* check) {
+    const std::int64_t n = r.n;
+    const std::int64_t cap = 1024 + 16 * n * n;
+    std::int64_t k = 1;
+    for (std::uint32_t steps = 1; k < n; ++steps) {
+        if (steps % 16384 == 0 && interrupt_requested(check)) return false;
+        for (std::int64_t j = k - 1; j >= 0; --j) size_reduce(r, j, k);
+        const double d = r.R[(k - 1) + (k - 1) * n];
+        const double a = r.R[(k - 1) + k * n];
+        const double b = r.R[k + k * n];
+        const double norm2 = a * a + b * b;
+        // (delta*d)*d > a^2 + b^2 and sqrt(a^2 + b^2) < |d|
+        if ((delta * d) * d > norm2 && std::sqrt(norm2) < std::fabs(d) && exchanges < cap) {
+            exchange(r, k, norm2);
+            ++exchanges;
+            k = k > 1 ? k - 1 : 1;
+        } else {
+            ++k;
+        }
+    }
+    return true;
+}
+
+// ---- search -------------------------------------------------------------------------------
+
+// The kept candidates, best first, ordered by (squared norm, then z from its last component
+// to its first, smaller first).
+struct best_list {
+    double* z;  // cap*m
+    double* d;  // cap
+    std::int64_t m, cap, count;
+};
+
+bool before(const double* z, double d, const double* w, double dw, std::int64_t m) {
+    if (d != dw) return d < dw;
+    for (std::int64_t i = m - 1; i >= 0; --i) {
+        if (z[i] != w[i]) return z[i] < w[i];
+    }
+    return false;
+}
+
+// Inserts (z, d) in its place; the worst falls off a full list. Returns the new radius.
+double keep(best_list& b, const double* z, double d) {
+    std::int64_t p = b.count;
+    while (p > 0 && before(z, d, b.z + (p - 1) * b.m, b.d[p - 1], b.m)) --p;
+    if (p == b.cap) return b.d[b.cap - 1];
+    const std::int64_t last = b.count < b.cap ? b.count : b.cap - 1;
+    const auto bytes = static_cast<std::size_t>(b.m) * sizeof(double);
+    for (std::int64_t q = last; q > p; --q) {
+        std::memcpy(b.z + q * b.m, b.z + (q - 1) * b.m, bytes);
+        b.d[q] = b.d[q - 1];
+    }
+    std::memcpy(b.z + p * b.m, z, bytes);
+    b.d[p] = d;
+    if (b.count < b.cap) ++b.count;
+    return b.count == b.cap ? b.d[b.cap - 1] : inf;
+}
+
+struct search_arrays {
+    double* pdist;  // squared distance of the levels above k
+    double* t;      // y[k] - sum_{j>k} R(k,j)*cand[j]
+    double* cand;
+    double* step;
+    double* S;           // column k (rows 0..k-1): sum_{j>=k} R(i,j)*cand[j], leading dimension m
+    const double* rinv;  // 1/R(k,k)
+};
+
+// Level k's rounded centre and first step, towards the real centre; false beyond the limit.
+inline bool start_level(std::int64_t k, const search_arrays& a) {
+    const double centre = a.t[k] * a.rinv[k];
+    if (!(std::fabs(centre) <= centre_limit)) return false;
+    const double c = std::floor(centre + 0.5);
+    a.cand[k] = c;
+    a.step[k] = centre >= c ? 1.0 : -1.0;
+    return true;
+}
+
+// Level k has its candidate; the sums of the levels below gain R(i,k)*cand[k] (column k of R,
+// rows 0..k-1) and level k-1 gets its t. Sums accumulate from the last column down.
+inline void descend(const double* y, const double* R, std::int64_t ld, std::int64_t m,
+                    std::int64_t k, const search_arrays& a) {
+    const double* rk = R + k * ld;
+    double* sk = a.S + k * m;
+    const double c = a.cand[k];
+    if (k == m - 1) {
+        for (std::int64_t i = 0; i < k; ++i) sk[i] = rk[i] * c;
+    } else {
+        const double* above = sk + m;
+        for (std::int64_t i = 0; i < k; ++i) sk[i] = above[i] + rk[i] * c;
+    }
+    a.t[k - 1] = y[k - 1] - sk[k - 1];
+}
+
+// The ncands best integer z for ||y - R*z||^2 (m levels, R with leading dimension ld), the
+// first leaf being the bootstrapped one. Counts the nodes into nodes.
+ambiguity_status search_best(const double* y, const double* R, std::int64_t ld, std::int64_t m,
+                             best_list& best, std::int64_t max_nodes, const search_arrays& a,
+                             std::int64_t& nodes, const interrupt_check* check) {
+    std::int64_t k = m - 1;
+    a.pdist[k] = 0.0;
+    a.t[k] = y[k];
+    if (!start_level(k, a)) return ambiguity_status::out_of_range;
+    double radius = inf;
+    std::int64_t leaves = 0;
+    const std::int64_t cap = max_nodes > 0 ? max_nodes : std::numeric_limits<std::int64_t>::max();
+    for (;;) {
+        if (nodes == cap) return ambiguity_status::node_limit;
+        ++nodes;
+        if ((nodes & (poll_interval - 1)) == 0 && interrupt_requested(check)) {
+            return ambiguity_status::interrupted;
+        }
+        const double e = a.t[k] - R[k + k * ld] * a.cand[k];
+        const double d = a.pdist[k] + e * e;
+        if (d <= radius && d < inf) {
+            if (k > 0) {
+                descend(y, R, ld, m, k, a);
+                a.pdist[k - 1] = d;
+                --k;
+                if (!start_level(k, a)) return ambiguity_status::out_of_range;
+                continue;
+            }
+            radius = keep(best, a.cand, d);
+            // a leaf costs up to ncands*m to keep: ask every 4096 leaves too
+            if ((++leaves & 4095) == 0 && interrupt_requested(check)) {
+                return ambiguity_status::interrupted;
+            }
+        } else {
+            if (k == m - 1) break;
+            ++k;
+        }
+        zigzag_advance(a.cand[k], a.step[k]);
+    }
+    return ambiguity_status::optimal;
+}
+
+// Sequential rounding from the last level to the first, the search's first leaf.
+bool bootstrap(const double* y, const double* R, std::int64_t ld, std::int64_t m,
+               const search_arrays& a, double& d) {
+    d = 0.0;
+    a.t[m - 1] = y[m - 1];
+    for (std::int64_t k = m - 1; k >= 0; --k) {
+        if (!start_level(k, a)) return false;
+        const double e = a.t[k] - R[k + k * ld] * a.cand[k];
+        d = d + e * e;
+        if (k > 0) descend(y, R, ld, m, k, a);
+    }
+    return true;
+}
+
+// a = U*z exactly for integer z (|z| <= 2^52): in doubles when sum_j |U(i,j)|*|z_j| < 2^53
+// for every row (bound from the column bounds of U; then every product and partial sum is an
+// exact integer), else in 128-bit sums of 64-bit products. False when a row passes 2^53.
+bool back_transform(const double* U, const double* ubound, std::int64_t n, const double* z,
+                    const double* s, double* afix) {
+    double bound = 0.0;
+    for (std::int64_t j = 0; j < n; ++j) bound = bound + ubound[j] * std::fabs(z[j]);
+    if (bound < 4503599627370496.0) {  // 2^52, with room for the rounding of the bound
+        for (std::int64_t i = 0; i < n; ++i) afix[i] = 0.0;
+        for (std::int64_t j = 0; j < n; ++j) {
+            const double zj = z[j];
+            if (zj == 0.0) continue;
+            const double* uj = U + j * n;
+            for (std::int64_t i = 0; i < n; ++i) afix[i] = afix[i] + uj[i] * zj;
+        }
+        for (std::int64_t i = 0; i < n; ++i) afix[i] = s[i] + afix[i];
+        return true;
+    }
+    for (std::int64_t i = 0; i < n; ++i) {
+        __int128 v = 0;
+        for (std::int64_t j = 0; j < n; ++j) {
+            v += static_cast<__int128>(static_cast<std::int64_t>(U[i + j * n])) *
+                 static_cast<std::int64_t>(z[j]);
+        }
+        if (!within_limit(v)) return false;
+        afix[i] = s[i] + static_cast<double>(static_cast<std::int64_t>(v));
+    }
+    return true;
+}
+
+}  // namespace
+
+std::size_t ambiguity_scratch_bytes(std::int64_t n, std::int64_t ncands) {
+    return sizeof(double) * layout_doubles(n, ncands);
+}
+
+double bootstrap_success_rate(const double* D, std::int64_t first, std::int64_t n) {
+    double p = 1.0;
+    for (std::int64_t i = n - 1; i >= first; --i) p = p * std::erf(1.0 / std::sqrt(8.0 * D[i]));
+    return p;
+}
+
+ambiguity_result ambiguity_fix(const double* ahat, const double* Q, std::int64_t n,
+                               const ambiguity_options& options, const ambiguity_outputs& out,
+                               void* scratch, const interrupt_check* check) {
+    ambiguity_result res;
+    const std::int64_t M = options.ncands;
+    for (std::int64_t i = 0; i < n * M; ++i) out.afix[i] = nan_value;
+    for (std::int64_t c = 0; c < M; ++c) out.sqnorm[c] = nan_value;
+    for (std::int64_t i = 0; i < n; ++i) out.fixed[i] = 0.0;
+    res.success_rate = 1.0;
+    res.fixed_success_rate = 1.0;
+    if (n <= 0) return res;
+    const layout s = carve(scratch, n, M);
+
+    // 1, 2: shift, scale. zf holds the shift s until the back-transform.
+    double* shift = s.zf;
+    for (std::int64_t i = 0; i < n; ++i) {
+        shift[i] = nearest_integer(ahat[i]);
+        s.y[i] = ahat[i] - shift[i];
+    }
+    double qmax = 0.0;
+    for (std::int64_t i = 0; i < n; ++i) qmax = std::fmax(qmax, Q[i + i * n]);
+    int e = 0;
+    if (qmax > 0.0 && qmax < inf) {
+        int p = 0;
+        std::frexp(qmax, &p);  // qmax in [2^(p-1), 2^p): 4^e <= qmax < 4^(e+1)
+        e = static_cast<int>(std::floor(static_cast<double>(p - 1) / 2.0));
+    }
+
+    // 3: Q = C*C', R = inv(C), y = R*f.
+    if (!reverse_cholesky(Q, n, e, s.R, s.cand)) {
+        res.status = ambiguity_status::not_positive_definite;
+        return res;
+    }
+    whiten(s.R, s.cand, n, s.y);
+
+    // 4: decorrelation (round: none, the rounded vector is the answer).
+    const bool track_z = out.Z != nullptr;
+    for (std::int64_t i = 0; i < n * n; ++i) s.U[i] = 0.0;
+    for (std::int64_t i = 0; i < n; ++i) s.U[i + i * n] = 1.0;
+    if (track_z) {
+        for (std::int64_t i = 0; i < n * n; ++i) s.Z[i] = 0.0;
+        for (std::int64_t i = 0; i < n; ++i) s.Z[i + i * n] = 1.0;
+    }
+    for (std::int64_t i = 0; i < n; ++i) {
+        s.ubound[i] = 1.0;
+        s.zbound[i] = 1.0;
+    }
+    reducer red{s.R, s.y, s.U, track_z ? s.Z : nullptr, n, s.ubound, s.zbound};
+    if (options.method != ambiguity_method::round) {
+        if (!decorrelate(red, options.delta, res.exchanges, check)) {
+            res.status = ambiguity_status::interrupted;
+            return res;
+        }
+    }
+    if (red.limited) res.status = ambiguity_status::z_limit;
+    // d_i = 1/R(i,i)^2 at the scale of Q: 4^e / R(i,i)^2
+    for (std::int64_t i = 0; i < n; ++i) {
+        const double r = s.R[i + i * n];
+        out.D[i] = std::ldexp(1.0 / (r * r), 2 * e);
+    }
+    res.success_rate = bootstrap_success_rate(out.D, 0, n);
+    res.fixed_success_rate = res.success_rate;
+    if (out.Z != nullptr) {
+        for (std::int64_t i = 0; i < n * n; ++i) out.Z[i] = s.Z[i];
+    }
+    if (out.U != nullptr) {
+        for (std::int64_t i = 0; i < n * n; ++i) out.U[i] = s.U[i];
+    }
+    for (std::int64_t i = 0; i < n; ++i) s.rinv[i] = 1.0 / s.R[i + i * n];
+    const search_arrays arrays{s.pdist, s.isum, s.cand, s.step, s.S, s.rinv};
+    auto unscale = [&](double d) { return std::ldexp(d, -2 * e); };
+
+    if (options.method == ambiguity_method::round) {
+        // a = 0 after the shift: the squared norm is ||y||^2
+        double d = 0.0;
+        for (std::int64_t i = 0; i < n; ++i) d = d + s.y[i] * s.y[i];
+        for (std::int64_t i = 0; i < n; ++i) {
+            out.afix[i] = shift[i];
+            out.fixed[i] = 1.0;
+        }
+        out.sqnorm[0] = unscale(d);
+        res.found = 1;
+        res.nfixed = n;
+        return res;
+    }
+    if (options.method == ambiguity_method::bootstrap) {
+        double d = 0.0;
+        if (!bootstrap(s.y, s.R, n, n, arrays, d) ||
+            !back_transform(s.U, red.ubound, n, s.cand, shift, out.afix)) {
+            for (std::int64_t i = 0; i < n; ++i) out.afix[i] = nan_value;
+            res.status = ambiguity_status::out_of_range;
+            return res;
+        }
+        for (std::int64_t i = 0; i < n; ++i) out.fixed[i] = 1.0;
+        out.sqnorm[0] = unscale(d);
+        res.found = 1;
+        res.nfixed = n;
+        return res;
+    }
+
+    // 5: the block to fix: all (ils), or the largest trailing block reaching min_sr (par).
+    std::int64_t first = 0;
+    if (options.method == ambiguity_method::par) {
+        double p = 1.0;
+        first = n;
+        while (first > 0) {
+            const double next = p * std::erf(1.0 / std::sqrt(8.0 * out.D[first - 1]));
+            if (!(next >= options.min_sr)) break;
+            p = next;
+            --first;
+        }
+        res.fixed_success_rate = p;
+    }
+    const std::int64_t m = n - first;
+    res.nfixed = m;
+    if (m == 0) {
+        for (std::int64_t i = 0; i < n; ++i) out.afix[i] = ahat[i];
+        return res;
+    }
+    best_list best{s.best_z, s.best_d, m, M, 0};
+    search_arrays block = arrays;
+    block.rinv = s.rinv + first;
+    const ambiguity_status st = search_best(s.y + first, s.R + first + first * n, n, m, best,
+                                            options.max_nodes, block, res.nodes, check);
+    if (st == ambiguity_status::interrupted) {
+        res.status = st;
+        return res;
+    }
+    if (st != ambiguity_status::optimal) res.status = st;
+    res.found = best.count;
+    if (st == ambiguity_status::out_of_range) return res;
+
+    // 6: back-transform.
+    for (std::int64_t c = 0; c < best.count; ++c) out.sqnorm[c] = unscale(best.d[c]);
+    if (first == 0) {
+        for (std::int64_t c = 0; c < (options.method == ambiguity_method::par ? 1 : best.count);
+             ++c) {
+            if (!back_transform(s.U, red.ubound, n, best.z + c * m, shift, out.afix + c * n)) {
+                for (std::int64_t i = 0; i < n * M; ++i) out.afix[i] = nan_value;
+                res.status = ambiguity_status::out_of_range;
+                return res;
+            }
+        }
+        for (std::int64_t i = 0; i < n; ++i) out.fixed[i] = 1.0;
+        return res;
+    }
+    // par with floats: z(first..) fixed to the best, z(0..first-1) the conditioned floats
+    // z_i = (y_i - sum_{j>i} R(i,j)*z_j) / R(i,i), from i = first-1 down; then a = U*z,
+    // exact for the rows of U that are zero on the float columns (those a_i are integers).
+    double* z = s.cand;
+    for (std::int64_t j = 0; j < m; ++j) z[first + j] = best.z[j];
+    for (std::int64_t i = first - 1; i >= 0; --i) {
+        double t = s.y[i];
+        for (std::int64_t j = i + 1; j < n; ++j) t = t - s.R[i + j * n] * z[j];
+        z[i] = t / s.R[i + i * n];
+    }
+    for (std::int64_t i = 0; i < n; ++i) {
+        bool integer = true;
+        for (std::int64_t j = 0; j < first; ++j) integer = integer && s.U[i + j * n] == 0.0;
+        if (integer) {
+            __int128 v = 0;
+            for (std::int64_t j = first; j < n; ++j) {
+                v += static_cast<__int128>(static_cast<std::int64_t>(s.U[i + j * n])) *
+                     static_cast<std::int64_t>(z[j]);
+            }
+            if (!within_limit(v)) {
+                for (std::int64_t t = 0; t < n; ++t) out.afix[t] = nan_value;
+                res.status = ambiguity_status::out_of_range;
+                return res;
+            }
+            out.afix[i] = shift[i] + static_cast<double>(static_cast<std::int64_t>(v));
+            out.fixed[i] = 1.0;
+        } else {
+            double t = 0.0;
+            for (std::int64_t j = 0; j < n; ++j) t = t + s.U[i + j * n] * z[j];
+            out.afix[i] = shift[i] + t;
+        }
+    }
+    return res;
+}

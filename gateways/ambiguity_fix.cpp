@@ -1,0 +1,80 @@
+// SPDX-License-Identifier: BSD-3-Clause
+// [afix,sqnorm,info]=ambiguity_fix(ahat,Q,Name,Value,...): integer ambiguity resolution of one
+// float solution (GNSS carrier phase), with validation and partial fixing.
+#include "ambiguity/ambiguity_fix.h"
+
+#include <cstdint>
+
+#include "gateways/ambiguity_options.h"
+#include "gateways/args.h"
+#include "gateways/gateways.h"
+
+namespace {
+
+const char* const usage = "USAGE: [afix,sqnorm,info]=ambiguity_fix(ahat,Q,Name,Value,...)\n";
+
+const char* const info_fields[] = {
+    "method", "ratio", "accepted", "success_rate", "nfixed", "fixed", "fixed_success_rate",
+    "D",      "Z",     "nodes",    "status"};
+
+}  // namespace
+
+void ambiguity_fix_gateway(int nlhs, host_array* plhs[], int nrhs, const host_array* prhs[]) {
+    if (nrhs < 2 || nlhs > 3) host_error(usage);
+    std::size_t K = 1;
+    const std::size_t n = read_ambiguity_frame(prhs[0], false, K);
+    read_ambiguity_covariance(prhs[1], n, false, 1);
+    const ambiguity_call call =
+        read_ambiguity_options("ambiguity_fix", nrhs, prhs, 2, static_cast<std::int64_t>(n));
+    const double* ahat = host_data(prhs[0]);
+    const double* Q = host_data(prhs[1]);
+    require_finite(ahat, n, "ahat");
+    require_covariance(Q, n, "Q");
+
+    // the routine's outputs in one block (afix, sqnorm, fixed, D, Z), then the scratch
+    const bool many = call.core.method == ambiguity_method::ils;
+    const bool listed = many || call.core.method == ambiguity_method::par;
+    const std::size_t M = static_cast<std::size_t>(call.core.ncands);
+    auto* block = static_cast<double*>(host_calloc(n * M + M + 2 * n + n * n, sizeof(double)));
+    const ambiguity_outputs out{block, block + n * M, block + n * M + M, block + n * M + M + n,
+                                block + n * M + M + 2 * n};
+    void* scratch =
+        host_calloc(ambiguity_scratch_bytes(static_cast<std::int64_t>(n), call.core.ncands), 1);
+    const ambiguity_result r = ambiguity_fix(ahat, Q, static_cast<std::int64_t>(n), call.core, out,
+                                             scratch, &host_interrupt);
+    host_free(scratch);
+    if (r.status == ambiguity_status::interrupted ||
+        r.status == ambiguity_status::not_positive_definite) {
+        host_free(block);
+        if (r.status == ambiguity_status::interrupted) host_error(interrupted_message);
+        raise_not_positive_definite("Q");
+    }
+
+    auto matrix = [](std::size_t rows, std::size_t cols, const double* v) {
+        host_array* a = host_create_unset(rows, cols, 1);
+        for (std::size_t i = 0; i < rows * cols; ++i) host_data(a)[i] = v[i];
+        return a;
+    };
+    plhs[0] = matrix(n, many ? M : 1, out.afix);
+    if (nlhs >= 2) plhs[1] = matrix(listed ? M : 1, 1, out.sqnorm);
+    if (nlhs >= 3) {
+        const double ratio = ambiguity_ratio(r, out.sqnorm);
+        const double accepted = ambiguity_accepted(r, ratio, call.ratio) ? 1.0 : 0.0;
+        const double nfixed = static_cast<double>(r.nfixed);
+        const double nodes = static_cast<double>(r.nodes);
+        host_array* info = host_create_struct(info_fields, 11);
+        host_set_field(info, "method", host_create_string(ambiguity_method_text(call.core.method)));
+        host_set_field(info, "ratio", matrix(1, 1, &ratio));
+        host_set_field(info, "accepted", host_create_logical(1, 1, &accepted));
+        host_set_field(info, "success_rate", matrix(1, 1, &r.success_rate));
+        host_set_field(info, "nfixed", matrix(1, 1, &nfixed));
+        host_set_field(info, "fixed", host_create_logical(n, 1, out.fixed));
+        host_set_field(info, "fixed_success_rate", matrix(1, 1, &r.fixed_success_rate));
+        host_set_field(info, "D", matrix(n, 1, out.D));
+        host_set_field(info, "Z", matrix(n, n, out.Z));
+        host_set_field(info, "nodes", matrix(1, 1, &nodes));
+        host_set_field(info, "status", host_create_string(ambiguity_status_text(r.status)));
+        plhs[2] = info;
+    }
+    host_free(block);
+}
