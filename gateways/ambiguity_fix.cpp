@@ -20,12 +20,12 @@ const char* const info_fields[] = {
 }  // namespace
 
 void ambiguity_fix_gateway(int nlhs, host_array* plhs[], int nrhs, const host_array* prhs[]) {
-    if (nrhs < 2 || nlhs > 3) host_error(usage);
+    host_set_error_prefix("latbox:ambiguity_fix");
+    if (nrhs < 2 || nlhs > 3) host_error_about("usage", usage);
     std::size_t K = 1;
     const std::size_t n = read_ambiguity_frame(prhs[0], false, K);
     read_ambiguity_covariance(prhs[1], n, false, 1);
-    const ambiguity_call call =
-        read_ambiguity_options("ambiguity_fix", nrhs, prhs, 2, static_cast<std::int64_t>(n));
+    const ambiguity_call call = read_ambiguity_options(nrhs, prhs, 2, static_cast<std::int64_t>(n));
     const double* ahat = host_data(prhs[0]);
     const double* Q = host_data(prhs[1]);
     require_finite(ahat, n, "ahat");
@@ -46,7 +46,8 @@ void ambiguity_fix_gateway(int nlhs, host_array* plhs[], int nrhs, const host_ar
     if (r.status == ambiguity_status::interrupted ||
         r.status == ambiguity_status::not_positive_definite) {
         host_free(block);
-        if (r.status == ambiguity_status::interrupted) host_error(interrupted_message);
+        if (r.status == ambiguity_status::interrupted)
+            host_error_about("interrupted", interrupted_message);
         raise_not_positive_definite("Q");
     }
 

@@ -86,12 +86,12 @@ const char* const info_fields[] = {
 }  // namespace
 
 void ambiguity_fix_batch_gateway(int nlhs, host_array* plhs[], int nrhs, const host_array* prhs[]) {
-    if (nrhs < 2 || nlhs > 3) host_error(usage);
+    host_set_error_prefix("latbox:ambiguity_fix_batch");
+    if (nrhs < 2 || nlhs > 3) host_error_about("usage", usage);
     std::size_t K = 0;
     const std::size_t n = read_ambiguity_frame(prhs[0], true, K);
     const std::size_t P = read_ambiguity_covariance(prhs[1], n, true, K);
-    const ambiguity_call call =
-        read_ambiguity_options("ambiguity_fix_batch", nrhs, prhs, 2, static_cast<std::int64_t>(n));
+    const ambiguity_call call = read_ambiguity_options(nrhs, prhs, 2, static_cast<std::int64_t>(n));
     const double* ahat = host_data(prhs[0]);
     const double* Q = host_data(prhs[1]);
     char name[48];
@@ -129,7 +129,7 @@ void ambiguity_fix_batch_gateway(int nlhs, host_array* plhs[], int nrhs, const h
     }
     if (!finished || bad < K) {
         host_free(block);
-        if (!finished) host_error(interrupted_message);
+        if (!finished) host_error_about("interrupted", interrupted_message);
         raise_not_positive_definite(P == 1 ? "Q" : page_name(name, "Q", bad));
     }
 

@@ -29,7 +29,7 @@ ambiguity_method read_method(const host_array* v) {
             if (strcasecmp(text, m.text) == 0) return m.method;
         }
     }
-    host_error("method must be 'ils', 'bootstrap', 'round' or 'par'\n");
+    host_error_about("method", "method must be 'ils', 'bootstrap', 'round' or 'par'\n");
 }
 
 bool is_integer(double v) {
@@ -38,22 +38,22 @@ bool is_integer(double v) {
 
 }  // namespace
 
-ambiguity_call read_ambiguity_options(const char* function, int nrhs, const host_array* prhs[],
-                                      int first, std::int64_t n) {
+ambiguity_call read_ambiguity_options(int nrhs, const host_array* prhs[], int first,
+                                      std::int64_t n) {
     ambiguity_call call;
     char message[160];
     if ((nrhs - first) % 2 != 0) {
-        std::snprintf(message, sizeof message, "%s options must be Name, Value pairs: %s\n",
-                      function, option_names);
-        host_error(message);
+        std::snprintf(message, sizeof message, "options must be Name, Value pairs: %s\n",
+                      option_names);
+        host_error_about("option", message);
     }
     double ncands = 2.0;
     for (int a = first; a < nrhs; a += 2) {
-        char option[16];
+        char option[64];
         if (!host_read_string(prhs[a], option, sizeof option)) {
-            std::snprintf(message, sizeof message, "%s options must be Name, Value pairs: %s\n",
-                          function, option_names);
-            host_error(message);
+            std::snprintf(message, sizeof message, "options must be Name, Value pairs: %s\n",
+                          option_names);
+            host_error_about("option", message);
         }
         const host_array* value = prhs[a + 1];
         if (strcasecmp(option, "method") == 0) {
@@ -61,18 +61,20 @@ ambiguity_call read_ambiguity_options(const char* function, int nrhs, const host
         } else if (strcasecmp(option, "ncands") == 0) {
             ncands = read_scalar(value, "ncands");
             if (!(ncands >= 1.0) || !is_integer(ncands)) {
-                host_error("ncands must be a positive integer\n");
+                host_error_about("ncands", "ncands must be a positive integer\n");
             }
         } else if (strcasecmp(option, "ratio") == 0) {
             call.ratio = read_scalar(value, "ratio");
-            if (!(call.ratio >= 1.0)) host_error("ratio must be 1 or more (Inf allowed)\n");
+            if (!(call.ratio >= 1.0))
+                host_error_about("ratio", "ratio must be 1 or more (Inf allowed)\n");
         } else if (strcasecmp(option, "min_sr") == 0) {
             const double v = read_scalar(value, "min_sr");
-            if (!(v > 0.0 && v < 1.0)) host_error("min_sr must lie strictly between 0 and 1\n");
+            if (!(v > 0.0 && v < 1.0))
+                host_error_about("min_sr", "min_sr must lie strictly between 0 and 1\n");
             call.core.min_sr = v;
         } else if (strcasecmp(option, "delta") == 0) {
             const double v = read_scalar(value, "delta");
-            if (!(v > 0.25 && v <= 1.0)) host_error("delta must lie in (0.25, 1]\n");
+            if (!(v > 0.25 && v <= 1.0)) host_error_about("delta", "delta must lie in (0.25, 1]\n");
             call.core.delta = v;
         } else if (strcasecmp(option, "max_nodes") == 0) {
             const double v = read_scalar(value, "max_nodes");
@@ -81,21 +83,21 @@ ambiguity_call read_ambiguity_options(const char* function, int nrhs, const host
             } else if (v >= 1.0 && is_integer(v) && v < 9.0e18) {
                 call.core.max_nodes = static_cast<std::int64_t>(v);
             } else {
-                host_error("max_nodes must be a positive integer or Inf\n");
+                host_error_about("max_nodes", "max_nodes must be a positive integer or Inf\n");
             }
         } else {
             std::snprintf(message, sizeof message,
-                          "%s has no option '%s' (known: method, ncands, ratio, min_sr, delta, "
+                          "unknown option '%s' (known: method, ncands, ratio, min_sr, delta, "
                           "max_nodes)\n",
-                          function, option);
-            host_error(message);
+                          option);
+            host_error_about("option", message);
         }
     }
     const std::int64_t limit = ambiguity_max_ncands(n);
     if (ncands > static_cast<double>(limit)) {
         std::snprintf(message, sizeof message, "ncands must be at most %lld for %lld ambiguities\n",
                       static_cast<long long>(limit), static_cast<long long>(n));
-        host_error(message);
+        host_error_about("ncands", message);
     }
     call.core.ncands = static_cast<std::int64_t>(ncands);
     return call;

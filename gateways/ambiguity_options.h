@@ -29,8 +29,8 @@ struct ambiguity_call {
 //   "delta must lie in (0.25, 1]\n"                                    (:delta)
 //   "max_nodes must be a positive integer or Inf\n"                    (:max_nodes)
 // and the checks of args.h on each value (a real double, not empty).
-ambiguity_call read_ambiguity_options(const char* function, int nrhs, const host_array* prhs[],
-                                      int first, std::int64_t n);
+ambiguity_call read_ambiguity_options(int nrhs, const host_array* prhs[], int first,
+                                      std::int64_t n);
 
 // n of ahat: an n-by-1 real double column (many: n-by-K, K received in K; the single form
 // sets K = 1, and takes a 0-by-0 ahat as n = 0), n <= ambiguity_max_n. Raises "ahat must be

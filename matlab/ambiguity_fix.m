@@ -86,8 +86,11 @@ function varargout = ambiguity_fix(varargin)
 %   must be a positive integer"; "ncands must be at most 65536 for 3
 %   ambiguities"; "ratio must be 1 or more (Inf allowed)"; "min_sr must lie
 %   strictly between 0 and 1"; "delta must lie in (0.25, 1]"; "max_nodes
-%   must be a positive integer or Inf"; "ambiguity_fix has no option 'x'
-%   (known: ...)"; non-double arguments are rejected naming the argument.
+%   must be a positive integer or Inf"; "unknown option 'x' (known: ...)";
+%   non-double arguments are rejected naming the argument. Every error
+%   carries an identifier latbox:ambiguity_fix:<what>, <what> the argument
+%   named first (ahat, Q, method, ncands, ratio, min_sr, delta, max_nodes),
+%   or option, usage or interrupted.
 %   Ctrl-C stops a long search (every million nodes) with "interrupted".
 %
 %   Example

@@ -244,9 +244,9 @@ TEST(AmbiguityFixGateway, Messages) {
         const bool batch = g == ambiguity_fix_batch_gateway;
         const std::string fn = batch ? "ambiguity_fix_batch" : "ambiguity_fix";
         const std::string usage = "USAGE: [afix,sqnorm,info]=" + fn + "(ahat,Q,Name,Value,...)\n";
-        const std::string pairs = fn +
-                                  " options must be Name, Value pairs: 'method', 'ncands', "
-                                  "'ratio', 'min_sr', 'delta' or 'max_nodes'\n";
+        const std::string pairs =
+            "options must be Name, Value pairs: 'method', 'ncands', 'ratio', 'min_sr', 'delta' or "
+            "'max_nodes'\n";
         add("one input", g, a2(), nullptr, {}, usage);
         add("four outputs", g, a2(), q2(), {}, usage, 4);
         add("ahat class", g, th_typed(th_class::single, 2, 1), q2(), {},
@@ -298,8 +298,7 @@ TEST(AmbiguityFixGateway, Messages) {
             }(),
             pairs);
         add("unknown", g, a2(), q2(), pair("radius", th_scalar(1)),
-            fn + " has no option 'radius' (known: method, ncands, ratio, min_sr, delta, "
-                 "max_nodes)\n");
+            "unknown option 'radius' (known: method, ncands, ratio, min_sr, delta, max_nodes)\n");
         add("method", g, a2(), q2(), pair("method", th_string("lambda")),
             "method must be 'ils', 'bootstrap', 'round' or 'par'\n");
         add("method number", g, a2(), q2(), pair("method", th_scalar(1)),
