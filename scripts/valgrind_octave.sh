@@ -28,7 +28,7 @@ cmake -S "$LATBOX_ROOT" -B "$build" -DCMAKE_BUILD_TYPE=Release -DLATBOX_MEX=ON -
   -DCMAKE_CXX_FLAGS="-g -fno-omit-frame-pointer" > "$build/configure.log" 2>&1 ||
   { cat "$build/configure.log"; exit 1; }
 mapfile -t targets < <(sed -e 's/#.*//' "$LATBOX_ROOT/gateways/mex_functions.txt" | awk 'NF { print $1 "_mex" }')
-cmake --build "$build" -j2 --target "${targets[@]}"
+cmake --build "$build" -j"${LATBOX_BUILD_JOBS:-2}" --target "${targets[@]}"
 if [ "$full" = 1 ]; then
   run="addpath('$LATBOX_ROOT/tests/octave'); run_octave_tests('$build/mex')"
 else
