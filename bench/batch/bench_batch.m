@@ -46,10 +46,10 @@ function bench_batch(varargin)
         end
         if strcmp(fn, 'quorvin')
           if per ~= K, continue; end
-          args = make_pages(n, opt.pages);
+          args = qr_pages(n, opt.pages);
           label = sprintf('%d pages', opt.pages);
         else
-          args = inputs_of(fn, f, u);
+          args = batch_inputs(fn, f, u);
           if strcmp(fn, 'morrit')
             label = 'none';
           elseif per == K
@@ -71,37 +71,6 @@ function bench_batch(varargin)
     printf('\n**Results that differ from the batch call:**\n\n');
     printf('- %s\n', bad{:});
     error('bench_batch: %d results differ from the batch call', numel(bad));
-  end
-end
-
-function args = make_pages(n, P)
-  Q = zeros(n, n, P); R = zeros(n, n, P);
-  for p = 1:P
-    [Q(:, :, p), R(:, :, p)] = qr(randn(n));
-  end
-  args = {Q, R, 0.75};
-end
-
-% The inputs of the batch call, as the single calls get them column by column.
-function args = inputs_of(fn, f, u)
-  [n, K] = size(f.Yt);
-  switch fn
-    case 'zarrow'
-      args = {f.Yi, f.R};
-    case 'tessaly'
-      args = {f.Yt, f.R, u};
-    case 'plinden'
-      args = plinden_inputs(f, u);
-    case 'kelvane cold'
-      args = {f.Yt, f.R, u, zeros(n + 2, 1), 0};
-    case 'kelvane warm'
-      % each vector starts from morrit of the previous one's solution on its channel
-      I = morrit_batch(kelvane_batch(f.Yt, f.R, u, zeros(n + 2, 1), 0), u);
-      use = ones(1, K);
-      use(1:f.c:K) = 0;                            % the first vector of a channel: cold
-      args = {f.Yt, f.R, u, [zeros(n + 2, 1), I(:, 1:K - 1)], use};
-    case 'morrit'
-      args = {kelvane_batch(f.Yt, f.R, u, zeros(n + 2, 1), 0), u};
   end
 end
 

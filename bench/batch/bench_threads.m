@@ -30,7 +30,11 @@ function bench_threads(varargin)
       f = batch_frame(n, K, K / 8, 3);
       for name = opt.fns
         fn = name{1};
-        args = inputs_of(fn, f, n, K);
+        if strcmp(fn, 'quorvin')
+          args = qr_pages(n, K / 10);
+        else
+          args = batch_inputs(fn, f, 3);
+        end
         [r, ok] = measure(fn, args, opt);
         r.n = n; r.K = K;
         rows{end + 1} = r;
@@ -59,29 +63,6 @@ function p = arithmetic(runs)
     t2(i) = batch_profile(code, 2e7, 2);
   end
   p = struct('t1', median(t1), 't2', median(t2), 'ratio', median(t1 ./ t2));
-end
-
-function args = inputs_of(fn, f, n, K)
-  u = 3;
-  switch fn
-    case 'zarrow'
-      args = {f.Yi, f.R};
-    case 'tessaly'
-      args = {f.Yt, f.R, u};
-    case 'plinden'
-      args = plinden_inputs(f, u);
-    case 'morrit'
-      args = {kelvane_batch(f.Yt, f.R, u, zeros(n + 2, 1), 0), u};
-    case 'quorvin'
-      P = K / 10;
-      Q = zeros(n, n, P); R = Q;
-      for p = 1:P
-        [Q(:, :, p), R(:, :, p)] = qr(randn(n));
-      end
-      args = {Q, R, 0.75};
-    case 'kelvane'
-      args = {f.Yt, f.R, u, zeros(n + 2, 1), 0};
-  end
 end
 
 function count = outputs_of(fn)
