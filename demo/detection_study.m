@@ -94,15 +94,11 @@ function res = detection_study(varargin)
                'error_channels', 100, 'trials', 32768, 'frame', 8, 'batch', 16384, ...
                'seed', 1, 'png', 'detection_study.png', 'quiet', false, 'shard', [], ...
                'save', '', 'merged', []);
-  opt = study_options(opt, varargin, 'detection_study');
-  if ~isempty(opt.merged)
-    % a merge: the options that made the counts come from the shards
-    m = opt.merged;
-    [opt, shards] = study_merged_options(opt);
-    res = finish(m.counts, m.timings, opt, shards);
+  [opt, merge] = study_start(opt, varargin, 'detection_study');
+  if ~isempty(merge)     % a merge: the options that made the counts come from the shards
+    res = finish(merge.counts, merge.timings, opt, merge.shards);
     return;
   end
-  opt.shard = study_check_shard(opt.shard, 'detection_study');
   qam = strcmpi(opt.modulation, 'qam');
   if isempty(opt.n), opt.n = 8 - 4 * qam; end
   if isempty(opt.M), opt.M = 4 + 12 * qam; end

@@ -79,15 +79,11 @@ function res = soft_study(varargin)
   opt = struct('snr_db', 0:4:28, 'channels', 2000, 'frame', 8, 'batch', 16384, ...
                'clip', 20, 'K', 16, 'seed', 1, 'png', 'soft_study.png', 'quiet', false, ...
                'shard', [], 'save', '', 'merged', []);
-  opt = study_options(opt, varargin, 'soft_study');
-  if ~isempty(opt.merged)
-    % a merge: the options that made the counts come from the shards
-    m = opt.merged;
-    [opt, shards] = study_merged_options(opt);
-    res = finish(m.counts, m.timings, opt, shards);
+  [opt, merge] = study_start(opt, varargin, 'soft_study');
+  if ~isempty(merge)     % a merge: the options that made the counts come from the shards
+    res = finish(merge.counts, merge.timings, opt, merge.shards);
     return;
   end
-  opt.shard = study_check_shard(opt.shard, 'soft_study');
   n = 4;                                     % transmit and receive antennas
   [const, labels] = lte_16qam();
   nb = size(labels, 2);
