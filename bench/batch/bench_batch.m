@@ -78,14 +78,6 @@ function name = batch_name(fn)
   name = [strtok(fn), '_batch'];
 end
 
-function count = outputs_of(fn)
-  switch strtok(fn)
-    case {'plinden'}, count = 2;
-    case {'quorvin', 'kelvane'}, count = 3;
-    otherwise, count = 1;
-  end
-end
-
 % The same call on the first K1 columns (pages for quorvin), block layout kept: K1 is a
 % multiple of the columns per channel.
 function small = first_columns(fn, args, K1)
@@ -104,7 +96,7 @@ function small = first_columns(fn, args, K1)
 end
 
 function t = call_batch(fn, args, calls)
-  out = cell(1, outputs_of(fn));
+  out = cell(1, batch_outputs(fn));
   name = batch_name(fn);
   tic;
   for i = 1:calls
@@ -117,7 +109,7 @@ end
 function [r, problem] = measure(fn, args, opt)
   problem = '';
   units = size(args{1}, 2 + strcmp(fn, 'quorvin'));   % columns, or pages
-  out = cell(1, outputs_of(fn));
+  out = cell(1, batch_outputs(fn));
   unsetenv('LATBOX_NUM_THREADS');
   tic; [out{:}] = feval(batch_name(fn), args{:}); t0 = toc;
   % short calls get more runs (about 0.2 s of batch calls each), the median being steadier

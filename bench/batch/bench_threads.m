@@ -65,17 +65,9 @@ function p = arithmetic(runs)
   p = struct('t1', median(t1), 't2', median(t2), 'ratio', median(t1 ./ t2));
 end
 
-function count = outputs_of(fn)
-  switch fn
-    case 'plinden', count = 2;
-    case {'quorvin', 'kelvane'}, count = 3;
-    otherwise, count = 1;
-  end
-end
-
 % Seconds per call of `calls` calls of the batch form.
 function t = timed(fn, args, calls)
-  out = cell(1, outputs_of(fn));
+  out = cell(1, batch_outputs(fn));
   name = [fn, '_batch'];
   tic;
   for i = 1:calls
@@ -87,7 +79,7 @@ end
 function [r, ok] = measure(fn, args, opt)
   units = size(args{1}, 2 + strcmp(fn, 'quorvin'));   % vectors, or pages
   name = [fn, '_batch'];
-  out = cell(1, outputs_of(fn));
+  out = cell(1, batch_outputs(fn));
   setenv('LATBOX_NUM_THREADS', '1');
   [out{:}] = feval(name, args{:});
   t0 = timed(fn, args, 1);
