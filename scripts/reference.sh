@@ -5,7 +5,9 @@
 # place it is described, and this page only gathers those texts.
 #   scripts/reference.sh            writes docs/reference.md
 #   scripts/reference.sh --check    fails when docs/reference.md differs from what it would
-#                                   write (the CTest docs_reference_current)
+#                                   write, or when the README's table of functions links no
+#                                   line to a function of the list (the CTest
+#                                   docs_reference_current)
 #   scripts/reference.sh --stdout   prints the page
 # The functions, in this order: every function of gateways/mex_functions.txt (its help file
 # matlab/<name>.m), every other matlab/*.m (tools written in Octave code), then the studies
@@ -114,6 +116,15 @@ case "$mode" in
       exit 1
     fi
     echo "docs/reference.md matches the help files"
+    # and the README's table of functions has a line for every MEX function
+    missing=""
+    for name in $mex; do
+      grep -qF "](docs/reference.md#$name)" "$root/README.md" || missing="$missing $name"
+    done
+    if [ -n "$missing" ]; then
+      echo "README.md: the table of functions has no line for:$missing" >&2
+      exit 1
+    fi
     ;;
   *)
     echo "usage: scripts/reference.sh [--check | --stdout]" >&2
