@@ -60,6 +60,7 @@ function steps = paths()
     'plinden', @() plinden_paths(y, R);
     'quorvin', @() quorvin_paths(Q, R);
     'morrit', @() check(isequal(morrit([0.5; -2; 2; 0; -0.5], 1)', [0 -2 3 5 4 1 2]));
+    'morrit', @() check(isequal(morrit([0; NaN; -1], 0)', [0 -1 -3 2 2]));
     'morrit', @() rejects(@() morrit([], []));
     'kelvane', @() kelvane_paths(yb, Rt);
     'zarrow_batch', @() threads(@() zarrow_batch(Y, Rp));
@@ -123,6 +124,10 @@ function quorvin_paths(Q, R)
   check(isequal(Uo, round(Uo)));
   [~, ~, Uo] = quorvin(eye(2), [18 9; 0 -15], 1);
   check(abs(det(Uo)) == 1);
+  [~, ~, Uo] = quorvin(Q, R, 0);                    % size reduction only
+  check(isequal(Uo, round(Uo)));
+  [~, Ro, ~] = quorvin(Q, [R(:, 1:end-1), zeros(rows(R), 1)], NaN);   % rank-deficient
+  check(isequal(size(Ro), size(R)));
   rejects(@() quorvin(Q, R, 1.5));
 end
 
@@ -134,6 +139,7 @@ function kelvane_paths(y, R)
   check(all(abs(x2) <= 1));
   x1 = kelvane(y, R, 1, zeros(n + 2, 1), 0);                        % one output
   check(isequal(x1, x));
+  check(all(kelvane(y, R, 0, zeros(n + 2, 1), 0) == 0));            % u = 0
   lastwarn('');                                     % the accuracy check's warning
   kelvane([0; 0; 5e-4], [1 1 0; 0 1e-6 1e-6; 0 0 1e-12], 1.6e9, zeros(5, 1), 0);
   [~, id] = lastwarn();
