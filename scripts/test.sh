@@ -34,7 +34,8 @@ took "ctest"
 # is shown when the fuzzing ends).
 fuzz_seconds="${LATBOX_FUZZ_SECONDS:-360}"
 if [ "$fuzz_seconds" != 0 ]; then
-  bash "$LATBOX_ROOT/scripts/sanitize.sh"
+  # the fuzzing below replays the fuzz corpus under the same sanitizers first
+  bash "$LATBOX_ROOT/scripts/sanitize.sh" --no-corpus
   took "AddressSanitizer and UndefinedBehaviorSanitizer"
 
   side_log="$build/side_checks.log"
