@@ -66,7 +66,7 @@ generate() {
 # Function reference
 
 This page is written by `scripts/reference.sh` from the help files (`matlab/*.m` and
-`demo/*.m`): it is the help text of every function, exactly as `help <name>` shows it at
+`demo/*.m`): it is the help text of every function, as `help <name>` shows it at
 the Octave or MATLAB prompt. Do not edit it; change the help file and run
 `scripts/reference.sh` (the test command fails while this page is out of date).
 How the pieces fit together: [the documentation index](index.md).
