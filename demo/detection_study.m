@@ -94,15 +94,11 @@ function res = detection_study(varargin)
                'error_channels', 100, 'trials', 32768, 'frame', 8, 'batch', 16384, ...
                'seed', 1, 'png', 'detection_study.png', 'quiet', false, 'shard', [], ...
                'save', '', 'merged', []);
-  opt = study_options(opt, varargin, 'detection_study');
-  if ~isempty(opt.merged)
-    % a merge: the options that made the counts come from the shards
-    m = opt.merged;
-    [opt, shards] = study_merged_options(opt);
-    res = finish(m.counts, m.timings, opt, shards);
+  [opt, merge] = study_start(opt, varargin, 'detection_study');
+  if ~isempty(merge)     % a merge: the options that made the counts come from the shards
+    res = finish(merge.counts, merge.timings, opt, merge.shards);
     return;
   end
-  opt.shard = study_check_shard(opt.shard, 'detection_study');
   qam = strcmpi(opt.modulation, 'qam');
   if isempty(opt.n), opt.n = 8 - 4 * qam; end
   if isempty(opt.M), opt.M = 4 + 12 * qam; end
@@ -263,24 +259,14 @@ function res = finish(c, t, opt, shards)
   res.box_passes_warm = c.passes_warm / max(c.solves_warm, 1);
   res.box_capped = c.box_capped;
   res.box_failed = c.box_failed;
-  res.png = '';
-  res.shard = shards.shards;
-  res.shard_count = shards.count;
-  res.merged = shards.merged;
-  res.missing = shards.missing;
-  res.shard_seconds = shards.seconds;
+  res = study_shard_fields(res, shards);
 
   V = opt.frame;
   if ~opt.quiet
     print_report(res, opt, label, V);
   end
-  if ~isempty(opt.png)
-    plot_rates(res, opt.png, sprintf('%s, %d vectors per channel', label, V));
-    res.png = opt.png;
-    if ~opt.quiet
-      fprintf('plot written to %s\n', study_absolute_path(opt.png));
-    end
-  end
+  res = study_write_plot(res, opt, ...
+                         @() plot_rates(res, sprintf('%s, %d vectors per channel', label, V)));
 end
 
 function S = detect_lr_df(yi, R, u, page)
@@ -382,20 +368,9 @@ end
 function print_report(res, opt, label, V)
   fprintf('Symbol error rate, %s, %d vectors per channel (block fading)\n', label, V);
   merged = res.merged;
-  shards = res.shard_count;
   rule = sprintf('symbol errors on at least %d channels, or %d channels (%d vectors)', ...
                  opt.error_channels, opt.trials, opt.trials * V);
-  if shards == 1 && ~merged
-    fprintf('each point: %s\n', rule);
-  elseif ~merged
-    fprintf('shard %d of %d; each point, in each shard: %s\n', res.shard(1), shards, rule);
-  else
-    fprintf('%d of %d shards merged; each point, in each shard: %s\n', ...
-            numel(res.shard), shards, rule);
-    if ~isempty(res.missing)
-      fprintf('(partial: shards %s missing)\n', sprintf('%d ', res.missing));
-    end
-  end
+  study_print_scope(res, rule, rule);
   if merged                                  % the merged points' error-channel goal
     opt.error_channels = opt.error_channels * numel(res.shard);
   end
@@ -428,12 +403,7 @@ function print_report(res, opt, label, V)
             sum(res.vectors(:, d)), res.vectors_per_second(d));
   end
   fprintf('(ML includes the DF point that sets its radius; BOX the morrit_batch calls)\n');
-  fprintf('channels, symbols and noise %.2f s, checks %.2f s, wall time %.2f s, %s\n', ...
-          res.setup_seconds, res.check_seconds, res.wall_seconds, study_thread_note());
-  if merged
-    fprintf('(times summed over the %d shards; the longest shard took %.2f s)\n', ...
-            numel(res.shard), max(res.shard_seconds(res.shard)));
-  end
+  study_print_times(res, sprintf('checks %.2f s, ', res.check_seconds));
   fprintf('\nkelvane passes: %.2f cold (first vector on a channel), %.2f warm-started', ...
           res.box_passes_cold, res.box_passes_warm);
   fprintf(' from morrit of that solution\n');
@@ -445,7 +415,7 @@ function print_report(res, opt, label, V)
           res.ml_worse);
 end
 
-function plot_rates(res, png, title_text)
+function h = plot_rates(res, title_text)
 % Error rates on a log scale, each detector at the SNRs where it counted errors.
   h = study_figure();
   study_log_rates(res.snr_db, res.ser, res.errors);
@@ -454,6 +424,4 @@ function plot_rates(res, png, title_text)
   ylabel('symbol error rate');
   title(title_text);
   legend(res.detectors, 'location', 'southwest');
-  print(h, png, '-dpng', '-r90');
-  close(h);
 end

@@ -79,15 +79,11 @@ function res = soft_study(varargin)
   opt = struct('snr_db', 0:4:28, 'channels', 2000, 'frame', 8, 'batch', 16384, ...
                'clip', 20, 'K', 16, 'seed', 1, 'png', 'soft_study.png', 'quiet', false, ...
                'shard', [], 'save', '', 'merged', []);
-  opt = study_options(opt, varargin, 'soft_study');
-  if ~isempty(opt.merged)
-    % a merge: the options that made the counts come from the shards
-    m = opt.merged;
-    [opt, shards] = study_merged_options(opt);
-    res = finish(m.counts, m.timings, opt, shards);
+  [opt, merge] = study_start(opt, varargin, 'soft_study');
+  if ~isempty(merge)     % a merge: the options that made the counts come from the shards
+    res = finish(merge.counts, merge.timings, opt, merge.shards);
     return;
   end
-  opt.shard = study_check_shard(opt.shard, 'soft_study');
   n = 4;                                     % transmit and receive antennas
   [const, labels] = lte_16qam();
   nb = size(labels, 2);
@@ -188,40 +184,19 @@ function res = finish(c, t, opt, shards)
   res.nodes_per_vector(3:4) = NaN;           % linear filters: no search
   res.setup_seconds = t.setup_seconds;
   res.wall_seconds = t.wall_seconds;
-  res.png = '';
-  res.shard = shards.shards;
-  res.shard_count = shards.count;
-  res.merged = shards.merged;
-  res.missing = shards.missing;
-  res.shard_seconds = shards.seconds;
+  res = study_shard_fields(res, shards);
   label = sprintf('16-QAM (LTE Gray), 4 x 4 complex, %d vectors per channel', opt.frame);
   if ~opt.quiet
     print_report(res, opt, label);
   end
-  if ~isempty(opt.png)
-    plot_figures(res, opt.png, label);
-    res.png = opt.png;
-    if ~opt.quiet
-      fprintf('plot written to %s\n', study_absolute_path(opt.png));
-    end
-  end
+  res = study_write_plot(res, opt, @() plot_figures(res, label));
 end
 
 function print_report(res, opt, label)
   fprintf('Bitwise mutual information and bit error rate, %s (block fading)\n', label);
-  if res.shard_count == 1 && ~res.merged
-    fprintf('each point: %d channels (%d vectors); LLRs clipped to +-%g\n', ...
-            opt.channels, opt.channels * opt.frame, opt.clip);
-  elseif ~res.merged
-    fprintf('shard %d of %d; each point, in each shard: %d channels; clip %g\n', ...
-            res.shard(1), res.shard_count, opt.channels, opt.clip);
-  else
-    fprintf('%d of %d shards merged; each point, in each shard: %d channels; clip %g\n', ...
-            numel(res.shard), res.shard_count, opt.channels, opt.clip);
-    if ~isempty(res.missing)
-      fprintf('(partial: shards %s missing)\n', sprintf('%d ', res.missing));
-    end
-  end
+  study_print_scope(res, sprintf('%d channels (%d vectors); LLRs clipped to +-%g', ...
+                                 opt.channels, opt.channels * opt.frame, opt.clip), ...
+                    sprintf('%d channels; clip %g', opt.channels, opt.clip));
   fprintf('%8s', 'SNR dB');
   fprintf('  %21s', res.detectors{:});
   fprintf('\n%8s', '');
@@ -247,15 +222,10 @@ function print_report(res, opt, label)
     fprintf('%-16s %10.2f %12d %12.0f %12.1f\n', res.detectors{d}, res.seconds(d), ...
             sum(res.vectors(:, d)), res.vectors_per_second(d), res.nodes_per_vector(d));
   end
-  fprintf('channels, symbols and noise %.2f s, wall time %.2f s, %s\n', ...
-          res.setup_seconds, res.wall_seconds, study_thread_note());
-  if res.merged
-    fprintf('(times summed over the %d shards; the longest shard took %.2f s)\n', ...
-            numel(res.shard), max(res.shard_seconds(res.shard)));
-  end
+  study_print_times(res, '');
 end
 
-function plot_figures(res, png, title_text)
+function h = plot_figures(res, title_text)
 % MI (linear) and BER (log scale, only the points with errors) against the SNR.
   h = study_figure('position', [100 100 900 420]);
   markers = {'-o', '-s', '-d', '-^'};
@@ -277,6 +247,4 @@ function plot_figures(res, png, title_text)
   xlabel('SNR (dB)');
   ylabel('uncoded bit error rate');
   legend(res.detectors, 'location', 'southwest');
-  print(h, png, '-dpng', '-r90');
-  close(h);
 end

@@ -47,14 +47,16 @@ function varargout = kelvane(varargin)
 %   Y or INDEX_SET are rejected with a message naming the argument.
 %
 %   Accuracy: errors in X grow like cond(R)^2 (above 100 % from cond(R) = 1e6,
-%   see the README); an X whose norm(Y-R*X)^2 exceeds the minimum by more than
+%   see docs/testing.md); an X whose norm(Y-R*X)^2 exceeds the minimum by more than
 %   1e-4*norm(Y)^2 warns (id latbox:kelvane:inaccurate), outputs unchanged.
 %
 %   Example
-%     A = randn(8); [Q, R] = qr(A); y = Q' * (A * (2*rand(8, 1) - 1) * 2);
-%     [x, ~, passes, status] = kelvane(y, R, 1, zeros(10, 1), 0);
-%     s = morrit(x, 1);                                  % its active set
-%     x2 = kelvane(y + 0.01*randn(8, 1), R, 1, s, 1);    % warm start
+%     n = 8; u = 1; [~, R] = qr(randn(n)); R = triu(R);
+%     y1 = R * (4*rand(n, 1) - 2);           % about half of X at a bound
+%     [x, ~, cold, status] = kelvane(y1, R, u, zeros(n+2, 1), 0);   % cold start
+%     s = morrit(x, u);                       % its active set
+%     y2 = y1 + 0.01*randn(n, 1);             % a related problem
+%     [x2, ~, warm] = kelvane(y2, R, u, s, 1);   % warm start: 1 or 2 passes
 %
 %   See also KELVANE_BATCH, MORRIT, PLINDEN, TESSALY, ZARROW.
 

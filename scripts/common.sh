@@ -19,13 +19,15 @@ LATBOX_CLUSTER_PACKAGES=(slurm-wlm munge)
 LATBOX_PACKAGES=("${LATBOX_BUILD_PACKAGES[@]}" libgtest-dev "${LATBOX_PLOT_PACKAGES[@]}"
                  "${LATBOX_CLUSTER_PACKAGES[@]}")
 
+# LATBOX_BUILD_JOBS: how many compilers a build runs at once (default 2, the machine's cores;
+# scripts/test.sh gives the builds that run beside the fuzzing 1).
 latbox_build() {  # latbox_build <build dir> [cmake options...]
   local dir="$1"
   shift
   mkdir -p "$dir"
   cmake -S "$LATBOX_ROOT" -B "$dir" -DCMAKE_BUILD_TYPE=Release "$@" > "$dir/configure.log" 2>&1 ||
     { cat "$dir/configure.log"; return 1; }
-  cmake --build "$dir" -j2
+  cmake --build "$dir" -j"${LATBOX_BUILD_JOBS:-2}"
 }
 
 # Robustness checks: the fuzz harnesses (scripts/fuzz.sh) need clang and its sanitizer and

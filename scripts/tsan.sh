@@ -16,7 +16,7 @@ CXX=clang++ cmake -S "$LATBOX_ROOT" -B "$build" -DCMAKE_BUILD_TYPE=Release -DLAT
   -DLATBOX_MEX=OFF -DLATBOX_TESTS=ON > "$build/configure.log" 2>&1 ||
   { cat "$build/configure.log"; exit 1; }
 # the test executable alone: the corpus replays and the fuzz input tests run no threads
-cmake --build "$build" -j2 --target latbox_tests
+cmake --build "$build" -j"${LATBOX_BUILD_JOBS:-2}" --target latbox_tests
 export TSAN_OPTIONS="halt_on_error=1:abort_on_error=1:second_deadlock_stack=1:report_thread_leaks=1"
 "$build/tests/latbox_tests" --gtest_filter="$filter" --gtest_brief=1
 echo "ThreadSanitizer: no reports in the tests matching $filter"

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "host/test_host.h"
+#include "tests/random_pages.h"
 
 // Sets LATBOX_NUM_THREADS for its lifetime ("" unsets it).
 class thread_setting {
@@ -43,21 +44,6 @@ inline const std::vector<frame_shape>& frame_shapes() {
     static const std::vector<frame_shape> shapes{{4, 24, 1}, {4, 24, 24}, {5, 24, 3}, {3, 1, 1},
                                                  {6, 5, 5},  {2, 3, 1},   {8, 40, 8}, {3, 0, 1}};
     return shapes;
-}
-
-// n-by-n pages, upper triangular with diagonal entries of magnitude in [0.5, 2.5] and
-// random signs, entries above in [-1, 1], exact zeros below.
-inline std::vector<double> random_pages(std::mt19937_64& rng, std::size_t n, std::size_t P) {
-    std::uniform_real_distribution<double> unit(-1.0, 1.0);
-    std::vector<double> R(n * n * P, 0.0);
-    for (std::size_t p = 0; p < P; ++p) {
-        for (std::size_t j = 0; j < n; ++j) {
-            for (std::size_t i = 0; i < j; ++i) R[p * n * n + i + j * n] = unit(rng);
-            const double d = 1.5 + unit(rng);
-            R[p * n * n + j + j * n] = unit(rng) < 0 ? -d : d;
-        }
-    }
-    return R;
 }
 
 inline std::vector<double> random_values(std::mt19937_64& rng, std::size_t count, double scale) {

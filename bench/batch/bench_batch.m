@@ -46,10 +46,10 @@ function bench_batch(varargin)
         end
         if strcmp(fn, 'quorvin')
           if per ~= K, continue; end
-          args = make_pages(n, opt.pages);
+          args = qr_pages(n, opt.pages);
           label = sprintf('%d pages', opt.pages);
         else
-          args = inputs_of(fn, f, u);
+          args = batch_inputs(fn, f, u);
           if strcmp(fn, 'morrit')
             label = 'none';
           elseif per == K
@@ -74,47 +74,8 @@ function bench_batch(varargin)
   end
 end
 
-function args = make_pages(n, P)
-  Q = zeros(n, n, P); R = zeros(n, n, P);
-  for p = 1:P
-    [Q(:, :, p), R(:, :, p)] = qr(randn(n));
-  end
-  args = {Q, R, 0.75};
-end
-
-% The inputs of the batch call, as the single calls get them column by column.
-function args = inputs_of(fn, f, u)
-  [n, K] = size(f.Yt);
-  switch fn
-    case 'zarrow'
-      args = {f.Yi, f.R};
-    case 'tessaly'
-      args = {f.Yt, f.R, u};
-    case 'plinden'
-      args = plinden_inputs(f, u);
-    case 'kelvane cold'
-      args = {f.Yt, f.R, u, zeros(n + 2, 1), 0};
-    case 'kelvane warm'
-      % each vector starts from morrit of the previous one's solution on its channel
-      I = morrit_batch(kelvane_batch(f.Yt, f.R, u, zeros(n + 2, 1), 0), u);
-      use = ones(1, K);
-      use(1:f.c:K) = 0;                            % the first vector of a channel: cold
-      args = {f.Yt, f.R, u, [zeros(n + 2, 1), I(:, 1:K - 1)], use};
-    case 'morrit'
-      args = {kelvane_batch(f.Yt, f.R, u, zeros(n + 2, 1), 0), u};
-  end
-end
-
 function name = batch_name(fn)
   name = [strtok(fn), '_batch'];
-end
-
-function count = outputs_of(fn)
-  switch strtok(fn)
-    case {'plinden'}, count = 2;
-    case {'quorvin', 'kelvane'}, count = 3;
-    otherwise, count = 1;
-  end
 end
 
 % The same call on the first K1 columns (pages for quorvin), block layout kept: K1 is a
@@ -135,7 +96,7 @@ function small = first_columns(fn, args, K1)
 end
 
 function t = call_batch(fn, args, calls)
-  out = cell(1, outputs_of(fn));
+  out = cell(1, batch_outputs(fn));
   name = batch_name(fn);
   tic;
   for i = 1:calls
@@ -148,7 +109,7 @@ end
 function [r, problem] = measure(fn, args, opt)
   problem = '';
   units = size(args{1}, 2 + strcmp(fn, 'quorvin'));   % columns, or pages
-  out = cell(1, outputs_of(fn));
+  out = cell(1, batch_outputs(fn));
   unsetenv('LATBOX_NUM_THREADS');
   tic; [out{:}] = feval(batch_name(fn), args{:}); t0 = toc;
   % short calls get more runs (about 0.2 s of batch calls each), the median being steadier

@@ -11,25 +11,11 @@
 
 #include "gateways/gateways.h"
 #include "host/test_host.h"
+#include "tests/random_pages.h"
 
 namespace {
 
 using vec = std::vector<double>;
-
-// P upper-triangular n-by-n pages: diagonal of magnitude in [0.5, 2.5], random signs,
-// entries above in [-1, 1].
-vec triangular_pages(std::mt19937_64& rng, std::size_t n, std::size_t P) {
-    std::uniform_real_distribution<double> unit(-1.0, 1.0);
-    vec R(n * n * P, 0.0);
-    for (std::size_t p = 0; p < P; ++p) {
-        for (std::size_t j = 0; j < n; ++j) {
-            for (std::size_t i = 0; i < j; ++i) R[p * n * n + i + j * n] = unit(rng);
-            const double d = 1.5 + unit(rng);
-            R[p * n * n + j + j * n] = unit(rng) < 0 ? -d : d;
-        }
-    }
-    return R;
-}
 
 // Y = R*A + noise for K columns with A integer in [0, 3]: near lattice points, so that the
 // searches are short.
@@ -69,11 +55,11 @@ measured call(const char* function, std::size_t n, std::size_t K, const char* th
         vec Q(n * n * K, 0.0);
         for (std::size_t p = 0; p < K; ++p)
             for (std::size_t i = 0; i < n; ++i) Q[p * n * n + i + i * n] = 1.0;
-        const th_array q = th_pages(n, n, K, Q), r = th_pages(n, n, K, triangular_pages(rng, n, K));
+        const th_array q = th_pages(n, n, K, Q), r = th_pages(n, n, K, random_pages(rng, n, K));
         const th_array delta = th_scalar(0.75);
         result = th_call(quorvin_batch_gateway, 3, {q.get(), r.get(), delta.get()});
     } else {
-        const vec Rv = triangular_pages(rng, n, 1);
+        const vec Rv = random_pages(rng, n, 1);
         const th_array R = th_matrix(n, n, Rv), Y = th_matrix(n, K, observations(rng, Rv, n, K));
         const th_array u = th_scalar(3.0), zero = th_scalar(0.0), infinite = th_scalar(1.0 / 0.0);
         const th_array starts = th_matrix(n + 2, 1);

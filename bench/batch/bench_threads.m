@@ -30,7 +30,11 @@ function bench_threads(varargin)
       f = batch_frame(n, K, K / 8, 3);
       for name = opt.fns
         fn = name{1};
-        args = inputs_of(fn, f, n, K);
+        if strcmp(fn, 'quorvin')
+          args = qr_pages(n, K / 10);
+        else
+          args = batch_inputs(fn, f, 3);
+        end
         [r, ok] = measure(fn, args, opt);
         r.n = n; r.K = K;
         rows{end + 1} = r;
@@ -61,40 +65,9 @@ function p = arithmetic(runs)
   p = struct('t1', median(t1), 't2', median(t2), 'ratio', median(t1 ./ t2));
 end
 
-function args = inputs_of(fn, f, n, K)
-  u = 3;
-  switch fn
-    case 'zarrow'
-      args = {f.Yi, f.R};
-    case 'tessaly'
-      args = {f.Yt, f.R, u};
-    case 'plinden'
-      args = plinden_inputs(f, u);
-    case 'morrit'
-      args = {kelvane_batch(f.Yt, f.R, u, zeros(n + 2, 1), 0), u};
-    case 'quorvin'
-      P = K / 10;
-      Q = zeros(n, n, P); R = Q;
-      for p = 1:P
-        [Q(:, :, p), R(:, :, p)] = qr(randn(n));
-      end
-      args = {Q, R, 0.75};
-    case 'kelvane'
-      args = {f.Yt, f.R, u, zeros(n + 2, 1), 0};
-  end
-end
-
-function count = outputs_of(fn)
-  switch fn
-    case 'plinden', count = 2;
-    case {'quorvin', 'kelvane'}, count = 3;
-    otherwise, count = 1;
-  end
-end
-
 % Seconds per call of `calls` calls of the batch form.
 function t = timed(fn, args, calls)
-  out = cell(1, outputs_of(fn));
+  out = cell(1, batch_outputs(fn));
   name = [fn, '_batch'];
   tic;
   for i = 1:calls
@@ -106,7 +79,7 @@ end
 function [r, ok] = measure(fn, args, opt)
   units = size(args{1}, 2 + strcmp(fn, 'quorvin'));   % vectors, or pages
   name = [fn, '_batch'];
-  out = cell(1, outputs_of(fn));
+  out = cell(1, batch_outputs(fn));
   setenv('LATBOX_NUM_THREADS', '1');
   [out{:}] = feval(name, args{:});
   t0 = timed(fn, args, 1);

@@ -2,13 +2,14 @@
 function check_examples(root, mexdir)
 % Runs every example a user would paste, with the MEX files of mexdir on the path:
 % the Example section of each help file in matlab/ and each ```matlab block of
-% README.md, each in a workspace of its own. Fails (exit status 1) when an example
+% README.md and of the pages in docs/, each in a workspace of its own. Fails (exit status 1) when an example
 % raises an error or a value it states does not hold.
 %
 % Which text counts as an example:
 %   help files  the lines after a line "%   Example" up to the next line that is only
 %               "%"; every help file of a function must have one, and all of them run.
-%   README.md   fenced blocks whose info string starts with "matlab". A block that is
+%   README.md, docs/*.md
+%               fenced blocks whose info string starts with "matlab". A block that is
 %               not meant to run here (building at the prompt, MATLAB-only steps) is
 %               tagged in its fence line:  ```matlab norun
 %               It is still shown as MATLAB code; it is listed as skipped.
@@ -31,9 +32,15 @@ function check_examples(root, mexdir)
       examples(end + 1, :) = {[names{k} '.m Example'], code};
     end
   end
-  [blocks, skipped] = markdown_blocks(fileread(fullfile(root, 'README.md')));
-  for k = 1:numel(blocks)
-    examples(end + 1, :) = {sprintf('README.md block %d', k), blocks{k}};
+  pages = dir(fullfile(root, 'docs', '*.md'));
+  pages = [{'README.md'}, strcat('docs/', sort({pages.name}))];
+  skipped = 0;
+  for page = pages
+    [blocks, tagged] = markdown_blocks(fileread(fullfile(root, page{1})));
+    skipped = skipped + tagged;
+    for k = 1:numel(blocks)
+      examples(end + 1, :) = {sprintf('%s block %d', page{1}, k), blocks{k}};
+    end
   end
 
   checks = stated_values();
@@ -54,7 +61,7 @@ function check_examples(root, mexdir)
     failed = failed + 1;
     printf('FAIL stated value "%s": no example contains "%s"\n', checks{k, 2}, checks{k, 1});
   end
-  printf('%d examples run, %d README blocks tagged norun, %d failed\n', ...
+  printf('%d examples run, %d Markdown blocks tagged norun, %d failed\n', ...
          size(examples, 1), skipped, failed);
   if failed > 0
     exit(1);
@@ -71,7 +78,7 @@ function checks = stated_values()
       'info == 1 && isequal(symb, round(symb)) && all(abs(symb) <= 3)';
     's_hat = zarrow(y, R)', 'isequal(size(s_hat), [4 1]) && isequal(s_hat, round(s_hat))';
     's_hat = tessaly(y, R, 3)', 'isequal(size(s_hat), [4 1]) && all(ismember(s_hat, [-3 -1 1 3]))';
-    '[x, ~, passes, status] = kelvane(', 'status == 1 && passes >= 1 && all(abs(x) <= 1)';
+    '[x, ~, cold, status] = kelvane(', 'status == 1 && cold >= 1 && all(abs(x) <= 1)';
     '= kelvane(y2, R, u, s, 1)', 'warm <= cold && all(abs(x2) <= u)';
     'isequal(S_hat(:, 7), zarrow(Y(:, 7), R)) % 1', 'ans && isequal(size(S_hat), [4 1000])';
     'S_hat = tessaly_batch(Y, R, 3); % 4-PAM symbols, mostly equal to S', ...
@@ -105,6 +112,12 @@ function checks = stated_values()
     'abs(llr_mi(L, b) - 0.7) < 0.01 % 1', 'ans';
     'all(abs(IE - [0.2 0.8]) < 0.02) % 1', 'ans';
     'all(diff(IE) > 0) && IE(3) > 0.9 % 1: rising, near 1 at the top', 'ans';
+    '[size(llr), mean(idx(:) == sent(:))] % 16 1000, and most symbols right', ...
+      ['isequal(size(llr), [16 K]) && mean(idx(:) == sent(:)) > 0.9 && max(abs(llr(:))) <= 20' ...
+       ' && isequal(llr < 0, reshape(permute(reshape(bits(idx, :), 4, K, 4), [3 1 2]), 16, K) == 1)'];
+    'Le = sign(D) .* min(abs(D), clip); % extrinsic, then clipped', ...
+      ['ans && isequal(size(Le), [8 200]) && all(Le(:) == max(-clip, min(clip, Lpost(:) - La(:))))' ...
+       ' && any(abs(Lpost(:)) > clip)'];
   };
 end
 
