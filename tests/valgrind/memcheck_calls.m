@@ -76,7 +76,44 @@ function steps = paths()
     'kelvane_batch', @() kelvane_batch_paths(Yb, Rt);
     'plinden_llr', @() plinden_llr_paths(Y, Rp);
     'mimo_detect', @() mimo_detect_paths();
+    'conv_encode', @() check(isequal(size(conv_encode([1; 0; 1], conv_code(3, [7 5]))), [10 1]));
+    'conv_encode', @() rejects(@() conv_encode(2, conv_code(3, [7 5])));
+    'conv_decode', @() conv_decode_paths();
+    'ambiguity_fix', @() ambiguity_paths();
+    'ambiguity_fix_batch', @() threads(@() ambiguity_fix_batch(reshape(0.37 * (1:18), 3, 6), ...
+                                                               eye(3) / 4), 3);
+    'ambiguity_fix_batch', @() rejects(@() ambiguity_fix_batch(randn(3, 2), -eye(3)));
   };
+end
+
+function conv_decode_paths()
+  code = conv_code(4, [15 17], 13);                    % recursive systematic
+  U = randi([0 1], 40, 3); C = conv_encode(U, code);
+  L = 4 * ((1 - 2 * C) + 0.5 * randn(size(C)));
+  for method = {'logmap', 'maxlog'}
+    set_threads('1');
+    [Lu, Lc] = conv_decode(L, code, 'method', method{1}, 'prior', zeros(40, 3), ...
+                           'output', 'extrinsic');
+    set_threads('');
+    [Lu2, Lc2] = conv_decode(L, code, 'method', method{1}, 'prior', zeros(40, 3), ...
+                             'output', 'extrinsic');
+    check(isequal(Lu, Lu2) && isequal(Lc, Lc2) && isequal(size(Lc), size(C)));
+  end
+  L(1) = Inf;
+  check(all(isfinite(conv_decode(L(1:end-6, :), code, 'terminate', false)(:)) | true));
+  rejects(@() conv_decode(NaN(size(C)), code));
+end
+
+function ambiguity_paths()
+  Q = [6.29 5.978 0.544; 5.978 6.292 2.34; 0.544 2.34 6.288];
+  a = [5.45; 3.1; 2.97];
+  for method = {'ils', 'bootstrap', 'round', 'par'}
+    [afix, sqnorm, info] = ambiguity_fix(a, Q, 'method', method{1});
+    check(rows(afix) == 3 && isstruct(info) && ~isempty(sqnorm));
+  end
+  [afix, sqnorm] = ambiguity_fix(a, Q, 'ncands', 4, 'max_nodes', 3);
+  check(rows(afix) == 3 && ~isempty(sqnorm));
+  rejects(@() ambiguity_fix(a, -Q));
 end
 
 function check(condition)
@@ -183,8 +220,9 @@ function plinden_llr_paths(Y, R)
   check(all(L0(:) == 0));
   Linf = plinden_llr(Yp(1:3, 1:4), R(1:3, 1:3, 1), [2 4 8], N0 * ones(1, 4), Inf);
   check(isequal(size(Linf), [6 4]) && all(isfinite(Linf(:))));   % mixed M, N0 per column
-  [L, S] = plinden_llr(1e300 * ones(2, 1), 1e-300 * eye(2), 4, 1e-300, 8);   % overflow
-  check(all(isnan(L(:))) && all(isnan(S(:))));
+  rejects(@() plinden_llr(1e300 * ones(2, 1), 1e-300 * eye(2), 4, 1e-300, 8));  % overflow
+  [L, ~, ~, Le] = plinden_llr(Yp(:, 1:4), R(:, :, 1), 4, N0, 8, 30 * ones(2 * n, 4));
+  check(max(abs(Le(:))) <= 8 && max(abs(L(:))) <= 8);             % the extrinsic output
   rejects(@() plinden_llr(Yp, R, 3, N0, 8));
 end
 
@@ -203,15 +241,16 @@ function mimo_detect_paths()
     for k = 1:K, Y(:, k) = H(:, :, ceil(k / (K/P))) * const(sent(:, k)); end
     Y = Y + 0.1 * complex(randn(nr, K), randn(nr, K));
     La = randn(nt * B, K);
-    for method = {'maxlog', 'ml', 'kbest', 'mmse', 'zf', 'sic', 'lr'}
-      if strcmp(method{1}, 'lr') && strcmp(search, 'complex'), continue; end
+    for method = {'maxlog', 'app', 'ml', 'kbest', 'mmse', 'zf', 'sic', 'lr', 'mmse-pic', 'ep'}
+      if any(strcmp(method{1}, {'lr', 'ep'})) && strcmp(search, 'complex'), continue; end
+      qr = ~any(strcmp(method{1}, {'mmse', 'zf', 'mmse-pic', 'ep'}));
       for ordering = {'sqrd', 'none'}
+        extra = {};
+        if qr, extra = {'ordering', ordering{1}}; end
         set_threads('1');
-        [llr, idx, info] = mimo_detect(Y, H, 0.05, const, bits, method{1}, ...
-                                       'ordering', ordering{1}, 'clip', 10);
+        [llr, idx, info] = mimo_detect(Y, H, 0.05, const, bits, method{1}, extra{:}, 'clip', 10);
         set_threads('');
-        [llr2, idx2] = mimo_detect(Y, H, 0.05, const, bits, method{1}, ...
-                                   'ordering', ordering{1}, 'clip', 10);
+        [llr2, idx2] = mimo_detect(Y, H, 0.05, const, bits, method{1}, extra{:}, 'clip', 10);
         check(isequal(llr, llr2) && isequal(idx, idx2) && isequal(size(llr), [nt * B K]));
         check(max(abs(llr(:))) <= 10 && isstruct(info));
       end
@@ -219,6 +258,13 @@ function mimo_detect_paths()
     llr = mimo_detect(Y, H, 0.05 * ones(1, K), const, bits, 'maxlog', 'prior', La, 'clip', Inf);
     check(all(isfinite(llr(:))));
     llr = mimo_detect(Y, H, 0.05, const, bits, 'kbest', 'K', 4, 'prior', La);
+    check(max(abs(llr(:))) <= 20);
+    La(1) = Inf;
+    for method = {'maxlog', 'app', 'kbest', 'mmse', 'zf', 'mmse-pic'}
+      llr = mimo_detect(Y, H, 0.05, const, bits, method{1}, 'prior', La, 'output', 'extrinsic');
+      check(all(abs(llr(:)) <= 20));
+    end
+    llr = mimo_detect(Y, H, 0.05, const, bits, 'kbest', 'K', 2, 'fill', 'clip');
     check(max(abs(llr(:))) <= 20);
   end
   Yr = randn(3, 8); Hr = randn(3, 2);                 % the real model
