@@ -165,6 +165,27 @@ th_result run(const call_inputs& in, int nlhs = 3) {
     return th_call(mimo_detect_gateway, nlhs, in.list());
 }
 
+// Calls visit(d, a) for every point of const^Nt, a its indices (antenna 1's fastest), d
+// its squared distance ||y_k - H x_a||^2 on column k's channel page.
+template <class Visit>
+void each_point(const frame& f, const constellation& c, std::size_t k, Visit visit) {
+    const std::size_t M = c.points.size(), nt = f.nt, nr = f.nr;
+    const cd* H = f.H.data() + (k / (f.K / f.P)) * nr * nt;
+    std::vector<std::size_t> a(nt, 0);
+    for (;;) {
+        double d = 0.0;
+        for (std::size_t r = 0; r < nr; ++r) {
+            cd e = f.Y[r + k * nr];
+            for (std::size_t t = 0; t < nt; ++t) e -= H[r + t * nr] * c.points[a[t]];
+            d += std::norm(e);
+        }
+        visit(d, a);
+        std::size_t t = 0;
+        while (t < nt && ++a[t] == M) a[t++] = 0;
+        if (t == nt) break;
+    }
+}
+
 // Exhaustive max-log over const^Nt of one column (metric ||y - H x||^2/N0 + La'*bits):
 // the LLRs, the least metric and its point.
 struct enumeration {
@@ -174,18 +195,10 @@ struct enumeration {
 
 enumeration enumerate(const frame& f, const constellation& c, std::size_t k, double n0,
                       const double* La) {
-    const std::size_t M = c.points.size(), B = c.bits[0].size(), nt = f.nt, nr = f.nr;
-    const cd* H = f.H.data() + (k / (f.K / f.P)) * nr * nt;
+    const std::size_t B = c.bits[0].size(), nt = f.nt;
     std::vector<double> least0(nt * B, inf), least1(nt * B, inf);
     double best = inf;
-    std::vector<std::size_t> a(nt, 0);
-    for (;;) {
-        double d = 0.0;
-        for (std::size_t r = 0; r < nr; ++r) {
-            cd e = f.Y[r + k * nr];
-            for (std::size_t t = 0; t < nt; ++t) e -= H[r + t * nr] * c.points[a[t]];
-            d += std::norm(e);
-        }
+    each_point(f, c, k, [&](double d, const std::vector<std::size_t>& a) {
         double metric = d / n0;
         for (std::size_t t = 0; t < nt && La != nullptr; ++t) {
             for (std::size_t j = 0; j < B; ++j) metric += La[t * B + j] * c.bits[a[t]][j];
@@ -197,10 +210,7 @@ enumeration enumerate(const frame& f, const constellation& c, std::size_t k, dou
                 l = std::min(l, metric);
             }
         }
-        std::size_t t = 0;
-        while (t < nt && ++a[t] == M) a[t++] = 0;
-        if (t == nt) break;
-    }
+    });
     enumeration e{std::vector<double>(nt * B), best};
     for (std::size_t b = 0; b < nt * B; ++b) e.L[b] = least1[b] - least0[b];
     return e;
@@ -659,17 +669,9 @@ constellation pam(std::size_t M) {
 // as the searches form them: the same LLRs as enumerate for finite priors.
 std::vector<double> enumerate_costs(const frame& f, const constellation& c, std::size_t k,
                                     double n0, const double* La) {
-    const std::size_t M = c.points.size(), B = c.bits[0].size(), nt = f.nt, nr = f.nr;
-    const cd* H = f.H.data() + (k / (f.K / f.P)) * nr * nt;
+    const std::size_t B = c.bits[0].size(), nt = f.nt;
     std::vector<double> least0(nt * B, inf), least1(nt * B, inf);
-    std::vector<std::size_t> a(nt, 0);
-    for (;;) {
-        double d = 0.0;
-        for (std::size_t r = 0; r < nr; ++r) {
-            cd e = f.Y[r + k * nr];
-            for (std::size_t t = 0; t < nt; ++t) e -= H[r + t * nr] * c.points[a[t]];
-            d += std::norm(e);
-        }
+    each_point(f, c, k, [&](double d, const std::vector<std::size_t>& a) {
         double metric = d / n0;
         for (std::size_t t = 0; t < nt && La != nullptr; ++t) {
             for (std::size_t j = 0; j < B; ++j) {
@@ -683,10 +685,7 @@ std::vector<double> enumerate_costs(const frame& f, const constellation& c, std:
                 l = std::min(l, metric);
             }
         }
-        std::size_t t = 0;
-        while (t < nt && ++a[t] == M) a[t++] = 0;
-        if (t == nt) break;
-    }
+    });
     std::vector<double> L(nt * B);
     for (std::size_t b = 0; b < nt * B; ++b) {
         L[b] = least1[b] == least0[b] ? 0.0 : least1[b] - least0[b];  // Inf - Inf: none
@@ -1018,17 +1017,9 @@ TEST(MimoDetect, MessagesAndIdentifiers) {
 // extrinsic LLRs (defined for known bits too).
 std::vector<double> enumerate_extrinsic(const frame& f, const constellation& c, std::size_t k,
                                         double n0, const double* La) {
-    const std::size_t M = c.points.size(), B = c.bits[0].size(), nt = f.nt, nr = f.nr;
-    const cd* H = f.H.data() + (k / (f.K / f.P)) * nr * nt;
+    const std::size_t B = c.bits[0].size(), nt = f.nt;
     std::vector<double> least0(nt * B, inf), least1(nt * B, inf), cost(nt * B);
-    std::vector<std::size_t> a(nt, 0);
-    for (;;) {
-        double d = 0.0;
-        for (std::size_t r = 0; r < nr; ++r) {
-            cd e = f.Y[r + k * nr];
-            for (std::size_t t = 0; t < nt; ++t) e -= H[r + t * nr] * c.points[a[t]];
-            d += std::norm(e);
-        }
+    each_point(f, c, k, [&](double d, const std::vector<std::size_t>& a) {
         for (std::size_t t = 0; t < nt; ++t) {
             for (std::size_t j = 0; j < B; ++j) {
                 const double v = c.bits[a[t]][j] ? La[t * B + j] : -La[t * B + j];
@@ -1043,10 +1034,7 @@ std::vector<double> enumerate_extrinsic(const frame& f, const constellation& c, 
             double& l = c.bits[a[b / B]][b % B] ? least1[b] : least0[b];
             l = std::min(l, metric);
         }
-        std::size_t t = 0;
-        while (t < nt && ++a[t] == M) a[t++] = 0;
-        if (t == nt) break;
-    }
+    });
     std::vector<double> L(nt * B);
     for (std::size_t b = 0; b < nt * B; ++b) L[b] = least1[b] - least0[b];
     return L;
@@ -1178,7 +1166,9 @@ TEST(MimoDetect, KbestFillsBitsWithRealCandidates) {
                         const int own = c.bits[static_cast<int>(idx[b / B]) - 1][b % B];
                         if (K == 1.0) ++missing;
                         if (fill == "clip") {
-                            if (K == 1.0) EXPECT_EQ(l, own ? -inf : inf);
+                            if (K == 1.0) {
+                                EXPECT_EQ(l, own ? -inf : inf);
+                            }
                             continue;
                         }
                         ASSERT_TRUE(std::isfinite(l)) << c.name << " K " << K << " bit " << b;
@@ -1201,9 +1191,12 @@ TEST(MimoDetect, KbestFillsBitsWithRealCandidates) {
                         EXPECT_TRUE(attained) << c.name << " K " << K << " bit " << b;
                         EXPECT_GE(counter, least - 1e-9 * (1 + least));
                     }
-                    if (fill == "flip" && K == 1.0)
+                    if (fill == "flip" && K == 1.0) {
                         EXPECT_EQ(filled[k], static_cast<double>(missing));
-                    if (K > 1000.0 || fill == "clip") EXPECT_EQ(filled[k], 0.0);
+                    }
+                    if (K > 1000.0 || fill == "clip") {
+                        EXPECT_EQ(filled[k], 0.0);
+                    }
                 }
             }
         }
@@ -1342,7 +1335,9 @@ TEST(MimoDetect, AppEqualsTheLogMapEnumeration) {
                                 << " clip " << clip << " column " << k << " bit " << b;
                         }
                     }
-                    if (!with_prior) EXPECT_TRUE(same_bits(r.outputs[1], m.outputs[1])) << c.name;
+                    if (!with_prior) {
+                        EXPECT_TRUE(same_bits(r.outputs[1], m.outputs[1])) << c.name;
+                    }
                 }
             }
         }
