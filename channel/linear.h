@@ -27,8 +27,9 @@ bool linear_filter(const cplx* H, std::int64_t nr, std::int64_t nt, double sigma
 void apply_filter(const cplx* G, std::int64_t nr, std::int64_t nt, const cplx* y, cplx* z);
 
 // Per-stream max-log without priors (the demapper of channel/soft_demap.h, which the
-// linear methods use, agrees with it within rounding): with metric(m) = |z - points[m]|^2 / n0, for every bit c of the labels
-// L[c] = (least metric with bit c = 1) - (least with bit c = 0), then clipped to
+// linear methods use, agrees with it within rounding): with metric(m) = |z - points[m]|^2 / n0, for
+// every bit c of the labels L[c] = (least metric with bit c = 1) - (least with bit c = 0), then
+// clipped to
 // +-min(|L[c]|, clip); idx: the point of least metric (the first of equal ones).
 // points: M complex; labels: M labels of `bits` bits (channel/constellation.h).
 void stream_llrs(cplx z, double n0, const cplx* points, int M, const std::uint32_t* labels,
