@@ -5,7 +5,12 @@ function res = soft_study(varargin)
 %   CN(0,1) entries, 16-QAM symbols x with the Gray labels of LTE and white complex
 %   Gaussian noise w, over a range of SNRs, and computes bit LLRs with mimo_detect:
 %     MAXLOG  exact max-log LLRs by one tree search ('maxlog', 'clip' 20);
-%     KBEST   the K-best breadth-first search ('kbest', 'K' 16, 'clip' 20);
+%     APP     exact log-MAP LLRs ('app', 'clip' 20, 'tol' 1e-9): the reference the
+%             others are read against; it runs on the first 'app_channels' channels of
+%             each point only (at low SNR it visits most of the tree);
+%     KBEST   the K-best breadth-first search ('kbest', 'K' 16, 'clip' 20), each bit
+%             without a counter-hypothesis in the list given a real one ('fill' 'flip');
+%     KBEST-C the same with such bits at +-clip ('fill' 'clip'), as K-best was before;
 %     MMSE    the unbiased linear MMSE filter and per-stream max-log ('mmse');
 %     ZF      the zero-forcing filter and per-stream max-log ('zf').
 %   The channels fade in blocks: one channel carries 'frame' vectors, and every
@@ -31,8 +36,13 @@ function res = soft_study(varargin)
 %           x > 30 and as log1p(exp(x))/log(2) otherwise (no overflow, no loss of
 %           digits for large negative x). The formula scores LLRs as they are:
 %           overconfident LLRs cost more than they bring, so a detector's MI can
-%           fall below 0 (KBEST at low SNR: a bit without a counter-hypothesis in
+%           fall below 0 (KBEST-C at low SNR: a bit without a counter-hypothesis in
 %           the list gets +-clip, often with the wrong sign).
+%     GMI   the generalised MI, max over s > 0 of the MI of s*L, and the fitted s: the
+%           loss is counted for s on the grid 2.^(-5:0.5:1) (as mi_loss, exactly), and
+%           the maximum is refined by a parabola through the best grid point and its
+%           neighbours in log2(s) (s = 1 is on the grid, so GMI >= MI). s < 1 says the
+%           detector's LLRs are overconfident.
 %     BER   the uncoded bit error rate: L < 0 taken as the bit 1, against b.
 %   and each detector's vectors per second (its mimo_detect calls only) and mean
 %   nodes per vector (info.nodes: the tree methods; NaN for the linear ones).
@@ -52,7 +62,8 @@ function res = soft_study(varargin)
 %     'frame'     vectors per channel (8)
 %     'batch'     most vectors per mimo_detect call (16384)
 %     'clip'      the LLR clip of every detector (20)
-%     'K'         the list length of KBEST (16)
+%     'K'         the list length of KBEST and KBEST-C (16)
+%     'app_channels'  channels per SNR point (in each shard) that APP runs on (100)
 %     'seed'      random seed (1)
 %     'png'       plot file ('soft_study.png', '' for none)
 %     'quiet'     no printing (false)
@@ -61,10 +72,11 @@ function res = soft_study(varargin)
 %   'save', file writes its counts (study_save); study_merge(files) adds them exactly
 %   and returns, prints and plots this result ('merged' is study_merge's option).
 %
-%   RES has fields snr_db, mi (SNRs x 4, bits per channel use), ber (SNRs x 4),
-%   bit_errors, bits, vectors, nodes and mi_loss (SNRs x 4: the counts, mi_loss in
-%   units of 2^-20 bit), detectors, seconds and vectors_per_second (1 x 4),
-%   nodes_per_vector (1 x 4, over all SNRs), setup_seconds, wall_seconds, png, shard,
+%   RES has fields snr_db, mi (SNRs x 6, bits per channel use), gmi and gmi_s (SNRs x
+%   6), ber (SNRs x 6), bit_errors, bits, vectors, nodes and mi_loss (SNRs x 6: the
+%   counts, mi_loss in units of 2^-20 bit), mi_loss_s (SNRs x 6 x 13, the loss of s*L
+%   for s = gmi_grid), gmi_grid, detectors, seconds and vectors_per_second (1 x 6),
+%   nodes_per_vector (1 x 6, over all SNRs), setup_seconds, wall_seconds, png, shard,
 %   shard_count, merged, missing and shard_seconds (as detection_study's).
 %
 %   Example (two shards merged; the same counts as running them one after the other):
@@ -77,7 +89,8 @@ function res = soft_study(varargin)
 %     disp(res.mi)
 %     delete(f{:});
   opt = struct('snr_db', 0:4:28, 'channels', 2000, 'frame', 8, 'batch', 16384, ...
-               'clip', 20, 'K', 16, 'seed', 1, 'png', 'soft_study.png', 'quiet', false, ...
+               'clip', 20, 'K', 16, 'app_channels', 100, 'seed', 1, 'png', 'soft_study.png', ...
+               'quiet', false, ...
                'shard', [], 'save', '', 'merged', []);
   [opt, merge] = study_start(opt, varargin, 'soft_study');
   if ~isempty(merge)     % a merge: the options that made the counts come from the shards
@@ -89,18 +102,23 @@ function res = soft_study(varargin)
   nb = size(labels, 2);
   V = opt.frame;
   max_channels = max(1, floor(opt.batch / V));
-  methods = {{'maxlog'}, {'kbest', 'K', opt.K}, {'mmse'}, {'zf'}};
+  methods = {{'maxlog'}, {'app'}, {'kbest', 'K', opt.K}, {'kbest', 'K', opt.K, 'fill', 'clip'}, ...
+             {'mmse'}, {'zf'}};
+  D = numel(methods);
+  grid = gmi_grid();
   study_stream(opt.seed, opt.shard);
 
   S_n = numel(opt.snr_db);
-  z = zeros(S_n, 4);
+  z = zeros(S_n, D);
   bit_errors = z; bits = z; vectors = z; nodes = z; mi_loss = z;
-  seconds = zeros(1, 4);
+  mi_loss_s = zeros(S_n, D, numel(grid));
+  seconds = zeros(1, D);
   setup_seconds = 0;
   wall = tic;
   for si = 1:S_n
     N0 = n / 10^(opt.snr_db(si) / 10);       % Es = 1
     left = opt.channels;
+    app_left = min(opt.app_channels, opt.channels);
     while left > 0
       P = min(left, max_channels);
       left = left - P;
@@ -115,25 +133,35 @@ function res = soft_study(varargin)
       b = reshape(labels(sent(:), :)', n * nb, K);
       sign_of = 1 - 2 * b;                   % +1 for a sent 0, -1 for a sent 1
       setup_seconds = setup_seconds + toc(t);
-      for d = 1:4
+      for d = 1:D
+        cols = 1:K;
+        if strcmp(methods{d}{1}, 'app')     % the first app_left channels only
+          cols = 1:min(P, app_left) * V;
+          app_left = app_left - numel(cols) / V;
+          if isempty(cols), continue; end
+        end
         t = tic;
-        [llr, ~, info] = mimo_detect(Y, H, N0, const, labels, methods{d}{1}, ...
-                                     'clip', opt.clip, methods{d}{2:end});
+        [llr, ~, info] = mimo_detect(Y(:, cols), H(:, :, 1:numel(cols) / V), N0, const, ...
+                                     labels, methods{d}{1}, 'clip', opt.clip, methods{d}{2:end});
         seconds(d) = seconds(d) + toc(t);
-        bit_errors(si, d) = bit_errors(si, d) + nnz((llr < 0) ~= b);
-        bits(si, d) = bits(si, d) + numel(b);
-        vectors(si, d) = vectors(si, d) + K;
+        bd = b(:, cols);
+        bit_errors(si, d) = bit_errors(si, d) + nnz((llr < 0) ~= bd);
+        bits(si, d) = bits(si, d) + numel(bd);
+        vectors(si, d) = vectors(si, d) + numel(cols);
         if ~isempty(info.nodes)
           nodes(si, d) = nodes(si, d) + sum(info.nodes);
         end
-        loss = sum(log2_1p_exp(-sign_of(:) .* llr(:)));
-        mi_loss(si, d) = mi_loss(si, d) + round(loss * 2^20);
+        x = -sign_of(:, cols)(:) .* llr(:);
+        mi_loss(si, d) = mi_loss(si, d) + round(sum(log2_1p_exp(x)) * 2^20);
+        for j = 1:numel(grid)
+          mi_loss_s(si, d, j) = mi_loss_s(si, d, j) + round(sum(log2_1p_exp(grid(j) * x)) * 2^20);
+        end
       end
     end
   end
 
   counts = struct('bit_errors', bit_errors, 'bits', bits, 'vectors', vectors, ...
-                  'nodes', nodes, 'mi_loss', mi_loss);
+                  'nodes', nodes, 'mi_loss', mi_loss, 'mi_loss_s', mi_loss_s);
   timings = struct('seconds', seconds, 'setup_seconds', setup_seconds, ...
                    'wall_seconds', toc(wall));
   made_by = rmfield(opt, {'png', 'quiet', 'shard', 'save', 'merged'});
@@ -157,6 +185,28 @@ function [const, labels] = lte_16qam()
   const = complex(re, im) / sqrt(10);
 end
 
+function s = gmi_grid()
+% The scales s of the generalised MI: 2^-5 .. 2, in steps of sqrt(2) (1 among them).
+  s = 2 .^ (-5:0.5:1);
+end
+
+function [gmi, s] = gmi_fit(mi_s, grid)
+% The largest MI over the grid, refined by the parabola in log2(s) through the best point
+% and its two neighbours (no refinement at an end of the grid or where the parabola is not
+% concave); s is where it lies.
+  [gmi, j] = max(mi_s);
+  s = grid(j);
+  if j > 1 && j < numel(mi_s)
+    a = mi_s(j - 1); m = mi_s(j); c = mi_s(j + 1);
+    curv = a - 2 * m + c;
+    if curv < 0
+      h = 0.5 * (a - c) / curv;              % offset in grid steps, |h| <= 1/2
+      gmi = max(gmi, m - 0.25 * (a - c) * h);
+      s = 2 ^ (log2(grid(j)) + 0.5 * h);
+    end
+  end
+end
+
 function v = log2_1p_exp(x)
 % log2(1 + exp(x)) without overflow: x/log(2) above 30 (where log1p(exp(x)) equals x
 % to within exp(-30)), log1p(exp(x))/log(2) elsewhere.
@@ -171,17 +221,31 @@ function res = finish(c, t, opt, shards)
   res.snr_db = opt.snr_db(:);
   nb = c.bits ./ max(c.vectors, 1);          % bits per vector (16)
   res.mi = nb - c.mi_loss / 2^20 ./ c.vectors;
+  res.gmi_grid = gmi_grid();
+  res.mi_loss_s = c.mi_loss_s;
+  [S_n, D] = size(c.mi_loss);
+  res.gmi = NaN(S_n, D);
+  res.gmi_s = NaN(S_n, D);
+  for si = 1:S_n
+    for d = 1:D
+      if c.vectors(si, d) > 0
+        mi_s = nb(si, d) - squeeze(c.mi_loss_s(si, d, :))' / 2^20 / c.vectors(si, d);
+        [res.gmi(si, d), res.gmi_s(si, d)] = gmi_fit(mi_s, res.gmi_grid);
+      end
+    end
+  end
   res.ber = c.bit_errors ./ c.bits;
   res.bit_errors = c.bit_errors;
   res.bits = c.bits;
   res.vectors = c.vectors;
   res.nodes = c.nodes;
   res.mi_loss = c.mi_loss;
-  res.detectors = {'MAXLOG', sprintf('KBEST (K=%d)', opt.K), 'MMSE', 'ZF'};
+  res.detectors = {'MAXLOG', 'APP', sprintf('KBEST (K=%d)', opt.K), ...
+                   sprintf('KBEST-C (K=%d)', opt.K), 'MMSE', 'ZF'};
   res.seconds = t.seconds;
   res.vectors_per_second = sum(c.vectors, 1) ./ t.seconds;
   res.nodes_per_vector = sum(c.nodes, 1) ./ sum(c.vectors, 1);
-  res.nodes_per_vector(3:4) = NaN;           % linear filters: no search
+  res.nodes_per_vector(5:6) = NaN;           % linear filters: no search
   res.setup_seconds = t.setup_seconds;
   res.wall_seconds = t.wall_seconds;
   res = study_shard_fields(res, shards);
@@ -193,52 +257,73 @@ function res = finish(c, t, opt, shards)
 end
 
 function print_report(res, opt, label)
+  D = numel(res.detectors);
   fprintf('Bitwise mutual information and bit error rate, %s (block fading)\n', label);
   study_print_scope(res, sprintf('%d channels (%d vectors); LLRs clipped to +-%g', ...
                                  opt.channels, opt.channels * opt.frame, opt.clip), ...
                     sprintf('%d channels; clip %g', opt.channels, opt.clip));
-  fprintf('%8s', 'SNR dB');
-  fprintf('  %21s', res.detectors{:});
-  fprintf('\n%8s', '');
-  heads = repmat({'MI       BER'}, 1, 4);
-  fprintf('  %21s', heads{:});
-  fprintf('\n');
-  for si = 1:numel(res.snr_db)
-    fprintf('%8g', res.snr_db(si));
-    for d = 1:4
-      if res.bit_errors(si, d) == 0
-        ber = '0';
-      else
-        ber = sprintf('%.2e', res.ber(si, d));
-      end
-      fprintf('  %21s', sprintf('%6.3f  %9s', res.mi(si, d), ber));
-    end
+  fprintf('(APP on %d channels of each point)\n', min(opt.app_channels, opt.channels));
+  for part = 1:2
+    fprintf('%8s', 'SNR dB');
+    fprintf('  %21s', res.detectors{:});
+    fprintf('\n%8s', '');
+    heads = repmat({ifelse_text(part == 1, 'MI       BER', 'GMI         s')}, 1, D);
+    fprintf('  %21s', heads{:});
     fprintf('\n');
+    for si = 1:numel(res.snr_db)
+      fprintf('%8g', res.snr_db(si));
+      for d = 1:D
+        if part == 2
+          cell_text = sprintf('%6.3f  %9.3f', res.gmi(si, d), res.gmi_s(si, d));
+        elseif res.bit_errors(si, d) == 0
+          cell_text = sprintf('%6.3f  %9s', res.mi(si, d), '0');
+        else
+          cell_text = sprintf('%6.3f  %9.2e', res.mi(si, d), res.ber(si, d));
+        end
+        fprintf('  %21s', cell_text);
+      end
+      fprintf('\n');
+    end
+    if part == 1
+      fprintf('MI: bits per channel use (16 at most); BER: uncoded, LLR < 0 as the bit 1\n\n');
+    else
+      fprintf('GMI: max over s of the MI of s*L; s: the fitted scale (< 1: overconfident LLRs)\n');
+    end
   end
-  fprintf('MI: bits per channel use (16 at most); BER: uncoded, LLR < 0 as the bit 1\n');
   fprintf('\n%-16s %10s %12s %12s %12s\n', 'Detector', 'seconds', 'vectors', ...
           'vectors/s', 'nodes/vector');
-  for d = 1:4
+  for d = 1:D
     fprintf('%-16s %10.2f %12d %12.0f %12.1f\n', res.detectors{d}, res.seconds(d), ...
             sum(res.vectors(:, d)), res.vectors_per_second(d), res.nodes_per_vector(d));
   end
   study_print_times(res, '');
 end
 
+function t = ifelse_text(c, a, b)
+  if c, t = a; else, t = b; end
+end
+
 function h = plot_figures(res, title_text)
-% MI (linear) and BER (log scale, only the points with errors) against the SNR.
-  h = study_figure('position', [100 100 900 420]);
-  markers = {'-o', '-s', '-d', '-^'};
+% MI (solid) and GMI (dashed), both linear, and BER (log scale, only the points with
+% errors) against the SNR.
+  h = study_figure('position', [100 100 1000 440]);
+  D = numel(res.detectors);
+  markers = {'o', 's', 'd', 'v', '^', 'x'};
+  colors = lines(D);
   subplot(1, 2, 1);
-  for d = 1:4
-    plot(res.snr_db, res.mi(:, d), markers{d}, 'linewidth', 1.5);
+  for d = 1:D
+    plot(res.snr_db, res.mi(:, d), ['-' markers{d}], 'color', colors(d, :), 'linewidth', 1.5);
     hold on;
+  end
+  for d = 1:D
+    plot(res.snr_db, res.gmi(:, d), ['--' markers{d}], 'color', colors(d, :), ...
+         'handlevisibility', 'off');
   end
   hold off;
   grid on;
   ylim([0 16]);
   xlabel('SNR (dB)');
-  ylabel('bitwise MI (bits per channel use)');
+  ylabel('MI (solid) and GMI (dashed), bits per channel use');
   legend(res.detectors, 'location', 'southeast');
   title(title_text);
   subplot(1, 2, 2);

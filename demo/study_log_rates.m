@@ -11,13 +11,13 @@ function study_log_rates(snr_db, rates, errors)
 %     close(h);
 %
 %   See also study_figure, detection_study, soft_study.
-  markers = {'-o', '-s', '-d', '-^'};
+  markers = {'-o', '-s', '-d', '-v', '-^', '-x', '-+', '-*'};
   for d = 1:size(rates, 2)
     shown = errors(:, d) > 0;
     if any(shown)
-      semilogy(snr_db(shown), rates(shown, d), markers{d}, 'linewidth', 1.5);
+      semilogy(snr_db(shown), rates(shown, d), markers{1 + mod(d - 1, 8)}, 'linewidth', 1.5);
     else
-      semilogy(NaN, NaN, markers{d});       % keeps its legend entry
+      semilogy(NaN, NaN, markers{1 + mod(d - 1, 8)});   % keeps its legend entry
     end
     hold on;
   end

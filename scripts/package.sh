@@ -44,7 +44,7 @@ functions=$(awk '{ print $1 }' <<< "$entries")
 
 # Sources: what the MEX files are built from (the host adapter for Octave, the gateways
 # and the host-free routines), not the in-process test host.
-for dir in core host gateways detect reduce box channel code; do
+for dir in core host gateways detect reduce box channel code ambiguity; do
   mkdir -p "$top/src/$dir"
   for file in "$root/$dir"/*.h "$root/$dir"/*.cpp "$root/$dir"/*.txt; do
     [ -e "$file" ] || continue

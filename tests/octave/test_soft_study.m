@@ -23,17 +23,18 @@ function check_high_snr()
                      'clip', clip, 'png', '', 'quiet', true);
     expected = 16 * (1 - log2(1 + exp(-clip)));
     frames = ceil(40 / 16);
-    for d = 1:2                              % MAXLOG, KBEST
+    for d = 1:4                              % MAXLOG, APP, KBEST, KBEST-C
       assert(res.bit_errors(d) == 0 && res.bits(d) == 16 * 160, 'errors at 70 dB');
       assert(abs(res.mi(d) - expected) <= frames * 2^-21 / 160 + 1e-12, ...
              sprintf('clip %g: MI %.9f, not %.9f', clip, res.mi(d), expected));
     end
-    assert(res.nodes(1) > 0 && res.nodes(2) > 0 && all(res.nodes(3:4) == 0));
-    assert(isequaln(res.nodes_per_vector(3:4), [NaN NaN]));
+    assert(all(res.nodes(1:4) > 0) && all(res.nodes(5:6) == 0));
+    assert(isequaln(res.nodes_per_vector(5:6), [NaN NaN]));
+    assert(all(res.gmi(:) >= res.mi(:)), 'the GMI is below the MI');
   end
   res = soft_study('snr_db', 70, 'channels', 20, 'png', '', 'quiet', true);
-  assert(all(res.ber(1, 1:2) == 0) && all(abs(res.mi(1, 1:2) - 16) < 1e-6), ...
-         'maxlog and kbest are not error-free at 70 dB');
+  assert(all(res.ber(1, 1:4) == 0) && all(abs(res.mi(1, 1:4) - 16) < 1e-6), ...
+         'the tree methods are not error-free at 70 dB');
 end
 
 function check_against_recomputation()
@@ -50,9 +51,11 @@ function check_against_recomputation()
            -1+1i; -1+3i; -3+1i; -3+3i; -1-1i; -1-3i; -3-1i; -3-3i];
   const = table / sqrt(10);
   labels = dec2bin(0:15, 4) - '0';
-  methods = {{'maxlog'}, {'kbest', 'K', 16}, {'mmse'}, {'zf'}};
+  methods = {{'maxlog'}, {'app'}, {'kbest', 'K', 16}, {'kbest', 'K', 16, 'fill', 'clip'}, ...
+             {'mmse'}, {'zf'}};
   study_stream(5, [1 1]);
-  loss = zeros(2, 4); errors = zeros(2, 4); nodes = zeros(2, 4); count = zeros(2, 4);
+  loss = zeros(2, 6); errors = zeros(2, 6); nodes = zeros(2, 6); count = zeros(2, 6);
+  grid = 2 .^ (-5:0.5:1); loss_s = zeros(2, 6, numel(grid));
   for si = 1:2
     N0 = 4 / 10^([2 14](si) / 10);
     for P = [4 3]                            % 7 channels: frames of 4 and 3 (batch 12)
@@ -66,10 +69,14 @@ function check_against_recomputation()
         Y(:, k) = H(:, :, ceil(k / 3)) * const(sent(:, k)) + W(:, k);
         b(:, k) = reshape(labels(sent(:, k), :)', 16, 1);
       end
-      for d = 1:4
+      for d = 1:6
         [llr, ~, info] = mimo_detect(Y, H, N0, const, labels, methods{d}{:}, 'clip', 60);
         x = -(1 - 2 * b) .* llr;
         loss(si, d) = loss(si, d) + sum(max(x(:), 0) / log(2) + log2(1 + exp(-abs(x(:)))));
+        for j = 1:numel(grid)
+          y = grid(j) * x(:);
+          loss_s(si, d, j) = loss_s(si, d, j) + sum(max(y, 0) / log(2) + log2(1 + exp(-abs(y))));
+        end
         errors(si, d) = errors(si, d) + sum(sum((llr < 0) ~= b));
         nodes(si, d) = nodes(si, d) + sum(info.nodes);
         count(si, d) = count(si, d) + K;
@@ -81,6 +88,9 @@ function check_against_recomputation()
   assert(isequal(res.nodes, nodes), 'nodes differ');
   mi = 16 - loss ./ count;
   assert(max(abs(res.mi(:) - mi(:))) < 1e-6, 'MI differs from the recomputation');
+  mi_s = 16 - loss_s ./ count;               % the GMI is at least the best grid point
+  assert(max(abs(res.mi_loss_s(:) / 2^20 - loss_s(:))) < 1e-4, 'the loss of s*L differs');
+  assert(all(all(res.gmi >= max(mi_s, [], 3) - 1e-6)) && all(res.gmi(:) >= res.mi(:)));
   assert(any(res.bit_errors(1, :) > 0) && all(res.mi(1, :) < 14), ...
          'the 2 dB point looks clean');
 end
@@ -92,7 +102,7 @@ function check_shards()
   opts = {'snr_db', [4 16], 'channels', 9, 'frame', 2, 'batch', 8, 'seed', 3, ...
           'png', '', 'quiet', true};
   file = @(i) fullfile(folder, sprintf('soft%d.mat', i));
-  fields = {'bit_errors', 'bits', 'vectors', 'nodes', 'mi_loss'};
+  fields = {'bit_errors', 'bits', 'vectors', 'nodes', 'mi_loss', 'mi_loss_s'};
   runs = cell(1, 3);
   for i = 1:3
     runs{i} = soft_study(opts{:}, 'shard', [i 3], 'save', file(i));
