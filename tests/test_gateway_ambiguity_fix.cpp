@@ -202,9 +202,10 @@ TEST(AmbiguityFixBatchGateway, EqualsTheLoopOfSingleCalls) {
                                               th_values(th_field(i1, "Z")), n * n));
                         EXPECT_EQ(th_field(info, "accepted")->bytes[k],
                                   th_field(i1, "accepted")->bytes[0]);
-                        EXPECT_EQ(std::memcmp(th_field(info, "fixed")->bytes + k * n,
-                                              th_field(i1, "fixed")->bytes, n),
-                                  0);
+                        for (std::size_t i = 0; i < n; ++i) {
+                            EXPECT_EQ(th_field(info, "fixed")->bytes[k * n + i],
+                                      th_field(i1, "fixed")->bytes[i]);
+                        }
                         EXPECT_EQ(th_values(th_field(info, "status"))[k], 0.0);
                     }
                 }
