@@ -617,6 +617,12 @@ ambiguity_result ambiguity_fix(const double* ahat, const double* Q, std::int64_t
     if (st != ambiguity_status::optimal) res.status = st;
     res.found = best.count;
     if (st == ambiguity_status::out_of_range) return res;
+    if (best.count == 0 && st == ambiguity_status::optimal) {
+        // an unbounded search that keeps nothing: every metric overflowed (Q near the
+        // limits of double), not an optimum
+        res.status = ambiguity_status::out_of_range;
+        return res;
+    }
 
     // 6: back-transform.
     for (std::int64_t c = 0; c < best.count; ++c) out.sqnorm[c] = unscale(best.d[c]);
