@@ -98,7 +98,7 @@ function res = soft_study(varargin)
     return;
   end
   n = 4;                                     % transmit and receive antennas
-  [const, labels] = lte_16qam();
+  [const, labels] = study_lte_16qam();
   nb = size(labels, 2);
   V = opt.frame;
   max_channels = max(1, floor(opt.batch / V));
@@ -171,18 +171,6 @@ function res = soft_study(varargin)
   shards = struct('shards', opt.shard, 'count', opt.shard(2), 'merged', false, ...
                   'missing', [], 'seconds', timings.wall_seconds);
   res = finish(counts, timings, opt, shards);
-end
-
-function [const, labels] = lte_16qam()
-% LTE's 16-QAM: point m has the label of m - 1, b0 b1 b2 b3 (b0 first), and the value
-% ((1 - 2 b0)(1 + 2 b2) + i (1 - 2 b1)(1 + 2 b3)) / sqrt(10).
-  labels = zeros(16, 4);
-  for m = 0:15
-    labels(m + 1, :) = bitand(m, [8 4 2 1]) > 0;
-  end
-  re = (1 - 2 * labels(:, 1)) .* (1 + 2 * labels(:, 3));
-  im = (1 - 2 * labels(:, 2)) .* (1 + 2 * labels(:, 4));
-  const = complex(re, im) / sqrt(10);
 end
 
 function s = gmi_grid()

@@ -118,7 +118,7 @@ EOF
   echo "$mfunctions" | tr '\n' ' ' | sed 's/^/ /; s/ $//'
   echo
   echo "Version and demos"
-  echo " latbox_version detection_study soft_study"
+  echo " latbox_version detection_study soft_study idd_study ambiguity_study"
   echo "Studies in shards"
   echo "$(cd "$root/demo" && ls study_*.m | sed 's/\.m$//' | tr '\n' ' ' | sed 's/^/ /; s/ $//')"
 } > "$top/INDEX"

@@ -11,8 +11,9 @@
 #   scripts/reference.sh --stdout   prints the page
 # The functions, in this order: every function of gateways/mex_functions.txt (its help file
 # matlab/<name>.m), every other matlab/*.m (tools written in Octave code), then the studies
-# of demo/*.m (detection_study, soft_study, then the study_* pieces). A function added to
-# the list or a help file added to matlab/ or demo/ appears without a change here.
+# of demo/*.m (detection_study, soft_study, idd_study, ambiguity_study, then the study_*
+# pieces). A function added to the list or a help file added to matlab/ or demo/ appears
+# without a change here.
 set -euo pipefail
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 export LC_ALL=C
@@ -22,8 +23,9 @@ page="$root/docs/reference.md"
 mex=$(sed -e 's/#.*//' "$root/gateways/mex_functions.txt" | awk 'NF { print $1 }')
 tools=$(cd "$root/matlab" && ls ./*.m | sed 's|^\./||; s/\.m$//' |
         grep -vxF -f <(printf '%s\n' $mex) || true)
-studies=$(cd "$root/demo" && { ls detection_study.m soft_study.m 2> /dev/null
-                               ls ./*.m | sed 's|^\./||' | grep -vx 'detection_study.m\|soft_study.m'; } |
+studies=$(cd "$root/demo" && { ls detection_study.m soft_study.m idd_study.m ambiguity_study.m 2> /dev/null
+                               ls ./*.m | sed 's|^\./||' |
+                                 grep -vx 'detection_study.m\|soft_study.m\|idd_study.m\|ambiguity_study.m'; } |
           sed 's/\.m$//')
 
 help_file() {  # help_file <name>: the file that holds the help of <name>

@@ -71,4 +71,25 @@ function test_exit_tools()
   IEm = exit_decoder_curve(code, [0.2 0.5 0.8], 400, 10, 'method', 'maxlog');
   % max-log's LLRs are over-confident: their MI estimate lies below log-MAP's
   assert(all(diff(IEm) > 0) && all(IEm < IE(2:4) + 0.02) && IEm(3) > 0.95, 'maxlog curve');
+
+  % the trajectory of a detector that takes no priors: every pass the same; the decoder
+  % gets the channel's LLRs deinterleaved (detector bit j is code bit p(j)), and the
+  % MIs are those of the LLRs exchanged
+  u = randi([0 1], 300, 1);
+  c = conv_encode(u, code);
+  p = randperm(numel(c))';
+  Lch = 0.8 * (1 - 2 * c(p)) + sqrt(1.6) * randn(numel(c), 1);   % consistent, MI about 0.3
+  dec = @(L) conv_decode(L, code, 'output', 'extrinsic');
+  [IEdet, IEdec, Lu] = exit_trajectory(@(La) Lch, dec, c, p, 2);
+  L = zeros(numel(c), 1);
+  L(p) = Lch;
+  [Lu0, Lc0] = dec(L);
+  assert(isequal(Lu, [Lu0 Lu0 Lu0]) && all(IEdec == llr_mi(Lc0, c)), 'the decoder''s input');
+  assert(all(IEdet == llr_mi(Lch, c(p))), 'the detector''s MI');
+  expect_error(@() exit_trajectory(@(La) La, dec, c, p(2:end), 1), ...
+               'exit_trajectory: PERM must be a permutation of 1:numel(c)');
+  expect_error(@() exit_trajectory(@(La) La(2:end), dec, c, p, 1), ...
+               'exit_trajectory: DETECT(LA) must give numel(c) LLRs');
+  expect_error(@() exit_trajectory(@(La) La, dec, c, p, -1), ...
+               'exit_trajectory: ITERATIONS must be an integer >= 0');
 end
