@@ -69,7 +69,9 @@ function res = idd_study(varargin)
 %     'clip'        the LLR clip of every detector (20)
 %     'K'           the list length of KBEST (16)
 %     'exit_snr_db' the SNR of the EXIT chart (10; [] for none)
-%     'exit_ia'     the a-priori MIs of the curves ([0:0.1:0.9 0.95 0.99])
+%     'exit_ia'     the a-priori MIs of the detectors' curves ([0:0.1:0.9 0.95 0.99])
+%     'exit_dec_ia' the a-priori MIs of the decoder's curve (0:0.02:0.98: it is cheap, and
+%                   steep near the code's threshold)
 %     'exit_frames' frames of the EXIT chart, per shard (1)
 %     'seed'        random seed (1)
 %     'png'         plot file ('idd_study.png', '' for none)
@@ -83,8 +85,10 @@ function res = idd_study(varargin)
 %   (iterations+1)), bit_errors and frame_errors (the same size), frames and bits (SNRs
 %   x 5), snr_at_fer (5 x (iterations+1), dB), gain (5 x 1, dB), seconds (1 x 5: each
 %   detector's passes with their decoder passes), exit_snr_db, exit_ia, exit_ie_det (5 x
-%   numel(exit_ia)), exit_ie_dec (1 x numel(exit_ia)), exit_traj_det and exit_traj_dec
-%   (5 x (iterations+1): IEDET and IEDEC of exit_trajectory), the loss counts behind
+%   numel(exit_ia)), exit_dec_ia and exit_ie_dec (1 x numel(exit_dec_ia)), exit_traj_det
+%   and exit_traj_dec (5 x (iterations+1): IEDET and IEDEC of exit_trajectory), exit_gap_det and
+%   exit_gap_dec (5 x 1: the trajectory's largest signed distance from the detector's and
+%   the decoder's curve, read between the curves' points linearly), the loss counts behind
 %   them, setup_seconds, wall_seconds, png and the shard fields (as detection_study's).
 %
 %   Example (two shards merged; the same counts as running them one after the other):
@@ -100,7 +104,7 @@ function res = idd_study(varargin)
 %   See also soft_study, exit_trajectory, exit_curve, mimo_detect, conv_decode.
   opt = struct('snr_db', 8:1:15, 'frames', 40, 'errors', 10, 'iterations', 3, ...
                'app_frames', 2, 'info_bits', 1994, 'clip', 20, 'K', 16, 'exit_snr_db', 10, ...
-               'exit_ia', [0:0.1:0.9 0.95 0.99], 'exit_frames', 1, 'seed', 1, ...
+               'exit_ia', [0:0.1:0.9 0.95 0.99], 'exit_dec_ia', 0:0.02:0.98, 'exit_frames', 1, 'seed', 1, ...
                'png', 'idd_study.png', 'quiet', false, 'shard', [], 'save', '', 'merged', []);
   [opt, merge] = study_start(opt, varargin, 'idd_study');
   if ~isempty(merge)
@@ -121,7 +125,7 @@ function res = idd_study(varargin)
   c.frames = zeros(S_n, D);
   c.bits = zeros(S_n, D);
   c.exit_det_loss = zeros(D, A);
-  c.exit_dec_loss = zeros(1, A);
+  c.exit_dec_loss = zeros(1, numel(opt.exit_dec_ia));
   c.exit_traj_det_loss = zeros(D, I1);
   c.exit_traj_dec_loss = zeros(D, I1);
   c.exit_bits = 0;                           % code bits of each detector curve point
@@ -173,7 +177,7 @@ function res = idd_study(varargin)
       end
       c.exit_bits = c.exit_bits + s.nc;
     end
-    IE = exit_decoder_curve(s.code, opt.exit_ia, opt.info_bits, opt.exit_frames);
+    IE = exit_decoder_curve(s.code, opt.exit_dec_ia, opt.info_bits, opt.exit_frames);
     c.exit_dec_loss = loss_units(IE, s.nc * opt.exit_frames);
     c.exit_dec_bits = s.nc * opt.exit_frames;
   end
@@ -255,6 +259,7 @@ function res = finish(c, t, opt, shards)
   res.gain = res.snr_at_fer(:, 1) - res.snr_at_fer(:, end);
   res.exit_snr_db = opt.exit_snr_db;
   res.exit_ia = opt.exit_ia;
+  res.exit_dec_ia = opt.exit_dec_ia;
   res.exit_bits = c.exit_bits;
   res.exit_det_loss = c.exit_det_loss;
   res.exit_dec_loss = c.exit_dec_loss;
@@ -264,6 +269,7 @@ function res = finish(c, t, opt, shards)
   res.exit_ie_dec = 1 - c.exit_dec_loss / 2^20 / c.exit_dec_bits;
   res.exit_traj_det = 1 - c.exit_traj_det_loss / 2^20 / c.exit_bits;
   res.exit_traj_dec = 1 - c.exit_traj_dec_loss / 2^20 / c.exit_bits;
+  [res.exit_gap_det, res.exit_gap_dec] = trajectory_gaps(res);
   res.seconds = t.seconds;
   res.setup_seconds = t.setup_seconds;
   res.wall_seconds = t.wall_seconds;
@@ -274,6 +280,30 @@ function res = finish(c, t, opt, shards)
     print_report(res, opt, label);
   end
   res = study_write_plot(res, opt, @() plot_figures(res, label));
+end
+
+function [gd, gc] = trajectory_gaps(res)
+% How far each pass of the measured trajectories lies from the curves, per detector (the
+% largest over its passes, signed: > 0 above the curve): the detector's output against
+% its curve at the a-priori MI it got (the decoder's output of the pass before; 0 in the
+% first pass), and the decoder's output against its curve at the detector's output.
+% The curves are read between their points by linear interpolation.
+  D = size(res.exit_traj_det, 1);
+  gd = NaN(D, 1);
+  gc = NaN(D, 1);
+  if isempty(res.exit_snr_db) || res.exit_bits == 0
+    return;
+  end
+  for d = 1:D
+    ia = [0, res.exit_traj_dec(d, 1:end - 1)];
+    e = res.exit_traj_det(d, :) - interp1(res.exit_ia, res.exit_ie_det(d, :), ia, 'linear', 'extrap');
+    [~, k] = max(abs(e));
+    gd(d) = e(k);
+    e = res.exit_traj_dec(d, :) - interp1(res.exit_dec_ia, res.exit_ie_dec, ...
+                                           res.exit_traj_det(d, :), 'linear', 'extrap');
+    [~, k] = max(abs(e));
+    gc(d) = e(k);
+  end
 end
 
 function x = snr_at(snr, fer, target)
@@ -357,14 +387,16 @@ function print_report(res, opt, label)
       fprintf('%7.3f', res.exit_ie_det(d, :));
       fprintf('\n');
     end
-    fprintf('%-16s', 'decoder');
-    fprintf('%7.3f', res.exit_ie_dec);
+    fprintf('decoder (I_A: I_E)');
+    shown = 1:5:numel(res.exit_dec_ia);
+    fprintf(' %.2f: %.3f', [res.exit_dec_ia(shown); res.exit_ie_dec(shown)]);
     fprintf('\n');
-    fprintf('trajectory (detector I_E, decoder I_E) per pass:\n');
+    fprintf(['trajectory (detector I_E, decoder I_E) per pass, and its largest distance ' ...
+             'from the detector''s and the decoder''s curves:\n']);
     for d = 1:D
       fprintf('%-16s', res.detectors{d});
       fprintf('  (%.3f, %.3f)', [res.exit_traj_det(d, :); res.exit_traj_dec(d, :)]);
-      fprintf('\n');
+      fprintf('   %+.3f %+.3f\n', res.exit_gap_det(d), res.exit_gap_dec(d));
     end
   end
   study_print_times(res, '');
@@ -416,7 +448,7 @@ function h = plot_figures(res, title_text)
            'linewidth', 1.5);
       hold on;
     end
-    plot(res.exit_ie_dec, res.exit_ia, 'k-', 'linewidth', 2);
+    plot(res.exit_ie_dec, res.exit_dec_ia, 'k-', 'linewidth', 2);
     for d = 1:D                              % the staircase of each detector's run
       x = [0 res.exit_traj_dec(d, :)];
       y = res.exit_traj_det(d, :);
