@@ -38,18 +38,12 @@ function check_against_recomputation()
     for f = 1:3
       [u, c, perm, H, Y] = frame(k, nc, V, const, code, N0);
       for d = 1:5
-        La = zeros(16, V);
-        for i = 1:iters + 1
-          Le = mimo_detect(Y, H, N0, const, labels, methods{d}{:}, 'clip', 20, ...
-                           'prior', La, 'output', 'extrinsic');
-          L = zeros(nc, 1);
-          L(perm) = Le(:);
-          [Lu, Lc] = conv_decode(L, code, 'output', 'extrinsic');
-          wrong = nnz((Lu < 0) ~= u);
-          bit_errors(si, d, i) = bit_errors(si, d, i) + wrong;
-          frame_errors(si, d, i) = frame_errors(si, d, i) + (wrong > 0);
-          La = reshape(Lc(perm), 16, V);
-        end
+        detect = @(La) mimo_detect(Y, H, N0, const, labels, methods{d}{:}, 'clip', 20, ...
+                                   'prior', La, 'output', 'extrinsic');
+        [Lu, ~] = receiver(detect, code, c, perm, iters);
+        wrong = reshape(sum((Lu < 0) ~= u, 1), 1, 1, []);
+        bit_errors(si, d, :) = bit_errors(si, d, :) + wrong;
+        frame_errors(si, d, :) = frame_errors(si, d, :) + (wrong > 0);
       end
     end
   end
@@ -65,23 +59,15 @@ function check_against_recomputation()
     noise = randn(nc, numel(ia));
     b = reshape(c(perm), 16, V);
     for d = 1:5
+      detect = @(La) mimo_detect(Y, H, N0, const, labels, methods{d}{:}, 'clip', 20, ...
+                                 'prior', La, 'output', 'extrinsic');
       for j = 1:numel(ia)
-        La = prior_llrs(b, ia(j), reshape(noise(:, j), 16, V));
-        Le = mimo_detect(Y, H, N0, const, labels, methods{d}{:}, 'clip', 20, ...
-                         'prior', La, 'output', 'extrinsic');
+        Le = detect(prior_llrs(b, ia(j), reshape(noise(:, j), 16, V)));
         loss(d, j) = loss(d, j) + units(llr_mi(Le, b), nc);
       end
-      La = zeros(16, V);
-      for i = 1:iters + 1
-        Le = mimo_detect(Y, H, N0, const, labels, methods{d}{:}, 'clip', 20, ...
-                         'prior', La, 'output', 'extrinsic');
-        L = zeros(nc, 1);
-        L(perm) = Le(:);
-        [~, Lc] = conv_decode(L, code, 'output', 'extrinsic');
-        traj_det(d, i) = traj_det(d, i) + units(llr_mi(Le, b), nc);
-        traj_dec(d, i) = traj_dec(d, i) + units(llr_mi(Lc, c), nc);
-        La = reshape(Lc(perm), 16, V);
-      end
+      [~, mi] = receiver(detect, code, c, perm, iters);
+      traj_det(d, :) = traj_det(d, :) + units(mi(1, :), nc);
+      traj_dec(d, :) = traj_dec(d, :) + units(mi(2, :), nc);
     end
   end
   dec = units(exit_decoder_curve(code, [0.2 0.6], k, 2), 2 * nc);
@@ -92,6 +78,21 @@ function check_against_recomputation()
   % I_A = 0 is the first pass of the trajectory: the detector without priors
   assert(isequal(res.exit_det_loss(:, 1), res.exit_traj_det_loss(:, 1)), 'I_E(0) is not the BMI');
   assert(all(abs(res.exit_ie_det(:, 1) - (1 - traj_det(:, 1) / 2^20 / (2 * nc))) < 1e-12));
+end
+
+function [Lu, mi] = receiver(detect, code, c, perm, iters)
+% The iterative receiver written out: the decoder's info-bit LLRs after each pass (a
+% column each) and the MI of the detector's and the decoder's extrinsic LLRs (rows).
+  nc = numel(c);
+  La = zeros(16, nc / 16);
+  for i = 1:iters + 1
+    Le = detect(La);
+    L = zeros(nc, 1);
+    L(perm) = Le(:);
+    [Lu(:, i), Lc] = conv_decode(L, code, 'output', 'extrinsic');
+    mi(:, i) = [llr_mi(Le, reshape(c(perm), size(Le))); llr_mi(Lc, c)];
+    La = reshape(Lc(perm), size(La));
+  end
 end
 
 function [u, c, perm, H, Y] = frame(k, nc, V, const, code, N0)
