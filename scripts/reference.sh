@@ -93,7 +93,7 @@ EOF
   echo
   echo "## Studies"
   echo
-  echo "The two studies of \`demo/\` and the pieces they share (shards, merging, plots); see"
+  echo "The studies of \`demo/\` and the pieces they share (shards, merging, plots); see"
   echo "[studies, shards and the cluster](studies.md)."
   echo
   # shellcheck disable=SC2086
