@@ -36,8 +36,9 @@ function res = idd_study(varargin)
 %   frames without any frame error at any iteration count the detector skips the
 %   higher SNRs (not run: NaN).
 %   The SNR at FER 1e-2 (interpolated linearly in log10(FER) between the two points
-%   around it, NaN when no two points enclose it) per detector and iteration count, and
-%   the IDD gain: that SNR with 0 iterations minus that with 'iterations'.
+%   around it; the upper point itself where it had no frame error, an upper bound; NaN
+%   when no two points enclose it) per detector and iteration count, and the IDD gain:
+%   that SNR with 0 iterations minus that with 'iterations'.
 %
 %   EXIT chart at 'exit_snr_db' (10 dB), on 'exit_frames' frames of their own:
 %     the detector's curve: its extrinsic MI I_E against the a-priori MI I_A of
@@ -457,7 +458,7 @@ function h = plot_figures(res, title_text)
       y = res.exit_traj_det(d, :);
       sx = reshape([x(1:end - 1); x(2:end)], 1, []);
       sy = reshape([y; y], 1, []);
-      plot(sx, sy, ':', 'color', colors(d, :), 'linewidth', 1, 'handlevisibility', 'off');
+      plot(sx, sy, '--', 'color', colors(d, :), 'linewidth', 1, 'handlevisibility', 'off');
     end
     hold off;
     grid on;
@@ -465,7 +466,7 @@ function h = plot_figures(res, title_text)
     xlabel('I_A of the detector = I_E of the decoder');
     ylabel('I_E of the detector = I_A of the decoder');
     legend([res.detectors, {'decoder (inverted)'}], 'location', 'southeast');
-    title(sprintf('EXIT chart at %g dB; dotted: the trajectories of real runs', ...
+    title(sprintf('EXIT chart at %g dB; dashed: the trajectories of real runs', ...
                   res.exit_snr_db));
   end
 end
