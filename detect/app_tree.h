@@ -118,7 +118,7 @@ constexpr double ln2 = 0.69314718055994530942;
 // Doubles of scratch the search needs beyond its front's, for n levels of sum_M children
 // in all and B bits.
 inline std::int64_t scratch_size(std::int64_t n, std::int64_t sum_M, std::int64_t B) {
-    return 2 * sum_M + 13 * (n + 1) + 12 * B;
+    return 3 * sum_M + 13 * (n + 1) + 12 * B;
 }
 
 // The problem as the search sees it (the levels' sizes come from the front: level k has
@@ -185,9 +185,10 @@ inline double add_mass(mass a, std::int64_t i, double mu, double c, double u, do
     double& m = a.m[i];
     double& s = a.s[i];
     if (s == 0.0) {
-        const double x = (mu - g) / u;
+        const double ref = m < inf ? m : g;  // a reference of its own: that of its drops
+        const double x = (mu - ref) / u;
         if (x >= -ref_span && x <= ref_span) {
-            m = g;
+            m = ref;
             s = c == inf ? inf : c * e.of(x);
         } else {
             m = mu;
@@ -237,6 +238,7 @@ public:
             return r;
         };
         key_ = take(sum_M_);
+        w_ = take(std::int64_t{1} << front.bits_of(0));
         dist_ = take(sum_M_);
         pd_ = take(n + 1);
         pP_ = take(n + 1);
@@ -326,6 +328,12 @@ public:
             if (count >= next_poll) {
                 if (interrupt_requested(check)) return search_status::interrupted;
                 next_poll += search_poll_interval;
+            }
+            if (k == 0 && !extrinsic_) {
+                record_group();  // every leaf below the node on level 1 at once
+                if (k == n - 1) break;
+                ++k;
+                continue;
             }
             const std::int64_t M = (std::int64_t{1} << front_.bits_of(k));
             double* const key = key_ + static_cast<std::int64_t>(child_off_[k]);
@@ -575,17 +583,20 @@ private:
     // thr of (b, h) from its S and D (the header comment).
     void renew_thr(std::int64_t a) {
         const double sS = S_.s[a];
-        if (sS == 0.0 || eps_ == 0.0) {
+        const std::int64_t o = a ^ 1;
+        if (eps_ == 0.0 || (sS == 0.0 && (eclip_ == 0.0 || S_.s[o] == 0.0))) {
             thr_[a] = inf;
             return;
         }
+        // an empty S with room from the other hypothesis: D in the units of that one's
+        // reference (D is empty until then)
+        if (S_.m[a] == inf) S_.m[a] = S_.m[o];
         // A drop may take at most a quarter of the room left, r/4 >= 2^(k-2) for r in
         // [2^k, 2^(k+1)): a thr above the exact one (it only drops less), without a
         // logarithm. Keeping room for later, larger subtrees drops more in all: the first
         // small drops near the leaves no longer use up the room of a whole level above.
         // the room: eps*max(S[b][h], e^{-clip}*S[b][1-h]) - D[b][h], in the units of S[b][h]
         double big = sS;
-        const std::int64_t o = a ^ 1;
         if (eclip_ > 0.0 && S_.s[o] != 0.0) {
             const double x = (S_.m[o] - S_.m[a]) / u_;
             const double so = x == 0.0 ? S_.s[o] : x > 746.0 ? 0.0 : S_.s[o] * std::exp(-x);
@@ -616,6 +627,72 @@ private:
         }
     }
 
+    // c*e^{-metric/u} into S[a] (a not saturated).
+    void add_found(std::int64_t a, double metric, double c) {
+        // thr from a smaller S is larger (fewer drops): renewing it only when S grew by more
+        // than 1e-3 keeps every decision valid
+        const double old = S_.m[a];
+        const double g = add_mass(S_, a, metric, c, u_, g_, memo_);
+        if (S_.m[a] != old && D_.s[a] != 0.0) {
+            // S's unit moved: D follows (+Inf past double: no more drops)
+            D_.s[a] = D_.s[a] * std::exp(-(old - S_.m[a]) / u_);
+        }
+        if (g > 0.0) {
+            renew_thr(a);
+            renew_thr(a ^ 1);  // its room grows with e^{-clip} times this mass
+        }
+    }
+
+    // Every child of the node on level 1 (the path above) as a leaf, posterior only (key =
+    // metric): with w_j = e^{-(mu_j - least)/u}, the bits of level 0 take the sums of w_j
+    // over their children with each value, the fixed bits the sum of all, each added as
+    // one term of count sum at the least metric (the same masses as one leaf at a time,
+    // summed in another order). A hypothesis whose sum is below 1e-200 takes its leaves
+    // one by one instead (its own reference stays within ref_span of them).
+    void record_group() {
+        const std::int64_t M = std::int64_t{1} << front_.bits_of(0);
+        const double* const key = key_ + static_cast<std::int64_t>(child_off_[0]);
+        double* const w = w_;
+        double least = inf;
+        for (std::int64_t j = 0; j < M; ++j) least = key[j] < least ? key[j] : least;
+        if (least == inf) return;
+        if (g_ == inf) g_ = least;
+        double total = 0.0;
+        for (std::int64_t j = 0; j < M; ++j) {
+            const double x = (key[j] - least) / u_;
+            w[j] = key[j] < inf && x <= 746.0 ? std::exp(-x) : 0.0;
+            total = total + w[j];
+        }
+        const std::int32_t m0 = front_.bits_of(0);
+        for (std::int32_t i = 0; i < m0; ++i) {
+            if (sat_[i] != 0.0) continue;
+            double t[2] = {0.0, 0.0};
+            for (std::int64_t j = 0; j < M; ++j) {
+                t[bit_of(front_.label(0, j), m0, i) ? 1 : 0] += w[j];
+            }
+            for (int h = 0; h < 2; ++h) {
+                if (t[h] >= 1e-200) {
+                    add_found(2 * i + h, least, t[h]);
+                    continue;
+                }
+                for (std::int64_t j = 0; j < M; ++j) {
+                    const bool one = bit_of(front_.label(0, j), m0, i);
+                    if ((one ? 1 : 0) == h && key[j] < inf) add_found(2 * i + h, key[j], 1.0);
+                }
+            }
+        }
+        for (std::int64_t j = 1; j < p_.n; ++j) {
+            const auto lj = static_cast<std::uint32_t>(plabel_[j]);
+            const std::int32_t mj = front_.bits_of(j);
+            const auto b0 = static_cast<std::int64_t>(bit_off_[j]);
+            for (std::int32_t i = 0; i < mj; ++i) {
+                if (sat_[b0 + i] == 0.0)
+                    add_found(2 * (b0 + i) + (bit_of(lj, mj, i) ? 1 : 0), least, total);
+            }
+        }
+        renew_freemax();
+    }
+
     // The leaf c (level 0, the path above): its masses into S.
     void record_leaf(const child& c) {
         write_costs(0, c.label);
@@ -638,19 +715,7 @@ private:
                     metric = q + scale_ * others;
                 }
                 if (!(metric < inf) || sat_[b] != 0.0) continue;
-                const std::int64_t a = 2 * b + (bit_of(lj, mj, i) ? 1 : 0);
-                // thr from a smaller S is larger (fewer drops): renewing it only when S grew
-                // by more than 1e-3 keeps every decision valid
-                const double old = S_.m[a];
-                const double g = add_mass(S_, a, metric, 1.0, u_, g_, memo_);
-                if (S_.m[a] < old && D_.s[a] != 0.0) {
-                    // S's unit moved: D follows (D is empty while S is)
-                    D_.s[a] = D_.s[a] * std::exp(-(old - S_.m[a]) / u_);
-                }
-                if (g > 0.0) {
-                    renew_thr(a);
-                    renew_thr(a ^ 1);  // its room grows with e^{-clip} times this mass
-                }
+                add_found(2 * b + (bit_of(lj, mj, i) ? 1 : 0), metric, 1.0);
             }
         }
         renew_freemax();
@@ -687,8 +752,8 @@ private:
     std::int64_t B_ = 0, sum_M_ = 0;
     bool divide_ = false, extrinsic_ = false;
     double u_ = 1.0, scale_ = 1.0, eps_ = 0.0, eclip_ = 0.0;
-    double *key_, *dist_, *pd_, *pP_, *pc1_, *pc2_, *ps2_, *pb1_, *plabel_, *px_, *freemax_, *lnN_,
-        *lnF_, *child_off_, *bit_off_, *cost_, *thr_, *sat_;
+    double *key_, *w_, *dist_, *pd_, *pP_, *pc1_, *pc2_, *ps2_, *pb1_, *plabel_, *px_, *freemax_,
+        *lnN_, *lnF_, *child_off_, *bit_off_, *cost_, *thr_, *sat_;
     mass S_, D_;
     exp_memo memo_;
     double g_ = inf;  // the shared reference: the metric of the first leaf
