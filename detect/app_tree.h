@@ -93,7 +93,9 @@
 // checked as one subtree with the bound r*C_k (r rounded up to a power of two) for both
 // hypotheses of level k's bits and r*F_k for those of the levels below; if that fits, all of them
 // are dropped at once and the level is left. Otherwise the child alone is checked, and dropped, or
-// recorded (a leaf), or entered.
+// recorded (a leaf), or entered. For the posterior the leaves are not taken one by one: every
+// child of a node on level 1 is recorded at once (record_group), one exponential per leaf.
+// Recording a leaf instead of dropping it only adds to S, which every bound above allows.
 #pragma once
 
 #include <cmath>
