@@ -93,8 +93,8 @@
 // checked as one subtree with the bound r*C_k (r rounded up to a power of two) for both
 // hypotheses of level k's bits and r*F_k for those of the levels below; if that fits, all of them
 // are dropped at once and the level is left. Otherwise the child alone is checked, and dropped, or
-// recorded (a leaf), or entered. For the posterior the leaves are not taken one by one: every
-// child of a node on level 1 is recorded at once (record_group), one exponential per leaf.
+// recorded (a leaf), or entered. The leaves are not taken one by one: every child of a node
+// on level 1 is recorded at once (record_group), one exponential per leaf.
 // Recording a leaf instead of dropping it only adds to S, which every bound above allows.
 #pragma once
 
@@ -120,7 +120,7 @@ constexpr double ln2 = 0.69314718055994530942;
 // Doubles of scratch the search needs beyond its front's, for n levels of sum_M children
 // in all and B bits.
 inline std::int64_t scratch_size(std::int64_t n, std::int64_t sum_M, std::int64_t B) {
-    return 3 * sum_M + 13 * (n + 1) + 12 * B;
+    return 4 * sum_M + 13 * (n + 1) + 12 * B;
 }
 
 // The problem as the search sees it (the levels' sizes come from the front: level k has
@@ -240,7 +240,7 @@ public:
             return r;
         };
         key_ = take(sum_M_);
-        w_ = take(std::int64_t{1} << front.bits_of(0));
+        w_ = take(2 * (std::int64_t{1} << front.bits_of(0)));
         dist_ = take(sum_M_);
         pd_ = take(n + 1);
         pP_ = take(n + 1);
@@ -331,7 +331,7 @@ public:
                 if (interrupt_requested(check)) return search_status::interrupted;
                 next_poll += search_poll_interval;
             }
-            if (k == 0 && !extrinsic_) {
+            if (k == 0) {
                 record_group();  // every leaf below the node on level 1 at once
                 if (k == n - 1) break;
                 ++k;
@@ -645,24 +645,46 @@ private:
         }
     }
 
-    // Every child of the node on level 1 (the path above) as a leaf, posterior only (key =
-    // metric): with w_j = e^{-(mu_j - least)/u}, the bits of level 0 take the sums of w_j
-    // over their children with each value, the fixed bits the sum of all, each added as
-    // one term of count sum at the least metric (the same masses as one leaf at a time,
-    // summed in another order). A hypothesis whose sum is below 1e-200 takes its leaves
-    // one by one instead (its own reference stays within ref_span of them).
+    // Every child of the node on level 1 (the path above) as a leaf: with w_j =
+    // e^{-(mu_j - least)/u}, the bits of level 0 take the sums of w_j over their children
+    // with each value, the fixed bits the sum of all, each added as one term of count sum
+    // at the least metric (the same masses as one leaf at a time, summed in another order).
+    // Extrinsic: bit b's metric is mu_j - n0*c_b (c_b its cost, the same for every child
+    // summed into one hypothesis), taken so only while every child's prior costs are at
+    // most 64 (in LLR units, where the difference loses nothing that matters); otherwise
+    // the leaves go one by one, their metrics formed afresh. A hypothesis whose sum is
+    // below 1e-200 takes its leaves one by one too (its own reference stays within
+    // ref_span of them).
     void record_group() {
         const std::int64_t M = std::int64_t{1} << front_.bits_of(0);
         const double* const key = key_ + static_cast<std::int64_t>(child_off_[0]);
         double* const w = w_;
+        double* const mu = w_ + M;
+        bool shift = true;
+        for (std::int64_t j = 0; j < M; ++j) {
+            if (!extrinsic_) {
+                mu[j] = key[j];  // the posterior's key is its metric
+                continue;
+            }
+            const child c = make_child(0, j);
+            mu[j] = c.mu;
+            shift = shift && c.P <= 64.0;  // false for +Inf (a known bit's other value)
+        }
+        if (!shift) {
+            for (std::int64_t j = 0; j < M; ++j) {
+                const child c = make_child(0, j);
+                if (c.d < inf) record_leaf(c);
+            }
+            return;
+        }
         double least = inf;
-        for (std::int64_t j = 0; j < M; ++j) least = key[j] < least ? key[j] : least;
+        for (std::int64_t j = 0; j < M; ++j) least = mu[j] < least ? mu[j] : least;
         if (least == inf) return;
         if (g_ == inf) g_ = least;
         double total = 0.0;
         for (std::int64_t j = 0; j < M; ++j) {
-            const double x = (key[j] - least) / u_;
-            w[j] = key[j] < inf && x <= 746.0 ? std::exp(-x) : 0.0;
+            const double x = (mu[j] - least) / u_;
+            w[j] = mu[j] < inf && x <= 746.0 ? std::exp(-x) : 0.0;
             total = total + w[j];
         }
         const std::int32_t m0 = front_.bits_of(0);
@@ -673,13 +695,14 @@ private:
                 t[bit_of(front_.label(0, j), m0, i) ? 1 : 0] += w[j];
             }
             for (int h = 0; h < 2; ++h) {
+                const double own = extrinsic_ ? scale_ * cost_of(i, h == 1) : 0.0;
                 if (t[h] >= 1e-200) {
-                    add_found(2 * i + h, least, t[h]);
+                    add_found(2 * i + h, least - own, t[h]);
                     continue;
                 }
                 for (std::int64_t j = 0; j < M; ++j) {
                     const bool one = bit_of(front_.label(0, j), m0, i);
-                    if ((one ? 1 : 0) == h && key[j] < inf) add_found(2 * i + h, key[j], 1.0);
+                    if ((one ? 1 : 0) == h && mu[j] < inf) add_found(2 * i + h, mu[j] - own, 1.0);
                 }
             }
         }
@@ -688,8 +711,10 @@ private:
             const std::int32_t mj = front_.bits_of(j);
             const auto b0 = static_cast<std::int64_t>(bit_off_[j]);
             for (std::int32_t i = 0; i < mj; ++i) {
-                if (sat_[b0 + i] == 0.0)
-                    add_found(2 * (b0 + i) + (bit_of(lj, mj, i) ? 1 : 0), least, total);
+                const std::int64_t b = b0 + i;
+                if (sat_[b] != 0.0) continue;
+                const double own = extrinsic_ ? scale_ * cost_[b] : 0.0;
+                add_found(2 * b + (bit_of(lj, mj, i) ? 1 : 0), least - own, total);
             }
         }
         renew_freemax();
