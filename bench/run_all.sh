@@ -144,8 +144,9 @@ measured() {  # measured <label> <dir> <command...>
   echo "## Exact log-MAP (APP) LLRs by tree search against IT++'s full enumeration"
   echo
   echo "4x4 complex Rayleigh channels (CN(0,1), one per vector), IT++'s unit-energy 16-QAM points"
-  echo "and labels, 20 dB (N0 = Nt/100), no priors. latbox's host-free routines with tol 1e-9 (and"
-  echo "1e-3, 0 for comparison): the complex-level one on R, Q^H y of a QR of H, the real-valued one on"
+  echo "and labels, 20, 10 and 0 dB (N0 = Nt/100, Nt/10, Nt), no priors. latbox's host-free routines"
+  echo "with tol 1e-9 (at 20 dB also 1e-3 and 0 for comparison), clip 20 and unclipped: the"
+  echo "complex-level one (which mimo_detect's 'app' runs) on R, Q^H y of a QR of H, the real-valued one on"
   echo "the real form (8 levels of 4-PAM, Gray labels of IT++'s parts); IT++'s ND_UQAM"
   echo "init_soft_demodulator + demodulate_soft_bits with FULL_ENUM_LOGMAP (σ² = N0) on the same"
   echo "vectors, and the exact values by log-sum-exp over the 65536 points in long double. Processor"
@@ -170,11 +171,25 @@ measured() {  # measured <label> <dir> <command...>
   echo "thread over the columns (the page's preparation apart), best of three rounds. 'mmse' as"
   echo "mimo_detect_column runs it today, its kernel alone (apply_filter + stream_llrs) and the"
   echo "same filter with channel/soft_demap.h's demap_stream; MMSE-PIC (extrinsic output) with"
-  echo "priors from a consistent Gaussian source (sigma_A = 2) and EP (beta 0.9). IT++'s SISO"
-  echo "'mmsePIC' demapper is not in this table: with the set-up tried it returned +-Inf for"
-  echo "every bit (its Hassibi max-log demapper returned finite values on the same input)."
+  echo "priors from a consistent Gaussian source (sigma_A = 2) and EP (beta 0.9). Then IT++'s SISO"
+  echo "demapper with 'mmsePIC' on the same pages (V-BLAST generator matrices from its STC class,"
+  echo "the impulse response as its MN-by-(channel uses) matrix of H^T, noise N0/2 per real"
+  echo "dimension, priors negated: its LLRs are ln P(1)/P(0)): its speed beside MMSE-PIC's, and its"
+  echo "LLRs against the max-log demap of latbox's own MMSE-PIC estimate, without priors (both are"
+  echo "then MMSE) and with them."
   echo
   measured "bench_softlin (C++)" "$work" "$build/bench/softlin/bench_softlin"
+  echo
+  echo "## mimo_detect's soft-in methods on two threads"
+  echo
+  echo "4x4 16-QAM (LTE's Gray labels) over Rayleigh block fading, 15 dB, K = 10^4 vectors (8 per"
+  echo "channel page), priors from a consistent Gaussian source (sigma_A = 2) where a method takes"
+  echo "them: LATBOX_NUM_THREADS=1 and =2 in turns, medians of the wall-clock time of one call,"
+  echo "beside a plain two-thread compute loop timed the same way before and after."
+  echo
+  measured "octave-cli, mimo_detect threads" "$LATBOX_ROOT/bench/channel" \
+    octave-cli --no-gui --norc --quiet --eval \
+    "addpath('$build/mex'); addpath('$build/bench-mex'); bench_mimo_threads"
   echo
   echo "## Convolutional codes: the BCJR decoder"
   echo

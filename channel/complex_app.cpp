@@ -11,6 +11,80 @@
 
 namespace {
 
+// What the child bounds need of the alphabet's geometry. A grid (the points are distinct
+// and are every pair of nre real parts with nim imaginary parts) has the least gaps gre and
+// gim of its parts; any other alphabet the least distance dmin of two of its points.
+struct geometry {
+    bool grid = false;
+    std::int64_t nre = 0, nim = 0;
+    double gre = 0.0, gim = 0.0, dmin = 0.0;
+};
+
+// The distinct values of v[0], v[2], .. (M of them) into out, ascending; their count.
+std::int64_t distinct_sorted(const double* v, std::int64_t M, double* out) {
+    std::int64_t c = 0;
+    for (std::int64_t m = 0; m < M; ++m) {
+        const double x = v[2 * m];
+        std::int64_t i = 0;
+        while (i < c && out[i] < x) ++i;
+        if (i < c && out[i] == x) continue;
+        for (std::int64_t j = c; j > i; --j) out[j] = out[j - 1];
+        out[i] = x;
+        ++c;
+    }
+    return c;
+}
+
+double least_gap(const double* v, std::int64_t c) {
+    double g = app_tree::inf;
+    for (std::int64_t i = 1; i < c; ++i) g = v[i] - v[i - 1] < g ? v[i] - v[i - 1] : g;
+    return g;
+}
+
+// The position of x among v[0 .. c-1] (x is one of them).
+std::int64_t index_of(const double* v, std::int64_t c, double x) {
+    std::int64_t i = 0;
+    while (i + 1 < c && v[i] != x) ++i;
+    return i;
+}
+
+// tmp: 2M doubles.
+geometry alphabet_geometry(const complex_alphabet& a, double* tmp) {
+    const std::int64_t M = a.M;
+    geometry g;
+    double* const re = tmp;
+    double* const im = tmp + M;
+    g.nre = distinct_sorted(a.points, M, re);
+    g.nim = distinct_sorted(a.points + 1, M, im);
+    g.grid = g.nre * g.nim == M;
+    if (g.grid) {
+        g.gre = least_gap(re, g.nre);
+        g.gim = least_gap(im, g.nim);
+        // every pair taken once: one cell of the nre-by-nim table per point, none twice
+        std::uint64_t seen[4] = {0, 0, 0, 0};  // M <= 256 cells
+        for (std::int64_t m = 0; m < M && g.grid; ++m) {
+            const std::int64_t cell = index_of(re, g.nre, a.points[2 * m]) * g.nim +
+                                      index_of(im, g.nim, a.points[2 * m + 1]);
+            const std::uint64_t bit = std::uint64_t{1} << (cell % 64);
+            if ((seen[cell / 64] & bit) != 0) g.grid = false;
+            seen[cell / 64] |= bit;
+        }
+    }
+    if (!g.grid) {
+        double d2 = app_tree::inf;
+        for (std::int64_t m = 0; m < M; ++m) {
+            for (std::int64_t l = m + 1; l < M; ++l) {
+                const double dr = a.points[2 * m] - a.points[2 * l];
+                const double di = a.points[2 * m + 1] - a.points[2 * l + 1];
+                const double d = dr * dr + di * di;
+                d2 = d < d2 ? d : d2;
+            }
+        }
+        g.dmin = std::sqrt(d2);
+    }
+    return g;
+}
+
 template <bool Real>
 struct point_front {
     const double* z;
@@ -18,6 +92,34 @@ struct point_front {
     std::int64_t n;
     const complex_alphabet& a;
     const double* q;  // 2nM: R(i,i)*p[m]
+    geometry g;
+
+    // ln of a bound on sum_m e^{-(dist[m] - pd)/n0} for any centre, the points scaled by
+    // r = |R(i,i)| (a rotation and a scaling: distances scale by r). A grid's sum is the
+    // product of its parts' sums, and of values with least gap h the i-th nearest (from 0)
+    // is at least i*h/2 from the centre (i+1 values span i*h). Any other alphabet: the
+    // disks of radius rho = r*dmin/2 about the i+1 nearest points are disjoint and lie in
+    // the disk of radius t_i + rho about the centre, so (i+1)*rho^2 <= (t_i + rho)^2 and
+    // the i-th nearest is at least rho*(sqrt(i+1) - 1) away.
+    double log_child_bound(std::int64_t i, double n0) const {
+        const double rr = R[2 * (i + i * n)], ri = R[2 * (i + i * n) + 1];
+        const double r = std::sqrt(rr * rr + ri * ri) * (1.0 - app_tree::spacing_margin);
+        const auto part = [&](double gap, std::int64_t c) {
+            if (c <= 1) return 1.0;
+            const double h = 0.5 * r * gap;
+            return app_tree::spaced_mass(h * h / n0, c);
+        };
+        if (g.grid) return std::log(part(g.gre, g.nre) * part(g.gim, g.nim));
+        const double rho = 0.5 * r * g.dmin;
+        double s = 0.0;
+        for (std::int64_t m = 0; m < a.M; ++m) {
+            const double t = rho * (std::sqrt(static_cast<double>(m + 1)) - 1.0);
+            const double x = t * t / n0;
+            if (x > 800.0) break;  // the rest are below e^{-800} each
+            s = s + std::exp(-x);
+        }
+        return std::log(s);
+    }
 
     std::int32_t bits_of(std::int64_t) const { return a.bits; }
     std::uint32_t label(std::int64_t, std::int64_t m) const { return a.labels[m]; }
@@ -60,8 +162,9 @@ search_status run(const double* z, const double* R, std::int64_t n, const comple
                   const app_tree::problem& p, double* L, std::int64_t* nodes, double* scratch,
                   const interrupt_check* check) {
     double* const q = scratch;
+    const geometry g = alphabet_geometry(a, q);  // q's room, before q is filled
     complex_levels::fill_scaled_points(R, n, a, q);
-    point_front<Real> front{z, R, n, a, q};
+    point_front<Real> front{z, R, n, a, q, g};
     app_tree::search<point_front<Real>> s(p, front, scratch + 2 * n * a.M);
     // With a finite clip, the bits that the max-log LLRs show beyond it (app_tree.h)
     const double cm = s.maxlog_clip();

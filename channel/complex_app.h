@@ -28,7 +28,7 @@
 #include "detect/app_tree.h"
 
 // Doubles of scratch that find_complex_app_llrs needs for n levels of M points:
-// 4nM + 12(n+1) + 12*n*bits (the search) + n*bits + n + complex_search_scratch_size(n, M)
+// 6nM + 13(n+1) + 12*n*bits (the search) + n*bits + n + complex_search_scratch_size(n, M)
 // (the max-log pass).
 std::int64_t complex_app_scratch_size(std::int64_t n, std::int64_t M);
 

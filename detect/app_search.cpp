@@ -5,6 +5,8 @@
 // in ascending columns (no isum for k = n-1).
 #include "detect/app_search.h"
 
+#include <cmath>
+
 namespace {
 
 struct pam_front {
@@ -22,6 +24,14 @@ struct pam_front {
         const auto i = static_cast<std::uint32_t>(a);
         if (labels == nullptr) return i ^ (i >> 1);
         return labels[static_cast<std::int64_t>(label_off[k]) + i];
+    }
+
+    // ln of a bound on sum_a e^{-(dist[a] - pd)/n0} for any centre: the values are spaced
+    // 2|R(k,k)| apart, so the i-th nearest (from 0) is at least i*|R(k,k)| from the centre
+    // (i+1 values span 2i|R(k,k)|).
+    double log_child_bound(std::int64_t k, double n0) const {
+        const double h = std::fabs(R[k + k * n]) * (1.0 - app_tree::spacing_margin);
+        return std::log(app_tree::spaced_mass(h * h / n0, std::int64_t{1} << bits[k]));
     }
 
     // dist[a] for the children of the path's node on level k+1 (px: its indices above k).

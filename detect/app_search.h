@@ -26,7 +26,7 @@
 #include "detect/soft_search.h"
 
 // Doubles of scratch that find_app_llrs needs for these levels:
-// 2n + 2*sum M_i + 12(n+1) + 12B (the search) + B + n + soft_scratch_size(n, B) (the
+// 2n + 4*sum M_i + 13(n+1) + 12B (the search) + B + n + soft_scratch_size(n, B) (the
 // max-log pass).
 std::int64_t app_scratch_size(const soft_levels& levels);
 

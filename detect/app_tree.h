@@ -15,45 +15,66 @@
 // u = 1. Every cost is >= 0 and every rounding monotone, so a node's mu is <= the metric of
 // every leaf below it.
 //
-// Masses in the log domain. A mass is kept as a pair (m, s) meaning s*e^{-m/u}, with m the
-// least metric added so far (a running maximum of the terms): adding c*e^{-mu/u} (mu >= m)
-// is s += c*e^{-(mu-m)/u}, and a new least term rescales s by e^{-(m-mu)/u} <= 1. So s >= 1
-// for a found mass and no sum underflows or overflows whatever the scale of the metrics:
-// an LLR is (m1 - m0)/u + ln s0 - ln s1. Counts of leaves are doubles (+Inf past the
-// range of double, which only stops drops).
+// Masses in the log domain. A mass is kept as a pair (m, s) meaning s*e^{-m/u}, m its
+// reference. A new mass takes the shared reference g (the metric of the first leaf found)
+// when its first term lies within ref_span = 300 (in units of u) of it, else its own metric;
+// adding c*e^{-mu/u} is s += c*e^{-(mu-m)/u} while mu >= m - 300u, and a term beyond that
+// moves the reference to mu (s rescaled by e^{-(m-mu)/u} < 1). So s stays within
+// [e^{-300}, e^{300}*count] and no sum underflows or overflows whatever the scale of the
+// metrics (a term below e^{-746} of the reference, which is 0 in double, is below e^{-446}
+// of s: fewer than 2^63 of them move no LLR by 1e-170); the masses of one leaf's bits
+// mostly share g, so they share one exponential. An LLR is (m1 - m0)/u + ln s0 - ln s1.
+// Counts of leaves are doubles (+Inf past the range of double, which only stops drops).
 //
 // What is kept, per bit b and hypothesis h (b = h): S[b][h] the mass of the leaves found
 // with bit b = h, D[b][h] a bound on the mass of the dropped leaves with bit b = h. A node
 // at level k fixes the bits of levels >= k (they name its hypothesis for each such bit) and
 // leaves free the bits of levels < k; it has N_k = prod_{j<k} M_j leaves, every one with
 // metric >= mu_k, and exactly N_k/2 of them take each value of a free bit (every level's
-// labels are all its m-bit patterns). Dropping it adds N_k*e^{-mu_k/u} to D[b][h(b)] for
-// its fixed bits and N_k/2*e^{-mu_k/u} to both D[b][0] and D[b][1] for its free bits.
+// labels are all its m-bit patterns).
+//
+// The mass of a subtree. Its leaves' masses sum to at most e^{-mu_k/u}*C_k with C_k the
+// smaller of N_k and G_k = prod_{j<k} g_j, g_j the front's bound (log_child_bound) on
+// sum_a e^{-(d_a - pd)/n0} over the children a of any node on level j+1 whatever its
+// centre: summing the innermost level first, each level's sum is at most g_j times the
+// node's own factor, and the prior costs (>= 0) only lower each term. The fronts take g_j
+// from the least spacing of the level's values scaled by |R(j,j)| (the i-th nearest child
+// is at least i times half of it away, per real dimension), in exact arithmetic on the
+// computed centre; the spacing is taken a hair short (spacing_margin), and the roundings of
+// the distances themselves are those of every metric (relative 2^-52). At high SNR g_j is
+// near 1 where M_j is 2..16: the bound is that of the node's own mass. The free bits' count
+// is F_k = min(N_k/2, G_k). Dropping a node adds C_k*e^{-mu_k/u} to D[b][h(b)] for its fixed
+// bits and F_k*e^{-mu_k/u} to both D[b][0] and D[b][1] for its free bits.
 //
 // The error bound. With E[b][h] the true mass of the dropped leaves, 0 <= E <= D, the
 // returned value is ln S0 - ln S1 and the exact one ln(S0+E0) - ln(S1+E1); their difference
 // is ln(1+E0/S0) - ln(1+E1/S1), a difference of two numbers in [0, ln(1+D0/S0)] and
 // [0, ln(1+D1/S1)], so
 //   |error| <= max_h ln(1 + D[b][h]/S[b][h]).
-// A drop is made only when, for every D it adds to, the new D <= eps*S with the S of that
-// moment, eps = expm1(tol) (a hair less, for the roundings of the test). S only grows and D
-// only changes by such checked drops, so at the end D <= eps*S_then <= eps*S for each
-// (b, h), and every LLR is within ln(1 + eps) <= tol of the exact one. Clipping,
-// sign*min(|v|, clip), moves no two values further apart, so the returned clipped values
-// are within tol of the clipped exact ones. tol = 0 gives eps = 0: nothing with a non-zero
-// mass is dropped and (with clip = Inf) every leaf of finite metric is visited.
+// A drop is made only when, for every D it adds to, the new D <= eps*max(S[b][h],
+// e^{-clip}*S[b][1-h]) with the S of that moment, eps = expm1(tol) (a hair less, for the
+// roundings of the test; e^{-clip} too). Both S only grow and D only changes by such
+// checked drops, so at the end D[b][h] <= eps*max(S[b][h], e^{-clip}*S[b][1-h]). Where
+// S[b][h] >= e^{-clip}*S[b][1-h] for both h that is D <= eps*S, and every LLR is within
+// ln(1 + eps) <= tol of the exact one. Clipping, sign*min(|v|, clip), moves no two values
+// further apart, so the returned clipped values are within tol of the clipped exact ones.
+// Otherwise, say S1 < e^{-clip}*S0: the returned value is +clip, and the exact one is at
+// least ln S0 - ln(S1 + D1) >= ln S0 - ln((1 + eps)*e^{-clip}*S0) = clip - ln(1 + eps):
+// within tol of +clip once clipped (D0 only raises it). So the minority hypothesis of a bit
+// beyond the clip is refined only relative to e^{-clip} times the majority's mass. tol = 0
+// gives eps = 0: nothing with a non-zero mass is dropped and (with clip = Inf) every leaf
+// of finite metric is visited.
 //
-// A finite clip drops more, through the bits that are beyond +-clip for certain
-// (saturate(): a max-log pass shows them, and their masses are not kept at all). Nothing
-// is decided from the masses of an LLR that only looks beyond the clip: both of its
-// hypotheses still grow as the search goes on, so such a decision would not stay valid.
+// A finite clip drops more still through the bits that are beyond +-clip for certain
+// (saturate(): a max-log pass shows them, and their masses are not kept at all).
 //
-// The check without exponentials. The room left in (b, h), eps*S - D = r*e^{-mS/u} (D is
-// kept in the units of S: r = eps*sS - sD), takes c*e^{-mu/u} iff
+// The check without exponentials. The room left in (b, h), eps*max(..) - D = r*e^{-mS/u}
+// (D is kept in the units of S: r = eps*max(sS, e^{-clip}*sS') - sD), takes c*e^{-mu/u} iff
 // mu - u*ln c >= mS - u*ln r; thr is that bound with ln r replaced by a lower bound of
 // ln(r/4) (renew_thr), so a check that passes is a drop that fits (thr = +Inf when r <= 0
 // or S is empty). thr is renewed whenever D changes, and when S grows by more than 1e-3 of
-// itself (a thr from a smaller S is larger: it only drops less), so that a node is checked
+// itself, its own or the other hypothesis' (a thr from a smaller S is larger: it only
+// drops less), so that a node is checked
 // by comparisons only: its fixed bits one by one, its free bits at once through
 // freemax[k] = the largest thr of both hypotheses of the bits of levels < k.
 //
@@ -69,14 +90,17 @@
 //
 // Visiting order and batch drops. The children of a node are taken in increasing key. When
 // the next one comes, the children still to come (r of them, keys >= its key) are first
-// checked as one subtree of r*N_k leaves (r rounded up to a power of two) (level k's bits counted
-// as free, with the count r*N_k for each hypothesis; the levels below with r*N_k/2); if that fits,
-// all of them are dropped at once and the level is left. Otherwise the child alone is checked, and
-// dropped, or recorded (a leaf), or entered.
+// checked as one subtree with the bound r*C_k (r rounded up to a power of two) for both
+// hypotheses of level k's bits and r*F_k for those of the levels below; if that fits, all of them
+// are dropped at once and the level is left. Otherwise the child alone is checked, and dropped, or
+// recorded (a leaf), or entered. The leaves are not taken one by one: every child of a node
+// on level 1 is recorded at once (record_group), one exponential per leaf.
+// Recording a leaf instead of dropping it only adds to S, which every bound above allows.
 #pragma once
 
 #include <cmath>
 #include <cstdint>
+#include <cstring>
 #include <limits>
 
 #include "core/interrupt_check.h"
@@ -96,7 +120,7 @@ constexpr double ln2 = 0.69314718055994530942;
 // Doubles of scratch the search needs beyond its front's, for n levels of sum_M children
 // in all and B bits.
 inline std::int64_t scratch_size(std::int64_t n, std::int64_t sum_M, std::int64_t B) {
-    return 2 * sum_M + 12 * (n + 1) + 12 * B;
+    return 4 * sum_M + 13 * (n + 1) + 12 * B;
 }
 
 // The problem as the search sees it (the levels' sizes come from the front: level k has
@@ -110,16 +134,35 @@ struct problem {
     app_output output;
 };
 
+// An upper bound on sum_{i=0}^{count-1} e^{-a*i^2} (a >= 0, count >= 1): the first terms
+// exactly, the rest by e^{-a*j^2}*(1 + 1/(2aj)) >= sum_{i>=j} (the Gaussian tail as an
+// integral) or by their count, whichever is less.
+inline double spaced_mass(double a, std::int64_t count) {
+    const std::int64_t j = count < 32 ? count : 32;
+    double g = 0.0;
+    for (std::int64_t i = 0; i < j; ++i) {
+        const double x = a * static_cast<double>(i * i);
+        if (x > 800.0) return g;  // the rest are below e^{-800} each: nothing in double
+        g = g + std::exp(-x);
+    }
+    if (j == count) return g;
+    const double dj = static_cast<double>(j);
+    const double rest = static_cast<double>(count - j);
+    const double tail = a > 0.0 ? std::exp(-a * dj * dj) * (1.0 + 1.0 / (2.0 * a * dj)) : rest;
+    return g + (tail < rest ? tail : rest);
+}
+
+// Relative margin on the spacings that the child bounds take (a spacing is used as
+// (1 - spacing_margin) times itself): the rounding of a centre and its differences.
+constexpr double spacing_margin = 1e-9;
+
 struct mass {
     double* m;
     double* s;
 };
 
-// Adds c*e^{-mu/u} to the mass i (c a count of leaves, +Inf past the range of double);
-// returns a positive value when the mass grew by more than 1e-3 of itself (+Inf when it was
-// empty or when the term is its new least), else 0.
-// memo: the last exponent and its e^{-x} (the masses of one leaf's bits mostly share
-// their least metric, so they share the exponential).
+// memo: the last exponent and its e^{-x} (the masses of one leaf's or one drop's bits mostly
+// share their reference, so they share the exponential).
 struct exp_memo {
     double x = -1.0, v = 0.0;
     double of(double y) {
@@ -131,17 +174,33 @@ struct exp_memo {
     }
 };
 
-inline double add_mass(mass a, std::int64_t i, double mu, double c, double u, exp_memo& e) {
+// How far (in units of u) a mass's terms may lie from its reference: its s stays within
+// [e^{-ref_span}, e^{ref_span}*count] (header comment).
+constexpr double ref_span = 300.0;
+
+// Adds c*e^{-mu/u} to the mass i (c a count of leaves, +Inf past the range of double), a
+// new mass taking the shared reference g where it lies within ref_span of it (g = +Inf:
+// none yet); returns a positive value when the mass grew by more than 1e-3 of itself
+// (+Inf when it was empty or when its reference moved).
+inline double add_mass(mass a, std::int64_t i, double mu, double c, double u, double g,
+                       exp_memo& e) {
     double& m = a.m[i];
     double& s = a.s[i];
     if (s == 0.0) {
-        m = mu;
-        s = c;
+        const double ref = m < inf ? m : g;  // a reference of its own: that of its drops
+        const double x = (mu - ref) / u;
+        if (x >= -ref_span && x <= ref_span) {
+            m = ref;
+            s = c == inf ? inf : c * e.of(x);
+        } else {
+            m = mu;
+            s = c;
+        }
         return inf;
     }
-    if (mu >= m) {
-        const double x = (mu - m) / u;
-        // e^{-x} is 0 in double past 746
+    const double x = (mu - m) / u;
+    if (x >= -ref_span) {
+        // e^{-x} is 0 in double past 746: such a term is below e^{-446} of s
         const double t = x > 746.0 ? 0.0 : c == inf ? inf : c * e.of(x);
         const bool grows = t > 1e-3 * s;
         s = s + t;
@@ -173,6 +232,7 @@ public:
         scale_ = divide_ ? 1.0 : p.n0;
         extrinsic_ = p.output == app_output::extrinsic && p.La != nullptr;
         eps_ = std::expm1(p.tol) * (1.0 - 1e-9);
+        eclip_ = std::exp(-p.clip) * (1.0 - 1e-9);
         double* q = scratch;
         auto take = [&](std::int64_t count) {
             double* const r = q;
@@ -180,6 +240,7 @@ public:
             return r;
         };
         key_ = take(sum_M_);
+        w_ = take(2 * (std::int64_t{1} << front.bits_of(0)));
         dist_ = take(sum_M_);
         pd_ = take(n + 1);
         pP_ = take(n + 1);
@@ -191,6 +252,7 @@ public:
         px_ = take(n + 1);
         freemax_ = take(n + 1);
         lnN_ = take(n + 1);
+        lnF_ = take(n + 1);
         child_off_ = take(n + 1);
         bit_off_ = take(n + 1);
         cost_ = take(B_);
@@ -198,15 +260,19 @@ public:
         D_ = {take(2 * B_), take(2 * B_)};
         thr_ = take(2 * B_);
         sat_ = take(B_);
-        double co = 0.0, bo = 0.0, ln = 0.0;
+        // ln of the bounds on a subtree's mass per e^{-mu_k/u} (the header comment): the
+        // count of its leaves or the product of its levels' child bounds, the smaller
+        double co = 0.0, bo = 0.0, ln = 0.0, lg = 0.0;
         for (std::int64_t k = 0; k <= n; ++k) {
             child_off_[k] = co;
             bit_off_[k] = bo;
-            lnN_[k] = ln;
+            lnN_[k] = ln < lg ? ln : lg;
+            lnF_[k] = ln - ln2 < lg ? ln - ln2 : lg;
             if (k < n) {
                 co += static_cast<double>((std::int64_t{1} << front.bits_of(k)));
                 bo += front.bits_of(k);
                 ln += front.bits_of(k) * ln2;
+                lg += front.log_child_bound(k, p.n0);
             }
         }
         for (std::int64_t i = 0; i < 2 * B_; ++i) {
@@ -264,6 +330,12 @@ public:
             if (count >= next_poll) {
                 if (interrupt_requested(check)) return search_status::interrupted;
                 next_poll += search_poll_interval;
+            }
+            if (k == 0) {
+                record_group();  // every leaf below the node on level 1 at once
+                if (k == n - 1) break;
+                ++k;
+                continue;
             }
             const std::int64_t M = (std::int64_t{1} << front_.bits_of(k));
             double* const key = key_ + static_cast<std::int64_t>(child_off_[k]);
@@ -431,8 +503,8 @@ private:
 
     bool child_fits(std::int64_t k, const child& c) const {
         const double lnN = lnN_[k];
-        // free bits, both hypotheses, N_k/2 leaves each (k >= 1 here)
-        if (!(c.mu == inf || c.mu - u_ * (lnN - ln2) >= freemax_[k])) return false;
+        // free bits, both hypotheses, F_k each (k >= 1 here)
+        if (!(c.mu == inf || c.mu - u_ * lnF_[k] >= freemax_[k])) return false;
         bool ok = true;
         for_fixed(k, c.label, [&](std::int64_t b, int h) {
             ok = ok && fits(2 * b + h, fixed_bound(c, b), lnN);
@@ -444,8 +516,9 @@ private:
         const double lnN = lnN_[k];
         const auto bk = static_cast<std::int64_t>(bit_off_[k]);
         const double N = std::exp(lnN);
+        const double F = std::exp(lnF_[k]);
         if (c.mu < inf) {
-            for (std::int64_t a = 0; a < 2 * bk; ++a) add_dropped(a, c.mu, 0.5 * N);
+            for (std::int64_t a = 0; a < 2 * bk; ++a) add_dropped(a, c.mu, F);
         }
         for_fixed(k, c.label, [&](std::int64_t b, int h) {
             const double bound = fixed_bound(c, b);
@@ -460,7 +533,7 @@ private:
         const double lnC = ln_ceil(left) + lnN_[k];
         const auto bk = static_cast<std::int64_t>(bit_off_[k]);
         const auto bk1 = static_cast<std::int64_t>(bit_off_[k + 1]);
-        if (k > 0 && !(key - u_ * (lnC - ln2) >= freemax_[k])) return false;
+        if (k > 0 && !(key - u_ * (ln_ceil(left) + lnF_[k]) >= freemax_[k])) return false;
         for (std::int64_t b = bk; b < bk1; ++b) {
             if (!fits(2 * b, key, lnC) || !fits(2 * b + 1, key, lnC)) return false;
         }
@@ -484,7 +557,8 @@ private:
         const auto bk = static_cast<std::int64_t>(bit_off_[k]);
         const auto bk1 = static_cast<std::int64_t>(bit_off_[k + 1]);
         const double C = std::exp(lnC);
-        for (std::int64_t a = 0; a < 2 * bk; ++a) add_dropped(a, key, 0.5 * C);
+        const double F = std::exp(ln_ceil(left) + lnF_[k]);
+        for (std::int64_t a = 0; a < 2 * bk; ++a) add_dropped(a, key, F);
         for (std::int64_t a = 2 * bk; a < 2 * bk1; ++a) add_dropped(a, key, C);
         for (std::int64_t j = k + 1; j < p_.n; ++j) {
             const auto lj = static_cast<std::uint32_t>(plabel_[j]);
@@ -511,16 +585,36 @@ private:
     // thr of (b, h) from its S and D (the header comment).
     void renew_thr(std::int64_t a) {
         const double sS = S_.s[a];
-        if (sS == 0.0 || eps_ == 0.0) {
+        const std::int64_t o = a ^ 1;
+        if (eps_ == 0.0 || (sS == 0.0 && (eclip_ == 0.0 || S_.s[o] == 0.0))) {
             thr_[a] = inf;
             return;
         }
+        // an empty S with room from the other hypothesis: D in the units of that one's
+        // reference (D is empty until then)
+        if (S_.m[a] == inf) S_.m[a] = S_.m[o];
         // A drop may take at most a quarter of the room left, r/4 >= 2^(k-2) for r in
         // [2^k, 2^(k+1)): a thr above the exact one (it only drops less), without a
         // logarithm. Keeping room for later, larger subtrees drops more in all: the first
         // small drops near the leaves no longer use up the room of a whole level above.
-        const double r = eps_ * sS - D_.s[a];
-        thr_[a] = r > 0.0 && r < inf ? S_.m[a] - u_ * ((std::ilogb(r) - 2) * ln2) : inf;
+        // the room: eps*max(S[b][h], e^{-clip}*S[b][1-h]) - D[b][h], in the units of S[b][h]
+        double big = sS;
+        if (eclip_ > 0.0 && S_.s[o] != 0.0) {
+            const double x = (S_.m[o] - S_.m[a]) / u_;
+            const double so = x == 0.0 ? S_.s[o] : x > 746.0 ? 0.0 : S_.s[o] * std::exp(-x);
+            const double v = eclip_ * so;
+            big = v > big ? v : big;
+        }
+        const double r = eps_ * big - D_.s[a];
+        thr_[a] = r > 0.0 && r < inf ? S_.m[a] - u_ * ((exponent_of(r) - 2) * ln2) : inf;
+    }
+
+    // ilogb(r) for r > 0 finite, from the bits of a normal number
+    static int exponent_of(double r) {
+        std::uint64_t w;
+        std::memcpy(&w, &r, sizeof w);
+        const auto e = static_cast<int>((w >> 52) & 0x7ffu);
+        return e != 0 ? e - 1023 : std::ilogb(r);
     }
 
     void renew_freemax() {
@@ -535,9 +629,101 @@ private:
         }
     }
 
+    // c*e^{-metric/u} into S[a] (a not saturated).
+    void add_found(std::int64_t a, double metric, double c) {
+        // thr from a smaller S is larger (fewer drops): renewing it only when S grew by more
+        // than 1e-3 keeps every decision valid
+        const double old = S_.m[a];
+        const double g = add_mass(S_, a, metric, c, u_, g_, memo_);
+        if (S_.m[a] != old && D_.s[a] != 0.0) {
+            // S's unit moved: D follows (+Inf past double: no more drops)
+            D_.s[a] = D_.s[a] * std::exp(-(old - S_.m[a]) / u_);
+        }
+        if (g > 0.0) {
+            renew_thr(a);
+            renew_thr(a ^ 1);  // its room grows with e^{-clip} times this mass
+        }
+    }
+
+    // Every child of the node on level 1 (the path above) as a leaf: with w_j =
+    // e^{-(mu_j - least)/u}, the bits of level 0 take the sums of w_j over their children
+    // with each value, the fixed bits the sum of all, each added as one term of count sum
+    // at the least metric (the same masses as one leaf at a time, summed in another order).
+    // Extrinsic: bit b's metric is mu_j - n0*c_b (c_b its cost, the same for every child
+    // summed into one hypothesis), taken so only while every child's prior costs are at
+    // most 64 (in LLR units, where the difference loses nothing that matters); otherwise
+    // the leaves go one by one, their metrics formed afresh. A hypothesis whose sum is
+    // below 1e-200 takes its leaves one by one too (its own reference stays within
+    // ref_span of them).
+    void record_group() {
+        const std::int64_t M = std::int64_t{1} << front_.bits_of(0);
+        const double* const key = key_ + static_cast<std::int64_t>(child_off_[0]);
+        double* const w = w_;
+        double* const mu = w_ + M;
+        bool shift = true;
+        for (std::int64_t j = 0; j < M; ++j) {
+            if (!extrinsic_) {
+                mu[j] = key[j];  // the posterior's key is its metric
+                continue;
+            }
+            const child c = make_child(0, j);
+            mu[j] = c.mu;
+            shift = shift && c.P <= 64.0;  // false for +Inf (a known bit's other value)
+        }
+        if (!shift) {
+            for (std::int64_t j = 0; j < M; ++j) {
+                const child c = make_child(0, j);
+                if (c.d < inf) record_leaf(c);
+            }
+            return;
+        }
+        double least = inf;
+        for (std::int64_t j = 0; j < M; ++j) least = mu[j] < least ? mu[j] : least;
+        if (least == inf) return;
+        if (g_ == inf) g_ = least;
+        double total = 0.0;
+        for (std::int64_t j = 0; j < M; ++j) {
+            const double x = (mu[j] - least) / u_;
+            w[j] = mu[j] < inf && x <= 746.0 ? std::exp(-x) : 0.0;
+            total = total + w[j];
+        }
+        const std::int32_t m0 = front_.bits_of(0);
+        for (std::int32_t i = 0; i < m0; ++i) {
+            if (sat_[i] != 0.0) continue;
+            double t[2] = {0.0, 0.0};
+            for (std::int64_t j = 0; j < M; ++j) {
+                t[bit_of(front_.label(0, j), m0, i) ? 1 : 0] += w[j];
+            }
+            for (int h = 0; h < 2; ++h) {
+                const double own = extrinsic_ ? scale_ * cost_of(i, h == 1) : 0.0;
+                if (t[h] >= 1e-200) {
+                    add_found(2 * i + h, least - own, t[h]);
+                    continue;
+                }
+                for (std::int64_t j = 0; j < M; ++j) {
+                    const bool one = bit_of(front_.label(0, j), m0, i);
+                    if ((one ? 1 : 0) == h && mu[j] < inf) add_found(2 * i + h, mu[j] - own, 1.0);
+                }
+            }
+        }
+        for (std::int64_t j = 1; j < p_.n; ++j) {
+            const auto lj = static_cast<std::uint32_t>(plabel_[j]);
+            const std::int32_t mj = front_.bits_of(j);
+            const auto b0 = static_cast<std::int64_t>(bit_off_[j]);
+            for (std::int32_t i = 0; i < mj; ++i) {
+                const std::int64_t b = b0 + i;
+                if (sat_[b] != 0.0) continue;
+                const double own = extrinsic_ ? scale_ * cost_[b] : 0.0;
+                add_found(2 * b + (bit_of(lj, mj, i) ? 1 : 0), least - own, total);
+            }
+        }
+        renew_freemax();
+    }
+
     // The leaf c (level 0, the path above): its masses into S.
     void record_leaf(const child& c) {
         write_costs(0, c.label);
+        if (g_ == inf) g_ = c.mu;
         const std::int64_t n = p_.n;
         const double q = dpart(c.d);
         for (std::int64_t j = 0; j < n; ++j) {
@@ -556,16 +742,7 @@ private:
                     metric = q + scale_ * others;
                 }
                 if (!(metric < inf) || sat_[b] != 0.0) continue;
-                const std::int64_t a = 2 * b + (bit_of(lj, mj, i) ? 1 : 0);
-                // thr from a smaller S is larger (fewer drops): renewing it only when S grew
-                // by more than 1e-3 keeps every decision valid
-                const double old = S_.m[a];
-                const double g = add_mass(S_, a, metric, 1.0, u_, memo_);
-                if (S_.m[a] < old && D_.s[a] != 0.0) {
-                    // S's unit moved: D follows (D is empty while S is)
-                    D_.s[a] = D_.s[a] * std::exp(-(old - S_.m[a]) / u_);
-                }
-                if (g > 0.0) renew_thr(a);
+                add_found(2 * b + (bit_of(lj, mj, i) ? 1 : 0), metric, 1.0);
             }
         }
         renew_freemax();
@@ -601,11 +778,12 @@ private:
     Front& front_;
     std::int64_t B_ = 0, sum_M_ = 0;
     bool divide_ = false, extrinsic_ = false;
-    double u_ = 1.0, scale_ = 1.0, eps_ = 0.0;
-    double *key_, *dist_, *pd_, *pP_, *pc1_, *pc2_, *ps2_, *pb1_, *plabel_, *px_, *freemax_, *lnN_,
-        *child_off_, *bit_off_, *cost_, *thr_, *sat_;
+    double u_ = 1.0, scale_ = 1.0, eps_ = 0.0, eclip_ = 0.0;
+    double *key_, *w_, *dist_, *pd_, *pP_, *pc1_, *pc2_, *ps2_, *pb1_, *plabel_, *px_, *freemax_,
+        *lnN_, *lnF_, *child_off_, *bit_off_, *cost_, *thr_, *sat_;
     mass S_, D_;
     exp_memo memo_;
+    double g_ = inf;  // the shared reference: the metric of the first leaf
 };
 
 }  // namespace app_tree

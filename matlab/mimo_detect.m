@@ -32,14 +32,20 @@ function varargout = mimo_detect(varargin)
 %                       + sum_b La(b)*b(x), by a depth-first search over the
 %                       complex antenna levels that drops a subtree only when
 %                       its leaves cannot move any returned LLR by more than
-%                       'tol': each hypothesis' dropped mass is bounded by the
-%                       leaves below a node times e^-(its partial metric), and
-%                       a drop is taken only while ln(1 + dropped/found) of
-%                       every hypothesis stays within tol (the found masses
-%                       only grow, so the bound holds at the end). Bits whose
-%                       max-log LLR lies beyond clip + (B-1) ln 2 + tol are
-%                       certainly beyond the clip: +-clip. IDX: the point of
-%                       least metric;
+%                       'tol': each hypothesis' dropped mass is bounded by
+%                       e^-(the node's partial metric) times the smaller of
+%                       the count of leaves below it and the product of its
+%                       levels' bounds on sum_x e^-(distance increment) (from
+%                       the spacing of the points scaled by R(i,i), for any
+%                       centre), and a drop is taken only while the dropped
+%                       mass of every hypothesis stays within (e^tol - 1)
+%                       times the larger of its found mass and e^-clip times
+%                       the other hypothesis' (the found masses only grow, so
+%                       the bound holds at the end: an LLR within tol, or one
+%                       beyond the clip returned as +-clip within tol). Bits
+%                       whose max-log LLR lies beyond clip + (B-1) ln 2 + tol
+%                       are certainly beyond the clip: +-clip. IDX: the point
+%                       of least metric;
 %             'ml'      the exact closest point (hard);
 %             'kbest'   breadth-first search keeping the K best partial paths
 %                       per level, LLRs from the final list; a bit without a

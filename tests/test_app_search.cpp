@@ -357,6 +357,80 @@ TEST(AppSearch, PointsEqualEnumeration) {
     }
 }
 
+// Deep trees at high SNR, where whole subtrees are dropped through the levels' child
+// bounds, where a bit beyond the clip refines its minority hypothesis only against
+// e^{-clip} times the majority, and where leaves are recorded a node's children at once:
+// grids, non-grids (the packing bound) and PAM, every clip, tol and output.
+TEST(AppSearch, HighSnrDeepTreesEqualEnumeration) {
+    using namespace complex_test;
+    struct shape {
+        constellation c;
+        std::int64_t n;
+    };
+    const std::vector<shape> points = {{square_qam(4, true), 3}, {square_qam(4, false), 3},
+                                       {square_qam(8, true), 2}, {cross32(), 2},
+                                       {psk(8, 5), 4},           {real4(), 5}};
+    const std::vector<std::vector<std::int32_t>> pams = {
+        {2, 2, 2, 2, 2, 2}, {3, 3, 3, 3}, {1, 4, 2, 3}};
+    std::mt19937 rng(33);
+    for (double n0 : {0.01, 0.2}) {
+        for (int kind = 0; kind < 4; ++kind) {
+            for (const auto& s : points) {
+                app_problem p = point_problem(rng, s.c, s.n, 0);
+                p.n0 = n0 * (s.c.points.size() > 16 ? 4.0 : 1.0);
+                p.La = priors(rng, p.B(), kind);
+                check_against_enumeration(p, run_points,
+                                          s.c.name + " x" + std::to_string(s.n) + ", n0 " +
+                                              std::to_string(n0) + ", priors " +
+                                              std::to_string(kind));
+            }
+            for (const auto& bits : pams) {
+                app_problem p = pam_problem(rng, bits, kind % 2 == 1, n0);
+                p.La = priors(rng, p.B(), kind);
+                check_against_enumeration(p, run_pam,
+                                          "PAM " + std::to_string(bits.size()) + " levels, n0 " +
+                                              std::to_string(n0) + ", priors " +
+                                              std::to_string(kind));
+            }
+        }
+    }
+}
+
+// The child bound of a PAM level: for any centre u, sum_a e^{-(u - s_a*r)^2/n0} over the
+// values s_a = 2a - (M-1) is at most spaced_mass(r^2/n0, M) (the i-th nearest value is at
+// least i*r away), on a fine grid of centres; and spaced_mass bounds its own series from
+// above (its tail) and by the count.
+TEST(AppSearch, ChildBoundsHoldForEveryCentre) {
+    for (double a : {0.0, 1e-6, 1e-3, 0.1, 1.0, 10.0, 1e3}) {
+        for (std::int64_t count : {1, 2, 4, 16, 31, 32, 33, 256, 65536}) {
+            long double series = 0;
+            for (std::int64_t i = 0; i < count; ++i) series += std::exp(-a * double(i) * double(i));
+            const double g = app_tree::spaced_mass(a, count);
+            EXPECT_GE(g, static_cast<double>(series) * (1 - 1e-12)) << a << " " << count;
+            EXPECT_LE(g, static_cast<double>(count) * (1 + 1e-12)) << a << " " << count;
+        }
+    }
+    for (double r : {0.1, 0.5, 1.0, 3.0}) {
+        for (double n0 : {0.01, 0.1, 1.0, 10.0}) {
+            for (std::int64_t M : {2, 4, 8, 16}) {
+                const double bound = app_tree::spaced_mass(r * r / n0, M);
+                double worst = 0.0;
+                const double span = (M + 1) * r;
+                for (int g = 0; g <= 4000; ++g) {
+                    const double u = -span + 2 * span * g / 4000.0;
+                    double sum = 0.0;
+                    for (std::int64_t m = 0; m < M; ++m) {
+                        const double e = u - (2.0 * m - (M - 1)) * r;
+                        sum += std::exp(-e * e / n0);
+                    }
+                    worst = std::max(worst, sum);
+                }
+                EXPECT_LE(worst, bound * (1 + 1e-12)) << r << " " << n0 << " " << M;
+            }
+        }
+    }
+}
+
 // 4 levels of 16-QAM (65536 points): once, posterior and extrinsic at the tolerances.
 TEST(AppSearch, FourLevelsOfSixteenQam) {
     std::mt19937 rng(27);

@@ -11,6 +11,17 @@
 //
 // Usage: bench_softlin [--quick]. Times are the processor time of this thread over the
 // columns of every page (the page's preparation apart), best of three rounds.
+//
+// Built with IT++ (a benchmark peer only), it then runs IT++'s SISO demapper with "mmsePIC"
+// on the same pages: V-BLAST generator matrices from its STC class ("V-BLAST_MxN", one
+// channel use per vector), the impulse response as SISO's MN-by-(channel uses) matrix of
+// H^T's columns (one per vector of the page), set_noise(N0/2) (its variance per real
+// dimension), the received vectors as rows, the priors as -La (SISO's LLRs are
+// ln P(b=1)/P(b=0), BPSK 0 -> +1), one demapper call per page (set_impulse_response
+// included in its time). Its output is -Le, the extrinsic LLR of a max-log per-stream
+// demapper on the MMSE-PIC estimate: the bench compares it with the max-log demap of
+// latbox's own z_t and N0_t and with latbox's LLRs (channel/soft_demap.h, max-log too),
+// without priors (both then MMSE: the set-up) and with them.
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
@@ -26,6 +37,10 @@
 #include "channel/mimo_detector.h"
 #include "channel/mmse_pic.h"
 #include "channel/soft_demap.h"
+
+#ifdef LATBOX_BENCH_ITPP
+#include <itpp/itcomm.h>
+#endif
 
 namespace {
 
@@ -107,6 +122,124 @@ void row(const char* what, double seconds, long vectors, double baseline) {
     std::printf("| %s | %.2f | %.3f | %.2f |\n", what, rate / 1e6, 1e6 * seconds / vectors,
                 baseline > 0 ? baseline / seconds : 1.0);
 }
+
+#ifdef LATBOX_BENCH_ITPP
+// IT++'s SISO "mmsePIC" on the pages of s with its priors (the set-up in the header), beside
+// latbox's MMSE-PIC (one pass, extrinsic, t_pic): speed and LLRs.
+void itpp_mmse_pic(const setup& s, const soft_linear_problem& p, const std::vector<cplx>& grams,
+                   double t_pic) {
+    const int nt = s.nt, nr = s.nr, bits = s.bits, per = s.per_page;
+    itpp::STC stc("V-BLAST_MxN", s.M, nt, 1);
+    itpp::cvec cons(s.M);
+    itpp::bmat bin(s.M, bits);
+    for (int m = 0; m < s.M; ++m) {
+        cons(m) = s.points[m];
+        for (int k = 0; k < bits; ++k) bin(m, k) = label_bit(s.labels[m], bits, k) ? 1 : 0;
+    }
+    itpp::SISO siso;
+    siso.set_constellation(bits, cons, bin);
+    siso.set_st_block_code(stc.get_nb_symbols_per_block(), stc.get_1st_gen_matrix(),
+                           stc.get_2nd_gen_matrix(), nr);
+    siso.set_noise(s.n0 / 2);
+    siso.set_demapper_method("mmsePIC");
+    // the pages in IT++'s shapes, outside the timed region
+    std::vector<itpp::cmat> cH(s.pages), Y(s.pages);
+    std::vector<itpp::vec> La(s.pages);
+    for (int pg = 0; pg < s.pages; ++pg) {
+        cH[pg].set_size(nt * nr, per);
+        Y[pg].set_size(per, nr);
+        La[pg].set_size(per * nt * bits);
+        for (int v = 0; v < per; ++v) {
+            for (int r = 0; r < nr; ++r) {
+                for (int t = 0; t < nt; ++t) cH[pg](t + r * nt, v) = s.H[pg * nr * nt + r + t * nr];
+                Y[pg](v, r) = s.Y[(static_cast<std::size_t>(pg) * per + v) * nr + r];
+            }
+            for (int b = 0; b < nt * bits; ++b)
+                La[pg](v * nt * bits + b) =
+                    -s.prior[(static_cast<std::size_t>(pg) * per + v) * nt * bits + b];
+        }
+    }
+    std::vector<itpp::vec> Le(s.pages);
+    const double t_itpp = best_of_three([&] {
+        for (int pg = 0; pg < s.pages; ++pg) {
+            siso.set_impulse_response(cH[pg]);
+            siso.demapper(Le[pg], Y[pg], La[pg]);
+            sink += Le[pg](0);
+        }
+    });
+    // LLRs: latbox's z_t, N0_t through a max-log demapper (extrinsic), and latbox's own,
+    // with the priors and without (IT++ then given zeros)
+    struct agreement {
+        double d_maxlog = 0.0, d_exact = 0.0, largest = 0.0;
+        long finite = 0, total = 0;
+    };
+    auto compare = [&](bool with_priors) {
+        agreement g;
+        std::vector<double> llr(nt * bits), z(2 * nt), noise(nt), ps(mmse_pic_scratch(p));
+        std::vector<double> zero(nt * bits, 0.0);
+        std::vector<std::int32_t> idx(nt);
+        for (int pg = 0; pg < s.pages; ++pg) {
+            itpp::vec out;
+            siso.set_impulse_response(cH[pg]);
+            if (with_priors) {
+                siso.demapper(out, Y[pg], La[pg]);
+            } else {
+                siso.demapper(out, Y[pg], itpp::zeros(per * nt * bits));
+            }
+            for (int v = 0; v < per; ++v) {
+                const std::size_t c = static_cast<std::size_t>(pg) * per + v;
+                const double* prior = with_priors ? &s.prior[c * nt * bits] : zero.data();
+                mmse_pic_column(p, &s.H[pg * nr * nt], &grams[pg * nt * nt], &s.Y[c * nr], s.n0,
+                                with_priors ? prior : nullptr, 1, llr.data(), idx.data(),
+                                reinterpret_cast<cplx*>(z.data()), noise.data(), ps.data());
+                for (int t = 0; t < nt; ++t) {
+                    const cplx zt(z[2 * t], z[2 * t + 1]);
+                    for (int k = 0; k < bits; ++k) {
+                        double best[2] = {INFINITY, INFINITY};
+                        for (int m = 0; m < s.M; ++m) {
+                            double cost = std::norm(zt - s.points[m]) / noise[t];
+                            for (int o = 0; o < bits; ++o) {
+                                if (o != k && label_bit(s.labels[m], bits, o))
+                                    cost += prior[t * bits + o];
+                            }
+                            const int h = label_bit(s.labels[m], bits, k) ? 1 : 0;
+                            best[h] = std::min(best[h], cost);
+                        }
+                        const double it = -out(v * nt * bits + t * bits + k);
+                        ++g.total;
+                        if (!std::isfinite(it)) continue;
+                        ++g.finite;
+                        g.d_maxlog = std::max(g.d_maxlog, std::fabs(it - (best[1] - best[0])));
+                        g.d_exact = std::max(g.d_exact, std::fabs(it - llr[t * bits + k]));
+                        g.largest = std::max(g.largest, std::fabs(it));
+                    }
+                }
+            }
+        }
+        return g;
+    };
+    const agreement with = compare(true), without = compare(false);
+    const long vectors = static_cast<long>(s.pages) * per;
+    std::printf(
+        "\nIT++'s SISO demapper \"mmsePIC\" (max-log per stream, extrinsic) on the same pages "
+        "and priors:\n\n| detector | M vectors/s | us/vector | latbox / IT++ speed |\n"
+        "|---|---|---|---|\n");
+    std::printf(
+        "| IT++ SISO mmsePIC (set_impulse_response + demapper per page) | %.3f | %.3f | "
+        "|\n",
+        vectors / t_itpp / 1e6, 1e6 * t_itpp / vectors);
+    std::printf("| latbox MMSE-PIC, 1 pass, with priors, extrinsic | %.3f | %.3f | %.1f× |\n",
+                vectors / t_pic / 1e6, 1e6 * t_pic / vectors, t_itpp / t_pic);
+    for (const agreement* g : {&without, &with}) {
+        std::printf(
+            "\n%s: IT++'s LLRs finite: %ld of %ld; largest |L|: %.1f; largest |IT++ - max-log "
+            "demap of latbox's z_t, N0_t|: %.2g; largest |IT++ - latbox's per-stream "
+            "LLRs|: %.2g\n",
+            g == &with ? "With priors" : "Without priors (both: MMSE)", g->finite, g->total,
+            g->largest, g->d_maxlog, g->d_exact);
+    }
+}
+#endif
 
 void run(int pages, int per_page, double snr_db) {
     setup s = make_setup(pages, per_page, snr_db, 42);
@@ -269,6 +402,9 @@ void run(int pages, int per_page, double snr_db) {
     std::printf(
         "\nLargest |L_new - L_today|/(1 + |L_today|) of the demappers on these vectors: %.2g\n",
         worst);
+#ifdef LATBOX_BENCH_ITPP
+    itpp_mmse_pic(s, p, grams, t_pic);
+#endif
 }
 
 }  // namespace
