@@ -388,7 +388,7 @@ LATBOX_INLINE v4d flip(const v4d& x, const v4l& d) {
 // The branch weights of four butterflies (h = 4g .. 4g+3) for r = 0..3: the code bits'
 // weights summed from bit N-1 down to bit 0 (each bit adds -|L_j| when the branch disagrees
 // with the sign of L_j, else +0: the sums of pattern_weights), then the prior's weight.
-template <int N>
+template <int N, bool Same>
 LATBOX_INLINE void weights4(const butterfly_masks<N>& bm, const step_vectors<N>& sv, int half,
                             int h, v4d* T) {
     v4d base[N + 1];
@@ -397,6 +397,20 @@ LATBOX_INLINE void weights4(const butterfly_masks<N>& bm, const step_vectors<N>&
         v4l mj;
         __builtin_memcpy(&mj, bm.mask + j * half + h, sizeof mj);
         base[j] = pick(mj, sv.B[j], sv.A[j]);
+    }
+    if (Same) {
+        // branches 4h+1 and 4h+2 flip the same code bits, 4h+3 none: two sums of code bits
+        v4d w0 = base[N - 1], w1 = flip(base[N - 1], sv.D[1][N - 1]);
+#pragma GCC unroll 8
+        for (int j = N - 2; j >= 0; --j) {
+            w0 = w0 + base[j];
+            w1 = w1 + flip(base[j], sv.D[1][j]);
+        }
+        T[0] = w0 + base[N];
+        T[1] = w1 + flip(base[N], sv.D[1][N]);
+        T[2] = w1 + flip(base[N], sv.D[2][N]);
+        T[3] = w0 + flip(base[N], sv.D[3][N]);
+        return;
     }
     {
         v4d w = base[N - 1];
@@ -438,7 +452,7 @@ LATBOX_INLINE void step_weights(const conv_frame& f, std::size_t i, const butter
     }
 }
 
-template <int N>
+template <int N, bool Same>
 LATBOX_INLINE bool decode_maxlog_vectors(const conv_frame& f, double* scratch,
                                          const interrupt_check* check) {
     using M = maxlog_metric;
@@ -478,7 +492,7 @@ LATBOX_INLINE bool decode_maxlog_vectors(const conv_frame& f, double* scratch,
         const double* bn = l.beta + (i + 1) * S;
         double* bi = l.beta + i * S;
         for (int h = 0; h < half; h += 4) {
-            weights4<N>(bm, sv, half, h, T);
+            weights4<N, Same>(bm, sv, half, h, T);
             const v4d x = load4(bn + h), y = load4(bn + h + half);
             // a tail step has no branch with register input 1: max(a, -Inf) is a
             const v4d even = tail ? T[0] + x : vmax(T[0] + x, T[1] + y);
@@ -501,7 +515,7 @@ LATBOX_INLINE bool decode_maxlog_vectors(const conv_frame& f, double* scratch,
         const double* bn = l.beta + (i + 1) * S;
         v4d sum0 = none, sum1 = none;  // u = 0, 1
         for (int h = 0; h < half; h += 4) {
-            weights4<N>(bm, sv, half, h, T);
+            weights4<N, Same>(bm, sv, half, h, T);
             const v4d lo = load4(a + 2 * h), hi = load4(a + 2 * h + 4);
             const v4d x = __builtin_shufflevector(lo, hi, 0, 2, 4, 6);
             const v4d y = __builtin_shufflevector(lo, hi, 1, 3, 5, 7);
@@ -543,6 +557,29 @@ LATBOX_INLINE bool decode_maxlog_vectors(const conv_frame& f, double* scratch,
     return true;
 }
 
+template <bool Same>
+LATBOX_INLINE bool decode_maxlog_n(const conv_frame& f, double* scratch,
+                                   const interrupt_check* check) {
+    switch (f.trellis->n) {
+        case 1:
+            return decode_maxlog_vectors<1, Same>(f, scratch, check);
+        case 2:
+            return decode_maxlog_vectors<2, Same>(f, scratch, check);
+        case 3:
+            return decode_maxlog_vectors<3, Same>(f, scratch, check);
+        case 4:
+            return decode_maxlog_vectors<4, Same>(f, scratch, check);
+        case 5:
+            return decode_maxlog_vectors<5, Same>(f, scratch, check);
+        case 6:
+            return decode_maxlog_vectors<6, Same>(f, scratch, check);
+        case 7:
+            return decode_maxlog_vectors<7, Same>(f, scratch, check);
+        default:
+            return decode_maxlog_vectors<8, Same>(f, scratch, check);
+    }
+}
+
 #if defined(__x86_64__) && defined(__linux__) && !defined(__SANITIZE_ADDRESS__)
 #define LATBOX_CLONES __attribute__((target_clones("avx2", "default")))
 #else
@@ -551,24 +588,9 @@ LATBOX_INLINE bool decode_maxlog_vectors(const conv_frame& f, double* scratch,
 
 LATBOX_CLONES bool decode_maxlog_fast(const conv_frame& f, double* scratch,
                                       const interrupt_check* check) {
-    switch (f.trellis->n) {
-        case 1:
-            return decode_maxlog_vectors<1>(f, scratch, check);
-        case 2:
-            return decode_maxlog_vectors<2>(f, scratch, check);
-        case 3:
-            return decode_maxlog_vectors<3>(f, scratch, check);
-        case 4:
-            return decode_maxlog_vectors<4>(f, scratch, check);
-        case 5:
-            return decode_maxlog_vectors<5>(f, scratch, check);
-        case 6:
-            return decode_maxlog_vectors<6>(f, scratch, check);
-        case 7:
-            return decode_maxlog_vectors<7>(f, scratch, check);
-        default:
-            return decode_maxlog_vectors<8>(f, scratch, check);
-    }
+    const conv_trellis& t = *f.trellis;
+    if (t.output[1] == t.output[2]) return decode_maxlog_n<true>(f, scratch, check);
+    return decode_maxlog_n<false>(f, scratch, check);
 }
 #endif
 
