@@ -344,7 +344,7 @@ LATBOX_INLINE v4d splat(double x) {
 }
 // m ? b : a lane by lane (m all ones or all zeros), exact: bits are only moved
 LATBOX_INLINE v4d pick(const v4l& m, const v4d& b, const v4d& a) {
-    return m ? b : a;
+    return m < 0 ? b : a;  // the masks are all ones or all zeros: the sign bit decides
 }
 // the scalar path's join: a > b ? a : b
 LATBOX_INLINE v4d vmax(const v4d& a, const v4d& b) {
