@@ -8,6 +8,7 @@
 // disagreeing branches -Inf: sums never meet +Inf - Inf.
 #include "code/bcjr.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <limits>
@@ -315,6 +316,301 @@ bool decode(const conv_frame& f, double* scratch, const interrupt_check* check) 
     return true;
 }
 
+// The max-log decoder of the frames that most calls bring (codes with K >= 4, no Lc wanted,
+// priors of at most 1000 in magnitude) in vectors of four butterflies: the same sums in the
+// same order as decode<maxlog_metric>, and max, which is exact in any order (no metric is NaN
+// or -0), so its results equal that path bit for bit. Built twice on x86-64 Linux (AVX2 and
+// the baseline SSE2, chosen when the library loads); elsewhere the baseline only.
+#if defined(__clang__) || (defined(__GNUC__) && __GNUC__ >= 12)
+#define LATBOX_BCJR_VECTORS 1
+#pragma GCC diagnostic push
+// the vector helpers are inlined into each build of the decoder: no call crosses the ABI
+#pragma GCC diagnostic ignored "-Wpsabi"
+typedef double v4d __attribute__((vector_size(32)));
+typedef std::int64_t v4l __attribute__((vector_size(32)));
+// inlined into each build of decode_maxlog_fast, so that each runs with its own instructions
+#define LATBOX_INLINE inline __attribute__((always_inline))
+
+LATBOX_INLINE v4d load4(const double* p) {
+    v4d v;
+    __builtin_memcpy(&v, p, sizeof v);
+    return v;
+}
+LATBOX_INLINE void store4(double* p, const v4d& v) {
+    __builtin_memcpy(p, &v, sizeof v);
+}
+LATBOX_INLINE v4d splat(double x) {
+    return v4d{x, x, x, x};
+}
+// m ? b : a lane by lane (m all ones or all zeros), exact: bits are only moved
+LATBOX_INLINE v4d pick(const v4l& m, const v4d& b, const v4d& a) {
+    return m < 0 ? b : a;  // the masks are all ones or all zeros: the sign bit decides
+}
+// the scalar path's join: a > b ? a : b
+LATBOX_INLINE v4d vmax(const v4d& a, const v4d& b) {
+    return a > b ? a : b;
+}
+
+// normalise<maxlog_metric> four states at a time (S >= 8): the same top, the same differences
+LATBOX_INLINE void normalise4(double* m, int states) {
+    v4d top = load4(m);
+    for (int s = 4; s < states; s += 4) top = vmax(load4(m + s), top);
+    const double t = std::max(std::max(top[0], top[1]), std::max(top[2], top[3]));
+    if (t == minus_inf || t == 0.0) return;
+    const v4d tt = splat(t);
+    for (int s = 0; s < states; s += 4) store4(m + s, load4(m + s) - tt);
+}
+
+// The keys (info bit above the N code bits) of a butterfly's four branches 4h + r, r = 2e + w
+// (from state 2h + e with register input w), are key[4h] xor key[r]: both are linear over
+// GF(2) in the register's bits and key[0] is 0. mask[j * half + h]: bit j of key[4h] as a lane
+// mask (j = N: the info bit); delta[r]: key[r].
+template <int N>
+struct butterfly_masks {
+    std::int64_t mask[(N + 1) * (conv_max_states / 2)];
+    std::uint32_t delta[4];
+    v4l flips[4][N + 1];  // bit j of delta[r] as a lane mask
+};
+
+// Weights of one step as vectors: bit j's weight is A[j] when the branch's bit is 0, B[j]
+// when it is 1, and D[r][j] = A[j] xor B[j] where bit j of delta[r] is set (else 0), so that
+// the weight of branch 4h + r is that of branch 4h with its bits flipped.
+template <int N>
+struct step_vectors {
+    v4d A[N + 1], B[N + 1];
+    v4l D[4][N + 1];
+};
+
+LATBOX_INLINE v4d flip(const v4d& x, const v4l& d) {
+    return reinterpret_cast<v4d>(reinterpret_cast<v4l>(x) ^ d);
+}
+
+// The branch weights of four butterflies (h = 4g .. 4g+3) for r = 0..3: the code bits'
+// weights summed from bit N-1 down to bit 0 (each bit adds -|L_j| when the branch disagrees
+// with the sign of L_j, else +0: the sums of pattern_weights), then the prior's weight.
+template <int N, bool Same>
+LATBOX_INLINE void weights4(const butterfly_masks<N>& bm, const step_vectors<N>& sv, int half,
+                            int h, v4d* T) {
+    v4d base[N + 1];
+#pragma GCC unroll 9
+    for (int j = 0; j <= N; ++j) {
+        v4l mj;
+        __builtin_memcpy(&mj, bm.mask + j * half + h, sizeof mj);
+        base[j] = pick(mj, sv.B[j], sv.A[j]);
+    }
+    if (Same) {
+        // branches 4h+1 and 4h+2 flip the same code bits, 4h+3 none: two sums of code bits
+        v4d w0 = base[N - 1], w1 = flip(base[N - 1], sv.D[1][N - 1]);
+#pragma GCC unroll 8
+        for (int j = N - 2; j >= 0; --j) {
+            w0 = w0 + base[j];
+            w1 = w1 + flip(base[j], sv.D[1][j]);
+        }
+        T[0] = w0 + base[N];
+        T[1] = w1 + flip(base[N], sv.D[1][N]);
+        T[2] = w1 + flip(base[N], sv.D[2][N]);
+        T[3] = w0 + flip(base[N], sv.D[3][N]);
+        return;
+    }
+    {
+        v4d w = base[N - 1];
+#pragma GCC unroll 8
+        for (int j = N - 2; j >= 0; --j) w = w + base[j];
+        T[0] = w + base[N];
+    }
+#pragma GCC unroll 3
+    for (int r = 1; r < 4; ++r) {
+        v4d w = flip(base[N - 1], sv.D[r][N - 1]);
+#pragma GCC unroll 8
+        for (int j = N - 2; j >= 0; --j) w = w + flip(base[j], sv.D[r][j]);
+        T[r] = w + flip(base[N], sv.D[r][N]);
+    }
+}
+
+template <int N>
+LATBOX_INLINE void step_weights(const conv_frame& f, std::size_t i, const butterfly_masks<N>& bm,
+                                step_vectors<N>* sv) {
+    const double* L = f.L + i * N;
+    double a[N + 1], b[N + 1];
+#pragma GCC unroll 8
+    for (int j = 0; j < N; ++j) {
+        const double q = 0.0 - std::fabs(L[j]);  // pattern_weights' sum 0 + -|L_j| (+0 for 0)
+        const bool one = L[j] < 0.0;             // the hard decision: a 1 agrees
+        a[j] = one ? q : 0.0;
+        b[j] = one ? 0.0 : q;
+    }
+    a[N] = b[N] = 0.0;  // the prior's weight on u = 0 and u = 1
+    if (i < f.k && f.La != nullptr && f.La[i] != 0.0)
+        (f.La[i] < 0.0 ? a[N] : b[N]) = -std::fabs(f.La[i]);
+#pragma GCC unroll 9
+    for (int j = 0; j <= N; ++j) {
+        sv->A[j] = splat(a[j]);
+        sv->B[j] = splat(b[j]);
+        const v4l x = reinterpret_cast<v4l>(sv->A[j]) ^ reinterpret_cast<v4l>(sv->B[j]);
+#pragma GCC unroll 3
+        for (int r = 1; r < 4; ++r) sv->D[r][j] = x & bm.flips[r][j];
+    }
+}
+
+template <int N, bool Same>
+LATBOX_INLINE bool decode_maxlog_vectors(const conv_frame& f, double* scratch,
+                                         const interrupt_check* check) {
+    using M = maxlog_metric;
+    const conv_trellis& t = *f.trellis;
+    const int S = t.states, half = S / 2;
+    const std::size_t steps = conv_steps(t, f.k, f.terminated);
+    const layout l = lay_out(t, steps, scratch);
+    butterfly_masks<N> bm;
+    auto key = [&t](int b) {
+        return (static_cast<std::uint32_t>(t.input[b]) << N) |
+               static_cast<std::uint32_t>(t.output[b]);
+    };
+    for (int r = 0; r < 4; ++r) {
+        bm.delta[r] = key(r);
+        for (int j = 0; j <= N; ++j) {
+            const std::int64_t d = ((bm.delta[r] >> j) & 1u) ? -1 : 0;
+            bm.flips[r][j] = v4l{d, d, d, d};
+        }
+    }
+    for (int h = 0; h < half; ++h) {
+        for (int j = 0; j <= N; ++j)
+            bm.mask[static_cast<std::size_t>(j) * half + h] = ((key(4 * h) >> j) & 1u) ? -1 : 0;
+    }
+    step_vectors<N> sv;
+    v4d T[4];
+    // the two branches into each state carry the same info bit (feedforward codes)
+    const bool same_u = ((bm.delta[2] >> N) & 1u) == 0;
+    const v4d none = splat(minus_inf);
+
+    // backward: beta_i(2h) and beta_i(2h+1) from beta_{i+1}(h) and beta_{i+1}(h + half)
+    double* end = l.beta + steps * S;
+    for (int s = 0; s < S; ++s) end[s] = (!f.terminated || s == 0) ? M::one() : M::zero();
+    for (std::size_t i = steps; i-- > 0;) {
+        if (i % poll_steps == 0 && interrupt_requested(check)) return false;
+        step_weights<N>(f, i, bm, &sv);
+        const bool tail = i >= f.k;
+        const double* bn = l.beta + (i + 1) * S;
+        double* bi = l.beta + i * S;
+        for (int h = 0; h < half; h += 4) {
+            weights4<N, Same>(bm, sv, half, h, T);
+            const v4d x = load4(bn + h), y = load4(bn + h + half);
+            // a tail step has no branch with register input 1: max(a, -Inf) is a
+            const v4d even = tail ? T[0] + x : vmax(T[0] + x, T[1] + y);
+            const v4d odd = tail ? T[2] + x : vmax(T[2] + x, T[3] + y);
+            store4(bi + 2 * h, __builtin_shufflevector(even, odd, 0, 4, 1, 5));
+            store4(bi + 2 * h + 4, __builtin_shufflevector(even, odd, 2, 6, 3, 7));
+        }
+        if (i % M::normalise_every == 0) normalise4(bi, S);
+    }
+
+    // forward: alpha_{i+1}(h) and alpha_{i+1}(h + half) from alpha_i(2h) and alpha_i(2h+1), and
+    // each term times beta_{i+1} of the state it reaches joined by its branch's info bit
+    double* a = l.alpha;
+    double* an = l.next_alpha;
+    for (int s = 0; s < S; ++s) a[s] = s == 0 ? M::one() : M::zero();
+    for (std::size_t i = 0; i < steps; ++i) {
+        if (i % poll_steps == 0 && interrupt_requested(check)) return false;
+        step_weights<N>(f, i, bm, &sv);
+        const bool tail = i >= f.k, info = f.Lu != nullptr && !tail;
+        const double* bn = l.beta + (i + 1) * S;
+        v4d sum0 = none, sum1 = none;  // u = 0, 1
+        for (int h = 0; h < half; h += 4) {
+            weights4<N, Same>(bm, sv, half, h, T);
+            const v4d lo = load4(a + 2 * h), hi = load4(a + 2 * h + 4);
+            const v4d x = __builtin_shufflevector(lo, hi, 0, 2, 4, 6);
+            const v4d y = __builtin_shufflevector(lo, hi, 1, 3, 5, 7);
+            const v4d c1 = x + T[0], c2 = y + T[2], d1 = x + T[1], d2 = y + T[3];
+            const v4d to_low = vmax(c1, c2), to_high = tail ? none : vmax(d1, d2);
+            store4(an + h, to_low);
+            store4(an + h + half, to_high);
+            if (!info) continue;
+            const v4d z = load4(bn + h), v = load4(bn + h + half);
+            // the info bit of branch 4h (p) and of 4h+2 (q); it flips with w
+            v4l p;
+            __builtin_memcpy(&p, bm.mask + static_cast<std::size_t>(N) * half + h, sizeof p);
+            if (same_u) {
+                // both branches into h carry p, both into h + half the other bit; rounding is
+                // monotonic, so max(c1 + z, c2 + z) is max(c1, c2) + z
+                const v4d e = to_low + z, g = to_high + v;
+                sum0 = vmax(sum0, pick(p, g, e));
+                sum1 = vmax(sum1, pick(p, e, g));
+            } else {
+                const v4d e1 = c1 + z, f1 = d1 + v, e2 = c2 + z, f2 = d2 + v;
+                const v4l q = p ^ bm.flips[2][N];
+                sum0 = vmax(sum0, vmax(pick(p, f1, e1), pick(q, f2, e2)));
+                sum1 = vmax(sum1, vmax(pick(p, e1, f1), pick(q, e2, f2)));
+            }
+        }
+        if (info) {
+            const double s0 = std::max(std::max(sum0[0], sum0[1]), std::max(sum0[2], sum0[3]));
+            const double s1 = std::max(std::max(sum1[0], sum1[1]), std::max(sum1[2], sum1[3]));
+            const double prior = f.La != nullptr ? f.La[i] : 0.0;
+            const bool nothing = s0 == M::zero() && s1 == M::zero();
+            const double post = nothing ? prior : M::llr(s0, s1);
+            f.Lu[i] = f.extrinsic ? (nothing ? 0.0 : post - prior) : post;
+        }
+        if (i % M::normalise_every == 0) normalise4(an, S);
+        double* tmp = a;
+        a = an;
+        an = tmp;
+    }
+    return true;
+}
+
+template <bool Same>
+LATBOX_INLINE bool decode_maxlog_n(const conv_frame& f, double* scratch,
+                                   const interrupt_check* check) {
+    switch (f.trellis->n) {
+        case 1:
+            return decode_maxlog_vectors<1, Same>(f, scratch, check);
+        case 2:
+            return decode_maxlog_vectors<2, Same>(f, scratch, check);
+        case 3:
+            return decode_maxlog_vectors<3, Same>(f, scratch, check);
+        case 4:
+            return decode_maxlog_vectors<4, Same>(f, scratch, check);
+        case 5:
+            return decode_maxlog_vectors<5, Same>(f, scratch, check);
+        case 6:
+            return decode_maxlog_vectors<6, Same>(f, scratch, check);
+        case 7:
+            return decode_maxlog_vectors<7, Same>(f, scratch, check);
+        default:
+            return decode_maxlog_vectors<8, Same>(f, scratch, check);
+    }
+}
+
+#if defined(__x86_64__) && defined(__linux__) && !defined(__SANITIZE_ADDRESS__)
+#define LATBOX_CLONES __attribute__((target_clones("avx2", "default")))
+#else
+#define LATBOX_CLONES
+#endif
+
+LATBOX_CLONES bool decode_maxlog_fast(const conv_frame& f, double* scratch,
+                                      const interrupt_check* check) {
+    const conv_trellis& t = *f.trellis;
+    if (t.output[1] == t.output[2]) return decode_maxlog_n<true>(f, scratch, check);
+    return decode_maxlog_n<false>(f, scratch, check);
+}
+#endif
+
+// Whether decode_maxlog_fast takes the frame: K >= 4 (four butterflies at least), no Lc
+// wanted, and every prior within the range where Lu comes from the alpha update's terms.
+bool maxlog_fast_fits(const conv_frame& f) {
+#if defined(LATBOX_BCJR_VECTORS)
+    if (f.method != conv_method::maxlog || f.Lc != nullptr || f.Lu == nullptr) return false;
+    if (f.trellis->states < 8) return false;
+    if (f.La != nullptr) {
+        for (std::size_t i = 0; i < f.k; ++i)
+            if (!(std::fabs(f.La[i]) <= 1000.0)) return false;
+    }
+    return true;
+#else
+    (void)f;
+    return false;
+#endif
+}
+
 }  // namespace
 
 std::size_t conv_decode_scratch(const conv_trellis& t, std::size_t k, bool terminated) {
@@ -359,6 +655,9 @@ bool conv_frame_is_linear(const conv_frame& f) {
 }
 
 bool conv_decode_frame(const conv_frame& f, double* scratch, const interrupt_check* check) {
+#if defined(LATBOX_BCJR_VECTORS)
+    if (maxlog_fast_fits(f)) return decode_maxlog_fast(f, scratch, check);
+#endif
     if (f.method == conv_method::logmap && conv_frame_is_linear(f)) {
         return decode<scaled_metric>(f, scratch, check);
     }

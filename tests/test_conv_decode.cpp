@@ -5,7 +5,9 @@
 // a Viterbi decoder, +-Inf inputs, extreme magnitudes, and the interrupt check.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <limits>
 #include <random>
 #include <vector>
@@ -303,6 +305,75 @@ TEST(ConvDecoder, ExtremeMagnitudesGiveNoNaN) {
                     for (double x : d.Lc) ASSERT_FALSE(std::isnan(x)) << b;
                 }
             }
+        }
+    }
+}
+
+// A code of random generators (and feedback) with K = 2..9 and n = 1..4.
+conv_reference_code random_code(std::mt19937_64& rng) {
+    conv_reference_code c;
+    c.K = 2 + static_cast<int>(rng() % 8);
+    const std::uint32_t top = 1u << (c.K - 1);
+    c.F = (rng() & 1u) ? (top | 1u | (static_cast<std::uint32_t>(rng()) & (top - 1))) : 0;
+    const int generators = 1 + static_cast<int>(rng() % (c.F != 0 ? 3 : 4));
+    for (int j = 0; j < generators; ++j)
+        c.G.push_back(1u + static_cast<std::uint32_t>(rng() % (2 * top - 1)));
+    return c;
+}
+
+bool same_bits(double x, double y) {
+    return std::memcmp(&x, &y, sizeof x) == 0;
+}
+
+// Frames without Lc wanted take the vector max-log path (K >= 4, priors within 1000): it
+// equals the scalar path bit for bit, over random codes, lengths, priors, known bits and
+// magnitudes up to the largest double (and the frames that fall back, K < 4 or a prior
+// beyond 1000, equal it too).
+TEST(ConvDecoder, MaxlogVectorPathEqualsTheScalarPathBitForBit) {
+    std::mt19937_64 rng(8);
+    std::normal_distribution<double> g(0.0, 1.0);
+    const double huge[] = {inf, 1e300, std::numeric_limits<double>::max(), 1500.0, 0.0};
+    for (int trial = 0; trial < 400; ++trial) {
+        const conv_reference_code c = random_code(rng);
+        const conv_trellis t = trellis_of(c);
+        const bool term = (trial & 1) != 0;
+        const std::size_t k = trial % 9 == 0 ? rng() % 3 : 1 + rng() % 400;
+        const double scale = std::ldexp(1.0, static_cast<int>(rng() % 12) - 4);
+        std::vector<double> L = channel_llrs(rng, c, k, term, scale), La;
+        if (trial % 3 != 0) {
+            for (std::size_t i = 0; i < k; ++i) La.push_back(scale * g(rng));
+        }
+        // some inputs (from trial 100 on) at an extreme, of either sign
+        if (trial >= 100) {
+            const double big = huge[trial % 5];
+            for (double& x : L)
+                if (rng() % 7 == 0) x = (rng() & 1u) ? big : -big;
+            for (double& x : La)
+                if (rng() % 7 == 0) {
+                    // beyond 1000 (the scalar path) in a quarter of the trials only
+                    const double b = trial % 4 == 0 ? big : std::min(big, 1000.0);
+                    x = (rng() & 1u) ? std::min(big, 1000.0) : -b;
+                }
+        }
+        for (bool ext : {false, true}) {
+            std::vector<double> fast(k, -7.0), ref(k, -7.0), Lc(L.size());
+            std::vector<double> scratch(conv_decode_scratch(t, k, term));
+            const double* prior = La.empty() ? nullptr : La.data();
+            const conv_frame ff{&t,    k,           term,   conv_method::maxlog, ext, L.data(),
+                                prior, fast.data(), nullptr};
+            const conv_frame fr{&t,    k,          term,   conv_method::maxlog, ext, L.data(),
+                                prior, ref.data(), nullptr};
+            ASSERT_TRUE(conv_decode_frame(ff, scratch.data(), nullptr));
+            ASSERT_TRUE(conv_decode_frame_log(fr, scratch.data(), nullptr));
+            for (std::size_t i = 0; i < k; ++i)
+                ASSERT_TRUE(same_bits(fast[i], ref[i]))
+                    << trial << " K " << c.K << " n " << c.n() << " i " << i << ": " << fast[i]
+                    << " " << ref[i];
+            // and the path with Lc gives the same Lu
+            const conv_frame fc{&t,    k,          term,     conv_method::maxlog, ext, L.data(),
+                                prior, ref.data(), Lc.data()};
+            ASSERT_TRUE(conv_decode_frame(fc, scratch.data(), nullptr));
+            for (std::size_t i = 0; i < k; ++i) ASSERT_TRUE(same_bits(fast[i], ref[i])) << trial;
         }
     }
 }
