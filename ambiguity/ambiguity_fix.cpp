@@ -20,28 +20,45 @@ constexpr double nan_value = std::numeric_limits<double>::quiet_NaN();
 constexpr double centre_limit = 2251799813685248.0;
 constexpr std::int64_t poll_interval = std::int64_t{1} << 20;
 
+// One step of the reduction on U and Z: q != 0, column k -= q*column j of U (and column
+// j += q*column k of Z); q == 0, the exchange of columns k-1 and k of both.
+struct reduction_op {
+    std::uint16_t j, k;
+    std::int32_t q;
+};
+static_assert(sizeof(reduction_op) == sizeof(double), "one op per double of scratch");
+static_assert(ambiguity_max_n < 65536, "column indices of an op fit in 16 bits");
+
+// Steps logged before U and Z are formed (then every further step updates them directly).
+std::int64_t log_capacity(std::int64_t n) {
+    return 4 * n * n + 256;
+}
+
 // The scratch, carved from the caller's block.
 struct layout {
-    double* R;       // n*n: C, then R = inv(C), then the reduced R2
-    double* y;       // n
-    double* U;       // n*n: a = U*z (integers, exact in double: |entries| <= 2^53)
-    double* Z;       // n*n: Z = inv(U)' (the same)
-    double* pdist;   // n: squared distance of the levels above
-    double* isum;    // n: the search's y[k] - sum_{j>k} R(k,j)*cand[j]
-    double* cand;    // n
-    double* step;    // n
-    double* zf;      // n: the decorrelated solution (par: floats below the block)
-    double* best_z;  // ncands*n
-    double* best_d;  // ncands
-    double* S;       // n*n: the search's partial interference sums
-    double* rinv;    // n: 1/R(k,k)
-    double* ubound;  // n: bounds on the columns of U
-    double* zbound;  // n: and of Z
+    double* R;          // n*n: C, then R = inv(C), then the reduced R2
+    double* y;          // n
+    double* U;          // n*n: a = U*z (integers, exact in double: |entries| <= 2^53)
+    double* Z;          // n*n: Z = inv(U)' (the same)
+    double* pdist;      // n: squared distance of the levels above
+    double* isum;       // n: the search's y[k] - sum_{j>k} R(k,j)*cand[j]
+    double* cand;       // n
+    double* step;       // n
+    double* zf;         // n: the decorrelated solution (par: floats below the block)
+    double* best_z;     // ncands*n
+    double* best_d;     // ncands
+    double* S;          // n*n: the search's partial interference sums
+    double* rinv;       // n: 1/R(k,k)
+    double* ubound;     // n: bounds on the columns of U
+    double* zbound;     // n: and of Z
+    double* half;       // n: 0.49*|R(j,j)|, or -1 where that is not a normal number
+    std::int64_t* v;    // n: the back-transform's integers
+    reduction_op* log;  // log_capacity(n): the reduction's steps on U and Z
 };
 
 std::size_t layout_doubles(std::int64_t n, std::int64_t ncands) {
     const auto N = static_cast<std::size_t>(n), M = static_cast<std::size_t>(ncands);
-    return 5 * N * N + 10 * N + M * N + M + 1;
+    return 5 * N * N + 12 * N + M * N + M + 1 + static_cast<std::size_t>(log_capacity(n));
 }
 
 layout carve(void* scratch, std::int64_t n, std::int64_t ncands) {
@@ -77,6 +94,12 @@ layout carve(void* scratch, std::int64_t n, std::int64_t ncands) {
     s.ubound = p;
     p += N;
     s.zbound = p;
+    p += N;
+    s.half = p;
+    p += N;
+    s.v = reinterpret_cast<std::int64_t*>(p);
+    p += N;
+    s.log = reinterpret_cast<reduction_op*>(p);
     return s;
 }
 
@@ -152,11 +175,15 @@ void whiten(double* T, const double* cdiag, std::int64_t n, double* f) {
 struct reducer {
     double* R;
     double* y;
-    double* U;
-    double* Z;  // null: not tracked (nobody asked for it)
+    double* U;  // n*n: formed from the log when first needed (see form_transforms)
+    double* Z;  // n*n: the same
     std::int64_t n;
-    double* ubound;        // n: a bound on |U(:,j)|, column by column
-    double* zbound;        // n: the same for Z
+    double* ubound;  // n: a bound on |U(:,j)|, column by column
+    double* zbound;  // n: the same for Z
+    double* half;    // n: the size-reduction threshold of each column (threshold())
+    reduction_op* log;
+    std::int64_t log_count = 0, log_cap = 0;
+    bool formed = false;   // U and Z hold the steps so far, and the next steps go to them
     bool limited = false;  // a step was refused: the entries would pass ambiguity_z_limit
 };
 
@@ -170,6 +197,13 @@ double column_max(const double* c, std::int64_t n) {
     return m;
 }
 
+// |R(j,k)| <= threshold(R(j,j)) gives q = 0 without the division: 0.49*|R(j,j)| while that
+// is a normal number (then |R(j,k)/R(j,j)| <= 0.4901 after rounding), else -1 (never).
+double threshold(double rjj) {
+    const double h = 0.49 * std::fabs(rjj);
+    return h >= std::numeric_limits<double>::min() ? h : -1.0;
+}
+
 // y[i] = y[i] - mu*x[i], written in pairs so that the compiler packs each pair into one
 // vector operation (every element still gets one product and one difference).
 inline void subtract_multiple(double* __restrict y, const double* __restrict x, double mu,
@@ -180,6 +214,52 @@ inline void subtract_multiple(double* __restrict y, const double* __restrict x, 
         y[i + 1] = y[i + 1] - mu * x[i + 1];
     }
     if (i < len) y[i] = y[i] - mu * x[i];
+}
+
+void swap_columns(double* a, double* b, std::int64_t n) {
+    for (std::int64_t i = 0; i < n; ++i) {
+        const double t = a[i];
+        a[i] = b[i];
+        b[i] = t;
+    }
+}
+
+// The steps of the reduction on U (column k -= q*column j) and Z (column j += q*column k).
+void apply_step(reducer& r, std::int64_t j, std::int64_t k, double q) {
+    const std::int64_t n = r.n;
+    subtract_multiple(r.U + k * n, r.U + j * n, q, n);
+    subtract_multiple(r.Z + j * n, r.Z + k * n, -q, n);
+}
+void apply_exchange(reducer& r, std::int64_t k) {
+    const std::int64_t n = r.n;
+    swap_columns(r.U + (k - 1) * n, r.U + k * n, n);
+    swap_columns(r.Z + (k - 1) * n, r.Z + k * n, n);
+}
+
+// U and Z from the identity and the logged steps, in their order. Every logged step was
+// exact (the column bounds were below 2^52), so U and Z are what updating them step by step
+// gives. From then on the reduction updates them directly.
+void form_transforms(reducer& r) {
+    if (r.formed) return;
+    const std::int64_t n = r.n;
+    for (std::int64_t i = 0; i < n * n; ++i) {
+        r.U[i] = 0.0;
+        r.Z[i] = 0.0;
+    }
+    for (std::int64_t i = 0; i < n; ++i) {
+        r.U[i + i * n] = 1.0;
+        r.Z[i + i * n] = 1.0;
+    }
+    for (std::int64_t t = 0; t < r.log_count; ++t) {
+        const reduction_op& op = r.log[t];
+        if (op.q != 0) {
+            apply_step(r, op.j, op.k, static_cast<double>(op.q));
+        } else {
+            apply_exchange(r, op.k);
+        }
+    }
+    r.log_count = 0;
+    r.formed = true;
 }
 
 // Whether every |u - mu*w| (column entries u, w, integers in double) stays within the limit,
@@ -195,49 +275,49 @@ bool step_within_limit(const double* u, const double* w, double mu, std::int64_t
 }
 
 // Column k -= mu * column j (j < k) on R (rows 0..j) and U, column j += mu * column k on Z,
-// mu = floor(R(j,k)/R(j,j) + 0.5). U and Z hold integers in doubles: the updates are exact
-// while every product and sum stays below 2^53, which the column bounds guarantee while
-// bound_k + |mu|*bound_j < 2^52 (a double sum of integers below 2^53 rounds up by at most a
-// factor 1 + 2^-52). Past that the columns are checked exactly (128-bit integers), their
-// bounds reset to their true maxima, and a step that would pass ambiguity_z_limit is refused
-// (the reducer marked limited; false).
-bool size_reduce(reducer& r, std::int64_t j, std::int64_t k) {
+// mu = floor(R(j,k)/R(j,j) + 0.5); called when |R(j,k)| > half[j]. U and Z hold integers
+// in doubles: the updates are exact while every product and sum stays below 2^53, which the
+// column bounds guarantee while bound_k + |mu|*bound_j < 2^52 (a double sum of integers
+// below 2^53 rounds up by at most a factor 1 + 2^-52). While that holds (and |mu| < 2^31)
+// the step on U and Z is only logged, O(1); past that U and Z are formed, the columns are
+// checked exactly (128-bit integers), their bounds reset to their true maxima, and a step
+// that would pass ambiguity_z_limit is refused (the reducer marked limited).
+void size_reduce(reducer& r, std::int64_t j, std::int64_t k) {
     const std::int64_t n = r.n;
     double* rk = r.R + k * n;
     const double* rj = r.R + j * n;
-    // |R(j,k)| <= 0.49*|R(j,j)| gives q = 0 without the division (while 0.49*|R(j,j)| is a
-    // normal number: then |R(j,k)/R(j,j)| <= 0.4901 after rounding)
-    const double h = 0.49 * std::fabs(rj[j]);
-    if (std::fabs(rk[j]) <= h && h >= std::numeric_limits<double>::min()) return true;
     const double q = std::floor(rk[j] / rj[j] + 0.5);
-    if (q == 0.0) return true;
+    if (q == 0.0) return;
     const double lim = static_cast<double>(ambiguity_z_limit);
     if (!(std::fabs(q) <= lim)) {
         r.limited = true;
-        return false;
+        return;
     }
-    double* uk = r.U + k * n;
-    const double* uj = r.U + j * n;
-    double* zj = r.Z != nullptr ? r.Z + j * n : nullptr;
-    const double* zk = r.Z != nullptr ? r.Z + k * n : nullptr;
     double ub = r.ubound[k] + std::fabs(q) * r.ubound[j];
-    double zb = zj != nullptr ? r.zbound[j] + std::fabs(q) * r.zbound[k] : 0.0;
+    double zb = r.zbound[j] + std::fabs(q) * r.zbound[k];
     const bool exact = ub < 0.5 * lim && zb < 0.5 * lim;
-    if (!exact && (!step_within_limit(uk, uj, q, n) ||
-                   (zj != nullptr && !step_within_limit(zj, zk, -q, n)))) {
+    const bool loggable = exact && std::fabs(q) < 2147483648.0 && r.log_count < r.log_cap;
+    if (!r.formed && !loggable) form_transforms(r);
+    double* uk = r.U + k * n;
+    double* zj = r.Z + j * n;
+    if (!exact &&
+        (!step_within_limit(uk, r.U + j * n, q, n) || !step_within_limit(zj, r.Z + k * n, -q, n))) {
         r.limited = true;
-        return false;
+        return;
     }
     subtract_multiple(rk, rj, q, j + 1);
-    subtract_multiple(uk, uj, q, n);
-    if (zj != nullptr) subtract_multiple(zj, zk, -q, n);
+    if (r.formed) {
+        apply_step(r, j, k, q);
+    } else {
+        r.log[r.log_count++] = {static_cast<std::uint16_t>(j), static_cast<std::uint16_t>(k),
+                                static_cast<std::int32_t>(q)};
+    }
     if (!exact) {
         ub = column_max(uk, n);
-        zb = zj != nullptr ? column_max(zj, n) : 0.0;
+        zb = column_max(zj, n);
     }
     r.ubound[k] = ub;
-    if (zj != nullptr) r.zbound[j] = zb;
-    return true;
+    r.zbound[j] = zb;
 }
 
 // Exchange of columns k-1 and k with the rotation that restores the triangle:
@@ -247,27 +327,13 @@ void exchange(reducer& r, std::int64_t k, double norm2) {
     const std::int64_t n = r.n;
     double* r0 = r.R + (k - 1) * n;
     double* r1 = r.R + k * n;
-    for (std::int64_t i = 0; i <= k; ++i) {
-        const double t = r0[i];
-        r0[i] = r1[i];
-        r1[i] = t;
-    }
+    swap_columns(r0, r1, k + 1);
     r1[k] = 0.0;  // R(k,k-1) of the old column k-1: zero (the strict lower triangle is not kept)
-    double* u0 = r.U + (k - 1) * n;
-    double* u1 = r.U + k * n;
-    for (std::int64_t i = 0; i < n; ++i) {
-        const double tu = u0[i];
-        u0[i] = u1[i];
-        u1[i] = tu;
-    }
-    if (r.Z != nullptr) {
-        double* z0 = r.Z + (k - 1) * n;
-        double* z1 = r.Z + k * n;
-        for (std::int64_t i = 0; i < n; ++i) {
-            const double tz = z0[i];
-            z0[i] = z1[i];
-            z1[i] = tz;
-        }
+    if (!r.formed && r.log_count == r.log_cap) form_transforms(r);
+    if (r.formed) {
+        apply_exchange(r, k);
+    } else {
+        r.log[r.log_count++] = {0, static_cast<std::uint16_t>(k), 0};
     }
     std::swap(r.ubound[k - 1], r.ubound[k]);
     std::swap(r.zbound[k - 1], r.zbound[k]);
@@ -284,6 +350,8 @@ void exchange(reducer& r, std::int64_t k, double norm2) {
     const double x = r.y[k - 1], w = r.y[k];
     r.y[k - 1] = c * x + s * w;
     r.y[k] = c * w - s * x;
+    r.half[k - 1] = threshold(r0[k - 1]);
+    r.half[k] = threshold(r1[k]);
 }
 
 // LLL on the columns of R: column k is size-reduced against every column before it, nearest
@@ -298,10 +366,15 @@ void exchange(reducer& r, std::int64_t k, double norm2) {
 bool decorrelate(reducer& r, double delta, std::int64_t& exchanges, const interrupt_check* check) {
     const std::int64_t n = r.n;
     const std::int64_t cap = 1024 + 16 * n * n;
+    for (std::int64_t j = 0; j < n; ++j) r.half[j] = threshold(r.R[j + j * n]);
     std::int64_t k = 1;
     for (std::uint32_t steps = 1; k < n; ++steps) {
         if (steps % 16384 == 0 && interrupt_requested(check)) return false;
-        for (std::int64_t j = k - 1; j >= 0; --j) size_reduce(r, j, k);
+        const double* rk = r.R + k * n;
+        // most entries are reduced already: the scan is the common case
+        for (std::int64_t j = k - 1; j >= 0; --j) {
+            if (!(std::fabs(rk[j]) <= r.half[j])) size_reduce(r, j, k);
+        }
         const double d = r.R[(k - 1) + (k - 1) * n];
         const double a = r.R[(k - 1) + k * n];
         const double b = r.R[k + k * n];
@@ -316,6 +389,33 @@ bool decorrelate(reducer& r, double delta, std::int64_t& exchanges, const interr
         }
     }
     return true;
+}
+
+// a = U*z for integer z without U: the logged steps applied to z from the last back
+// (U = E_1*...*E_t, a step E: v_j -= q*v_k; an exchange swaps v_(k-1), v_k), in 64-bit
+// integers. 1: done, afix = s + a; 0: a row passes 2^53 (out of range); -1: an intermediate
+// passed 2^63 (then U is formed and multiplied instead).
+int back_transform_logged(const reducer& r, const double* z, const double* s, std::int64_t* v,
+                          double* afix) {
+    const std::int64_t n = r.n;
+    for (std::int64_t i = 0; i < n; ++i) v[i] = static_cast<std::int64_t>(z[i]);
+    for (std::int64_t t = r.log_count - 1; t >= 0; --t) {
+        const reduction_op& op = r.log[t];
+        if (op.q != 0) {
+            std::int64_t p = 0;
+            if (__builtin_mul_overflow(static_cast<std::int64_t>(op.q), v[op.k], &p) ||
+                __builtin_sub_overflow(v[op.j], p, &v[op.j])) {
+                return -1;
+            }
+        } else {
+            std::swap(v[op.k - 1], v[op.k]);
+        }
+    }
+    for (std::int64_t i = 0; i < n; ++i) {
+        if (!within_limit(v[i])) return 0;
+    }
+    for (std::int64_t i = 0; i < n; ++i) afix[i] = s[i] + static_cast<double>(v[i]);
+    return 1;
 }
 
 // ---- search -------------------------------------------------------------------------------
@@ -474,6 +574,17 @@ bool back_transform(const double* U, const double* ubound, std::int64_t n, const
     return true;
 }
 
+// a = U*z into afix (afix = s + a), from the log while U is not formed; false when a row
+// passes 2^53.
+bool transform_back(reducer& r, const double* z, const double* s, std::int64_t* v, double* afix) {
+    if (!r.formed) {
+        const int done = back_transform_logged(r, z, s, v, afix);
+        if (done >= 0) return done == 1;
+        form_transforms(r);
+    }
+    return back_transform(r.U, r.ubound, r.n, z, s, afix);
+}
+
 }  // namespace
 
 std::size_t ambiguity_scratch_bytes(std::int64_t n, std::int64_t ncands) {
@@ -522,18 +633,13 @@ ambiguity_result ambiguity_fix(const double* ahat, const double* Q, std::int64_t
     whiten(s.R, s.cand, n, s.y);
 
     // 4: decorrelation (round: none, the rounded vector is the answer).
-    const bool track_z = out.Z != nullptr;
-    for (std::int64_t i = 0; i < n * n; ++i) s.U[i] = 0.0;
-    for (std::int64_t i = 0; i < n; ++i) s.U[i + i * n] = 1.0;
-    if (track_z) {
-        for (std::int64_t i = 0; i < n * n; ++i) s.Z[i] = 0.0;
-        for (std::int64_t i = 0; i < n; ++i) s.Z[i + i * n] = 1.0;
-    }
+    // U and Z start as the identity (formed from the log only when needed)
     for (std::int64_t i = 0; i < n; ++i) {
         s.ubound[i] = 1.0;
         s.zbound[i] = 1.0;
     }
-    reducer red{s.R, s.y, s.U, track_z ? s.Z : nullptr, n, s.ubound, s.zbound};
+    reducer red{s.R, s.y, s.U, s.Z, n, s.ubound, s.zbound, s.half, s.log};
+    red.log_cap = log_capacity(n);
     if (options.method != ambiguity_method::round) {
         if (!decorrelate(red, options.delta, res.exchanges, check)) {
             res.status = ambiguity_status::interrupted;
@@ -548,6 +654,7 @@ ambiguity_result ambiguity_fix(const double* ahat, const double* Q, std::int64_t
     }
     res.success_rate = bootstrap_success_rate(out.D, 0, n);
     res.fixed_success_rate = res.success_rate;
+    if (out.Z != nullptr || out.U != nullptr) form_transforms(red);
     if (out.Z != nullptr) {
         for (std::int64_t i = 0; i < n * n; ++i) out.Z[i] = s.Z[i];
     }
@@ -574,7 +681,7 @@ ambiguity_result ambiguity_fix(const double* ahat, const double* Q, std::int64_t
     if (options.method == ambiguity_method::bootstrap) {
         double d = 0.0;
         if (!bootstrap(s.y, s.R, n, n, arrays, d) ||
-            !back_transform(s.U, red.ubound, n, s.cand, shift, out.afix)) {
+            !transform_back(red, s.cand, shift, s.v, out.afix)) {
             for (std::int64_t i = 0; i < n; ++i) out.afix[i] = nan_value;
             res.status = ambiguity_status::out_of_range;
             return res;
@@ -629,7 +736,7 @@ ambiguity_result ambiguity_fix(const double* ahat, const double* Q, std::int64_t
     if (first == 0) {
         for (std::int64_t c = 0; c < (options.method == ambiguity_method::par ? 1 : best.count);
              ++c) {
-            if (!back_transform(s.U, red.ubound, n, best.z + c * m, shift, out.afix + c * n)) {
+            if (!transform_back(red, best.z + c * m, shift, s.v, out.afix + c * n)) {
                 for (std::int64_t i = 0; i < n * M; ++i) out.afix[i] = nan_value;
                 res.status = ambiguity_status::out_of_range;
                 return res;
@@ -641,6 +748,7 @@ ambiguity_result ambiguity_fix(const double* ahat, const double* Q, std::int64_t
     // par with floats: z(first..) fixed to the best, z(0..first-1) the conditioned floats
     // z_i = (y_i - sum_{j>i} R(i,j)*z_j) / R(i,i), from i = first-1 down; then a = U*z,
     // exact for the rows of U that are zero on the float columns (those a_i are integers).
+    form_transforms(red);
     double* z = s.cand;
     for (std::int64_t j = 0; j < m; ++j) z[first + j] = best.z[j];
     for (std::int64_t i = first - 1; i >= 0; --i) {
