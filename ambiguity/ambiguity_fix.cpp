@@ -36,29 +36,31 @@ std::int64_t log_capacity(std::int64_t n) {
 
 // The scratch, carved from the caller's block.
 struct layout {
-    double* R;          // n*n: C, then R = inv(C), then the reduced R2
-    double* y;          // n
-    double* U;          // n*n: a = U*z (integers, exact in double: |entries| <= 2^53)
-    double* Z;          // n*n: Z = inv(U)' (the same)
-    double* pdist;      // n: squared distance of the levels above
-    double* isum;       // n: the search's y[k] - sum_{j>k} R(k,j)*cand[j]
-    double* cand;       // n
-    double* step;       // n
-    double* zf;         // n: the decorrelated solution (par: floats below the block)
-    double* best_z;     // ncands*n
-    double* best_d;     // ncands
-    double* S;          // n*n: the search's partial interference sums
-    double* rinv;       // n: 1/R(k,k)
-    double* ubound;     // n: bounds on the columns of U
-    double* zbound;     // n: and of Z
-    double* half;       // n: 0.49*|R(j,j)|, or -1 where that is not a normal number
-    std::int64_t* v;    // n: the back-transform's integers
-    reduction_op* log;  // log_capacity(n): the reduction's steps on U and Z
+    double* R;              // n*n: C, then R = inv(C), then the reduced R2
+    double* y;              // n
+    double* U;              // n*n: a = U*z (integers, exact in double: |entries| <= 2^53)
+    double* Z;              // n*n: Z = inv(U)' (the same)
+    double* pdist;          // n: squared distance of the levels above
+    double* isum;           // n: the search's y[k] - sum_{j>k} R(k,j)*cand[j]
+    double* cand;           // n
+    double* step;           // n
+    double* zf;             // n: the decorrelated solution (par: floats below the block)
+    double* best_z;         // ncands*n
+    double* best_d;         // ncands
+    double* S;              // n*n: the search's partial interference sums
+    std::int64_t* stale;    // n: the search's first out-of-date sum of each row
+    double* rinv;           // n: 1/R(k,k)
+    double* ubound;         // n: bounds on the columns of U
+    double* zbound;         // n: and of Z
+    double* half;           // n: 0.49*|R(j,j)|, or -1 where that is not a normal number
+    std::int64_t* settled;  // n: the reduction's count of settled rows of each column
+    std::int64_t* v;        // n: the back-transform's integers
+    reduction_op* log;      // log_capacity(n): the reduction's steps on U and Z
 };
 
 std::size_t layout_doubles(std::int64_t n, std::int64_t ncands) {
     const auto N = static_cast<std::size_t>(n), M = static_cast<std::size_t>(ncands);
-    return 5 * N * N + 12 * N + M * N + M + 1 + static_cast<std::size_t>(log_capacity(n));
+    return 5 * N * N + 14 * N + M * N + M + 1 + static_cast<std::size_t>(log_capacity(n));
 }
 
 layout carve(void* scratch, std::int64_t n, std::int64_t ncands) {
@@ -97,7 +99,11 @@ layout carve(void* scratch, std::int64_t n, std::int64_t ncands) {
     p += N;
     s.half = p;
     p += N;
+    s.settled = reinterpret_cast<std::int64_t*>(p);
+    p += N;
     s.v = reinterpret_cast<std::int64_t*>(p);
+    p += N;
+    s.stale = reinterpret_cast<std::int64_t*>(p);
     p += N;
     s.log = reinterpret_cast<reduction_op*>(p);
     return s;
@@ -135,9 +141,26 @@ bool reverse_cholesky(const double* Q, std::int64_t n, int e, double* T, double*
         if (!(s > tiny * ajj) || !(s < inf)) return false;
         const double cjj = std::sqrt(s);
         cdiag[j] = cjj;
-        for (std::int64_t i = 0; i < j; ++i) {
+        // four rows at a time: four independent sums, each in its own order
+        std::int64_t i = 0;
+        for (; i + 4 <= j; i += 4) {
+            const double *t0 = T + i * n, *t1 = t0 + n, *t2 = t1 + n, *t3 = t2 + n;
+            double s0 = t0[j], s1 = t1[j], s2 = t2[j], s3 = t3[j];  // A(i,j) = A(j,i)
+            for (std::int64_t k = j + 1; k < n; ++k) {
+                const double c = tj[k];
+                s0 = s0 - t0[k] * c;
+                s1 = s1 - t1[k] * c;
+                s2 = s2 - t2[k] * c;
+                s3 = s3 - t3[k] * c;
+            }
+            T[j + i * n] = s0 / cjj;
+            T[j + (i + 1) * n] = s1 / cjj;
+            T[j + (i + 2) * n] = s2 / cjj;
+            T[j + (i + 3) * n] = s3 / cjj;
+        }
+        for (; i < j; ++i) {
             const double* ti = T + i * n;
-            double t = ti[j];  // A(i,j) = A(j,i)
+            double t = ti[j];
             for (std::int64_t k = j + 1; k < n; ++k) t = t - ti[k] * tj[k];
             T[j + i * n] = t / cjj;
         }
@@ -158,7 +181,33 @@ void whiten(double* T, const double* cdiag, std::int64_t n, double* f) {
         for (std::int64_t k = i + 1; k < n; ++k) t = t - ti[k] * f[k];
         f[i] = t / cdiag[i];
     }
-    for (std::int64_t j = 0; j < n; ++j) {
+    // two columns at a time (j, j+1): two independent back substitutions, each in its order
+    std::int64_t j = 0;
+    for (; j + 2 <= n; j += 2) {
+        double* r0 = T + j * n;
+        double* r1 = r0 + n;
+        r0[j] = 1.0 / cdiag[j];
+        r1[j + 1] = 1.0 / cdiag[j + 1];
+        {
+            const double* tj = T + j * n;
+            double t = 0.0;
+            t = t + tj[j + 1] * r1[j + 1];
+            r1[j] = -(t / cdiag[j]);
+        }
+        for (std::int64_t i = j - 1; i >= 0; --i) {
+            const double* ti = T + i * n;
+            double t0 = 0.0, t1 = 0.0;
+            for (std::int64_t k = i + 1; k <= j; ++k) {
+                const double c = ti[k];
+                t0 = t0 + c * r0[k];
+                t1 = t1 + c * r1[k];
+            }
+            t1 = t1 + ti[j + 1] * r1[j + 1];
+            r0[i] = -(t0 / cdiag[i]);
+            r1[i] = -(t1 / cdiag[i]);
+        }
+    }
+    for (; j < n; ++j) {
         double* rj = T + j * n;
         rj[j] = 1.0 / cdiag[j];
         for (std::int64_t i = j - 1; i >= 0; --i) {
@@ -181,6 +230,10 @@ struct reducer {
     double* ubound;  // n: a bound on |U(:,j)|, column by column
     double* zbound;  // n: the same for Z
     double* half;    // n: the size-reduction threshold of each column (threshold())
+    // n: rows 0 .. settled[c]-1 of column c would make no step if reduced again (their
+    // entries and the columns and thresholds they are reduced by have not changed since
+    // they were found so)
+    std::int64_t* settled;
     reduction_op* log;
     std::int64_t log_count = 0, log_cap = 0;
     bool formed = false;   // U and Z hold the steps so far, and the next steps go to them
@@ -282,16 +335,17 @@ bool step_within_limit(const double* u, const double* w, double mu, std::int64_t
 // the step on U and Z is only logged, O(1); past that U and Z are formed, the columns are
 // checked exactly (128-bit integers), their bounds reset to their true maxima, and a step
 // that would pass ambiguity_z_limit is refused (the reducer marked limited).
-void size_reduce(reducer& r, std::int64_t j, std::int64_t k) {
+enum class outcome { none, step, refused };
+outcome size_reduce(reducer& r, std::int64_t j, std::int64_t k) {
     const std::int64_t n = r.n;
     double* rk = r.R + k * n;
     const double* rj = r.R + j * n;
     const double q = std::floor(rk[j] / rj[j] + 0.5);
-    if (q == 0.0) return;
+    if (q == 0.0) return outcome::none;
     const double lim = static_cast<double>(ambiguity_z_limit);
     if (!(std::fabs(q) <= lim)) {
         r.limited = true;
-        return;
+        return outcome::refused;
     }
     double ub = r.ubound[k] + std::fabs(q) * r.ubound[j];
     double zb = r.zbound[j] + std::fabs(q) * r.zbound[k];
@@ -303,7 +357,7 @@ void size_reduce(reducer& r, std::int64_t j, std::int64_t k) {
     if (!exact &&
         (!step_within_limit(uk, r.U + j * n, q, n) || !step_within_limit(zj, r.Z + k * n, -q, n))) {
         r.limited = true;
-        return;
+        return outcome::refused;
     }
     subtract_multiple(rk, rj, q, j + 1);
     if (r.formed) {
@@ -318,6 +372,14 @@ void size_reduce(reducer& r, std::int64_t j, std::int64_t k) {
     }
     r.ubound[k] = ub;
     r.zbound[j] = zb;
+    return outcome::step;
+}
+
+// Whether reducing column k by column j again would make no step (the test of the scan,
+// then the q of size_reduce).
+bool settled_entry(const reducer& r, std::int64_t j, std::int64_t k) {
+    const double x = r.R[j + k * r.n];
+    return std::fabs(x) <= r.half[j] || std::floor(x / r.R[j + j * r.n] + 0.5) == 0.0;
 }
 
 // Exchange of columns k-1 and k with the rotation that restores the triangle:
@@ -352,6 +414,13 @@ void exchange(reducer& r, std::int64_t k, double norm2) {
     r.y[k] = c * w - s * x;
     r.half[k - 1] = threshold(r0[k - 1]);
     r.half[k] = threshold(r1[k]);
+    // columns 0 .. k-2 and rows 0 .. k-2 keep their values: the swapped columns keep their
+    // settled rows below k-1, and every later column loses rows k-1 and k
+    const std::int64_t below = k - 1;
+    const std::int64_t s0 = r.settled[k - 1], s1 = r.settled[k];
+    r.settled[k - 1] = std::min(s1, below);
+    r.settled[k] = std::min(s0, below);
+    for (std::int64_t col = k + 1; col < n; ++col) r.settled[col] = std::min(r.settled[col], below);
 }
 
 // LLL on the columns of R: column k is size-reduced against every column before it, nearest
@@ -366,15 +435,36 @@ void exchange(reducer& r, std::int64_t k, double norm2) {
 bool decorrelate(reducer& r, double delta, std::int64_t& exchanges, const interrupt_check* check) {
     const std::int64_t n = r.n;
     const std::int64_t cap = 1024 + 16 * n * n;
-    for (std::int64_t j = 0; j < n; ++j) r.half[j] = threshold(r.R[j + j * n]);
+    for (std::int64_t j = 0; j < n; ++j) {
+        r.half[j] = threshold(r.R[j + j * n]);
+        r.settled[j] = 0;
+    }
     std::int64_t k = 1;
     for (std::uint32_t steps = 1; k < n; ++steps) {
         if (steps % 16384 == 0 && interrupt_requested(check)) return false;
         const double* rk = r.R + k * n;
-        // most entries are reduced already: the scan is the common case
+        // Most entries are reduced already: runs of them are passed four at a time (the
+        // tests without branches between them; a reduction changes only entries below j).
+        // Below the settled rows nothing is to be done until a step changes them.
+        const double* h = r.half;
+        const std::int64_t known = r.settled[k];
+        bool changed = false;
+        std::int64_t unsettled = k;  // the lowest row found not settled
         for (std::int64_t j = k - 1; j >= 0; --j) {
-            if (!(std::fabs(rk[j]) <= r.half[j])) size_reduce(r, j, k);
+            if (j < known && !changed) break;
+            while (j >= 3 &&
+                   ((std::fabs(rk[j]) <= h[j]) & (std::fabs(rk[j - 1]) <= h[j - 1]) &
+                    (std::fabs(rk[j - 2]) <= h[j - 2]) & (std::fabs(rk[j - 3]) <= h[j - 3]))) {
+                j -= 4;
+            }
+            if (j < 0 || std::fabs(rk[j]) <= h[j]) continue;
+            const outcome o = size_reduce(r, j, k);
+            if (o == outcome::refused || (o == outcome::step && !settled_entry(r, j, k))) {
+                unsettled = j;
+            }
+            changed = changed || o == outcome::step;
         }
+        r.settled[k] = unsettled;
         const double d = r.R[(k - 1) + (k - 1) * n];
         const double a = r.R[(k - 1) + k * n];
         const double b = r.R[k + k * n];
@@ -458,8 +548,9 @@ struct search_arrays {
     double* t;      // y[k] - sum_{j>k} R(k,j)*cand[j]
     double* cand;
     double* step;
-    double* S;           // column k (rows 0..k-1): sum_{j>=k} R(i,j)*cand[j], leading dimension m
-    const double* rinv;  // 1/R(k,k)
+    double* S;  // row i (columns i+1..m-1): S(i,j) = sum_{j'>=j} R(i,j')*cand[j'], leading dim m
+    std::int64_t* stale;  // k = 1..m-1: S(k-1,j) is out of date for j <= stale[k]
+    const double* rinv;   // 1/R(k,k)
 };
 
 // Level k's rounded centre and first step, towards the real centre; false beyond the limit.
@@ -472,20 +563,31 @@ inline bool start_level(std::int64_t k, const search_arrays& a) {
     return true;
 }
 
-// Level k has its candidate; the sums of the levels below gain R(i,k)*cand[k] (column k of R,
-// rows 0..k-1) and level k-1 gets its t. Sums accumulate from the last column down.
+// Every sum out of date (before a search or a bootstrap).
+inline void reset_sums(std::int64_t m, const search_arrays& a) {
+    for (std::int64_t k = 1; k < m; ++k) a.stale[k] = m - 1;
+}
+
+// Level k has its candidate; level k-1 gets its t = y[k-1] - S(k-1,k). Only the sums of row
+// k-1 whose candidates changed since it was last formed are formed again, from the last
+// column down (S(i,m-1) = R(i,m-1)*cand[m-1], S(i,j) = S(i,j+1) + R(i,j)*cand[j]), so every
+// sum is what forming them all would give. Row i of R is read from the strict lower triangle
+// (R(i,j) at R[j + i*ld], j > i: the transposed copy). Then row k-2 is out of date wherever
+// row k-1 was, and row k-1 from column k on (cand[k] moves before the next descent).
 inline void descend(const double* y, const double* R, std::int64_t ld, std::int64_t m,
                     std::int64_t k, const search_arrays& a) {
-    const double* rk = R + k * ld;
-    double* sk = a.S + k * m;
-    const double c = a.cand[k];
-    if (k == m - 1) {
-        for (std::int64_t i = 0; i < k; ++i) sk[i] = rk[i] * c;
-    } else {
-        const double* above = sk + m;
-        for (std::int64_t i = 0; i < k; ++i) sk[i] = above[i] + rk[i] * c;
+    const std::int64_t row = k - 1;
+    const double* r = R + row * ld;
+    double* sr = a.S + row * m;
+    std::int64_t j = a.stale[k];
+    if (j == m - 1) {
+        sr[j] = r[j] * a.cand[j];
+        --j;
     }
-    a.t[k - 1] = y[k - 1] - sk[k - 1];
+    for (; j >= k; --j) sr[j] = sr[j + 1] + r[j] * a.cand[j];
+    a.t[row] = y[row] - sr[k];
+    if (row >= 1 && a.stale[row] < a.stale[k]) a.stale[row] = a.stale[k];
+    a.stale[k] = k;
 }
 
 // The ncands best integer z for ||y - R*z||^2 (m levels, R with leading dimension ld), the
@@ -494,6 +596,7 @@ ambiguity_status search_best(const double* y, const double* R, std::int64_t ld, 
                              best_list& best, std::int64_t max_nodes, const search_arrays& a,
                              std::int64_t& nodes, const interrupt_check* check) {
     std::int64_t k = m - 1;
+    reset_sums(m, a);
     a.pdist[k] = 0.0;
     a.t[k] = y[k];
     if (!start_level(k, a)) return ambiguity_status::out_of_range;
@@ -534,6 +637,7 @@ ambiguity_status search_best(const double* y, const double* R, std::int64_t ld, 
 bool bootstrap(const double* y, const double* R, std::int64_t ld, std::int64_t m,
                const search_arrays& a, double& d) {
     d = 0.0;
+    reset_sums(m, a);
     a.t[m - 1] = y[m - 1];
     for (std::int64_t k = m - 1; k >= 0; --k) {
         if (!start_level(k, a)) return false;
@@ -638,7 +742,7 @@ ambiguity_result ambiguity_fix(const double* ahat, const double* Q, std::int64_t
         s.ubound[i] = 1.0;
         s.zbound[i] = 1.0;
     }
-    reducer red{s.R, s.y, s.U, s.Z, n, s.ubound, s.zbound, s.half, s.log};
+    reducer red{s.R, s.y, s.U, s.Z, n, s.ubound, s.zbound, s.half, s.settled, s.log};
     red.log_cap = log_capacity(n);
     if (options.method != ambiguity_method::round) {
         if (!decorrelate(red, options.delta, res.exchanges, check)) {
@@ -662,7 +766,11 @@ ambiguity_result ambiguity_fix(const double* ahat, const double* Q, std::int64_t
         for (std::int64_t i = 0; i < n * n; ++i) out.U[i] = s.U[i];
     }
     for (std::int64_t i = 0; i < n; ++i) s.rinv[i] = 1.0 / s.R[i + i * n];
-    const search_arrays arrays{s.pdist, s.isum, s.cand, s.step, s.S, s.rinv};
+    // rows of R for the search: R(i,j) also at R[j + i*n], j > i (the strict lower triangle)
+    for (std::int64_t i = 0; i < n; ++i) {
+        for (std::int64_t j = i + 1; j < n; ++j) s.R[j + i * n] = s.R[i + j * n];
+    }
+    const search_arrays arrays{s.pdist, s.isum, s.cand, s.step, s.S, s.stale, s.rinv};
     auto unscale = [&](double d) { return std::ldexp(d, -2 * e); };
 
     if (options.method == ambiguity_method::round) {
