@@ -31,7 +31,7 @@ static_assert(ambiguity_max_n < 65536, "column indices of an op fit in 16 bits")
 
 // Steps logged before U and Z are formed (then every further step updates them directly).
 std::int64_t log_capacity(std::int64_t n) {
-    return 4 * n * n + 256;
+    return 2 * n * n + 256;
 }
 
 // The scratch, carved from the caller's block.
@@ -60,7 +60,7 @@ struct layout {
 
 std::size_t layout_doubles(std::int64_t n, std::int64_t ncands) {
     const auto N = static_cast<std::size_t>(n), M = static_cast<std::size_t>(ncands);
-    return 5 * N * N + 14 * N + M * N + M + 1 + static_cast<std::size_t>(log_capacity(n));
+    return 4 * N * N + 14 * N + M * N + M + 1 + static_cast<std::size_t>(log_capacity(n));
 }
 
 layout carve(void* scratch, std::int64_t n, std::int64_t ncands) {
