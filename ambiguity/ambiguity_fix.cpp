@@ -603,11 +603,18 @@ ambiguity_status search_best(const double* y, const double* R, std::int64_t ld, 
     double radius = inf;
     std::int64_t leaves = 0;
     const std::int64_t cap = max_nodes > 0 ? max_nodes : std::numeric_limits<std::int64_t>::max();
+    // the count in a local (the sums' int64 stores could alias a reference), back at the end
+    std::int64_t count = nodes;
+    ambiguity_status status = ambiguity_status::optimal;
     for (;;) {
-        if (nodes == cap) return ambiguity_status::node_limit;
-        ++nodes;
-        if ((nodes & (poll_interval - 1)) == 0 && interrupt_requested(check)) {
-            return ambiguity_status::interrupted;
+        if (count == cap) {
+            status = ambiguity_status::node_limit;
+            break;
+        }
+        ++count;
+        if ((count & (poll_interval - 1)) == 0 && interrupt_requested(check)) {
+            status = ambiguity_status::interrupted;
+            break;
         }
         const double e = a.t[k] - R[k + k * ld] * a.cand[k];
         const double d = a.pdist[k] + e * e;
@@ -616,13 +623,17 @@ ambiguity_status search_best(const double* y, const double* R, std::int64_t ld, 
                 descend(y, R, ld, m, k, a);
                 a.pdist[k - 1] = d;
                 --k;
-                if (!start_level(k, a)) return ambiguity_status::out_of_range;
+                if (!start_level(k, a)) {
+                    status = ambiguity_status::out_of_range;
+                    break;
+                }
                 continue;
             }
             radius = keep(best, a.cand, d);
             // a leaf costs up to ncands*m to keep: ask every 4096 leaves too
             if ((++leaves & 4095) == 0 && interrupt_requested(check)) {
-                return ambiguity_status::interrupted;
+                status = ambiguity_status::interrupted;
+                break;
             }
         } else {
             if (k == m - 1) break;
@@ -630,7 +641,8 @@ ambiguity_status search_best(const double* y, const double* R, std::int64_t ld, 
         }
         zigzag_advance(a.cand[k], a.step[k]);
     }
-    return ambiguity_status::optimal;
+    nodes = count;
+    return status;
 }
 
 // Sequential rounding from the last level to the first, the search's first leaf.
