@@ -20,28 +20,47 @@ constexpr double nan_value = std::numeric_limits<double>::quiet_NaN();
 constexpr double centre_limit = 2251799813685248.0;
 constexpr std::int64_t poll_interval = std::int64_t{1} << 20;
 
+// One step of the reduction on U and Z: q != 0, column k -= q*column j of U (and column
+// j += q*column k of Z); q == 0, the exchange of columns k-1 and k of both.
+struct reduction_op {
+    std::uint16_t j, k;
+    std::int32_t q;
+};
+static_assert(sizeof(reduction_op) == sizeof(double), "one op per double of scratch");
+static_assert(ambiguity_max_n < 65536, "column indices of an op fit in 16 bits");
+
+// Steps logged before U and Z are formed (then every further step updates them directly).
+std::int64_t log_capacity(std::int64_t n) {
+    return 2 * n * n + 256;
+}
+
 // The scratch, carved from the caller's block.
 struct layout {
-    double* R;       // n*n: C, then R = inv(C), then the reduced R2
-    double* y;       // n
-    double* U;       // n*n: a = U*z (integers, exact in double: |entries| <= 2^53)
-    double* Z;       // n*n: Z = inv(U)' (the same)
-    double* pdist;   // n: squared distance of the levels above
-    double* isum;    // n: the search's y[k] - sum_{j>k} R(k,j)*cand[j]
-    double* cand;    // n
-    double* step;    // n
-    double* zf;      // n: the decorrelated solution (par: floats below the block)
-    double* best_z;  // ncands*n
-    double* best_d;  // ncands
-    double* S;       // n*n: the search's partial interference sums
-    double* rinv;    // n: 1/R(k,k)
-    double* ubound;  // n: bounds on the columns of U
-    double* zbound;  // n: and of Z
+    double* R;              // n*n: C, then R = inv(C), then the reduced R2
+    double* y;              // n
+    double* U;              // n*n: a = U*z (integers, exact in double: |entries| <= 2^53)
+    double* Z;              // n*n: Z = inv(U)' (the same)
+    double* pdist;          // n: squared distance of the levels above
+    double* isum;           // n: the search's y[k] - sum_{j>k} R(k,j)*cand[j]
+    double* cand;           // n
+    double* step;           // n
+    double* zf;             // n: the decorrelated solution (par: floats below the block)
+    double* best_z;         // ncands*n
+    double* best_d;         // ncands
+    double* S;              // n*n: the search's partial interference sums
+    std::int64_t* stale;    // n: the search's first out-of-date sum of each row
+    double* rinv;           // n: 1/R(k,k)
+    double* ubound;         // n: bounds on the columns of U
+    double* zbound;         // n: and of Z
+    double* half;           // n: 0.49*|R(j,j)|, or -1 where that is not a normal number
+    std::int64_t* settled;  // n: the reduction's count of settled rows of each column
+    std::int64_t* v;        // n: the back-transform's integers
+    reduction_op* log;      // log_capacity(n): the reduction's steps on U and Z
 };
 
 std::size_t layout_doubles(std::int64_t n, std::int64_t ncands) {
     const auto N = static_cast<std::size_t>(n), M = static_cast<std::size_t>(ncands);
-    return 5 * N * N + 10 * N + M * N + M + 1;
+    return 4 * N * N + 14 * N + M * N + M + 1 + static_cast<std::size_t>(log_capacity(n));
 }
 
 layout carve(void* scratch, std::int64_t n, std::int64_t ncands) {
@@ -77,6 +96,16 @@ layout carve(void* scratch, std::int64_t n, std::int64_t ncands) {
     s.ubound = p;
     p += N;
     s.zbound = p;
+    p += N;
+    s.half = p;
+    p += N;
+    s.settled = reinterpret_cast<std::int64_t*>(p);
+    p += N;
+    s.v = reinterpret_cast<std::int64_t*>(p);
+    p += N;
+    s.stale = reinterpret_cast<std::int64_t*>(p);
+    p += N;
+    s.log = reinterpret_cast<reduction_op*>(p);
     return s;
 }
 
@@ -112,9 +141,26 @@ bool reverse_cholesky(const double* Q, std::int64_t n, int e, double* T, double*
         if (!(s > tiny * ajj) || !(s < inf)) return false;
         const double cjj = std::sqrt(s);
         cdiag[j] = cjj;
-        for (std::int64_t i = 0; i < j; ++i) {
+        // four rows at a time: four independent sums, each in its own order
+        std::int64_t i = 0;
+        for (; i + 4 <= j; i += 4) {
+            const double *t0 = T + i * n, *t1 = t0 + n, *t2 = t1 + n, *t3 = t2 + n;
+            double s0 = t0[j], s1 = t1[j], s2 = t2[j], s3 = t3[j];  // A(i,j) = A(j,i)
+            for (std::int64_t k = j + 1; k < n; ++k) {
+                const double c = tj[k];
+                s0 = s0 - t0[k] * c;
+                s1 = s1 - t1[k] * c;
+                s2 = s2 - t2[k] * c;
+                s3 = s3 - t3[k] * c;
+            }
+            T[j + i * n] = s0 / cjj;
+            T[j + (i + 1) * n] = s1 / cjj;
+            T[j + (i + 2) * n] = s2 / cjj;
+            T[j + (i + 3) * n] = s3 / cjj;
+        }
+        for (; i < j; ++i) {
             const double* ti = T + i * n;
-            double t = ti[j];  // A(i,j) = A(j,i)
+            double t = ti[j];
             for (std::int64_t k = j + 1; k < n; ++k) t = t - ti[k] * tj[k];
             T[j + i * n] = t / cjj;
         }
@@ -135,7 +181,33 @@ void whiten(double* T, const double* cdiag, std::int64_t n, double* f) {
         for (std::int64_t k = i + 1; k < n; ++k) t = t - ti[k] * f[k];
         f[i] = t / cdiag[i];
     }
-    for (std::int64_t j = 0; j < n; ++j) {
+    // two columns at a time (j, j+1): two independent back substitutions, each in its order
+    std::int64_t j = 0;
+    for (; j + 2 <= n; j += 2) {
+        double* r0 = T + j * n;
+        double* r1 = r0 + n;
+        r0[j] = 1.0 / cdiag[j];
+        r1[j + 1] = 1.0 / cdiag[j + 1];
+        {
+            const double* tj = T + j * n;
+            double t = 0.0;
+            t = t + tj[j + 1] * r1[j + 1];
+            r1[j] = -(t / cdiag[j]);
+        }
+        for (std::int64_t i = j - 1; i >= 0; --i) {
+            const double* ti = T + i * n;
+            double t0 = 0.0, t1 = 0.0;
+            for (std::int64_t k = i + 1; k <= j; ++k) {
+                const double c = ti[k];
+                t0 = t0 + c * r0[k];
+                t1 = t1 + c * r1[k];
+            }
+            t1 = t1 + ti[j + 1] * r1[j + 1];
+            r0[i] = -(t0 / cdiag[i]);
+            r1[i] = -(t1 / cdiag[i]);
+        }
+    }
+    for (; j < n; ++j) {
         double* rj = T + j * n;
         rj[j] = 1.0 / cdiag[j];
         for (std::int64_t i = j - 1; i >= 0; --i) {
@@ -152,11 +224,19 @@ void whiten(double* T, const double* cdiag, std::int64_t n, double* f) {
 struct reducer {
     double* R;
     double* y;
-    double* U;
-    double* Z;  // null: not tracked (nobody asked for it)
+    double* U;  // n*n: formed from the log when first needed (see form_transforms)
+    double* Z;  // n*n: the same
     std::int64_t n;
-    double* ubound;        // n: a bound on |U(:,j)|, column by column
-    double* zbound;        // n: the same for Z
+    double* ubound;  // n: a bound on |U(:,j)|, column by column
+    double* zbound;  // n: the same for Z
+    double* half;    // n: the size-reduction threshold of each column (threshold())
+    // n: rows 0 .. settled[c]-1 of column c would make no step if reduced again (their
+    // entries and the columns and thresholds they are reduced by have not changed since
+    // they were found so)
+    std::int64_t* settled;
+    reduction_op* log;
+    std::int64_t log_count = 0, log_cap = 0;
+    bool formed = false;   // U and Z hold the steps so far, and the next steps go to them
     bool limited = false;  // a step was refused: the entries would pass ambiguity_z_limit
 };
 
@@ -170,6 +250,13 @@ double column_max(const double* c, std::int64_t n) {
     return m;
 }
 
+// |R(j,k)| <= threshold(R(j,j)) gives q = 0 without the division: 0.49*|R(j,j)| while that
+// is a normal number (then |R(j,k)/R(j,j)| <= 0.4901 after rounding), else -1 (never).
+double threshold(double rjj) {
+    const double h = 0.49 * std::fabs(rjj);
+    return h >= std::numeric_limits<double>::min() ? h : -1.0;
+}
+
 // y[i] = y[i] - mu*x[i], written in pairs so that the compiler packs each pair into one
 // vector operation (every element still gets one product and one difference).
 inline void subtract_multiple(double* __restrict y, const double* __restrict x, double mu,
@@ -180,6 +267,52 @@ inline void subtract_multiple(double* __restrict y, const double* __restrict x, 
         y[i + 1] = y[i + 1] - mu * x[i + 1];
     }
     if (i < len) y[i] = y[i] - mu * x[i];
+}
+
+void swap_columns(double* a, double* b, std::int64_t n) {
+    for (std::int64_t i = 0; i < n; ++i) {
+        const double t = a[i];
+        a[i] = b[i];
+        b[i] = t;
+    }
+}
+
+// The steps of the reduction on U (column k -= q*column j) and Z (column j += q*column k).
+void apply_step(reducer& r, std::int64_t j, std::int64_t k, double q) {
+    const std::int64_t n = r.n;
+    subtract_multiple(r.U + k * n, r.U + j * n, q, n);
+    subtract_multiple(r.Z + j * n, r.Z + k * n, -q, n);
+}
+void apply_exchange(reducer& r, std::int64_t k) {
+    const std::int64_t n = r.n;
+    swap_columns(r.U + (k - 1) * n, r.U + k * n, n);
+    swap_columns(r.Z + (k - 1) * n, r.Z + k * n, n);
+}
+
+// U and Z from the identity and the logged steps, in their order. Every logged step was
+// exact (the column bounds were below 2^52), so U and Z are what updating them step by step
+// gives. From then on the reduction updates them directly.
+void form_transforms(reducer& r) {
+    if (r.formed) return;
+    const std::int64_t n = r.n;
+    for (std::int64_t i = 0; i < n * n; ++i) {
+        r.U[i] = 0.0;
+        r.Z[i] = 0.0;
+    }
+    for (std::int64_t i = 0; i < n; ++i) {
+        r.U[i + i * n] = 1.0;
+        r.Z[i + i * n] = 1.0;
+    }
+    for (std::int64_t t = 0; t < r.log_count; ++t) {
+        const reduction_op& op = r.log[t];
+        if (op.q != 0) {
+            apply_step(r, op.j, op.k, static_cast<double>(op.q));
+        } else {
+            apply_exchange(r, op.k);
+        }
+    }
+    r.log_count = 0;
+    r.formed = true;
 }
 
 // Whether every |u - mu*w| (column entries u, w, integers in double) stays within the limit,
@@ -195,49 +328,58 @@ bool step_within_limit(const double* u, const double* w, double mu, std::int64_t
 }
 
 // Column k -= mu * column j (j < k) on R (rows 0..j) and U, column j += mu * column k on Z,
-// mu = floor(R(j,k)/R(j,j) + 0.5). U and Z hold integers in doubles: the updates are exact
-// while every product and sum stays below 2^53, which the column bounds guarantee while
-// bound_k + |mu|*bound_j < 2^52 (a double sum of integers below 2^53 rounds up by at most a
-// factor 1 + 2^-52). Past that the columns are checked exactly (128-bit integers), their
-// bounds reset to their true maxima, and a step that would pass ambiguity_z_limit is refused
-// (the reducer marked limited; false).
-bool size_reduce(reducer& r, std::int64_t j, std::int64_t k) {
+// mu = floor(R(j,k)/R(j,j) + 0.5); called when |R(j,k)| > half[j]. U and Z hold integers
+// in doubles: the updates are exact while every product and sum stays below 2^53, which the
+// column bounds guarantee while bound_k + |mu|*bound_j < 2^52 (a double sum of integers
+// below 2^53 rounds up by at most a factor 1 + 2^-52). While that holds (and |mu| < 2^31)
+// the step on U and Z is only logged, O(1); past that U and Z are formed, the columns are
+// checked exactly (128-bit integers), their bounds reset to their true maxima, and a step
+// that would pass ambiguity_z_limit is refused (the reducer marked limited).
+enum class outcome { none, step, refused };
+outcome size_reduce(reducer& r, std::int64_t j, std::int64_t k) {
     const std::int64_t n = r.n;
     double* rk = r.R + k * n;
     const double* rj = r.R + j * n;
-    // |R(j,k)| <= 0.49*|R(j,j)| gives q = 0 without the division (while 0.49*|R(j,j)| is a
-    // normal number: then |R(j,k)/R(j,j)| <= 0.4901 after rounding)
-    const double h = 0.49 * std::fabs(rj[j]);
-    if (std::fabs(rk[j]) <= h && h >= std::numeric_limits<double>::min()) return true;
     const double q = std::floor(rk[j] / rj[j] + 0.5);
-    if (q == 0.0) return true;
+    if (q == 0.0) return outcome::none;
     const double lim = static_cast<double>(ambiguity_z_limit);
     if (!(std::fabs(q) <= lim)) {
         r.limited = true;
-        return false;
+        return outcome::refused;
     }
-    double* uk = r.U + k * n;
-    const double* uj = r.U + j * n;
-    double* zj = r.Z != nullptr ? r.Z + j * n : nullptr;
-    const double* zk = r.Z != nullptr ? r.Z + k * n : nullptr;
     double ub = r.ubound[k] + std::fabs(q) * r.ubound[j];
-    double zb = zj != nullptr ? r.zbound[j] + std::fabs(q) * r.zbound[k] : 0.0;
+    double zb = r.zbound[j] + std::fabs(q) * r.zbound[k];
     const bool exact = ub < 0.5 * lim && zb < 0.5 * lim;
-    if (!exact && (!step_within_limit(uk, uj, q, n) ||
-                   (zj != nullptr && !step_within_limit(zj, zk, -q, n)))) {
+    const bool loggable = exact && std::fabs(q) < 2147483648.0 && r.log_count < r.log_cap;
+    if (!r.formed && !loggable) form_transforms(r);
+    double* uk = r.U + k * n;
+    double* zj = r.Z + j * n;
+    if (!exact &&
+        (!step_within_limit(uk, r.U + j * n, q, n) || !step_within_limit(zj, r.Z + k * n, -q, n))) {
         r.limited = true;
-        return false;
+        return outcome::refused;
     }
     subtract_multiple(rk, rj, q, j + 1);
-    subtract_multiple(uk, uj, q, n);
-    if (zj != nullptr) subtract_multiple(zj, zk, -q, n);
+    if (r.formed) {
+        apply_step(r, j, k, q);
+    } else {
+        r.log[r.log_count++] = {static_cast<std::uint16_t>(j), static_cast<std::uint16_t>(k),
+                                static_cast<std::int32_t>(q)};
+    }
     if (!exact) {
         ub = column_max(uk, n);
-        zb = zj != nullptr ? column_max(zj, n) : 0.0;
+        zb = column_max(zj, n);
     }
     r.ubound[k] = ub;
-    if (zj != nullptr) r.zbound[j] = zb;
-    return true;
+    r.zbound[j] = zb;
+    return outcome::step;
+}
+
+// Whether reducing column k by column j again would make no step (the test of the scan,
+// then the q of size_reduce).
+bool settled_entry(const reducer& r, std::int64_t j, std::int64_t k) {
+    const double x = r.R[j + k * r.n];
+    return std::fabs(x) <= r.half[j] || std::floor(x / r.R[j + j * r.n] + 0.5) == 0.0;
 }
 
 // Exchange of columns k-1 and k with the rotation that restores the triangle:
@@ -247,27 +389,13 @@ void exchange(reducer& r, std::int64_t k, double norm2) {
     const std::int64_t n = r.n;
     double* r0 = r.R + (k - 1) * n;
     double* r1 = r.R + k * n;
-    for (std::int64_t i = 0; i <= k; ++i) {
-        const double t = r0[i];
-        r0[i] = r1[i];
-        r1[i] = t;
-    }
+    swap_columns(r0, r1, k + 1);
     r1[k] = 0.0;  // R(k,k-1) of the old column k-1: zero (the strict lower triangle is not kept)
-    double* u0 = r.U + (k - 1) * n;
-    double* u1 = r.U + k * n;
-    for (std::int64_t i = 0; i < n; ++i) {
-        const double tu = u0[i];
-        u0[i] = u1[i];
-        u1[i] = tu;
-    }
-    if (r.Z != nullptr) {
-        double* z0 = r.Z + (k - 1) * n;
-        double* z1 = r.Z + k * n;
-        for (std::int64_t i = 0; i < n; ++i) {
-            const double tz = z0[i];
-            z0[i] = z1[i];
-            z1[i] = tz;
-        }
+    if (!r.formed && r.log_count == r.log_cap) form_transforms(r);
+    if (r.formed) {
+        apply_exchange(r, k);
+    } else {
+        r.log[r.log_count++] = {0, static_cast<std::uint16_t>(k), 0};
     }
     std::swap(r.ubound[k - 1], r.ubound[k]);
     std::swap(r.zbound[k - 1], r.zbound[k]);
@@ -284,6 +412,15 @@ void exchange(reducer& r, std::int64_t k, double norm2) {
     const double x = r.y[k - 1], w = r.y[k];
     r.y[k - 1] = c * x + s * w;
     r.y[k] = c * w - s * x;
+    r.half[k - 1] = threshold(r0[k - 1]);
+    r.half[k] = threshold(r1[k]);
+    // columns 0 .. k-2 and rows 0 .. k-2 keep their values: the swapped columns keep their
+    // settled rows below k-1, and every later column loses rows k-1 and k
+    const std::int64_t below = k - 1;
+    const std::int64_t s0 = r.settled[k - 1], s1 = r.settled[k];
+    r.settled[k - 1] = std::min(s1, below);
+    r.settled[k] = std::min(s0, below);
+    for (std::int64_t col = k + 1; col < n; ++col) r.settled[col] = std::min(r.settled[col], below);
 }
 
 // LLL on the columns of R: column k is size-reduced against every column before it, nearest
@@ -298,10 +435,36 @@ void exchange(reducer& r, std::int64_t k, double norm2) {
 bool decorrelate(reducer& r, double delta, std::int64_t& exchanges, const interrupt_check* check) {
     const std::int64_t n = r.n;
     const std::int64_t cap = 1024 + 16 * n * n;
+    for (std::int64_t j = 0; j < n; ++j) {
+        r.half[j] = threshold(r.R[j + j * n]);
+        r.settled[j] = 0;
+    }
     std::int64_t k = 1;
     for (std::uint32_t steps = 1; k < n; ++steps) {
         if (steps % 16384 == 0 && interrupt_requested(check)) return false;
-        for (std::int64_t j = k - 1; j >= 0; --j) size_reduce(r, j, k);
+        const double* rk = r.R + k * n;
+        // Most entries are reduced already: runs of them are passed four at a time (the
+        // tests without branches between them; a reduction changes only entries below j).
+        // Below the settled rows nothing is to be done until a step changes them.
+        const double* h = r.half;
+        const std::int64_t known = r.settled[k];
+        bool changed = false;
+        std::int64_t unsettled = k;  // the lowest row found not settled
+        for (std::int64_t j = k - 1; j >= 0; --j) {
+            if (j < known && !changed) break;
+            while (j >= 3 &&
+                   ((std::fabs(rk[j]) <= h[j]) & (std::fabs(rk[j - 1]) <= h[j - 1]) &
+                    (std::fabs(rk[j - 2]) <= h[j - 2]) & (std::fabs(rk[j - 3]) <= h[j - 3]))) {
+                j -= 4;
+            }
+            if (j < 0 || std::fabs(rk[j]) <= h[j]) continue;
+            const outcome o = size_reduce(r, j, k);
+            if (o == outcome::refused || (o == outcome::step && !settled_entry(r, j, k))) {
+                unsettled = j;
+            }
+            changed = changed || o == outcome::step;
+        }
+        r.settled[k] = unsettled;
         const double d = r.R[(k - 1) + (k - 1) * n];
         const double a = r.R[(k - 1) + k * n];
         const double b = r.R[k + k * n];
@@ -316,6 +479,33 @@ bool decorrelate(reducer& r, double delta, std::int64_t& exchanges, const interr
         }
     }
     return true;
+}
+
+// a = U*z for integer z without U: the logged steps applied to z from the last back
+// (U = E_1*...*E_t, a step E: v_j -= q*v_k; an exchange swaps v_(k-1), v_k), in 64-bit
+// integers. 1: done, afix = s + a; 0: a row passes 2^53 (out of range); -1: an intermediate
+// passed 2^63 (then U is formed and multiplied instead).
+int back_transform_logged(const reducer& r, const double* z, const double* s, std::int64_t* v,
+                          double* afix) {
+    const std::int64_t n = r.n;
+    for (std::int64_t i = 0; i < n; ++i) v[i] = static_cast<std::int64_t>(z[i]);
+    for (std::int64_t t = r.log_count - 1; t >= 0; --t) {
+        const reduction_op& op = r.log[t];
+        if (op.q != 0) {
+            std::int64_t p = 0;
+            if (__builtin_mul_overflow(static_cast<std::int64_t>(op.q), v[op.k], &p) ||
+                __builtin_sub_overflow(v[op.j], p, &v[op.j])) {
+                return -1;
+            }
+        } else {
+            std::swap(v[op.k - 1], v[op.k]);
+        }
+    }
+    for (std::int64_t i = 0; i < n; ++i) {
+        if (!within_limit(v[i])) return 0;
+    }
+    for (std::int64_t i = 0; i < n; ++i) afix[i] = s[i] + static_cast<double>(v[i]);
+    return 1;
 }
 
 // ---- search -------------------------------------------------------------------------------
@@ -358,8 +548,9 @@ struct search_arrays {
     double* t;      // y[k] - sum_{j>k} R(k,j)*cand[j]
     double* cand;
     double* step;
-    double* S;           // column k (rows 0..k-1): sum_{j>=k} R(i,j)*cand[j], leading dimension m
-    const double* rinv;  // 1/R(k,k)
+    double* S;  // row i (columns i+1..m-1): S(i,j) = sum_{j'>=j} R(i,j')*cand[j'], leading dim m
+    std::int64_t* stale;  // k = 1..m-1: S(k-1,j) is out of date for j <= stale[k]
+    const double* rinv;   // 1/R(k,k)
 };
 
 // Level k's rounded centre and first step, towards the real centre; false beyond the limit.
@@ -372,20 +563,31 @@ inline bool start_level(std::int64_t k, const search_arrays& a) {
     return true;
 }
 
-// Level k has its candidate; the sums of the levels below gain R(i,k)*cand[k] (column k of R,
-// rows 0..k-1) and level k-1 gets its t. Sums accumulate from the last column down.
+// Every sum out of date (before a search or a bootstrap).
+inline void reset_sums(std::int64_t m, const search_arrays& a) {
+    for (std::int64_t k = 1; k < m; ++k) a.stale[k] = m - 1;
+}
+
+// Level k has its candidate; level k-1 gets its t = y[k-1] - S(k-1,k). Only the sums of row
+// k-1 whose candidates changed since it was last formed are formed again, from the last
+// column down (S(i,m-1) = R(i,m-1)*cand[m-1], S(i,j) = S(i,j+1) + R(i,j)*cand[j]), so every
+// sum is what forming them all would give. Row i of R is read from the strict lower triangle
+// (R(i,j) at R[j + i*ld], j > i: the transposed copy). Then row k-2 is out of date wherever
+// row k-1 was, and row k-1 from column k on (cand[k] moves before the next descent).
 inline void descend(const double* y, const double* R, std::int64_t ld, std::int64_t m,
                     std::int64_t k, const search_arrays& a) {
-    const double* rk = R + k * ld;
-    double* sk = a.S + k * m;
-    const double c = a.cand[k];
-    if (k == m - 1) {
-        for (std::int64_t i = 0; i < k; ++i) sk[i] = rk[i] * c;
-    } else {
-        const double* above = sk + m;
-        for (std::int64_t i = 0; i < k; ++i) sk[i] = above[i] + rk[i] * c;
+    const std::int64_t row = k - 1;
+    const double* r = R + row * ld;
+    double* sr = a.S + row * m;
+    std::int64_t j = a.stale[k];
+    if (j == m - 1) {
+        sr[j] = r[j] * a.cand[j];
+        --j;
     }
-    a.t[k - 1] = y[k - 1] - sk[k - 1];
+    for (; j >= k; --j) sr[j] = sr[j + 1] + r[j] * a.cand[j];
+    a.t[row] = y[row] - sr[k];
+    if (row >= 1 && a.stale[row] < a.stale[k]) a.stale[row] = a.stale[k];
+    a.stale[k] = k;
 }
 
 // The ncands best integer z for ||y - R*z||^2 (m levels, R with leading dimension ld), the
@@ -394,17 +596,25 @@ ambiguity_status search_best(const double* y, const double* R, std::int64_t ld, 
                              best_list& best, std::int64_t max_nodes, const search_arrays& a,
                              std::int64_t& nodes, const interrupt_check* check) {
     std::int64_t k = m - 1;
+    reset_sums(m, a);
     a.pdist[k] = 0.0;
     a.t[k] = y[k];
     if (!start_level(k, a)) return ambiguity_status::out_of_range;
     double radius = inf;
     std::int64_t leaves = 0;
     const std::int64_t cap = max_nodes > 0 ? max_nodes : std::numeric_limits<std::int64_t>::max();
+    // the count in a local (the sums' int64 stores could alias a reference), back at the end
+    std::int64_t count = nodes;
+    ambiguity_status status = ambiguity_status::optimal;
     for (;;) {
-        if (nodes == cap) return ambiguity_status::node_limit;
-        ++nodes;
-        if ((nodes & (poll_interval - 1)) == 0 && interrupt_requested(check)) {
-            return ambiguity_status::interrupted;
+        if (count == cap) {
+            status = ambiguity_status::node_limit;
+            break;
+        }
+        ++count;
+        if ((count & (poll_interval - 1)) == 0 && interrupt_requested(check)) {
+            status = ambiguity_status::interrupted;
+            break;
         }
         const double e = a.t[k] - R[k + k * ld] * a.cand[k];
         const double d = a.pdist[k] + e * e;
@@ -413,13 +623,17 @@ ambiguity_status search_best(const double* y, const double* R, std::int64_t ld, 
                 descend(y, R, ld, m, k, a);
                 a.pdist[k - 1] = d;
                 --k;
-                if (!start_level(k, a)) return ambiguity_status::out_of_range;
+                if (!start_level(k, a)) {
+                    status = ambiguity_status::out_of_range;
+                    break;
+                }
                 continue;
             }
             radius = keep(best, a.cand, d);
             // a leaf costs up to ncands*m to keep: ask every 4096 leaves too
             if ((++leaves & 4095) == 0 && interrupt_requested(check)) {
-                return ambiguity_status::interrupted;
+                status = ambiguity_status::interrupted;
+                break;
             }
         } else {
             if (k == m - 1) break;
@@ -427,13 +641,15 @@ ambiguity_status search_best(const double* y, const double* R, std::int64_t ld, 
         }
         zigzag_advance(a.cand[k], a.step[k]);
     }
-    return ambiguity_status::optimal;
+    nodes = count;
+    return status;
 }
 
 // Sequential rounding from the last level to the first, the search's first leaf.
 bool bootstrap(const double* y, const double* R, std::int64_t ld, std::int64_t m,
                const search_arrays& a, double& d) {
     d = 0.0;
+    reset_sums(m, a);
     a.t[m - 1] = y[m - 1];
     for (std::int64_t k = m - 1; k >= 0; --k) {
         if (!start_level(k, a)) return false;
@@ -472,6 +688,17 @@ bool back_transform(const double* U, const double* ubound, std::int64_t n, const
         afix[i] = s[i] + static_cast<double>(static_cast<std::int64_t>(v));
     }
     return true;
+}
+
+// a = U*z into afix (afix = s + a), from the log while U is not formed; false when a row
+// passes 2^53.
+bool transform_back(reducer& r, const double* z, const double* s, std::int64_t* v, double* afix) {
+    if (!r.formed) {
+        const int done = back_transform_logged(r, z, s, v, afix);
+        if (done >= 0) return done == 1;
+        form_transforms(r);
+    }
+    return back_transform(r.U, r.ubound, r.n, z, s, afix);
 }
 
 }  // namespace
@@ -522,18 +749,13 @@ ambiguity_result ambiguity_fix(const double* ahat, const double* Q, std::int64_t
     whiten(s.R, s.cand, n, s.y);
 
     // 4: decorrelation (round: none, the rounded vector is the answer).
-    const bool track_z = out.Z != nullptr;
-    for (std::int64_t i = 0; i < n * n; ++i) s.U[i] = 0.0;
-    for (std::int64_t i = 0; i < n; ++i) s.U[i + i * n] = 1.0;
-    if (track_z) {
-        for (std::int64_t i = 0; i < n * n; ++i) s.Z[i] = 0.0;
-        for (std::int64_t i = 0; i < n; ++i) s.Z[i + i * n] = 1.0;
-    }
+    // U and Z start as the identity (formed from the log only when needed)
     for (std::int64_t i = 0; i < n; ++i) {
         s.ubound[i] = 1.0;
         s.zbound[i] = 1.0;
     }
-    reducer red{s.R, s.y, s.U, track_z ? s.Z : nullptr, n, s.ubound, s.zbound};
+    reducer red{s.R, s.y, s.U, s.Z, n, s.ubound, s.zbound, s.half, s.settled, s.log};
+    red.log_cap = log_capacity(n);
     if (options.method != ambiguity_method::round) {
         if (!decorrelate(red, options.delta, res.exchanges, check)) {
             res.status = ambiguity_status::interrupted;
@@ -548,6 +770,7 @@ ambiguity_result ambiguity_fix(const double* ahat, const double* Q, std::int64_t
     }
     res.success_rate = bootstrap_success_rate(out.D, 0, n);
     res.fixed_success_rate = res.success_rate;
+    if (out.Z != nullptr || out.U != nullptr) form_transforms(red);
     if (out.Z != nullptr) {
         for (std::int64_t i = 0; i < n * n; ++i) out.Z[i] = s.Z[i];
     }
@@ -555,7 +778,11 @@ ambiguity_result ambiguity_fix(const double* ahat, const double* Q, std::int64_t
         for (std::int64_t i = 0; i < n * n; ++i) out.U[i] = s.U[i];
     }
     for (std::int64_t i = 0; i < n; ++i) s.rinv[i] = 1.0 / s.R[i + i * n];
-    const search_arrays arrays{s.pdist, s.isum, s.cand, s.step, s.S, s.rinv};
+    // rows of R for the search: R(i,j) also at R[j + i*n], j > i (the strict lower triangle)
+    for (std::int64_t i = 0; i < n; ++i) {
+        for (std::int64_t j = i + 1; j < n; ++j) s.R[j + i * n] = s.R[i + j * n];
+    }
+    const search_arrays arrays{s.pdist, s.isum, s.cand, s.step, s.S, s.stale, s.rinv};
     auto unscale = [&](double d) { return std::ldexp(d, -2 * e); };
 
     if (options.method == ambiguity_method::round) {
@@ -574,7 +801,7 @@ ambiguity_result ambiguity_fix(const double* ahat, const double* Q, std::int64_t
     if (options.method == ambiguity_method::bootstrap) {
         double d = 0.0;
         if (!bootstrap(s.y, s.R, n, n, arrays, d) ||
-            !back_transform(s.U, red.ubound, n, s.cand, shift, out.afix)) {
+            !transform_back(red, s.cand, shift, s.v, out.afix)) {
             for (std::int64_t i = 0; i < n; ++i) out.afix[i] = nan_value;
             res.status = ambiguity_status::out_of_range;
             return res;
@@ -629,7 +856,7 @@ ambiguity_result ambiguity_fix(const double* ahat, const double* Q, std::int64_t
     if (first == 0) {
         for (std::int64_t c = 0; c < (options.method == ambiguity_method::par ? 1 : best.count);
              ++c) {
-            if (!back_transform(s.U, red.ubound, n, best.z + c * m, shift, out.afix + c * n)) {
+            if (!transform_back(red, best.z + c * m, shift, s.v, out.afix + c * n)) {
                 for (std::int64_t i = 0; i < n * M; ++i) out.afix[i] = nan_value;
                 res.status = ambiguity_status::out_of_range;
                 return res;
@@ -641,6 +868,7 @@ ambiguity_result ambiguity_fix(const double* ahat, const double* Q, std::int64_t
     // par with floats: z(first..) fixed to the best, z(0..first-1) the conditioned floats
     // z_i = (y_i - sum_{j>i} R(i,j)*z_j) / R(i,i), from i = first-1 down; then a = U*z,
     // exact for the rows of U that are zero on the float columns (those a_i are integers).
+    form_transforms(red);
     double* z = s.cand;
     for (std::int64_t j = 0; j < m; ++j) z[first + j] = best.z[j];
     for (std::int64_t i = first - 1; i >= 0; --i) {

@@ -12,11 +12,15 @@
 //   4. decorrelation: LLL reduction of the columns of R (pairs k-1, k: size reduction of
 //      R(k-1,k), then an exchange when delta*R(k-1,k-1)^2 > R(k-1,k)^2 + R(k,k)^2, with the
 //      Givens rotation of rows k-1, k applied to R and y), R*U = G*R2, U integer unimodular
-//      kept exactly in int64 together with its exact inverse; z = inv(U)*a = Z'*a, Z = inv(U)';
+//      with its exact inverse; z = inv(U)*a = Z'*a, Z = inv(U)'. The steps on U and Z are
+//      logged (O(1) each) and U and Z formed from the log only when they are asked for, when
+//      partial fixing needs U, or when a column bound nears 2^52 (from then on they are
+//      updated step by step and checked exactly);
 //   5. search: depth-first Schnorr-Euchner enumeration from the last row (the most precise
 //      ambiguity) to the first, keeping the ncands best; once ncands are held the radius is
 //      the worst of them;
-//   6. back-transform a = U*z exactly (128-bit sums), afix = s + a.
+//   6. back-transform a = U*z exactly: the logged steps applied to z backwards in 64-bit
+//      integers (overflow-checked), or U*z with U formed (128-bit sums), afix = s + a.
 //
 // Order of the candidates: by squared norm as the search computed it, and among equal
 // squared norms by the decorrelated integer vector z = Z'*a, compared from its last component
@@ -32,7 +36,8 @@
 
 #include "core/interrupt_check.h"
 
-// The largest problem: 1000 ambiguities (11 doubles per entry of Q at most: 88 MB of scratch),
+// The largest problem: 1000 ambiguities (6 doubles of scratch per entry of Q, 2 of them the
+// reduction's log: 48 MB; 8 with the gateway's outputs),
 // and at most 2^16 candidates, or 2^24 doubles of them.
 constexpr std::int64_t ambiguity_max_n = 1000;
 constexpr std::int64_t ambiguity_max_ncands(std::int64_t n) {
@@ -69,7 +74,7 @@ struct ambiguity_options {
 // where no candidate); fixed: n doubles, 1 where afix is an integer, else 0; D: n doubles,
 // the conditional variances of the decorrelated problem (d_i = 1/R2(i,i)^2, the D of
 // Z'*Q*Z = L'*D*L); Z: n*n doubles or null; U: n*n doubles or null, U = inv(Z)' (a = U*z),
-// both exact integers.
+// both exact integers. Asking for Z or U costs the forming of them and changes no result.
 struct ambiguity_outputs {
     double* afix;
     double* sqnorm;

@@ -218,7 +218,7 @@ measured() {  # measured <label> <dir> <command...>
   echo
   measured "octave-cli, ambiguity_fix call and batch" "$LATBOX_ROOT/bench/ambiguity" \
     octave-cli --no-gui --norc --quiet --eval \
-    "addpath('$build/mex'); bench_ambiguity_octave('$work/ambiguity_problem20.txt')"
+    "addpath('$build/mex'); addpath('$build/bench-mex'); bench_ambiguity_octave('$work/ambiguity_problem20.txt')"
   echo
   echo "## Studies in shards: one process, local processes, Slurm"
   echo

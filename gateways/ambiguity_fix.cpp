@@ -4,6 +4,7 @@
 #include "ambiguity/ambiguity_fix.h"
 
 #include <cstdint>
+#include <cstring>
 
 #include "gateways/ambiguity_options.h"
 #include "gateways/args.h"
@@ -31,18 +32,21 @@ void ambiguity_fix_gateway(int nlhs, host_array* plhs[], int nrhs, const host_ar
     require_finite(ahat, n, "ahat");
     require_covariance(Q, n, "Q");
 
-    // the routine's outputs in one block (afix, sqnorm, fixed, D, Z), then the scratch
+    // one block: the routine's outputs (afix, sqnorm, fixed, D, and Z only when info is
+    // asked for: forming Z costs more than the rest of a small call), then the scratch
     const bool many = call.core.method == ambiguity_method::ils;
     const bool listed = many || call.core.method == ambiguity_method::par;
+    const bool with_info = nlhs >= 3;
     const std::size_t M = static_cast<std::size_t>(call.core.ncands);
-    auto* block = static_cast<double*>(host_calloc(n * M + M + 2 * n + n * n, sizeof(double)));
+    const std::size_t outputs = n * M + M + 2 * n + (with_info ? n * n : 0);
+    const std::size_t scratch_doubles =
+        ambiguity_scratch_bytes(static_cast<std::int64_t>(n), call.core.ncands) / sizeof(double) +
+        1;
+    auto* block = static_cast<double*>(host_calloc(outputs + scratch_doubles, sizeof(double)));
     const ambiguity_outputs out{block, block + n * M, block + n * M + M, block + n * M + M + n,
-                                block + n * M + M + 2 * n};
-    void* scratch =
-        host_calloc(ambiguity_scratch_bytes(static_cast<std::int64_t>(n), call.core.ncands), 1);
+                                with_info ? block + n * M + M + 2 * n : nullptr};
     const ambiguity_result r = ambiguity_fix(ahat, Q, static_cast<std::int64_t>(n), call.core, out,
-                                             scratch, &host_interrupt);
-    host_free(scratch);
+                                             block + outputs, &host_interrupt);
     if (r.status == ambiguity_status::interrupted ||
         r.status == ambiguity_status::not_positive_definite) {
         host_free(block);
@@ -53,7 +57,7 @@ void ambiguity_fix_gateway(int nlhs, host_array* plhs[], int nrhs, const host_ar
 
     auto matrix = [](std::size_t rows, std::size_t cols, const double* v) {
         host_array* a = host_create_unset(rows, cols, 1);
-        for (std::size_t i = 0; i < rows * cols; ++i) host_data(a)[i] = v[i];
+        if (rows * cols != 0) std::memcpy(host_data(a), v, sizeof(double) * rows * cols);
         return a;
     };
     plhs[0] = matrix(n, many ? M : 1, out.afix);

@@ -37,7 +37,7 @@ struct batch_job {
     double* sqnorm;  // S*K
     double* fixed;   // n*K
     double* D;       // n*K
-    double* Z;       // n*n*K
+    double* Z;       // n*n*K, or null when info is not asked for (Z is not formed)
     double* values;  // v_count*K
 };
 
@@ -52,7 +52,8 @@ bool epoch(const void* job, std::size_t k, void* scratch, const interrupt_check&
     auto* afix = static_cast<double*>(scratch);
     double* sq = afix + n * M;
     void* work = sq + M;
-    const ambiguity_outputs out{afix, sq, j.fixed + k * n, j.D + k * n, j.Z + k * n * n};
+    const ambiguity_outputs out{afix, sq, j.fixed + k * n, j.D + k * n,
+                                j.Z != nullptr ? j.Z + k * n * n : nullptr};
     const ambiguity_result r =
         ambiguity_fix(j.ahat + k * n, j.Q + (j.P == 1 ? 0 : k * n * n),
                       static_cast<std::int64_t>(n), j.call.core, out, work, &check);
@@ -105,15 +106,18 @@ void ambiguity_fix_batch_gateway(int nlhs, host_array* plhs[], int nrhs, const h
     const bool listed = many || call.core.method == ambiguity_method::par;
     const std::size_t M = static_cast<std::size_t>(call.core.ncands);
     const std::size_t A = many ? M : 1, S = listed ? M : 1;
-    // every output of the frame in one block: afix, sqnorm, fixed, D, Z, the per-epoch values
-    const std::size_t total = n * A * K + S * K + 2 * n * K + n * n * K + v_count * K;
+    // every output of the frame in one block: afix, sqnorm, fixed, D, Z (with info only), the
+    // per-epoch values
+    const std::size_t nZ = nlhs >= 3 ? n * n * K : 0;
+    const std::size_t total = n * A * K + S * K + 2 * n * K + nZ + v_count * K;
     auto* block = static_cast<double*>(host_calloc(total, sizeof(double)));
     batch_job job{ahat, Q, n, K, P, call, A, S, block, nullptr, nullptr, nullptr, nullptr, nullptr};
     job.sqnorm = job.afix + n * A * K;
     job.fixed = job.sqnorm + S * K;
     job.D = job.fixed + n * K;
     job.Z = job.D + n * K;
-    job.values = job.Z + n * n * K;
+    job.values = job.Z + nZ;
+    if (nZ == 0) job.Z = nullptr;
     const std::size_t scratch =
         sizeof(double) * (n * M + M) +
         ambiguity_scratch_bytes(static_cast<std::int64_t>(n), call.core.ncands);

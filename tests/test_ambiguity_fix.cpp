@@ -2,7 +2,8 @@
 // ambiguity_fix, the routine: the best ncands against brute-force enumeration, the exact
 // integer identities of the decorrelation and back-transform, the success-rate formula,
 // partial fixing against the conditional mean formed directly, the node budget, Ctrl-C,
-// extreme magnitudes and the size limit.
+// extreme magnitudes and the size limit; the back-transform by the logged reduction steps
+// against the formed U.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -10,10 +11,12 @@
 #include <cstdint>
 #include <limits>
 #include <random>
+#include <string>
 #include <vector>
 
 #include "ambiguity/ambiguity_fix.h"
 #include "tests/ambiguity_problems.h"
+#include "tests/batch_support.h"
 
 namespace {
 
@@ -24,7 +27,7 @@ struct fix_run {
 };
 
 fix_run run(const ambiguity_problem& p, const ambiguity_options& o,
-            const interrupt_check* check = nullptr) {
+            const interrupt_check* check = nullptr, bool transforms = true) {
     fix_run f;
     const std::size_t n = p.n, M = static_cast<std::size_t>(o.ncands);
     f.afix.assign(n * M, 0.0);
@@ -35,8 +38,12 @@ fix_run run(const ambiguity_problem& p, const ambiguity_options& o,
     f.U.assign(n * n, 0.0);
     std::vector<double> scratch(ambiguity_scratch_bytes(static_cast<std::int64_t>(n), o.ncands) /
                                 8);
-    ambiguity_outputs out{f.afix.data(), f.sqnorm.data(), f.fixed.data(),
-                          f.D.data(),    f.Z.data(),      f.U.data()};
+    ambiguity_outputs out{f.afix.data(),
+                          f.sqnorm.data(),
+                          f.fixed.data(),
+                          f.D.data(),
+                          transforms ? f.Z.data() : nullptr,
+                          transforms ? f.U.data() : nullptr};
     f.r = ambiguity_fix(p.ahat.data(), p.Q.data(), static_cast<std::int64_t>(n), o, out,
                         scratch.data(), check);
     return f;
@@ -389,6 +396,56 @@ TEST(AmbiguityFix, PartialFixingEqualsTheDirectFormulas) {
         }
     }
     EXPECT_GT(partial, 10);
+}
+
+// Without Z and U asked for, the candidates are transformed back by the reduction's logged
+// steps; with them, U is formed and multiplied. Both must give the same bits (and the same
+// search), over the families, the methods, and scales that push the bounds of U and Z.
+TEST(AmbiguityFix, LoggedTransformEqualsTheFormedOne) {
+    std::mt19937_64 rng(31);
+    struct method_case {
+        ambiguity_method method;
+        std::int64_t ncands;
+    };
+    const method_case cases[] = {{ambiguity_method::ils, 2},
+                                 {ambiguity_method::ils, 7},
+                                 {ambiguity_method::bootstrap, 1},
+                                 {ambiguity_method::par, 3}};
+    int compared = 0;
+    for (std::size_t n : {1, 2, 3, 6, 12, 20, 33}) {
+        for (int family = 0; family < 4; ++family) {
+            for (int draw = 0; draw < 4; ++draw) {
+                ambiguity_problem p = family == 3 ? gnss_problem(rng, gnss_model_for(rng, n))
+                                                  : ldl_problem(rng, n, family, 1e12);
+                if (draw == 3) {
+                    for (double& q : p.Q) q *= 1e24;  // integers near 2^53 after the reduction
+                }
+                for (const method_case& c : cases) {
+                    ambiguity_options o = with(c.method, c.ncands);
+                    o.max_nodes = 200000;
+                    const fix_run formed = run(p, o);
+                    const fix_run logged = run(p, o, nullptr, false);
+                    const std::string where = "n " + std::to_string(p.n) + " family " +
+                                              std::to_string(family) + " draw " +
+                                              std::to_string(draw);
+                    ASSERT_EQ(formed.r.status, logged.r.status) << where;
+                    EXPECT_EQ(formed.r.nodes, logged.r.nodes) << where;
+                    EXPECT_EQ(formed.r.exchanges, logged.r.exchanges) << where;
+                    EXPECT_TRUE(
+                        same_bits(formed.afix.data(), logged.afix.data(), formed.afix.size()))
+                        << where;
+                    EXPECT_TRUE(
+                        same_bits(formed.sqnorm.data(), logged.sqnorm.data(), formed.sqnorm.size()))
+                        << where;
+                    EXPECT_TRUE(same_bits(formed.D.data(), logged.D.data(), formed.D.size()))
+                        << where;
+                    EXPECT_EQ(formed.fixed, logged.fixed) << where;
+                    ++compared;
+                }
+            }
+        }
+    }
+    EXPECT_EQ(compared, 7 * 4 * 4 * 4);
 }
 
 TEST(AmbiguityFix, RoundAndBootstrap) {

@@ -144,6 +144,30 @@ TEST(AmbiguityFixGateway, OutputsAskedFor) {
     EXPECT_EQ(rk.outputs[0]->cols, 0u);
 }
 
+// Z is formed only when info is asked for: afix and sqnorm must not depend on it, in the
+// single and the batch form, for every method.
+TEST(AmbiguityFixGateway, InfoChangesNoResult) {
+    std::mt19937_64 rng(29);
+    for (std::size_t n : {3, 12, 30}) {
+        const ambiguity_problem p = gnss_problem(rng, gnss_model_for(rng, n));
+        const th_array a = th_column(p.ahat), q = th_matrix(p.n, p.n, p.Q);
+        for (const char* m : methods) {
+            const th_array name = th_string("method"), value = th_string(m);
+            for (gateway_fn* g : {&ambiguity_fix_gateway, &ambiguity_fix_batch_gateway}) {
+                const th_result two = call_ok(g, 2, {a.get(), q.get(), name.get(), value.get()});
+                const th_result three = call_ok(g, 3, {a.get(), q.get(), name.get(), value.get()});
+                for (int o = 0; o < 2; ++o) {
+                    const std::size_t count = two.outputs[o]->rows * two.outputs[o]->cols;
+                    ASSERT_EQ(count, three.outputs[o]->rows * three.outputs[o]->cols);
+                    EXPECT_TRUE(
+                        same_bits(th_values(two.outputs[o]), th_values(three.outputs[o]), count))
+                        << m << " n " << p.n << " output " << o;
+                }
+            }
+        }
+    }
+}
+
 // The batch form against single calls, bit for bit, on every thread count.
 TEST(AmbiguityFixBatchGateway, EqualsTheLoopOfSingleCalls) {
     std::mt19937_64 rng(23);
