@@ -580,7 +580,18 @@ LATBOX_INLINE bool decode_maxlog_n(const conv_frame& f, double* scratch,
     }
 }
 
-#if defined(__x86_64__) && defined(__linux__) && !defined(__SANITIZE_ADDRESS__)
+// The clones' resolver (an ifunc) runs while the program is loaded, before a sanitizer's
+// runtime is up: ThreadSanitizer crashes on it, so sanitizer builds take the baseline.
+#if defined(__has_feature)
+#if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer) || \
+    __has_feature(memory_sanitizer)
+#define LATBOX_NO_CLONES 1
+#endif
+#endif
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+#define LATBOX_NO_CLONES 1
+#endif
+#if defined(__x86_64__) && defined(__linux__) && !defined(LATBOX_NO_CLONES)
 #define LATBOX_CLONES __attribute__((target_clones("avx2", "default")))
 #else
 #define LATBOX_CLONES
