@@ -319,8 +319,8 @@ bool decode(const conv_frame& f, double* scratch, const interrupt_check* check) 
 // The max-log decoder of the frames that most calls bring (codes with K >= 4, no Lc wanted,
 // priors of at most 1000 in magnitude) in vectors of four butterflies: the same sums in the
 // same order as decode<maxlog_metric>, and max, which is exact in any order (no metric is NaN
-// or -0), so its results equal that path bit for bit. Built twice on x86-64 Linux (AVX2 and
-// the baseline SSE2, chosen when the library loads); elsewhere the baseline only.
+// or -0), so its results equal that path bit for bit. Built twice on x86-64 (AVX2 and
+// the baseline SSE2, chosen at the first call); elsewhere the baseline only.
 #if defined(__clang__) || (defined(__GNUC__) && __GNUC__ >= 12)
 #define LATBOX_BCJR_VECTORS 1
 #pragma GCC diagnostic push
@@ -557,51 +557,83 @@ LATBOX_INLINE bool decode_maxlog_vectors(const conv_frame& f, double* scratch,
     return true;
 }
 
-template <bool Same>
-LATBOX_INLINE bool decode_maxlog_n(const conv_frame& f, double* scratch,
-                                   const interrupt_check* check) {
-    switch (f.trellis->n) {
-        case 1:
-            return decode_maxlog_vectors<1, Same>(f, scratch, check);
-        case 2:
-            return decode_maxlog_vectors<2, Same>(f, scratch, check);
-        case 3:
-            return decode_maxlog_vectors<3, Same>(f, scratch, check);
-        case 4:
-            return decode_maxlog_vectors<4, Same>(f, scratch, check);
-        case 5:
-            return decode_maxlog_vectors<5, Same>(f, scratch, check);
-        case 6:
-            return decode_maxlog_vectors<6, Same>(f, scratch, check);
-        case 7:
-            return decode_maxlog_vectors<7, Same>(f, scratch, check);
-        default:
-            return decode_maxlog_vectors<8, Same>(f, scratch, check);
-    }
+// One function for each rate 1/N and butterfly kind, built for the baseline and for AVX2:
+// small functions, each compiled on its own (one that inlined all of them compiled slowly).
+template <int N, bool Same>
+__attribute__((noinline)) bool maxlog_baseline(const conv_frame& f, double* scratch,
+                                               const interrupt_check* check) {
+    return decode_maxlog_vectors<N, Same>(f, scratch, check);
 }
 
-// The clones' resolver (an ifunc) runs while the program is loaded, before a sanitizer's
-// runtime is up: ThreadSanitizer crashes on it, so sanitizer builds take the baseline.
+// Sanitizer builds take the baseline alone (they check the code, not its speed); elsewhere
+// on x86-64 the AVX2 build runs where the processor has it, asked once, not at load time.
 #if defined(__has_feature)
 #if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer) || \
     __has_feature(memory_sanitizer)
-#define LATBOX_NO_CLONES 1
+#define LATBOX_BASELINE_ONLY 1
 #endif
 #endif
 #if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
-#define LATBOX_NO_CLONES 1
+#define LATBOX_BASELINE_ONLY 1
 #endif
-#if defined(__x86_64__) && defined(__linux__) && !defined(LATBOX_NO_CLONES)
-#define LATBOX_CLONES __attribute__((target_clones("avx2", "default")))
-#else
-#define LATBOX_CLONES
+#if defined(__x86_64__) && !defined(LATBOX_BASELINE_ONLY)
+#define LATBOX_BCJR_AVX2 1
+template <int N, bool Same>
+__attribute__((noinline, target("avx2"))) bool maxlog_avx2(const conv_frame& f, double* scratch,
+                                                           const interrupt_check* check) {
+    return decode_maxlog_vectors<N, Same>(f, scratch, check);
+}
 #endif
 
-LATBOX_CLONES bool decode_maxlog_fast(const conv_frame& f, double* scratch,
-                                      const interrupt_check* check) {
+typedef bool maxlog_fn(const conv_frame&, double*, const interrupt_check*);
+
+template <int N, bool Same>
+maxlog_fn* maxlog_pick(bool avx2) {
+#if defined(LATBOX_BCJR_AVX2)
+    if (avx2) return &maxlog_avx2<N, Same>;
+#else
+    (void)avx2;
+#endif
+    return &maxlog_baseline<N, Same>;
+}
+
+template <bool Same>
+maxlog_fn* maxlog_for(int n, bool avx2) {
+    switch (n) {
+        case 1:
+            return maxlog_pick<1, Same>(avx2);
+        case 2:
+            return maxlog_pick<2, Same>(avx2);
+        case 3:
+            return maxlog_pick<3, Same>(avx2);
+        case 4:
+            return maxlog_pick<4, Same>(avx2);
+        case 5:
+            return maxlog_pick<5, Same>(avx2);
+        case 6:
+            return maxlog_pick<6, Same>(avx2);
+        case 7:
+            return maxlog_pick<7, Same>(avx2);
+        default:
+            return maxlog_pick<8, Same>(avx2);
+    }
+}
+
+bool has_avx2() {
+#if defined(LATBOX_BCJR_AVX2)
+    static const bool yes = __builtin_cpu_supports("avx2");
+    return yes;
+#else
+    return false;
+#endif
+}
+
+bool decode_maxlog_fast(const conv_frame& f, double* scratch, const interrupt_check* check) {
     const conv_trellis& t = *f.trellis;
-    if (t.output[1] == t.output[2]) return decode_maxlog_n<true>(f, scratch, check);
-    return decode_maxlog_n<false>(f, scratch, check);
+    const bool avx2 = has_avx2();
+    maxlog_fn* fn =
+        t.output[1] == t.output[2] ? maxlog_for<true>(t.n, avx2) : maxlog_for<false>(t.n, avx2);
+    return fn(f, scratch, check);
 }
 #endif
 
