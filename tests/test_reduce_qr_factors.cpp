@@ -379,7 +379,8 @@ TEST(ReduceQrFactors, DeltaOneCyclesEndAndStalledExchangesStay) {
 
 TEST(ReduceQrFactors, NonFiniteAndDegenerateInputsEnd) {
     // Any R ends: NaN and Inf entries, zero rows, repeated columns, non-triangular R, with
-    // every delta <= 1. Whenever the step-by-step loop ends too, the results are the same.
+    // every delta <= 1. Whenever the step-by-step loop ends too, the results are the same
+    // (any NaN matching any NaN: which NaN an operation returns depends on the build).
     std::mt19937_64 rng(7);
     std::uniform_int_distribution<int> pick(0, 11);
     const double values[] = {nan, inf, -inf, 0.0, -0.0, 1.0, -1.0, 0.5, 3.0, 1e308, 1e-310, 2.0};
@@ -395,8 +396,8 @@ TEST(ReduceQrFactors, NonFiniteAndDegenerateInputsEnd) {
         factors out = reduced(make(n, n, Q, R), delta);
         factors ref = make(n, n, Q, R);
         if (reference(ref, delta, 100000)) {
-            EXPECT_TRUE(same_bits(out.R, ref.R) && same_bits(out.U, ref.U) &&
-                        same_bits(out.Q, ref.Q));
+            EXPECT_TRUE(same_values(out.R, ref.R) && same_values(out.U, ref.U) &&
+                        same_values(out.Q, ref.Q));
         }
     }
 }
