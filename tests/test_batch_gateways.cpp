@@ -570,9 +570,15 @@ TEST(BatchGateways, InterruptStopsTheCallAndFreesEverything) {
             thread_setting setting(threads);
             th_interrupt_after(after);
             const th_result res = th_call(zarrow_batch_gateway, 1, {y.get(), r.get()});
+            EXPECT_EQ(res.blocks_live, 0u);
+            if (threads == "2" && after > 0 && !res.failed) {
+                // the worker may take every column while the calling thread waits for a
+                // core: then the call ends before the interrupt, asked at most `after` times
+                EXPECT_LE(res.interrupt_polls, static_cast<std::size_t>(after));
+                continue;
+            }
             EXPECT_TRUE(res.failed);
             EXPECT_EQ(res.message, "interrupted\n");
-            EXPECT_EQ(res.blocks_live, 0u);
             EXPECT_GT(res.interrupt_polls, static_cast<std::size_t>(after));
         }
     }
