@@ -30,6 +30,25 @@ latbox_build() {  # latbox_build <build dir> [cmake options...]
   cmake --build "$dir" -j"${LATBOX_BUILD_JOBS:-2}"
 }
 
+# The sanitizer build (clang++, AddressSanitizer and UndefinedBehaviorSanitizer, libFuzzer's
+# coverage) in build-asan/: the C++ tests, the replays of the fuzz corpus and the fuzz
+# harnesses, each library compiled once for all of them (scripts/sanitize.sh and
+# scripts/fuzz.sh). latbox_sanitizer_build [targets...] builds those targets (default: all);
+# with LATBOX_SANITIZER_BUILT=1 it builds nothing (scripts/test.sh builds once, first, and
+# then runs both scripts at the same time).
+LATBOX_SANITIZER_BUILD="$LATBOX_ROOT/build-asan"
+latbox_sanitizer_build() {
+  [ "${LATBOX_SANITIZER_BUILT:-0}" = 1 ] && return 0
+  local dir="$LATBOX_SANITIZER_BUILD"
+  mkdir -p "$dir"
+  CXX=clang++ cmake -S "$LATBOX_ROOT" -B "$dir" -DCMAKE_BUILD_TYPE=Release -DLATBOX_FUZZ=ON \
+    -DLATBOX_TESTS=ON -DLATBOX_MEX=OFF > "$dir/configure.log" 2>&1 ||
+    { cat "$dir/configure.log"; return 1; }
+  local targets=()
+  for t in "$@"; do targets+=(--target "$t"); done
+  cmake --build "$dir" -j"${LATBOX_BUILD_JOBS:-2}" "${targets[@]}"
+}
+
 # Robustness checks: the fuzz harnesses (scripts/fuzz.sh) need clang and its sanitizer and
 # libFuzzer runtimes; scripts/valgrind_octave.sh needs valgrind.
 LATBOX_FUZZ_PACKAGES=(clang libclang-rt-dev)

@@ -1,14 +1,15 @@
 #!/usr/bin/env bash
 # SPDX-License-Identifier: BSD-3-Clause
-# Builds the libFuzzer harnesses (clang++, ASan + UBSan) and runs each for a bounded time,
-# starting from the committed seed corpus. Fails on any crash, sanitizer report, failed
-# check, timeout (2 s per input), leak or memory blow-up, and prints the reproducer.
+# Builds the libFuzzer harnesses (clang++, ASan + UBSan, in build-asan/ beside the tests of
+# scripts/sanitize.sh) and runs each for a bounded time, starting from the committed seed
+# corpus. Fails on any crash, sanitizer report, failed check, timeout (2 s per input), leak
+# or memory blow-up, and prints the reproducer.
 #   scripts/fuzz.sh [--total <seconds>] [gateway names]
 #       the harnesses share <seconds> (default 360) in equal parts
 #   scripts/fuzz.sh <seconds per harness> [gateway names]
 # The names default to every function of gateways/mex_functions.txt and the routine
 # harnesses (complex_search).
-# A reproducer runs again with: build-fuzz/fuzz/fuzz_<name> <file>
+# A reproducer runs again with: build-asan/fuzz/fuzz_<name> <file>
 set -euo pipefail
 source "$(dirname "${BASH_SOURCE[0]}")/common.sh"
 total=360
@@ -42,8 +43,8 @@ seconds_for() {
 }
 bash "$LATBOX_ROOT/scripts/install_deps.sh" "${LATBOX_PACKAGES[@]}" "${LATBOX_FUZZ_PACKAGES[@]}"
 
-build="$LATBOX_ROOT/build-fuzz"
-CXX=clang++ latbox_build "$build" -DLATBOX_FUZZ=ON -DLATBOX_MEX=OFF -DLATBOX_TESTS=OFF
+build="$LATBOX_SANITIZER_BUILD"
+latbox_sanitizer_build "${names[@]/#/fuzz_}"
 
 work="$build/runs"
 rm -rf "$work"

@@ -27,28 +27,34 @@ took "build"
 (cd "$build" && ctest --output-on-failure --timeout 600 -j2)
 took "ctest"
 
-# Robustness: the C++ tests again under ASan + UBSan; then every fuzz harness for a
-# bounded time (the harnesses share LATBOX_FUZZ_SECONDS, default 360; 0 skips these
-# checks), one process at a time on one core, while the other core builds and runs the
-# batch tests under ThreadSanitizer and then every function under memcheck (their output
-# is shown when the fuzzing ends).
+# Robustness: one sanitizer build (ASan + UBSan) of the C++ tests and the fuzz harnesses;
+# then every fuzz harness for a bounded time (the harnesses share LATBOX_FUZZ_SECONDS,
+# default 360; 0 skips these checks), one process at a time on one core, while the other
+# core runs the C++ tests under ASan + UBSan, then builds and runs the threaded tests under
+# ThreadSanitizer and then every function under memcheck (their output is shown when the
+# fuzzing ends).
 fuzz_seconds="${LATBOX_FUZZ_SECONDS:-360}"
 if [ "$fuzz_seconds" != 0 ]; then
-  # the fuzzing below replays the fuzz corpus under the same sanitizers first
-  bash "$LATBOX_ROOT/scripts/sanitize.sh" --no-corpus
-  took "AddressSanitizer and UndefinedBehaviorSanitizer"
+  latbox_sanitizer_build
+  took "sanitizer build (ASan + UBSan: the C++ tests and the fuzz harnesses)"
+  export LATBOX_SANITIZER_BUILT=1
 
   side_log="$build/side_checks.log"
   (
-    export LATBOX_BUILD_JOBS=1
+    export LATBOX_BUILD_JOBS=1 LATBOX_TEST_JOBS=1
     side_start=$(date +%s)
     status=0
+    # the fuzzing below replays the fuzz corpus under the same sanitizers first
+    bash "$LATBOX_ROOT/scripts/sanitize.sh" --no-corpus > "$build/sanitize.log" 2>&1 ||
+      { status=1; cat "$build/sanitize.log"; }
+    tail -n 3 "$build/sanitize.log"
+    echo "== AddressSanitizer and UndefinedBehaviorSanitizer: $(($(date +%s) - side_start)) s"
     bash "$LATBOX_ROOT/scripts/tsan.sh" || status=1
-    echo "== ThreadSanitizer: $(($(date +%s) - side_start)) s"
+    echo "== ... and ThreadSanitizer: $(($(date +%s) - side_start)) s"
     # reported, not blocking
     bash "$LATBOX_ROOT/scripts/valgrind_octave.sh" ||
       echo "valgrind_octave.sh did not run through (not blocking)"
-    echo "== ThreadSanitizer and memcheck: $(($(date +%s) - side_start)) s"
+    echo "== ... and memcheck: $(($(date +%s) - side_start)) s"
     exit $status
   ) > "$side_log" 2>&1 &
   side=$!
@@ -58,11 +64,11 @@ if [ "$fuzz_seconds" != 0 ]; then
   took "fuzzing"
   side_status=0
   wait "$side" || side_status=$?
-  echo "ThreadSanitizer and memcheck, run beside the fuzzing (log: $side_log):"
+  echo "ASan + UBSan tests, ThreadSanitizer and memcheck, run beside the fuzzing (log: $side_log):"
   cat "$side_log"
-  took "ThreadSanitizer and memcheck (what was left after the fuzzing)"
+  took "the checks beside the fuzzing (what was left after it)"
   if [ "$fuzz_status" != 0 ] || [ "$side_status" != 0 ]; then
-    echo "robustness checks failed: fuzzing status $fuzz_status, ThreadSanitizer status $side_status"
+    echo "robustness checks failed: fuzzing status $fuzz_status, sanitizer tests status $side_status"
     exit 1
   fi
 fi

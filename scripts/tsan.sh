@@ -1,13 +1,16 @@
 #!/usr/bin/env bash
 # SPDX-License-Identifier: BSD-3-Clause
 # Builds the C++ tests with ThreadSanitizer (clang++, no MEX files) in its own build
-# directory and runs the tests of the batch forms, whose columns run on worker threads:
-# every comparison with single calls, every thread count, Ctrl-C. Any report (a data race,
-# a lock-order inversion, a thread leak) fails the run.
-#   scripts/tsan.sh [gtest filter, default *Batch*]
+# directory and runs the tests whose calls run columns or frames on worker threads (the batch
+# forms, mimo_detect, plinden_llr, conv_decode): every comparison with single calls or the
+# routine, every thread count, Ctrl-C. Any report (a data race, a lock-order inversion, a
+# thread leak) fails the run.
+#   scripts/tsan.sh [gtest filter, default: those tests]
 set -euo pipefail
 source "$(dirname "${BASH_SOURCE[0]}")/common.sh"
-filter="${1:-*Batch*}"
+threaded='*Batch*:MimoDetect.ResultsDoNotDependOnTheThreadCount:MimoDetect.SoftInLinearMethods'
+threaded+=':MimoDetect.CtrlC*:PlindenLlrGateway.*:ConvGateway.*'
+filter="${1:-$threaded}"
 bash "$LATBOX_ROOT/scripts/install_deps.sh" "${LATBOX_PACKAGES[@]}" "${LATBOX_FUZZ_PACKAGES[@]}"
 
 build="$LATBOX_ROOT/build-tsan"
@@ -19,4 +22,4 @@ CXX=clang++ cmake -S "$LATBOX_ROOT" -B "$build" -DCMAKE_BUILD_TYPE=Release -DLAT
 cmake --build "$build" -j"${LATBOX_BUILD_JOBS:-2}" --target latbox_tests
 export TSAN_OPTIONS="halt_on_error=1:abort_on_error=1:second_deadlock_stack=1:report_thread_leaks=1"
 "$build/tests/latbox_tests" --gtest_filter="$filter" --gtest_brief=1
-echo "ThreadSanitizer: no reports in the tests matching $filter"
+echo "ThreadSanitizer: no reports in the tests matching ${1:-the threaded tests}"
