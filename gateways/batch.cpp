@@ -61,6 +61,24 @@ const char* page_name(char (&buffer)[48], const char* name, std::size_t p) {
     return buffer;
 }
 
+void require_finite_columns(const double* v, std::size_t rows, std::size_t K, const char* name) {
+    for (std::size_t k = 0; k < K; ++k) {
+        if (all_finite(v + k * rows, rows)) continue;
+        char buffer[48];
+        require_finite(v + k * rows, rows, column_name(buffer, name, k));
+    }
+}
+
+void require_triangular_pages(const double* R, std::size_t n, std::size_t pages,
+                              below_diagonal below, const char* name) {
+    for (std::size_t p = 0; p < pages; ++p) {
+        const double* page = R + p * n * n;
+        if (is_triangular(page, n, below)) continue;
+        char buffer[48];
+        require_triangular(page, n, below, pages == 1 ? name : page_name(buffer, name, p));
+    }
+}
+
 namespace {
 
 constexpr std::size_t max_threads = 256;

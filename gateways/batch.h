@@ -14,6 +14,7 @@
 #include <cstddef>
 
 #include "core/interrupt_check.h"
+#include "gateways/args.h"
 #include "host/host.h"
 
 // The channels of a frame of K columns: R is n-by-n (one channel for every column) or
@@ -52,6 +53,14 @@ batch_scalars read_scalars(const host_array* a, std::size_t K, const char* name)
 // "<name> column <k+1>" (1-based, as the user counts) into buffer, for messages.
 const char* column_name(char (&buffer)[48], const char* name, std::size_t k);
 const char* page_name(char (&buffer)[48], const char* name, std::size_t p);
+
+// require_finite on each of the K columns of a rows-by-K matrix, the first fault named
+// "<name> column <k>"; require_triangular on each of `pages` n-by-n pages, named "<name>"
+// when there is one page and "<name> page <p>" otherwise. A name is formatted only for its
+// message: the checks cost what the values do, on calls of any size.
+void require_finite_columns(const double* v, std::size_t rows, std::size_t K, const char* name);
+void require_triangular_pages(const double* R, std::size_t n, std::size_t pages,
+                              below_diagonal below, const char* name);
 
 // Columns [begin, end) of a frame: computes each with `scratch` (the calling thread's
 // scratch_bytes, zero-filled when the call began and left as the thread's previous columns

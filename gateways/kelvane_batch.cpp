@@ -131,15 +131,13 @@ void check_inputs(const kelvane_inputs& in) {
                         "must be a finite number");
         }
     }
-    for (std::size_t k = 0; k < K; ++k) require_finite(in.Y + k * n, n, column_name(name, "Y", k));
-    for (std::size_t p = 0; p < in.channels.pages; ++p) {
-        require_triangular(in.channels.R + p * n * n, n, below_diagonal::zero,
-                           in.channels.pages == 1 ? "R" : page_name(name, "R", p));
-    }
+    require_finite_columns(in.Y, n, K, "Y");
+    require_triangular_pages(in.channels.R, n, in.channels.pages, below_diagonal::zero, "R");
     if (!in.start_per_column) return;
     for (std::size_t k = 0; k < K; ++k) {
-        if (is_warm(in.use_start.at(k))) {
-            require_index_set(in.starts + k * (n + 2), n, column_name(name, "index_sets", k));
+        const double* set = in.starts + k * (n + 2);
+        if (is_warm(in.use_start.at(k)) && !is_index_set(set, n)) {
+            require_index_set(set, n, column_name(name, "index_sets", k));
         }
     }
 }

@@ -74,12 +74,8 @@ bool plinden_inputs_valid(const void* job, std::size_t begin, std::size_t end) {
 void check_inputs(const plinden_inputs& in, double lb, double ub) {
     const std::size_t n = in.channels.n;
     char name[48];
-    for (std::size_t k = 0; k < in.K; ++k)
-        require_finite(in.Y + k * n, n, column_name(name, "Y", k));
-    for (std::size_t p = 0; p < in.channels.pages; ++p) {
-        require_triangular(in.channels.R + p * n * n, n, below_diagonal::ignored,
-                           in.channels.pages == 1 ? "R" : page_name(name, "R", p));
-    }
+    require_finite_columns(in.Y, n, in.K, "Y");
+    require_triangular_pages(in.channels.R, n, in.channels.pages, below_diagonal::ignored, "R");
     for (std::size_t k = 0; k < (in.radius.per_column ? in.K : 1); ++k) {
         if (std::isnan(in.radius.at(k))) {
             raise_about(in.radius.per_column ? column_name(name, "radius", k) : "radius",

@@ -129,11 +129,8 @@ void plinden_llr_gateway(int nlhs, host_array* plhs[], int nrhs, const host_arra
     }
     if (m_count == 1) B *= n;
     const double* Y = host_data(prhs[0]);
-    for (std::size_t k = 0; k < K; ++k) require_finite(Y + k * n, n, column_name(name, "Y", k));
-    for (std::size_t p = 0; p < channels.pages; ++p) {
-        require_triangular(channels.R + p * n * n, n, below_diagonal::ignored,
-                           channels.pages == 1 ? "R" : page_name(name, "R", p));
-    }
+    require_finite_columns(Y, n, K, "Y");
+    require_triangular_pages(channels.R, n, channels.pages, below_diagonal::ignored, "R");
     for (std::size_t k = 0; k < (n0.per_column ? K : 1); ++k) {
         const double v = n0.at(k);
         if (!(v > 0.0) || !std::isfinite(v)) {
@@ -149,8 +146,7 @@ void plinden_llr_gateway(int nlhs, host_array* plhs[], int nrhs, const host_arra
                         "must be empty or have one row per bit and one column per column of Y");
         }
         La = host_data(La_array);
-        for (std::size_t k = 0; k < K; ++k)
-            require_finite(La + k * B, B, column_name(name, "La", k));
+        require_finite_columns(La, B, K, "La");
     }
 
     // Outputs in order, only as many as requested (the host gives max(nlhs, 1) slots); the
