@@ -96,8 +96,7 @@ void ambiguity_fix_batch_gateway(int nlhs, host_array* plhs[], int nrhs, const h
     const double* ahat = host_data(prhs[0]);
     const double* Q = host_data(prhs[1]);
     char name[48];
-    for (std::size_t k = 0; k < K; ++k)
-        require_finite(ahat + k * n, n, column_name(name, "ahat", k));
+    require_finite_columns(ahat, n, K, "ahat");
     for (std::size_t p = 0; p < P; ++p) {
         require_covariance(Q + p * n * n, n, P == 1 ? "Q" : page_name(name, "Q", p));
     }
