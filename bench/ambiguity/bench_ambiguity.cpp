@@ -239,7 +239,12 @@ int main(int argc, char** argv) {
             "\nThe routine on the n = 20 problem of the Octave call: %.1f us (least of 500 runs "
             "of 20 calls)\n",
             1e6 * least);
-        FILE* f = std::fopen((work + "/ambiguity_problem20.txt").c_str(), "w");
+        const std::string path = work + "/ambiguity_problem20.txt";
+        FILE* f = std::fopen(path.c_str(), "w");
+        if (f == nullptr) {
+            std::fprintf(stderr, "bench_ambiguity: cannot write %s\n", path.c_str());
+            return 1;
+        }
         std::fprintf(f, "%zu %.17g\n", p.n, least);
         for (double v : p.ahat) std::fprintf(f, "%.17g\n", v);
         for (double v : p.Q) std::fprintf(f, "%.17g\n", v);
