@@ -42,6 +42,11 @@ void dimension_moments(const double* values, const std::uint32_t* labels, int si
 
 }  // namespace
 
+// dimension_moments reads values[0 .. side-1], all written just before: GCC 12 cannot see it
+#if defined(__GNUC__) && !defined(__clang__)
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+#endif
 void soft_symbol(const soft_alphabet& a, const double* La, cplx* mean, double* var) {
     if (soft_separable(a)) {
         const constellation_grid& g = *a.grid;
@@ -83,6 +88,9 @@ void soft_symbol(const soft_alphabet& a, const double* La, cplx* mean, double* v
     *mean = mu;
     *var = s2 / sw;
 }
+#if defined(__GNUC__) && !defined(__clang__)
+#pragma GCC diagnostic pop
+#endif
 
 void mmse_pic_prepare(const cplx* H, std::int64_t nr, std::int64_t nt, cplx* gram) {
     for (std::int64_t i = 0; i < nt; ++i) {

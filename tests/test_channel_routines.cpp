@@ -69,7 +69,9 @@ TEST(ChannelQr, FactorsReproduceTheChannelInBothOrders) {
                             v += std::conj(Q[r + i * nr]) * Q[r + j * nr];
                         }
                         F[i + j * nt] = v;
-                        if (i > j) EXPECT_EQ(R[i + j * nt], cplx(0.0));
+                        if (i > j) {
+                            EXPECT_EQ(R[i + j * nt], cplx(0.0));
+                        }
                     }
                     EXPECT_GT(R[j + j * nt].real(), 0.0);
                     EXPECT_EQ(R[j + j * nt].imag(), 0.0);
@@ -273,7 +275,9 @@ TEST(LinearFilter, SolvesTheRegularisedNormalEquations) {
                 cplx gh = 0;
                 for (std::int64_t r = 0; r < nr; ++r) gh += G[i + r * nt] * H[r + i * nr];
                 EXPECT_NEAR(mu[i], gh.real(), 1e-12);
-                if (sigma == 0.0) EXPECT_NEAR(mu[i], 1.0, 1e-9);
+                if (sigma == 0.0) {
+                    EXPECT_NEAR(mu[i], 1.0, 1e-9);
+                }
                 for (std::int64_t r = 0; r < nr; ++r) {
                     cplx v = -std::conj(H[r + i * nr]);
                     for (std::int64_t k = 0; k < nt; ++k) {
