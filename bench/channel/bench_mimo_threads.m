@@ -25,6 +25,7 @@ function bench_mimo_threads(varargin)
   La = prior_from(f.bits, 2);
   methods = {'app, clip 20', 'app', {'clip', 20}
              'app, clip 20, priors, extrinsic', 'app', {'clip', 20, 'prior', La, 'output', 'extrinsic'}
+             'kbest K = 16, fill clip (the flip rows against it)', 'kbest', {'K', 16, 'fill', 'clip'}
              'kbest K = 16, fill flip', 'kbest', {'K', 16, 'fill', 'flip'}
              'kbest K = 16, fill flip, priors, extrinsic', 'kbest', {'K', 16, 'fill', 'flip', 'prior', La, 'output', 'extrinsic'}
              'maxlog, priors, extrinsic', 'maxlog', {'prior', La, 'output', 'extrinsic'}
