@@ -2,7 +2,8 @@
 // The shared argument checks, called from small gateways through the test host: the
 // warm-start index set against a plain marking checker at sizes on both sides of the
 // checker's 4096-variable blocks, the checks of a triangular R, and names that point into
-// an argument ("R page 3").
+// an argument ("R page 3"), and the per-column and per-page forms against the loop that
+// names every column before checking it.
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -11,6 +12,7 @@
 #include <vector>
 
 #include "gateways/args.h"
+#include "gateways/batch.h"
 #include "host/test_host.h"
 
 namespace {
@@ -187,4 +189,63 @@ TEST(gateway_args, triangular_r) {
                       !res.failed);
         }
     }
+}
+
+// prhs: values (rows-by-K, or n-by-n-by-pages read as n-by-(n*pages)), which check (0:
+// columns, 1: pages with zeros below, 2: pages with the lower part ignored), and whether
+// to run the loop that names every column or page first.
+void per_column_gateway(int, host_array*[], int, const host_array* prhs[]) {
+    const double* v = host_data(prhs[0]);
+    const std::size_t rows = host_rows(prhs[0]), cols = host_cols(prhs[0]);
+    const int which = static_cast<int>(host_data(prhs[1])[0]);
+    const bool eager = host_data(prhs[2])[0] == 1.0;
+    char name[48];
+    if (which == 0) {
+        if (!eager) return require_finite_columns(v, rows, cols, "Y");
+        for (std::size_t k = 0; k < cols; ++k)
+            require_finite(v + k * rows, rows, column_name(name, "Y", k));
+        return;
+    }
+    const below_diagonal below = which == 1 ? below_diagonal::zero : below_diagonal::ignored;
+    const std::size_t pages = cols / rows;
+    if (!eager) return require_triangular_pages(v, rows, pages, below, "R");
+    for (std::size_t p = 0; p < pages; ++p) {
+        require_triangular(v + p * rows * rows, rows, below,
+                           pages == 1 ? "R" : page_name(name, "R", p));
+    }
+}
+
+TEST(gateway_args, per_column_checks_name_the_first_fault_as_the_plain_loop) {
+    std::mt19937_64 rng(11);
+    const double faults[] = {std::nan(""), INFINITY, -INFINITY, 0.0, 3.0};
+    std::uniform_int_distribution<int> pick_fault(0, 4);
+    int failures = 0;
+    for (int trial = 0; trial < 600; ++trial) {
+        const int which = trial % 3;
+        const std::size_t rows = 1 + trial % 4, groups = 1 + (trial / 3) % 5;
+        const std::size_t cols = which == 0 ? groups : rows * groups;
+        std::vector<double> v(rows * cols);
+        std::uniform_real_distribution<double> value(0.5, 2.0);
+        for (std::size_t p = 0; p < cols / (which == 0 ? 1 : rows); ++p) {
+            for (std::size_t e = 0; e < (which == 0 ? rows : rows * rows); ++e) {
+                const std::size_t i = e % rows, j = e / rows;
+                const std::size_t at = which == 0 ? p * rows + e : p * rows * rows + e;
+                v[at] = which != 0 && i > j ? 0.0 : value(rng);
+            }
+        }
+        // none, one or a few faults anywhere
+        for (int f = trial % 4; f > 0; --f) {
+            v[std::uniform_int_distribution<std::size_t>(0, v.size() - 1)(rng)] =
+                faults[pick_fault(rng)];
+        }
+        const th_array a = th_matrix(rows, cols, v);
+        const th_result lazy =
+            th_call(per_column_gateway, 0, {a.get(), th_scalar(which).get(), th_scalar(0).get()});
+        const th_result eager =
+            th_call(per_column_gateway, 0, {a.get(), th_scalar(which).get(), th_scalar(1).get()});
+        EXPECT_EQ(lazy.failed, eager.failed) << "trial " << trial;
+        EXPECT_EQ(lazy.message, eager.message) << "trial " << trial;
+        failures += lazy.failed;
+    }
+    EXPECT_GT(failures, 200);  // the table reaches the messages, not only the passes
 }
