@@ -45,9 +45,12 @@ if [ "$fuzz_seconds" != 0 ]; then
     side_start=$(date +%s)
     status=0
     # the fuzzing below replays the fuzz corpus under the same sanitizers first
-    bash "$LATBOX_ROOT/scripts/sanitize.sh" --no-corpus > "$build/sanitize.log" 2>&1 ||
-      { status=1; cat "$build/sanitize.log"; }
-    tail -n 3 "$build/sanitize.log"
+    if bash "$LATBOX_ROOT/scripts/sanitize.sh" --no-corpus > "$build/sanitize.log" 2>&1; then
+      tail -n 3 "$build/sanitize.log"
+    else
+      status=1
+      cat "$build/sanitize.log"
+    fi
     echo "== AddressSanitizer and UndefinedBehaviorSanitizer: $(($(date +%s) - side_start)) s"
     bash "$LATBOX_ROOT/scripts/tsan.sh" || status=1
     echo "== ... and ThreadSanitizer: $(($(date +%s) - side_start)) s"
