@@ -12,6 +12,7 @@
 #include <cmath>
 #include <cstdint>
 #include <limits>
+#include <type_traits>
 
 namespace {
 
@@ -157,6 +158,7 @@ struct layout {
     double* weight;   // 256
     double* pattern;  // 512
     double* table;    // 512
+    double* factors;  // steps * (n + 1): the vector log-MAP path's e^-|L_j| and e^-|La| by step
 };
 
 layout lay_out(const conv_trellis& t, std::size_t steps, double* scratch) {
@@ -170,6 +172,7 @@ layout lay_out(const conv_trellis& t, std::size_t steps, double* scratch) {
     l.weight = l.wp + 2 * S;
     l.pattern = l.weight + 256;
     l.table = l.pattern + 512;
+    l.factors = l.table + 512;
     return l;
 }
 
@@ -275,8 +278,12 @@ bool decode(const conv_frame& f, double* scratch, const interrupt_check* check) 
         }
         // alpha_{i+1} of the states m and m + half, both reached from 2m and 2m+1 (register
         // input 0 and 1); with `merged`, each term times beta_{i+1} of the state it reaches
-        // joins the sums of its branch's info bit (those from 2m and from 2m+1 apart)
-        double sum0[2] = {M::zero(), M::zero()}, sum1[2] = {M::zero(), M::zero()};  // u = 0, 1
+        // joins the sums of its branch's info bit: in the log domain those from 2m and from
+        // 2m+1 apart; as scaled probabilities in four lanes, state m in lane m mod 4 (the
+        // term from 2m, then the one from 2m+1), joined as (0 + 1) + (2 + 3): the order of
+        // the vector path, which computes four butterflies at a time
+        double sum0[4] = {M::zero(), M::zero(), M::zero(), M::zero()};  // u = 0
+        double sum1[4] = {M::zero(), M::zero(), M::zero(), M::zero()};  // u = 1
         for (int m = 0; m < half; ++m) {
             const double x = a[2 * m], y = a[2 * m + 1];
             const double* T = l.table;
@@ -293,14 +300,16 @@ bool decode(const conv_frame& f, double* scratch, const interrupt_check* check) 
                 const double e1 = M::mul(c1, z), f1 = M::mul(d1, v), e2 = M::mul(c2, z),
                              f2 = M::mul(d2, v);
                 const bool p = t.input[4 * m] != 0, q = t.input[4 * m + 2] != 0;
-                sum0[0] = M::add(sum0[0], p ? f1 : e1);
-                sum1[0] = M::add(sum1[0], p ? e1 : f1);
-                sum0[1] = M::add(sum0[1], q ? f2 : e2);
-                sum1[1] = M::add(sum1[1], q ? e2 : f2);
+                const int l0 = M::linear ? (m & 3) : 0, l1 = M::linear ? l0 : 1;
+                sum0[l0] = M::add(sum0[l0], p ? f1 : e1);
+                sum1[l0] = M::add(sum1[l0], p ? e1 : f1);
+                sum0[l1] = M::add(sum0[l1], q ? f2 : e2);
+                sum1[l1] = M::add(sum1[l1], q ? e2 : f2);
             }
         }
         if (merged) {
-            const double s0 = M::add(sum0[0], sum0[1]), s1 = M::add(sum1[0], sum1[1]);
+            const double s0 = M::add(M::add(sum0[0], sum0[1]), M::add(sum0[2], sum0[3]));
+            const double s1 = M::add(M::add(sum1[0], sum1[1]), M::add(sum1[2], sum1[3]));
             const double prior = f.La != nullptr ? f.La[i] : 0.0;
             // no codeword at all (known bits elsewhere that contradict): extrinsic 0, as the
             // sums without the prior would give, and posterior = prior
@@ -316,11 +325,14 @@ bool decode(const conv_frame& f, double* scratch, const interrupt_check* check) 
     return true;
 }
 
-// The max-log decoder of the frames that most calls bring (codes with K >= 4, no Lc wanted,
-// priors of at most 1000 in magnitude) in vectors of four butterflies: the same sums in the
-// same order as decode<maxlog_metric>, and max, which is exact in any order (no metric is NaN
-// or -0), so its results equal that path bit for bit. Built twice on x86-64 (AVX2 and
-// the baseline SSE2, chosen at the first call); elsewhere the baseline only.
+// The decoders of the frames that most calls bring (codes with K >= 4, no Lc wanted) in
+// vectors of four butterflies: max-log (priors of at most 1000 in magnitude) with the same
+// sums in the same order as decode<maxlog_metric>, and max, which is exact in any order (no
+// metric is NaN or -0); log-MAP as scaled probabilities (frames that conv_frame_is_linear
+// takes) with the same products and sums in the same order as decode<scaled_metric> (its
+// sums of each hypothesis run in the four lanes of these vectors). The results equal those
+// paths bit for bit. Built twice on x86-64 (AVX2 and the baseline SSE2, chosen at the first
+// call); elsewhere the baseline only.
 #if defined(__clang__) || (defined(__GNUC__) && __GNUC__ >= 12)
 #define LATBOX_BCJR_VECTORS 1
 #pragma GCC diagnostic push
@@ -328,7 +340,7 @@ bool decode(const conv_frame& f, double* scratch, const interrupt_check* check) 
 #pragma GCC diagnostic ignored "-Wpsabi"
 typedef double v4d __attribute__((vector_size(32)));
 typedef std::int64_t v4l __attribute__((vector_size(32)));
-// inlined into each build of decode_maxlog_fast, so that each runs with its own instructions
+// inlined into each build of decode_vectors, so that each runs with its own instructions
 #define LATBOX_INLINE inline __attribute__((always_inline))
 
 LATBOX_INLINE v4d load4(const double* p) {
@@ -351,11 +363,31 @@ LATBOX_INLINE v4d vmax(const v4d& a, const v4d& b) {
     return a > b ? a : b;
 }
 
-// normalise<maxlog_metric> four states at a time (S >= 8): the same top, the same differences
+// The metrics' product and sum as vectors: + and max (max-log), * and + (scaled).
+template <bool Linear>
+LATBOX_INLINE v4d vmul(const v4d& a, const v4d& b) {
+    if (Linear) return a * b;
+    return a + b;
+}
+template <bool Linear>
+LATBOX_INLINE v4d vadd(const v4d& a, const v4d& b) {
+    if (Linear) return a + b;
+    return vmax(a, b);
+}
+
+// normalise<M> four states at a time (S >= 8): the same top, the same differences (max-log)
+// or the same products by 1/top (scaled)
+template <bool Linear>
 LATBOX_INLINE void normalise4(double* m, int states) {
     v4d top = load4(m);
     for (int s = 4; s < states; s += 4) top = vmax(load4(m + s), top);
     const double t = std::max(std::max(top[0], top[1]), std::max(top[2], top[3]));
+    if (Linear) {
+        if (t == 0.0 || t == 1.0) return;
+        const v4d scale = splat(1.0 / t);
+        for (int s = 0; s < states; s += 4) store4(m + s, load4(m + s) * scale);
+        return;
+    }
     if (t == minus_inf || t == 0.0) return;
     const v4d tt = splat(t);
     for (int s = 0; s < states; s += 4) store4(m + s, load4(m + s) - tt);
@@ -386,9 +418,10 @@ LATBOX_INLINE v4d flip(const v4d& x, const v4l& d) {
 }
 
 // The branch weights of four butterflies (h = 4g .. 4g+3) for r = 0..3: the code bits'
-// weights summed from bit N-1 down to bit 0 (each bit adds -|L_j| when the branch disagrees
-// with the sign of L_j, else +0: the sums of pattern_weights), then the prior's weight.
-template <int N, bool Same>
+// weights joined from bit N-1 down to bit 0 (each bit adds -|L_j| when the branch disagrees
+// with the sign of L_j, else +0; as scaled probabilities it multiplies by e^-|L_j| or by 1:
+// the sums and products of pattern_weights), then the prior's weight.
+template <int N, bool Same, bool Linear>
 LATBOX_INLINE void weights4(const butterfly_masks<N>& bm, const step_vectors<N>& sv, int half,
                             int h, v4d* T) {
     v4d base[N + 1];
@@ -403,45 +436,60 @@ LATBOX_INLINE void weights4(const butterfly_masks<N>& bm, const step_vectors<N>&
         v4d w0 = base[N - 1], w1 = flip(base[N - 1], sv.D[1][N - 1]);
 #pragma GCC unroll 8
         for (int j = N - 2; j >= 0; --j) {
-            w0 = w0 + base[j];
-            w1 = w1 + flip(base[j], sv.D[1][j]);
+            w0 = vmul<Linear>(w0, base[j]);
+            w1 = vmul<Linear>(w1, flip(base[j], sv.D[1][j]));
         }
-        T[0] = w0 + base[N];
-        T[1] = w1 + flip(base[N], sv.D[1][N]);
-        T[2] = w1 + flip(base[N], sv.D[2][N]);
-        T[3] = w0 + flip(base[N], sv.D[3][N]);
+        T[0] = vmul<Linear>(w0, base[N]);
+        T[1] = vmul<Linear>(w1, flip(base[N], sv.D[1][N]));
+        T[2] = vmul<Linear>(w1, flip(base[N], sv.D[2][N]));
+        T[3] = vmul<Linear>(w0, flip(base[N], sv.D[3][N]));
         return;
     }
     {
         v4d w = base[N - 1];
 #pragma GCC unroll 8
-        for (int j = N - 2; j >= 0; --j) w = w + base[j];
-        T[0] = w + base[N];
+        for (int j = N - 2; j >= 0; --j) w = vmul<Linear>(w, base[j]);
+        T[0] = vmul<Linear>(w, base[N]);
     }
 #pragma GCC unroll 3
     for (int r = 1; r < 4; ++r) {
         v4d w = flip(base[N - 1], sv.D[r][N - 1]);
 #pragma GCC unroll 8
-        for (int j = N - 2; j >= 0; --j) w = w + flip(base[j], sv.D[r][j]);
-        T[r] = w + flip(base[N], sv.D[r][N]);
+        for (int j = N - 2; j >= 0; --j) w = vmul<Linear>(w, flip(base[j], sv.D[r][j]));
+        T[r] = vmul<Linear>(w, flip(base[N], sv.D[r][N]));
     }
 }
 
-template <int N>
+// As scaled probabilities the factors e^-|L_j| and e^-|La| of step i are computed once, in
+// the backward pass (fill), kept in factors (N + 1 per step) and read in the forward pass.
+template <int N, bool Linear>
 LATBOX_INLINE void step_weights(const conv_frame& f, std::size_t i, const butterfly_masks<N>& bm,
-                                step_vectors<N>* sv) {
+                                double* factors, bool fill, step_vectors<N>* sv) {
     const double* L = f.L + i * N;
+    double* e = factors + i * (N + 1);
+    const double agree = Linear ? 1.0 : 0.0;
     double a[N + 1], b[N + 1];
 #pragma GCC unroll 8
     for (int j = 0; j < N; ++j) {
-        const double q = 0.0 - std::fabs(L[j]);  // pattern_weights' sum 0 + -|L_j| (+0 for 0)
-        const bool one = L[j] < 0.0;             // the hard decision: a 1 agrees
-        a[j] = one ? q : 0.0;
-        b[j] = one ? 0.0 : q;
+        // pattern_weights' sum 0 + -|L_j| (+0 for 0), or its factor e^-|L_j|
+        double q = 0.0 - std::fabs(L[j]);
+        if (Linear) {
+            if (fill) e[j] = std::exp(-std::fabs(L[j]));
+            q = e[j];
+        }
+        const bool one = L[j] < 0.0;  // the hard decision: a 1 agrees
+        a[j] = one ? q : agree;
+        b[j] = one ? agree : q;
     }
-    a[N] = b[N] = 0.0;  // the prior's weight on u = 0 and u = 1
-    if (i < f.k && f.La != nullptr && f.La[i] != 0.0)
-        (f.La[i] < 0.0 ? a[N] : b[N]) = -std::fabs(f.La[i]);
+    a[N] = b[N] = agree;  // the prior's weight on u = 0 and u = 1
+    if (i < f.k && f.La != nullptr && f.La[i] != 0.0) {
+        double q = -std::fabs(f.La[i]);
+        if (Linear) {
+            if (fill) e[N] = std::exp(-std::fabs(f.La[i]));
+            q = e[N];
+        }
+        (f.La[i] < 0.0 ? a[N] : b[N]) = q;
+    }
 #pragma GCC unroll 9
     for (int j = 0; j <= N; ++j) {
         sv->A[j] = splat(a[j]);
@@ -452,10 +500,10 @@ LATBOX_INLINE void step_weights(const conv_frame& f, std::size_t i, const butter
     }
 }
 
-template <int N, bool Same>
-LATBOX_INLINE bool decode_maxlog_vectors(const conv_frame& f, double* scratch,
-                                         const interrupt_check* check) {
-    using M = maxlog_metric;
+template <int N, bool Same, bool Linear>
+LATBOX_INLINE bool decode_vectors(const conv_frame& f, double* scratch,
+                                  const interrupt_check* check) {
+    using M = typename std::conditional<Linear, scaled_metric, maxlog_metric>::type;
     const conv_trellis& t = *f.trellis;
     const int S = t.states, half = S / 2;
     const std::size_t steps = conv_steps(t, f.k, f.terminated);
@@ -480,27 +528,29 @@ LATBOX_INLINE bool decode_maxlog_vectors(const conv_frame& f, double* scratch,
     v4d T[4];
     // the two branches into each state carry the same info bit (feedforward codes)
     const bool same_u = ((bm.delta[2] >> N) & 1u) == 0;
-    const v4d none = splat(minus_inf);
+    const v4d none = splat(M::zero());
 
     // backward: beta_i(2h) and beta_i(2h+1) from beta_{i+1}(h) and beta_{i+1}(h + half)
     double* end = l.beta + steps * S;
     for (int s = 0; s < S; ++s) end[s] = (!f.terminated || s == 0) ? M::one() : M::zero();
     for (std::size_t i = steps; i-- > 0;) {
         if (i % poll_steps == 0 && interrupt_requested(check)) return false;
-        step_weights<N>(f, i, bm, &sv);
+        step_weights<N, Linear>(f, i, bm, l.factors, true, &sv);
         const bool tail = i >= f.k;
         const double* bn = l.beta + (i + 1) * S;
         double* bi = l.beta + i * S;
         for (int h = 0; h < half; h += 4) {
-            weights4<N, Same>(bm, sv, half, h, T);
+            weights4<N, Same, Linear>(bm, sv, half, h, T);
             const v4d x = load4(bn + h), y = load4(bn + h + half);
-            // a tail step has no branch with register input 1: max(a, -Inf) is a
-            const v4d even = tail ? T[0] + x : vmax(T[0] + x, T[1] + y);
-            const v4d odd = tail ? T[2] + x : vmax(T[2] + x, T[3] + y);
+            // a tail step has no branch with register input 1: max(a, -Inf) is a, and a + 0*y
+            // is a (y is finite)
+            const v4d e0 = vmul<Linear>(T[0], x), o0 = vmul<Linear>(T[2], x);
+            const v4d even = tail ? e0 : vadd<Linear>(e0, vmul<Linear>(T[1], y));
+            const v4d odd = tail ? o0 : vadd<Linear>(o0, vmul<Linear>(T[3], y));
             store4(bi + 2 * h, __builtin_shufflevector(even, odd, 0, 4, 1, 5));
             store4(bi + 2 * h + 4, __builtin_shufflevector(even, odd, 2, 6, 3, 7));
         }
-        if (i % M::normalise_every == 0) normalise4(bi, S);
+        if (i % M::normalise_every == 0) normalise4<Linear>(bi, S);
     }
 
     // forward: alpha_{i+1}(h) and alpha_{i+1}(h + half) from alpha_i(2h) and alpha_i(2h+1), and
@@ -510,17 +560,19 @@ LATBOX_INLINE bool decode_maxlog_vectors(const conv_frame& f, double* scratch,
     for (int s = 0; s < S; ++s) a[s] = s == 0 ? M::one() : M::zero();
     for (std::size_t i = 0; i < steps; ++i) {
         if (i % poll_steps == 0 && interrupt_requested(check)) return false;
-        step_weights<N>(f, i, bm, &sv);
+        step_weights<N, Linear>(f, i, bm, l.factors, false, &sv);
         const bool tail = i >= f.k, info = f.Lu != nullptr && !tail;
         const double* bn = l.beta + (i + 1) * S;
         v4d sum0 = none, sum1 = none;  // u = 0, 1
         for (int h = 0; h < half; h += 4) {
-            weights4<N, Same>(bm, sv, half, h, T);
+            weights4<N, Same, Linear>(bm, sv, half, h, T);
             const v4d lo = load4(a + 2 * h), hi = load4(a + 2 * h + 4);
             const v4d x = __builtin_shufflevector(lo, hi, 0, 2, 4, 6);
             const v4d y = __builtin_shufflevector(lo, hi, 1, 3, 5, 7);
-            const v4d c1 = x + T[0], c2 = y + T[2], d1 = x + T[1], d2 = y + T[3];
-            const v4d to_low = vmax(c1, c2), to_high = tail ? none : vmax(d1, d2);
+            const v4d c1 = vmul<Linear>(x, T[0]), c2 = vmul<Linear>(y, T[2]);
+            const v4d d1 = vmul<Linear>(x, T[1]), d2 = vmul<Linear>(y, T[3]);
+            const v4d to_low = vadd<Linear>(c1, c2);
+            const v4d to_high = tail ? none : vadd<Linear>(d1, d2);
             store4(an + h, to_low);
             store4(an + h + half, to_high);
             if (!info) continue;
@@ -528,28 +580,30 @@ LATBOX_INLINE bool decode_maxlog_vectors(const conv_frame& f, double* scratch,
             // the info bit of branch 4h (p) and of 4h+2 (q); it flips with w
             v4l p;
             __builtin_memcpy(&p, bm.mask + static_cast<std::size_t>(N) * half + h, sizeof p);
-            if (same_u) {
+            if (!Linear && same_u) {
                 // both branches into h carry p, both into h + half the other bit; rounding is
                 // monotonic, so max(c1 + z, c2 + z) is max(c1, c2) + z
                 const v4d e = to_low + z, g = to_high + v;
                 sum0 = vmax(sum0, pick(p, g, e));
                 sum1 = vmax(sum1, pick(p, e, g));
             } else {
-                const v4d e1 = c1 + z, f1 = d1 + v, e2 = c2 + z, f2 = d2 + v;
+                const v4d e1 = vmul<Linear>(c1, z), f1 = vmul<Linear>(d1, v);
+                const v4d e2 = vmul<Linear>(c2, z), f2 = vmul<Linear>(d2, v);
                 const v4l q = p ^ bm.flips[2][N];
-                sum0 = vmax(sum0, vmax(pick(p, f1, e1), pick(q, f2, e2)));
-                sum1 = vmax(sum1, vmax(pick(p, e1, f1), pick(q, e2, f2)));
+                // lane by lane: the term from 2h, then the one from 2h+1
+                sum0 = vadd<Linear>(vadd<Linear>(sum0, pick(p, f1, e1)), pick(q, f2, e2));
+                sum1 = vadd<Linear>(vadd<Linear>(sum1, pick(p, e1, f1)), pick(q, e2, f2));
             }
         }
         if (info) {
-            const double s0 = std::max(std::max(sum0[0], sum0[1]), std::max(sum0[2], sum0[3]));
-            const double s1 = std::max(std::max(sum1[0], sum1[1]), std::max(sum1[2], sum1[3]));
+            const double s0 = M::add(M::add(sum0[0], sum0[1]), M::add(sum0[2], sum0[3]));
+            const double s1 = M::add(M::add(sum1[0], sum1[1]), M::add(sum1[2], sum1[3]));
             const double prior = f.La != nullptr ? f.La[i] : 0.0;
             const bool nothing = s0 == M::zero() && s1 == M::zero();
             const double post = nothing ? prior : M::llr(s0, s1);
             f.Lu[i] = f.extrinsic ? (nothing ? 0.0 : post - prior) : post;
         }
-        if (i % M::normalise_every == 0) normalise4(an, S);
+        if (i % M::normalise_every == 0) normalise4<Linear>(an, S);
         double* tmp = a;
         a = an;
         an = tmp;
@@ -557,12 +611,13 @@ LATBOX_INLINE bool decode_maxlog_vectors(const conv_frame& f, double* scratch,
     return true;
 }
 
-// One function for each rate 1/N and butterfly kind, built for the baseline and for AVX2:
-// small functions, each compiled on its own (one that inlined all of them compiled slowly).
-template <int N, bool Same>
-__attribute__((noinline)) bool maxlog_baseline(const conv_frame& f, double* scratch,
-                                               const interrupt_check* check) {
-    return decode_maxlog_vectors<N, Same>(f, scratch, check);
+// One function for each rate 1/N, butterfly kind and metric, built for the baseline and for
+// AVX2: small functions, each compiled on its own (one that inlined all of them compiled
+// slowly).
+template <int N, bool Same, bool Linear>
+__attribute__((noinline)) bool vectors_baseline(const conv_frame& f, double* scratch,
+                                                const interrupt_check* check) {
+    return decode_vectors<N, Same, Linear>(f, scratch, check);
 }
 
 // Sanitizer builds take the baseline alone (they check the code, not its speed); elsewhere
@@ -578,44 +633,44 @@ __attribute__((noinline)) bool maxlog_baseline(const conv_frame& f, double* scra
 #endif
 #if defined(__x86_64__) && !defined(LATBOX_BASELINE_ONLY)
 #define LATBOX_BCJR_AVX2 1
-template <int N, bool Same>
-__attribute__((noinline, target("avx2"))) bool maxlog_avx2(const conv_frame& f, double* scratch,
-                                                           const interrupt_check* check) {
-    return decode_maxlog_vectors<N, Same>(f, scratch, check);
+template <int N, bool Same, bool Linear>
+__attribute__((noinline, target("avx2"))) bool vectors_avx2(const conv_frame& f, double* scratch,
+                                                            const interrupt_check* check) {
+    return decode_vectors<N, Same, Linear>(f, scratch, check);
 }
 #endif
 
-typedef bool maxlog_fn(const conv_frame&, double*, const interrupt_check*);
+typedef bool vectors_fn(const conv_frame&, double*, const interrupt_check*);
 
-template <int N, bool Same>
-maxlog_fn* maxlog_pick(bool avx2) {
+template <int N, bool Same, bool Linear>
+vectors_fn* vectors_pick(bool avx2) {
 #if defined(LATBOX_BCJR_AVX2)
-    if (avx2) return &maxlog_avx2<N, Same>;
+    if (avx2) return &vectors_avx2<N, Same, Linear>;
 #else
     (void)avx2;
 #endif
-    return &maxlog_baseline<N, Same>;
+    return &vectors_baseline<N, Same, Linear>;
 }
 
-template <bool Same>
-maxlog_fn* maxlog_for(int n, bool avx2) {
+template <bool Same, bool Linear>
+vectors_fn* vectors_for(int n, bool avx2) {
     switch (n) {
         case 1:
-            return maxlog_pick<1, Same>(avx2);
+            return vectors_pick<1, Same, Linear>(avx2);
         case 2:
-            return maxlog_pick<2, Same>(avx2);
+            return vectors_pick<2, Same, Linear>(avx2);
         case 3:
-            return maxlog_pick<3, Same>(avx2);
+            return vectors_pick<3, Same, Linear>(avx2);
         case 4:
-            return maxlog_pick<4, Same>(avx2);
+            return vectors_pick<4, Same, Linear>(avx2);
         case 5:
-            return maxlog_pick<5, Same>(avx2);
+            return vectors_pick<5, Same, Linear>(avx2);
         case 6:
-            return maxlog_pick<6, Same>(avx2);
+            return vectors_pick<6, Same, Linear>(avx2);
         case 7:
-            return maxlog_pick<7, Same>(avx2);
+            return vectors_pick<7, Same, Linear>(avx2);
         default:
-            return maxlog_pick<8, Same>(avx2);
+            return vectors_pick<8, Same, Linear>(avx2);
     }
 }
 
@@ -628,21 +683,27 @@ bool has_avx2() {
 #endif
 }
 
-bool decode_maxlog_fast(const conv_frame& f, double* scratch, const interrupt_check* check) {
+bool decode_vectors_fast(const conv_frame& f, double* scratch, const interrupt_check* check) {
     const conv_trellis& t = *f.trellis;
-    const bool avx2 = has_avx2();
-    maxlog_fn* fn =
-        t.output[1] == t.output[2] ? maxlog_for<true>(t.n, avx2) : maxlog_for<false>(t.n, avx2);
+    const bool avx2 = has_avx2(), same = t.output[1] == t.output[2];
+    vectors_fn* fn = nullptr;
+    if (f.method == conv_method::maxlog) {
+        fn = same ? vectors_for<true, false>(t.n, avx2) : vectors_for<false, false>(t.n, avx2);
+    } else {
+        fn = same ? vectors_for<true, true>(t.n, avx2) : vectors_for<false, true>(t.n, avx2);
+    }
     return fn(f, scratch, check);
 }
 #endif
 
-// Whether decode_maxlog_fast takes the frame: K >= 4 (four butterflies at least), no Lc
-// wanted, and every prior within the range where Lu comes from the alpha update's terms.
-bool maxlog_fast_fits(const conv_frame& f) {
+// Whether decode_vectors_fast takes the frame: K >= 4 (four butterflies at least), Lu wanted
+// and no Lc; for max-log every prior within the range where Lu comes from the alpha update's
+// terms, for log-MAP a frame of the scaled-probability path (its priors are within that range
+// too).
+bool vectors_fit(const conv_frame& f) {
 #if defined(LATBOX_BCJR_VECTORS)
-    if (f.method != conv_method::maxlog || f.Lc != nullptr || f.Lu == nullptr) return false;
-    if (f.trellis->states < 8) return false;
+    if (f.Lc != nullptr || f.Lu == nullptr || f.trellis->states < 8) return false;
+    if (f.method == conv_method::logmap) return conv_frame_is_linear(f);
     if (f.La != nullptr) {
         for (std::size_t i = 0; i < f.k; ++i)
             if (!(std::fabs(f.La[i]) <= 1000.0)) return false;
@@ -664,8 +725,9 @@ std::size_t conv_decode_scratch(const conv_trellis& t, std::size_t k, bool termi
     // at most 2^45 doubles (2^48 bytes, beyond any machine): a thread count times it still
     // fits in size_t, and no product overflows on the way
     const std::size_t limit = std::size_t{1} << 45;
-    if (steps + 1 > limit / S) return 0;
-    return (steps + 1) * S + 6 * S + 1280;
+    const std::size_t n = static_cast<std::size_t>(t.n);
+    if (steps + 1 > limit / (S + n + 1)) return 0;
+    return (steps + 1) * S + steps * (n + 1) + 6 * S + 1280;
 }
 
 bool conv_decode_frame_log(const conv_frame& f, double* scratch, const interrupt_check* check) {
@@ -699,7 +761,7 @@ bool conv_frame_is_linear(const conv_frame& f) {
 
 bool conv_decode_frame(const conv_frame& f, double* scratch, const interrupt_check* check) {
 #if defined(LATBOX_BCJR_VECTORS)
-    if (maxlog_fast_fits(f)) return decode_maxlog_fast(f, scratch, check);
+    if (vectors_fit(f)) return decode_vectors_fast(f, scratch, check);
 #endif
     if (f.method == conv_method::logmap && conv_frame_is_linear(f)) {
         return decode<scaled_metric>(f, scratch, check);

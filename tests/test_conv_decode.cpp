@@ -325,26 +325,30 @@ bool same_bits(double x, double y) {
     return std::memcmp(&x, &y, sizeof x) == 0;
 }
 
-// Frames without Lc wanted take the vector max-log path (K >= 4, priors within 1000): it
-// equals the scalar path bit for bit, over random codes, lengths, priors, known bits and
-// magnitudes up to the largest double (and the frames that fall back, K < 4 or a prior
-// beyond 1000, equal it too).
-TEST(ConvDecoder, MaxlogVectorPathEqualsTheScalarPathBitForBit) {
+// Frames without Lc wanted take the vector path (K >= 4; max-log with priors within 1000,
+// log-MAP on the frames of the scaled-probability path): it equals the scalar path bit for
+// bit, over random codes, lengths, priors, known bits and magnitudes up to the largest double
+// (and the frames that fall back, K < 4, a prior beyond 1000 or a log-MAP frame in the log
+// domain, equal it too). The scalar reference: max-log's log-domain loops, and for log-MAP
+// the same frame with Lc wanted (which always takes the scalar loops).
+TEST(ConvDecoder, VectorPathEqualsTheScalarPathBitForBit) {
     std::mt19937_64 rng(8);
     std::normal_distribution<double> g(0.0, 1.0);
     const double huge[] = {inf, 1e300, std::numeric_limits<double>::max(), 1500.0, 0.0};
-    for (int trial = 0; trial < 400; ++trial) {
+    int linear_frames = 0;
+    for (int trial = 0; trial < 600; ++trial) {
         const conv_reference_code c = random_code(rng);
         const conv_trellis t = trellis_of(c);
         const bool term = (trial & 1) != 0;
+        const conv_method method = trial % 3 == 1 ? conv_method::logmap : conv_method::maxlog;
         const std::size_t k = trial % 9 == 0 ? rng() % 3 : 1 + rng() % 400;
         const double scale = std::ldexp(1.0, static_cast<int>(rng() % 12) - 4);
         std::vector<double> L = channel_llrs(rng, c, k, term, scale), La;
-        if (trial % 3 != 0) {
+        if (trial % 4 != 0) {
             for (std::size_t i = 0; i < k; ++i) La.push_back(scale * g(rng));
         }
-        // some inputs (from trial 100 on) at an extreme, of either sign
-        if (trial >= 100) {
+        // some inputs (from trial 150 on) at an extreme, of either sign
+        if (trial >= 150) {
             const double big = huge[trial % 5];
             for (double& x : L)
                 if (rng() % 7 == 0) x = (rng() & 1u) ? big : -big;
@@ -359,23 +363,27 @@ TEST(ConvDecoder, MaxlogVectorPathEqualsTheScalarPathBitForBit) {
             std::vector<double> fast(k, -7.0), ref(k, -7.0), Lc(L.size());
             std::vector<double> scratch(conv_decode_scratch(t, k, term));
             const double* prior = La.empty() ? nullptr : La.data();
-            const conv_frame ff{&t,    k,           term,   conv_method::maxlog, ext, L.data(),
-                                prior, fast.data(), nullptr};
-            const conv_frame fr{&t,    k,          term,   conv_method::maxlog, ext, L.data(),
-                                prior, ref.data(), nullptr};
+            const conv_frame ff{&t, k, term, method, ext, L.data(), prior, fast.data(), nullptr};
+            const conv_frame fr{&t, k, term, method, ext, L.data(), prior, ref.data(), nullptr};
+            const conv_frame fc{&t, k, term, method, ext, L.data(), prior, ref.data(), Lc.data()};
             ASSERT_TRUE(conv_decode_frame(ff, scratch.data(), nullptr));
-            ASSERT_TRUE(conv_decode_frame_log(fr, scratch.data(), nullptr));
+            if (method == conv_method::maxlog) {
+                ASSERT_TRUE(conv_decode_frame_log(fr, scratch.data(), nullptr));
+            } else {
+                ASSERT_TRUE(conv_decode_frame(fc, scratch.data(), nullptr));
+                linear_frames += c.K >= 4 && k > 0 && conv_frame_is_linear(ff);
+            }
             for (std::size_t i = 0; i < k; ++i)
                 ASSERT_TRUE(same_bits(fast[i], ref[i]))
                     << trial << " K " << c.K << " n " << c.n() << " i " << i << ": " << fast[i]
                     << " " << ref[i];
             // and the path with Lc gives the same Lu
-            const conv_frame fc{&t,    k,          term,     conv_method::maxlog, ext, L.data(),
-                                prior, ref.data(), Lc.data()};
+            std::fill(ref.begin(), ref.end(), -7.0);
             ASSERT_TRUE(conv_decode_frame(fc, scratch.data(), nullptr));
             for (std::size_t i = 0; i < k; ++i) ASSERT_TRUE(same_bits(fast[i], ref[i])) << trial;
         }
     }
+    EXPECT_GT(linear_frames, 30);  // the log-MAP vector path was taken
 }
 
 bool after_polls(const void* context) {
