@@ -149,6 +149,26 @@ void normalise(double* m, int states) {
     }
 }
 
+// The code-bit LLRs of one step from the join of each output pattern over its branches
+// (without the code bits' weights): for bit j, the join over the patterns with bit j 0 and
+// with bit j 1, each weighted by its other bits.
+template <class M>
+void code_bit_llrs(const double* pattern, const double* weight, std::uint32_t hard, int n,
+                   const double* Li, bool extrinsic, double* out) {
+    const std::uint32_t patterns = 1u << n;
+    for (int j = 0; j < n; ++j) {
+        const std::uint32_t bit = 1u << j, others = ~bit;
+        double x0 = M::zero(), x1 = M::zero();
+        for (std::uint32_t c = 0; c < patterns; ++c) {
+            if (c & bit) continue;
+            x0 = M::add(x0, M::mul(pattern[c], weight[(c ^ hard) & others]));
+            x1 = M::add(x1, M::mul(pattern[c | bit], weight[((c | bit) ^ hard) & others]));
+        }
+        const double le = M::llr(x0, x1);
+        out[j] = extrinsic ? le : add_llr(le, Li[j]);
+    }
+}
+
 struct layout {
     double* beta;  // (steps + 1) * states
     double* alpha;
@@ -263,18 +283,7 @@ bool decode(const conv_frame& f, double* scratch, const interrupt_check* check) 
                     M::add(odd[t.output[b + 3]], M::mul(M::mul(y, l.wp[b + 3]), v));
             }
             for (std::uint32_t c = 0; c < patterns; ++c) even[c] = M::add(even[c], odd[c]);
-            for (int j = 0; j < n; ++j) {
-                // the patterns c with bit j 0 and c | bit j, weighted by the other bits
-                const std::uint32_t bit = 1u << j, others = ~bit;
-                double x0 = M::zero(), x1 = M::zero();
-                for (std::uint32_t c = 0; c < patterns; ++c) {
-                    if (c & bit) continue;
-                    x0 = M::add(x0, M::mul(even[c], l.weight[(c ^ hard) & others]));
-                    x1 = M::add(x1, M::mul(even[c | bit], l.weight[((c | bit) ^ hard) & others]));
-                }
-                const double le = M::llr(x0, x1);
-                f.Lc[i * n + j] = f.extrinsic ? le : add_llr(le, Li[j]);
-            }
+            code_bit_llrs<M>(even, l.weight, hard, n, Li, f.extrinsic, f.Lc + i * n);
         }
         // alpha_{i+1} of the states m and m + half, both reached from 2m and 2m+1 (register
         // input 0 and 1); with `merged`, each term times beta_{i+1} of the state it reaches
@@ -325,8 +334,9 @@ bool decode(const conv_frame& f, double* scratch, const interrupt_check* check) 
     return true;
 }
 
-// The decoders of the frames that most calls bring (codes with K >= 4, no Lc wanted) in
-// vectors of four butterflies: max-log (priors of at most 1000 in magnitude) with the same
+// The decoders of the frames that most calls bring (codes with K >= 4; Lu wanted, and Lc only
+// for max-log at rates down to 1/3) in vectors of four butterflies: max-log (priors of at
+// most 1000 in magnitude) with the same
 // sums in the same order as decode<maxlog_metric>, and max, which is exact in any order (no
 // metric is NaN or -0); log-MAP as scaled probabilities (frames that conv_frame_is_linear
 // takes) with the same products and sums in the same order as decode<scaled_metric> (its
@@ -400,9 +410,14 @@ LATBOX_INLINE void normalise4(double* m, int states) {
 template <int N>
 struct butterfly_masks {
     std::int64_t mask[(N + 1) * (conv_max_states / 2)];
+    std::int64_t pattern[conv_max_states / 2];  // the output bits of branch 4h
     std::uint32_t delta[4];
     v4l flips[4][N + 1];  // bit j of delta[r] as a lane mask
 };
+
+// Max-log code-bit outputs of rates up to 1/vector_lc_max in the vector path: the join of
+// each output pattern over the branches costs a compare per pattern and branch kind.
+constexpr int vector_lc_max = 3;
 
 // Weights of one step as vectors: bit j's weight is A[j] when the branch's bit is 0, B[j]
 // when it is 1, and D[r][j] = A[j] xor B[j] where bit j of delta[r] is set (else 0), so that
@@ -500,6 +515,62 @@ LATBOX_INLINE void step_weights(const conv_frame& f, std::size_t i, const butter
     }
 }
 
+// The max-log join of four butterflies' branches into the output patterns (pat[c]: lane by
+// lane, the branches whose output bits are c): branch 4h+r has (alpha of its state + its
+// prior's weight) + beta of the state it reaches and the output bits of branch 4h xor
+// those of r (delta[r]); a tail step has only the branches with register input 0 (r = 0, 2).
+// With Same, branches r = 0, 3 share the output bits of 4h and r = 1, 2 those of 4h xor
+// delta[1]: each pair is joined first (max is exact in any order).
+template <int N, bool Same>
+LATBOX_INLINE void code_patterns4(const butterfly_masks<N>& bm, const step_vectors<N>& sv, int half,
+                                  int h, bool tail, std::uint32_t low, const v4d& x, const v4d& y,
+                                  const v4d& z, const v4d& v, v4d* pat) {
+    const v4d none = splat(minus_inf);
+    v4l mu;
+    __builtin_memcpy(&mu, bm.mask + static_cast<std::size_t>(N) * half + h, sizeof mu);
+    const v4d prior = pick(mu, sv.B[N], sv.A[N]);  // the prior's weight of branch 4h
+    v4d val[4];
+    val[0] = (x + prior) + z;
+    val[2] = (y + flip(prior, sv.D[2][N])) + z;
+    val[1] = tail ? none : (x + flip(prior, sv.D[1][N])) + v;
+    val[3] = tail ? none : (y + flip(prior, sv.D[3][N])) + v;
+    v4l p;
+    __builtin_memcpy(&p, bm.pattern + h, sizeof p);
+    if (Same) {
+        const v4d first = vmax(val[0], val[3]), second = vmax(val[1], val[2]);
+        const std::int64_t d = static_cast<std::int64_t>(bm.delta[1] & low);
+        for (std::uint32_t c = 0; c <= low; ++c) {
+            const std::int64_t cc = static_cast<std::int64_t>(c);
+            const v4l here = p == v4l{cc, cc, cc, cc};
+            const std::int64_t cd = cc ^ d;
+            const v4l there = p == v4l{cd, cd, cd, cd};
+            pat[c] = vmax(pat[c], vmax(pick(here, first, none), pick(there, second, none)));
+        }
+        return;
+    }
+    for (std::uint32_t c = 0; c <= low; ++c) {
+#pragma GCC unroll 4
+        for (int r = 0; r < 4; ++r) {
+            const std::int64_t cd = static_cast<std::int64_t>(c ^ (bm.delta[r] & low));
+            pat[c] = vmax(pat[c], pick(p == v4l{cd, cd, cd, cd}, val[r], none));
+        }
+    }
+}
+
+// Step i's max-log code-bit LLRs from the joins of the patterns (four lanes each).
+template <int N>
+LATBOX_INLINE void code_llrs4(const conv_frame& f, std::size_t i, std::uint32_t low, const v4d* pat,
+                              double* weight) {
+    double joined[1 << N];
+    for (std::uint32_t c = 0; c <= low; ++c) {
+        const v4d& x = pat[c];
+        joined[c] = std::max(std::max(x[0], x[1]), std::max(x[2], x[3]));
+    }
+    std::uint32_t hard = 0;
+    pattern_weights<maxlog_metric>(f.L + i * N, N, weight, &hard);
+    code_bit_llrs<maxlog_metric>(joined, weight, hard, N, f.L + i * N, f.extrinsic, f.Lc + i * N);
+}
+
 template <int N, bool Same, bool Linear>
 LATBOX_INLINE bool decode_vectors(const conv_frame& f, double* scratch,
                                   const interrupt_check* check) {
@@ -523,7 +594,10 @@ LATBOX_INLINE bool decode_vectors(const conv_frame& f, double* scratch,
     for (int h = 0; h < half; ++h) {
         for (int j = 0; j <= N; ++j)
             bm.mask[static_cast<std::size_t>(j) * half + h] = ((key(4 * h) >> j) & 1u) ? -1 : 0;
+        bm.pattern[h] = static_cast<std::int64_t>(t.output[4 * h]);
     }
+    const std::uint32_t low = (1u << N) - 1u;  // the output bits of a key
+    (void)low;
     step_vectors<N> sv;
     v4d T[4];
     // the two branches into each state carry the same info bit (feedforward codes)
@@ -562,8 +636,16 @@ LATBOX_INLINE bool decode_vectors(const conv_frame& f, double* scratch,
         if (i % poll_steps == 0 && interrupt_requested(check)) return false;
         step_weights<N, Linear>(f, i, bm, l.factors, false, &sv);
         const bool tail = i >= f.k, info = f.Lu != nullptr && !tail;
+        constexpr bool lc_here = !Linear && N <= vector_lc_max;
+        const bool codes = lc_here && f.Lc != nullptr;
         const double* bn = l.beta + (i + 1) * S;
         v4d sum0 = none, sum1 = none;  // u = 0, 1
+        // max-log Lc: each output pattern's join over its branches, without the code bits'
+        // weights, (alpha + prior) + beta as the scalar loops form it
+        v4d pat[1 << (lc_here ? N : 0)];
+        if (codes) {
+            for (auto& x : pat) x = none;
+        }
         for (int h = 0; h < half; h += 4) {
             weights4<N, Same, Linear>(bm, sv, half, h, T);
             const v4d lo = load4(a + 2 * h), hi = load4(a + 2 * h + 4);
@@ -575,8 +657,12 @@ LATBOX_INLINE bool decode_vectors(const conv_frame& f, double* scratch,
             const v4d to_high = tail ? none : vadd<Linear>(d1, d2);
             store4(an + h, to_low);
             store4(an + h + half, to_high);
-            if (!info) continue;
+            if (!info && !codes) continue;
             const v4d z = load4(bn + h), v = load4(bn + h + half);
+            if constexpr (lc_here) {
+                if (codes) code_patterns4<N, Same>(bm, sv, half, h, tail, low, x, y, z, v, pat);
+            }
+            if (!info) continue;
             // the info bit of branch 4h (p) and of 4h+2 (q); it flips with w
             v4l p;
             __builtin_memcpy(&p, bm.mask + static_cast<std::size_t>(N) * half + h, sizeof p);
@@ -594,6 +680,9 @@ LATBOX_INLINE bool decode_vectors(const conv_frame& f, double* scratch,
                 sum0 = vadd<Linear>(vadd<Linear>(sum0, pick(p, f1, e1)), pick(q, f2, e2));
                 sum1 = vadd<Linear>(vadd<Linear>(sum1, pick(p, e1, f1)), pick(q, e2, f2));
             }
+        }
+        if constexpr (lc_here) {
+            if (codes) code_llrs4<N>(f, i, low, pat, l.weight);
         }
         if (info) {
             const double s0 = M::add(M::add(sum0[0], sum0[1]), M::add(sum0[2], sum0[3]));
@@ -702,7 +791,9 @@ bool decode_vectors_fast(const conv_frame& f, double* scratch, const interrupt_c
 // too).
 bool vectors_fit(const conv_frame& f) {
 #if defined(LATBOX_BCJR_VECTORS)
-    if (f.Lc != nullptr || f.Lu == nullptr || f.trellis->states < 8) return false;
+    if (f.Lu == nullptr || f.trellis->states < 8) return false;
+    if (f.Lc != nullptr && (f.method == conv_method::logmap || f.trellis->n > vector_lc_max))
+        return false;
     if (f.method == conv_method::logmap) return conv_frame_is_linear(f);
     if (f.La != nullptr) {
         for (std::size_t i = 0; i < f.k; ++i)

@@ -47,9 +47,10 @@ std::size_t conv_decode_scratch(const conv_trellis& t, std::size_t k, bool termi
 // metric that matters comes near the underflow of double (each term of a sum stays within
 // a factor e^-700 of the largest). Other frames run in the log domain with
 // max*(a,b) = max(a,b) + log1p(exp(-|a-b|)). 'maxlog' runs in the log domain with max.
-// Frames with K >= 4, Lu wanted and no Lc run four butterflies at a time in vectors (AVX2
-// where the processor has it), with results equal to the scalar loops' bit for bit: 'maxlog'
-// when every prior is within 1000 in magnitude, 'logmap' on the scaled-probability path.
+// Frames with K >= 4 and Lu wanted (and no Lc, or for 'maxlog' Lc at rates down to 1/3) run
+// four butterflies at a time in vectors (AVX2 where the processor has it), with results
+// equal to the scalar loops' bit for bit: 'maxlog' when every prior is within 1000 in
+// magnitude, 'logmap' on the scaled-probability path.
 bool conv_decode_frame(const conv_frame& f, double* scratch, const interrupt_check* check);
 
 constexpr double conv_linear_range = 600.0;

@@ -329,8 +329,9 @@ bool same_bits(double x, double y) {
 // log-MAP on the frames of the scaled-probability path): it equals the scalar path bit for
 // bit, over random codes, lengths, priors, known bits and magnitudes up to the largest double
 // (and the frames that fall back, K < 4, a prior beyond 1000 or a log-MAP frame in the log
-// domain, equal it too). The scalar reference: max-log's log-domain loops, and for log-MAP
-// the same frame with Lc wanted (which always takes the scalar loops).
+// domain, equal it too); max-log's Lc as well (the vector path at rates down to 1/3, n = 4
+// falls back). The scalar reference: max-log's log-domain loops, and for log-MAP the same
+// frame with Lc wanted (which takes the scalar loops).
 TEST(ConvDecoder, VectorPathEqualsTheScalarPathBitForBit) {
     std::mt19937_64 rng(8);
     std::normal_distribution<double> g(0.0, 1.0);
@@ -377,10 +378,22 @@ TEST(ConvDecoder, VectorPathEqualsTheScalarPathBitForBit) {
                 ASSERT_TRUE(same_bits(fast[i], ref[i]))
                     << trial << " K " << c.K << " n " << c.n() << " i " << i << ": " << fast[i]
                     << " " << ref[i];
-            // and the path with Lc gives the same Lu
+            // and the path with Lc gives the same Lu; max-log's Lc (the vector path at rates
+            // down to 1/3) equals the scalar loops' too
             std::fill(ref.begin(), ref.end(), -7.0);
             ASSERT_TRUE(conv_decode_frame(fc, scratch.data(), nullptr));
             for (std::size_t i = 0; i < k; ++i) ASSERT_TRUE(same_bits(fast[i], ref[i])) << trial;
+            if (method == conv_method::maxlog) {
+                std::vector<double> Lu2(k), Lc2(L.size(), -7.0);
+                const conv_frame fl{&t,       k,     term,       method,    ext,
+                                    L.data(), prior, Lu2.data(), Lc2.data()};
+                ASSERT_TRUE(conv_decode_frame_log(fl, scratch.data(), nullptr));
+                for (std::size_t i = 0; i < k; ++i) ASSERT_TRUE(same_bits(Lu2[i], ref[i])) << trial;
+                for (std::size_t i = 0; i < L.size(); ++i)
+                    ASSERT_TRUE(same_bits(Lc[i], Lc2[i]))
+                        << trial << " K " << c.K << " n " << c.n() << " Lc " << i << ": " << Lc[i]
+                        << " " << Lc2[i];
+            }
         }
     }
     EXPECT_GT(linear_frames, 30);  // the log-MAP vector path was taken
