@@ -2,9 +2,9 @@
 // [Lu,Lc]=conv_decode(L,code,...) on any L and prior, a code struct valid or edited (see
 // fuzz/fuzz_conv.h), any options, on 1 to 3 threads. A call with an edited or invalid struct
 // fails; on success Lu is k-by-F and Lc like L, no output is NaN, each column equals the
-// routine on that column bit for bit, and short frames of moderate inputs equal the
-// enumeration of every codeword (within 1e-9, scaled by the inputs' size; a code bit that
-// every codeword has the same, as some tail bits, is +-Inf in both).
+// routine on that column bit for bit (and for max-log the scalar loops), and short frames of
+// moderate inputs equal the enumeration of every codeword (within 1e-9, scaled by the inputs' size;
+// a code bit that every codeword has the same, as some tail bits, is +-Inf in both).
 #include <algorithm>
 #include <cmath>
 
@@ -57,6 +57,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         const double* Pf = priors ? th_values(prior) + f * k : nullptr;
         const conv_frame frame{&t, k, term, m, (o & 4u) != 0, Lf, Pf, Lu.data(), Lc.data()};
         FUZZ_CHECK(conv_decode_frame(frame, scratch.data(), nullptr));
+        if (m == conv_method::maxlog) {
+            // the vector path (Lu, and Lc at rates down to 1/3) gives the scalar loops' bits
+            std::vector<double> Lu2(k), Lc2(bits);
+            const conv_frame scalar{&t, k, term, m, (o & 4u) != 0, Lf, Pf, Lu2.data(), Lc2.data()};
+            FUZZ_CHECK(conv_decode_frame_log(scalar, scratch.data(), nullptr));
+            FUZZ_CHECK(fuzz_same_bits(Lu.data(), Lu2.data(), k));
+            FUZZ_CHECK(fuzz_same_bits(Lc.data(), Lc2.data(), bits));
+        }
         const double* gu = th_values(r.outputs[0]) + f * k;
         FUZZ_CHECK(fuzz_same_bits(gu, Lu.data(), k));
         for (std::size_t i = 0; i < k; ++i) FUZZ_CHECK(!std::isnan(gu[i]));
