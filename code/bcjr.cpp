@@ -336,13 +336,12 @@ bool decode(const conv_frame& f, double* scratch, const interrupt_check* check) 
 
 // The decoders of the frames that most calls bring (codes with K >= 4; Lu wanted, and Lc only
 // for max-log at rates down to 1/3) in vectors of four butterflies: max-log (priors of at
-// most 1000 in magnitude) with the same
-// sums in the same order as decode<maxlog_metric>, and max, which is exact in any order (no
-// metric is NaN or -0); log-MAP as scaled probabilities (frames that conv_frame_is_linear
-// takes) with the same products and sums in the same order as decode<scaled_metric> (its
-// sums of each hypothesis run in the four lanes of these vectors). The results equal those
-// paths bit for bit. Built twice on x86-64 (AVX2 and the baseline SSE2, chosen at the first
-// call); elsewhere the baseline only.
+// most 1000 in magnitude) with the same sums in the same order as decode<maxlog_metric>, and
+// max, which is exact in any order (no metric is NaN or -0); log-MAP as scaled probabilities
+// (frames that conv_frame_is_linear takes) with the same products and sums in the same order as
+// decode<scaled_metric> (its sums of each hypothesis run in the four lanes of these vectors). The
+// results equal those paths bit for bit. Built twice on x86-64 (AVX2 and the baseline SSE2, chosen
+// at the first call); elsewhere the baseline only.
 #if defined(__clang__) || (defined(__GNUC__) && __GNUC__ >= 12)
 #define LATBOX_BCJR_VECTORS 1
 #pragma GCC diagnostic push
@@ -523,8 +522,9 @@ LATBOX_INLINE void step_weights(const conv_frame& f, std::size_t i, const butter
 // delta[1]: each pair is joined first (max is exact in any order).
 template <int N, bool Same>
 LATBOX_INLINE void code_patterns4(const butterfly_masks<N>& bm, const step_vectors<N>& sv, int half,
-                                  int h, bool tail, std::uint32_t low, const v4d& x, const v4d& y,
-                                  const v4d& z, const v4d& v, v4d* pat) {
+                                  int h, bool tail, const v4d& x, const v4d& y, const v4d& z,
+                                  const v4d& v, v4d* pat) {
+    constexpr std::uint32_t low = (1u << N) - 1u;  // the output bits of a key
     const v4d none = splat(minus_inf);
     v4l mu;
     __builtin_memcpy(&mu, bm.mask + static_cast<std::size_t>(N) * half + h, sizeof mu);
@@ -559,10 +559,9 @@ LATBOX_INLINE void code_patterns4(const butterfly_masks<N>& bm, const step_vecto
 
 // Step i's max-log code-bit LLRs from the joins of the patterns (four lanes each).
 template <int N>
-LATBOX_INLINE void code_llrs4(const conv_frame& f, std::size_t i, std::uint32_t low, const v4d* pat,
-                              double* weight) {
+LATBOX_INLINE void code_llrs4(const conv_frame& f, std::size_t i, const v4d* pat, double* weight) {
     double joined[1 << N];
-    for (std::uint32_t c = 0; c <= low; ++c) {
+    for (std::uint32_t c = 0; c < (1u << N); ++c) {
         const v4d& x = pat[c];
         joined[c] = std::max(std::max(x[0], x[1]), std::max(x[2], x[3]));
     }
@@ -596,8 +595,6 @@ LATBOX_INLINE bool decode_vectors(const conv_frame& f, double* scratch,
             bm.mask[static_cast<std::size_t>(j) * half + h] = ((key(4 * h) >> j) & 1u) ? -1 : 0;
         bm.pattern[h] = static_cast<std::int64_t>(t.output[4 * h]);
     }
-    const std::uint32_t low = (1u << N) - 1u;  // the output bits of a key
-    (void)low;
     step_vectors<N> sv;
     v4d T[4];
     // the two branches into each state carry the same info bit (feedforward codes)
@@ -660,7 +657,7 @@ LATBOX_INLINE bool decode_vectors(const conv_frame& f, double* scratch,
             if (!info && !codes) continue;
             const v4d z = load4(bn + h), v = load4(bn + h + half);
             if constexpr (lc_here) {
-                if (codes) code_patterns4<N, Same>(bm, sv, half, h, tail, low, x, y, z, v, pat);
+                if (codes) code_patterns4<N, Same>(bm, sv, half, h, tail, x, y, z, v, pat);
             }
             if (!info) continue;
             // the info bit of branch 4h (p) and of 4h+2 (q); it flips with w
@@ -682,7 +679,7 @@ LATBOX_INLINE bool decode_vectors(const conv_frame& f, double* scratch,
             }
         }
         if constexpr (lc_here) {
-            if (codes) code_llrs4<N>(f, i, low, pat, l.weight);
+            if (codes) code_llrs4<N>(f, i, pat, l.weight);
         }
         if (info) {
             const double s0 = M::add(M::add(sum0[0], sum0[1]), M::add(sum0[2], sum0[3]));
@@ -785,16 +782,16 @@ bool decode_vectors_fast(const conv_frame& f, double* scratch, const interrupt_c
 }
 #endif
 
-// Whether decode_vectors_fast takes the frame: K >= 4 (four butterflies at least), Lu wanted
-// and no Lc; for max-log every prior within the range where Lu comes from the alpha update's
-// terms, for log-MAP a frame of the scaled-probability path (its priors are within that range
-// too).
+// Whether decode_vectors_fast takes the frame (for log-MAP one that the caller found on the
+// scaled-probability path, whose priors are within 600): K >= 4 (four butterflies at least),
+// Lu wanted, no Lc (for max-log, Lc at rates down to 1/vector_lc_max too), and for max-log
+// every prior within the range where Lu comes from the alpha update's terms.
 bool vectors_fit(const conv_frame& f) {
 #if defined(LATBOX_BCJR_VECTORS)
     if (f.Lu == nullptr || f.trellis->states < 8) return false;
     if (f.Lc != nullptr && (f.method == conv_method::logmap || f.trellis->n > vector_lc_max))
         return false;
-    if (f.method == conv_method::logmap) return conv_frame_is_linear(f);
+    if (f.method == conv_method::logmap) return true;
     if (f.La != nullptr) {
         for (std::size_t i = 0; i < f.k; ++i)
             if (!(std::fabs(f.La[i]) <= 1000.0)) return false;
@@ -851,11 +848,12 @@ bool conv_frame_is_linear(const conv_frame& f) {
 }
 
 bool conv_decode_frame(const conv_frame& f, double* scratch, const interrupt_check* check) {
+    // log-MAP: scaled probabilities on the frames that allow them (the test is made once)
+    const bool scaled = f.method == conv_method::logmap && conv_frame_is_linear(f);
 #if defined(LATBOX_BCJR_VECTORS)
-    if (vectors_fit(f)) return decode_vectors_fast(f, scratch, check);
+    if ((scaled || f.method == conv_method::maxlog) && vectors_fit(f))
+        return decode_vectors_fast(f, scratch, check);
 #endif
-    if (f.method == conv_method::logmap && conv_frame_is_linear(f)) {
-        return decode<scaled_metric>(f, scratch, check);
-    }
+    if (scaled) return decode<scaled_metric>(f, scratch, check);
     return conv_decode_frame_log(f, scratch, check);
 }
