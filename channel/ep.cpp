@@ -59,6 +59,10 @@ void moments(const double* values, const double* e, int side, double* mean, doub
     *var = s2 / sw;
 }
 
+// Loops over the n entries, unrolled (in full where n, 4 or 8, is known at compile time):
+// the same operations in the same order, scheduled together.
+#define UNROLLED _Pragma("GCC unroll 8")
+
 // Step 1 of a pass: P = Gr + s2 diag(lam) = L D L^T (L unit lower triangular, in P below
 // the diagonal; rdiag = 1/D), Li = L^-1, pinv = diag(P^-1) = sum_k Li(k,i)^2/D_k,
 // mu = P^-1 (b + s2 gam) = Li^T D^-1 Li (b + s2 gam) (tmp: n of scratch). No square
@@ -68,54 +72,56 @@ soft_status factor_pass(std::int64_t n_any, const double* gram_r, double s2, con
                         const double* gam, const double* b, double* P, double* Li, double* rdiag,
                         double* rhs, double* pinv, double* tmp, double* mu) {
     const std::int64_t n = N > 0 ? N : n_any;
-    for (std::int64_t j = 0; j < n; ++j) {
-        for (std::int64_t i = j; i < n; ++i) P[i + j * n] = gram_r[i + j * n];
+    UNROLLED for (std::int64_t j = 0; j < n; ++j) {
+        UNROLLED for (std::int64_t i = j; i < n; ++i) P[i + j * n] = gram_r[i + j * n];
         P[j + j * n] += s2 * lam[j];
         rhs[j] = b[j] + s2 * gam[j];
     }
     // right-looking: column j finished, then subtracted from the columns after it
-    for (std::int64_t j = 0; j < n; ++j) {
+    UNROLLED for (std::int64_t j = 0; j < n; ++j) {
         const double d = P[j + j * n];
         if (!std::isfinite(d)) return soft_status::not_finite;
         if (!(d > 0.0)) return soft_status::singular;
         const double r = 1.0 / d;
         rdiag[j] = r;
         double* __restrict cj = P + j * n;
-        for (std::int64_t k = j + 1; k < n; ++k) {
+        UNROLLED for (std::int64_t k = j + 1; k < n; ++k) {
             const double u = cj[k];  // D_j L(k,j)
             double* __restrict ck = P + k * n;
-            for (std::int64_t i = k; i < n; ++i) ck[i] -= cj[i] * r * u;
+            UNROLLED for (std::int64_t i = k; i < n; ++i) ck[i] -= cj[i] * r * u;
         }
-        for (std::int64_t i = j + 1; i < n; ++i) cj[i] = cj[i] * r;  // L(i,j)
+        UNROLLED for (std::int64_t i = j + 1; i < n; ++i) cj[i] = cj[i] * r;  // L(i,j)
     }
     // Li = L^-1 (unit lower), column by column (forward substitution on e_j)
-    for (std::int64_t j = 0; j < n; ++j) {
+    UNROLLED for (std::int64_t j = 0; j < n; ++j) {
         double* __restrict col = Li + j * n;
         const double* __restrict L = P;
-        for (std::int64_t i = 0; i < n; ++i) col[i] = 0.0;
+        UNROLLED for (std::int64_t i = 0; i < n; ++i) col[i] = 0.0;
         col[j] = 1.0;
-        for (std::int64_t k = j; k < n; ++k) {
+        UNROLLED for (std::int64_t k = j; k < n; ++k) {
             const double f = col[k];
-            for (std::int64_t i = k + 1; i < n; ++i) col[i] -= L[i + k * n] * f;
+            UNROLLED for (std::int64_t i = k + 1; i < n; ++i) col[i] -= L[i + k * n] * f;
         }
     }
-    for (std::int64_t i = 0; i < n; ++i) {
+    UNROLLED for (std::int64_t i = 0; i < n; ++i) {
         double c = 0.0;
-        for (std::int64_t k = i; k < n; ++k) c += Li[k + i * n] * Li[k + i * n] * rdiag[k];
+        UNROLLED for (std::int64_t k = i; k < n; ++k) c += Li[k + i * n] * Li[k + i * n] * rdiag[k];
         pinv[i] = c;
     }
-    for (std::int64_t k = 0; k < n; ++k) {
+    UNROLLED for (std::int64_t k = 0; k < n; ++k) {
         double c = 0.0;
-        for (std::int64_t j = 0; j <= k; ++j) c += Li[k + j * n] * rhs[j];
+        UNROLLED for (std::int64_t j = 0; j <= k; ++j) c += Li[k + j * n] * rhs[j];
         tmp[k] = c * rdiag[k];  // D^-1 Li rhs
     }
-    for (std::int64_t i = 0; i < n; ++i) {
+    UNROLLED for (std::int64_t i = 0; i < n; ++i) {
         double c = 0.0;
-        for (std::int64_t k = i; k < n; ++k) c += Li[k + i * n] * tmp[k];
+        UNROLLED for (std::int64_t k = i; k < n; ++k) c += Li[k + i * n] * tmp[k];
         mu[i] = c;
     }
     return soft_status::done;
 }
+
+#undef UNROLLED
 
 }  // namespace
 
@@ -266,14 +272,16 @@ soft_status ep_column(const soft_linear_problem& p, const double* gram_r, const 
                 least = 0.0;
                 mode = best;
             }
-            // the tilted distribution's weights exp(least - e) (a weight below e^-60 of the
-            // largest, 1, is below its rounding: taken as 0), its mean and variance from the
-            // moments about the mode v* (one pass; no cancellation: where the mass
+            // the tilted distribution's weights exp(least - e) (the mode's is exp(0) = 1; a
+            // weight below e^-60 of it is below its rounding: taken as 0), its mean and variance
+            // from the moments about the mode v* (one pass; no cancellation: where the mass
             // concentrates at v* both terms of s are small, m^2 of second order)
             double sw = 0.0, s1 = 0.0, s2m = 0.0;
             const double vm = v[mode];
             for (int a = 0; a < side; ++a) {
-                const double w = e[a] - least > 60.0 ? 0.0 : std::exp(least - e[a]);
+                const double w = a == mode             ? 1.0
+                                 : e[a] - least > 60.0 ? 0.0
+                                                       : std::exp(least - e[a]);
                 const double dv = v[a] - vm;
                 sw += w;
                 s1 += w * dv;
