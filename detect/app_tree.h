@@ -690,10 +690,15 @@ private:
         const std::int32_t m0 = front_.bits_of(0);
         for (std::int32_t i = 0; i < m0; ++i) {
             if (sat_[i] != 0.0) continue;
-            double t[2] = {0.0, 0.0};
+            // the two sums in registers, each child adding to one and +0 to the other (the
+            // same sums; an indexed pair in memory made every addition wait for the last)
+            double t0 = 0.0, t1 = 0.0;
             for (std::int64_t j = 0; j < M; ++j) {
-                t[bit_of(front_.label(0, j), m0, i) ? 1 : 0] += w[j];
+                const bool one = bit_of(front_.label(0, j), m0, i);
+                t0 += one ? 0.0 : w[j];
+                t1 += one ? w[j] : 0.0;
             }
+            const double t[2] = {t0, t1};
             for (int h = 0; h < 2; ++h) {
                 const double own = extrinsic_ ? scale_ * cost_of(i, h == 1) : 0.0;
                 if (t[h] >= 1e-200) {
