@@ -12,6 +12,8 @@
 
 namespace {
 
+constexpr std::size_t local_doubles = 4096;
+
 const char* const usage = "USAGE: [afix,sqnorm,info]=ambiguity_fix(ahat,Q,Name,Value,...)\n";
 
 const char* const info_fields[] = {
@@ -42,14 +44,21 @@ void ambiguity_fix_gateway(int nlhs, host_array* plhs[], int nrhs, const host_ar
     const std::size_t scratch_doubles =
         ambiguity_scratch_bytes(static_cast<std::int64_t>(n), call.core.ncands) / sizeof(double) +
         1;
-    auto* block = static_cast<double*>(host_calloc(outputs + scratch_doubles, sizeof(double)));
+    // a small call's block on the stack: a heap block of its size costs the host more than
+    // the rest of the gateway (the routine needs no zeros; its outputs it writes itself)
+    alignas(64) double local[local_doubles];
+    const bool on_stack = outputs + scratch_doubles <= local_doubles;
+    auto* block =
+        on_stack ? local
+                 : static_cast<double*>(host_calloc(outputs + scratch_doubles, sizeof(double)));
+    if (on_stack) std::memset(local, 0, sizeof(double) * outputs);
     const ambiguity_outputs out{block, block + n * M, block + n * M + M, block + n * M + M + n,
                                 with_info ? block + n * M + M + 2 * n : nullptr};
     const ambiguity_result r = ambiguity_fix(ahat, Q, static_cast<std::int64_t>(n), call.core, out,
                                              block + outputs, &host_interrupt);
     if (r.status == ambiguity_status::interrupted ||
         r.status == ambiguity_status::not_positive_definite) {
-        host_free(block);
+        if (!on_stack) host_free(block);
         if (r.status == ambiguity_status::interrupted)
             host_error_about("interrupted", interrupted_message);
         raise_not_positive_definite("Q");
@@ -81,5 +90,5 @@ void ambiguity_fix_gateway(int nlhs, host_array* plhs[], int nrhs, const host_ar
         host_set_field(info, "status", host_create_string(ambiguity_status_text(r.status)));
         plhs[2] = info;
     }
-    host_free(block);
+    if (!on_stack) host_free(block);
 }
