@@ -184,7 +184,7 @@ measured() {  # measured <label> <dir> <command...>
   echo
   echo "4x4 16-QAM (LTE's Gray labels) over Rayleigh block fading, 15 dB, K = 10^4 vectors (8 per"
   echo "channel page), priors from a consistent Gaussian source (sigma_A = 2) where a method takes"
-  echo "them: LATBOX_NUM_THREADS=1 and =2 in turns, medians of the wall-clock time of one call,"
+  echo "them: LATBOX_NUM_THREADS=1 and =2 in turns, 7 times, the least wall-clock time of one call,"
   echo "beside a plain two-thread compute loop timed the same way before and after."
   echo
   measured "octave-cli, mimo_detect threads" "$LATBOX_ROOT/bench/channel" \
