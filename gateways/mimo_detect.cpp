@@ -141,10 +141,11 @@ void mimo_detect_gateway(int nlhs, host_array* plhs[], int nrhs, const host_arra
     mimo_constellation c = read_mimo_constellation(cst, complex_model, options, f.nt);
     const mimo_problem problem = mimo_problem_of(f, options, c);
 
-    // outputs
-    host_array* llr = host_create_matrix(B, f.K);
+    // outputs (every column writes its LLRs and points: no zeros first, and the pages of
+    // memory are first touched by the workers, on every core)
+    host_array* llr = host_create_unset(B, f.K, 1);
     plhs[0] = llr;
-    host_array* idx = host_create_matrix(f.nt, f.K);
+    host_array* idx = host_create_unset(f.nt, f.K, 1);
     if (nlhs >= 2) plhs[1] = idx;
     host_array* nodes =
         host_create_matrix(traits.counts_nodes ? 1 : 0, traits.counts_nodes ? f.K : 0);
