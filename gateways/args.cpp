@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <limits>
 
 void raise_about(const char* name, const char* text) {
     // A stack buffer: nothing that owns memory may be alive when the host error unwinds.
@@ -43,10 +44,32 @@ void require_rhs_length(const host_array* y, std::size_t n, const char* name) {
 }
 
 bool all_finite(const double* v, std::size_t count) {
-    for (std::size_t i = 0; i < count; ++i) {
+    // eight at a time without a branch between them (|x| <= DBL_MAX fails for NaN and +-Inf)
+    constexpr double largest = std::numeric_limits<double>::max();
+    std::size_t i = 0;
+    for (; i + 8 <= count; i += 8) {
+        bool ok = true;
+        for (std::size_t j = 0; j < 8; ++j) ok &= std::fabs(v[i + j]) <= largest;
+        if (!ok) return false;
+    }
+    for (; i < count; ++i) {
         if (!std::isfinite(v[i])) return false;
     }
     return true;
+}
+
+// eight at a time without a branch between them, as all_finite
+bool any_nan(const double* v, std::size_t count) {
+    std::size_t i = 0;
+    for (; i + 8 <= count; i += 8) {
+        bool nan = false;
+        for (std::size_t j = 0; j < 8; ++j) nan |= v[i + j] != v[i + j];
+        if (nan) return true;
+    }
+    for (; i < count; ++i) {
+        if (std::isnan(v[i])) return true;
+    }
+    return false;
 }
 
 void require_finite(const double* v, std::size_t count, const char* name) {

@@ -30,6 +30,9 @@ void require_finite(const double* v, std::size_t count, const char* name);
 // raising (host-free, for checks on worker threads).
 bool all_finite(const double* v, std::size_t count);
 
+// Whether v[0 .. count-1] holds a NaN (+-Inf allowed).
+bool any_nan(const double* v, std::size_t count);
+
 // What a check of a triangular R demands of the entries below its diagonal.
 enum class below_diagonal { ignored, zero };
 

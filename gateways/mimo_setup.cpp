@@ -223,6 +223,7 @@ const double* read_mimo_prior(const mimo_options& o, std::size_t B, std::size_t 
         raise_about("prior", "must be (Nt*log2(M))-by-K, like llr");
     }
     const double* prior = host_data(a);
+    if (!any_nan(prior, B * K)) return prior;
     char name[48];
     for (std::size_t k = 0; k < K; ++k) {
         for (std::size_t b = 0; b < B; ++b) {
@@ -244,15 +245,20 @@ void check_mimo_values(const mimo_frame& f, const mimo_options& o) {
         host_error_about("H", message);
     }
     // the names only for a message: these checks cost what the values do
+    // the whole of each at once; column by column (for the message) only after a fault
     char name[48];
-    for (std::size_t k = 0; k < f.K; ++k) {
-        if (all_finite_split(f.Y, k * f.nr, f.nr)) continue;
-        require_finite_split(f.Y, k * f.nr, f.nr, column_name(name, "Y", k));
+    if (!all_finite_split(f.Y, 0, f.K * f.nr)) {
+        for (std::size_t k = 0; k < f.K; ++k) {
+            if (all_finite_split(f.Y, k * f.nr, f.nr)) continue;
+            require_finite_split(f.Y, k * f.nr, f.nr, column_name(name, "Y", k));
+        }
     }
     const std::size_t page = f.nr * f.nt;
-    for (std::size_t p = 0; p < f.pages; ++p) {
-        if (all_finite_split(f.H, p * page, page)) continue;
-        require_finite_split(f.H, p * page, page, f.pages == 1 ? "H" : page_name(name, "H", p));
+    if (!all_finite_split(f.H, 0, f.pages * page)) {
+        for (std::size_t p = 0; p < f.pages; ++p) {
+            if (all_finite_split(f.H, p * page, page)) continue;
+            require_finite_split(f.H, p * page, page, f.pages == 1 ? "H" : page_name(name, "H", p));
+        }
     }
 }
 

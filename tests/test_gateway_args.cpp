@@ -6,6 +6,7 @@
 // names every column before checking it.
 #include <gtest/gtest.h>
 
+#include <cfloat>
 #include <cmath>
 #include <random>
 #include <string>
@@ -248,4 +249,27 @@ TEST(gateway_args, per_column_checks_name_the_first_fault_as_the_plain_loop) {
         failures += lazy.failed;
     }
     EXPECT_GT(failures, 200);  // the table reaches the messages, not only the passes
+}
+
+// all_finite and any_nan take their values eight at a time: a fault at every position of
+// every length around the blocks, each kind of fault and the extremes that are finite.
+TEST(gateway_args, all_finite_and_any_nan_at_every_position) {
+    const double faults[] = {std::nan(""), -std::nan(""), INFINITY, -INFINITY};
+    const double finite[] = {0.0, -0.0, 1.0, DBL_MAX, -DBL_MAX, DBL_TRUE_MIN, 1e-310};
+    for (std::size_t count = 0; count <= 35; ++count) {
+        for (double base : finite) {
+            std::vector<double> v(count + 1, base);  // one past the end: never read
+            v[count] = std::nan("");
+            EXPECT_TRUE(all_finite(v.data(), count)) << count << " " << base;
+            EXPECT_FALSE(any_nan(v.data(), count)) << count << " " << base;
+            for (std::size_t at = 0; at < count; ++at) {
+                for (double f : faults) {
+                    v[at] = f;
+                    EXPECT_FALSE(all_finite(v.data(), count)) << count << " " << at << " " << f;
+                    EXPECT_EQ(any_nan(v.data(), count), std::isnan(f)) << count << " " << at;
+                    v[at] = base;
+                }
+            }
+        }
+    }
 }
