@@ -150,7 +150,8 @@ measured() {  # measured <label> <dir> <command...>
   echo "the real form (8 levels of 4-PAM, Gray labels of IT++'s parts); IT++'s ND_UQAM"
   echo "init_soft_demodulator + demodulate_soft_bits with FULL_ENUM_LOGMAP (σ² = N0) on the same"
   echo "vectors, and the exact values by log-sum-exp over the 65536 points in long double. Processor"
-  echo "time of the benchmark thread; QRs outside the timed region."
+  echo "time of the benchmark thread, the least of 3 rounds over the vectors for IT++ and latbox alike;"
+  echo "QRs outside the timed region."
   echo
   measured "bench_app (C++, with IT++)" "$work" "$build/bench/app/bench_app"
   echo
