@@ -55,12 +55,13 @@ struct layout {
     double* half;           // n: 0.49*|R(j,j)|, or -1 where that is not a normal number
     std::int64_t* settled;  // n: the reduction's count of settled rows of each column
     std::int64_t* v;        // n: the back-transform's integers
+    std::int64_t* perm;     // n: the index of Q at each position of the factorisation
     reduction_op* log;      // log_capacity(n): the reduction's steps on U and Z
 };
 
 std::size_t layout_doubles(std::int64_t n, std::int64_t ncands) {
     const auto N = static_cast<std::size_t>(n), M = static_cast<std::size_t>(ncands);
-    return 4 * N * N + 14 * N + M * N + M + 1 + static_cast<std::size_t>(log_capacity(n));
+    return 4 * N * N + 15 * N + M * N + M + 1 + static_cast<std::size_t>(log_capacity(n));
 }
 
 layout carve(void* scratch, std::int64_t n, std::int64_t ncands) {
@@ -105,6 +106,8 @@ layout carve(void* scratch, std::int64_t n, std::int64_t ncands) {
     p += N;
     s.stale = reinterpret_cast<std::int64_t*>(p);
     p += N;
+    s.perm = reinterpret_cast<std::int64_t*>(p);
+    p += N;
     s.log = reinterpret_cast<reduction_op*>(p);
     return s;
 }
@@ -117,106 +120,147 @@ double nearest_integer(double x) {
 
 // ---- factorisation ------------------------------------------------------------------------
 
-// 4^-e * Q = C*C' with C upper triangular, from the last column back:
-//   C(j,j) = sqrt(A(j,j) - sum_{k>j} C(j,k)^2),
-//   C(i,j) = (A(i,j) - sum_{k>j} C(i,k)*C(j,k)) / C(j,j),  i < j,
-// kept transposed (T = C', lower triangular, T(k,j) = C(j,k)) in place of Q's lower triangle
-// in T, so that every sum runs down two columns; the diagonal goes to cdiag. False when a
-// pivot A(j,j) - sum is not above 16*eps*A(j,j) (or NaN).
-bool reverse_cholesky(const double* Q, std::int64_t n, int e, double* T, double* cdiag) {
-    // 4^-e as one factor when it is a normal number (then every product is exact)
-    const bool direct = 2 * e < 1000 && 2 * e > -1000;
-    const double scale = direct ? std::ldexp(1.0, -2 * e) : 1.0;
-    for (std::int64_t j = 0; j < n; ++j) {
-        for (std::int64_t i = j; i < n; ++i) {
-            T[i + j * n] = direct ? Q[i + j * n] * scale : std::ldexp(Q[i + j * n], -2 * e);
-        }
+// y[i] = y[i] - mu*x[i], written in pairs so that the compiler packs each pair into one
+// vector operation (every element still gets one product and one difference).
+inline void subtract_multiple(double* __restrict y, const double* __restrict x, double mu,
+                              std::int64_t len) {
+    std::int64_t i = 0;
+    for (; i + 2 <= len; i += 2) {
+        y[i] = y[i] - mu * x[i];
+        y[i + 1] = y[i + 1] - mu * x[i + 1];
+    }
+    if (i < len) y[i] = y[i] - mu * x[i];
+}
+
+// y[i] = (y[i] - a*x[i]) - b*w[i]: two of the steps above in one pass over y.
+inline void subtract_two(double* __restrict y, const double* __restrict x, double a,
+                         const double* __restrict w, double b, std::int64_t len) {
+    std::int64_t i = 0;
+    for (; i + 2 <= len; i += 2) {
+        y[i] = (y[i] - a * x[i]) - b * w[i];
+        y[i + 1] = (y[i + 1] - a * x[i + 1]) - b * w[i + 1];
+    }
+    if (i < len) y[i] = (y[i] - a * x[i]) - b * w[i];
+}
+
+// A = 4^-e * Q(perm, perm), read from the lower triangle of Q.
+struct scaled_matrix {
+    const double* Q;
+    std::int64_t n;
+    int e;
+    bool direct;  // 4^-e as one factor when it is a normal number (then every product is exact)
+    double scale;
+    scaled_matrix(const double* q, std::int64_t size, int exponent)
+        : Q(q),
+          n(size),
+          e(exponent),
+          direct(2 * exponent < 1000 && 2 * exponent > -1000),
+          scale(direct ? std::ldexp(1.0, -2 * exponent) : 1.0) {}
+    double operator()(std::int64_t a, std::int64_t b) const {
+        const double q = a >= b ? Q[a + b * n] : Q[b + a * n];
+        return direct ? q * scale : std::ldexp(q, -2 * e);
+    }
+};
+
+// Reverse Cholesky with symmetric pivoting, P'*A*P = C*C' with C upper triangular,
+// A = 4^-e * Q, from the last position back: position j takes, of the indices not yet placed,
+// the one whose variance conditioned on those placed after it (d below) is the least (on ties
+// the one at the highest position: Q = c*I keeps its order); then
+//   C(j,j) = sqrt(d_j),  C(i,j) = (A(i,j) - sum_{k>j} C(i,k)*C(j,k)) / C(j,j),  i < j,
+//   d_i = d_i - C(i,j)^2,
+// the sums in increasing k, two columns k at a time over the contiguous column j. The
+// conditional variances fall fastest at the end this way: the reduction has fewer exchanges
+// to make (about half on simulated models). C column-major in its upper triangle (the
+// diagonal to cdiag), perm[j] = the index of Q at position j. False when a pivot d_j is not
+// above 16*eps*A(j,j) (or is NaN). pivot false: the identity order.
+bool reverse_cholesky(const scaled_matrix& A, std::int64_t n, bool pivot, double* C, double* cdiag,
+                      double* d, std::int64_t* perm) {
+    for (std::int64_t i = 0; i < n; ++i) {
+        perm[i] = i;
+        d[i] = A(i, i);
     }
     const double tiny = 16.0 * std::numeric_limits<double>::epsilon();
     for (std::int64_t j = n - 1; j >= 0; --j) {
-        const double* tj = T + j * n;
-        const double ajj = tj[j];
-        double s = ajj;
-        for (std::int64_t k = j + 1; k < n; ++k) s = s - tj[k] * tj[k];
+        if (pivot) {
+            std::int64_t p = j;
+            for (std::int64_t i = j - 1; i >= 0 && d[p] == d[p]; --i) {
+                if (d[i] < d[p] || d[i] != d[i]) p = i;
+            }
+            if (p != j) {
+                std::swap(perm[p], perm[j]);
+                std::swap(d[p], d[j]);
+                for (std::int64_t k = j + 1; k < n; ++k) std::swap(C[p + k * n], C[j + k * n]);
+            }
+        }
+        const double ajj = A(perm[j], perm[j]);
+        const double s = d[j];
         if (!(s > tiny * ajj) || !(s < inf)) return false;
         const double cjj = std::sqrt(s);
         cdiag[j] = cjj;
-        // four rows at a time: four independent sums, each in its own order
-        std::int64_t i = 0;
-        for (; i + 4 <= j; i += 4) {
-            const double *t0 = T + i * n, *t1 = t0 + n, *t2 = t1 + n, *t3 = t2 + n;
-            double s0 = t0[j], s1 = t1[j], s2 = t2[j], s3 = t3[j];  // A(i,j) = A(j,i)
-            for (std::int64_t k = j + 1; k < n; ++k) {
-                const double c = tj[k];
-                s0 = s0 - t0[k] * c;
-                s1 = s1 - t1[k] * c;
-                s2 = s2 - t2[k] * c;
-                s3 = s3 - t3[k] * c;
-            }
-            T[j + i * n] = s0 / cjj;
-            T[j + (i + 1) * n] = s1 / cjj;
-            T[j + (i + 2) * n] = s2 / cjj;
-            T[j + (i + 3) * n] = s3 / cjj;
+        double* cj = C + j * n;
+        for (std::int64_t i = 0; i < j; ++i) cj[i] = A(perm[i], perm[j]);
+        std::int64_t k = j + 1;
+        for (; k + 2 <= n; k += 2) {
+            subtract_two(cj, C + k * n, C[j + k * n], C + (k + 1) * n, C[j + (k + 1) * n], j);
         }
-        for (; i < j; ++i) {
-            const double* ti = T + i * n;
-            double t = ti[j];
-            for (std::int64_t k = j + 1; k < n; ++k) t = t - ti[k] * tj[k];
-            T[j + i * n] = t / cjj;
+        if (k < n) subtract_multiple(cj, C + k * n, C[j + k * n], j);
+        for (std::int64_t i = 0; i < j; ++i) {
+            cj[i] = cj[i] / cjj;
+            d[i] = d[i] - cj[i] * cj[i];
         }
     }
     return true;
 }
 
-// R = inv(C) into the upper triangle of T (above the diagonal; the diagonal 1/C(j,j)
-// replaces cdiag's place on it), column by column from the bottom up:
-//   R(j,j) = 1/C(j,j),  R(i,j) = -(sum_{k=i+1}^{j} C(i,k)*R(k,j)) / C(i,i),
-// C(i,k) = T(k,i) read down column i of T. The strictly lower triangle is left as it is (the
-// reduction never reads it). y = inv(C)*f by back substitution with the same factor.
-void whiten(double* T, const double* cdiag, std::int64_t n, double* f) {
-    // y first: it reads T below the diagonal, which the columns of R do not overwrite
-    for (std::int64_t i = n - 1; i >= 0; --i) {
-        const double* ti = T + i * n;
-        double t = f[i];
-        for (std::int64_t k = i + 1; k < n; ++k) t = t - ti[k] * f[k];
-        f[i] = t / cdiag[i];
+// y[i] -= a*x[i] and w[i] -= b*x[i]: the same column x subtracted from two.
+inline void subtract_from_two(double* __restrict y, double a, double* __restrict w, double b,
+                              const double* __restrict x, std::int64_t len) {
+    std::int64_t i = 0;
+    for (; i + 2 <= len; i += 2) {
+        y[i] = y[i] - a * x[i];
+        y[i + 1] = y[i + 1] - a * x[i + 1];
+        w[i] = w[i] - b * x[i];
+        w[i + 1] = w[i + 1] - b * x[i + 1];
     }
-    // two columns at a time (j, j+1): two independent back substitutions, each in its order
-    std::int64_t j = 0;
-    for (; j + 2 <= n; j += 2) {
-        double* r0 = T + j * n;
-        double* r1 = r0 + n;
-        r0[j] = 1.0 / cdiag[j];
-        r1[j + 1] = 1.0 / cdiag[j + 1];
-        {
-            const double* tj = T + j * n;
-            double t = 0.0;
-            t = t + tj[j + 1] * r1[j + 1];
-            r1[j] = -(t / cdiag[j]);
-        }
-        for (std::int64_t i = j - 1; i >= 0; --i) {
-            const double* ti = T + i * n;
-            double t0 = 0.0, t1 = 0.0;
-            for (std::int64_t k = i + 1; k <= j; ++k) {
-                const double c = ti[k];
-                t0 = t0 + c * r0[k];
-                t1 = t1 + c * r1[k];
-            }
-            t1 = t1 + ti[j + 1] * r1[j + 1];
-            r0[i] = -(t0 / cdiag[i]);
-            r1[i] = -(t1 / cdiag[i]);
+    if (i < len) {
+        y[i] = y[i] - a * x[i];
+        w[i] = w[i] - b * x[i];
+    }
+}
+
+// y = inv(C)*f by back substitution (f[k] /= C(k,k), then f[i] -= C(i,k)*f[k], i < k, from
+// the last k), and R = inv(C) in place of C, upper triangular, column by column from the last
+// (column j of R needs the columns of C before it only):
+//   R(j,j) = g_j,  R(k,j) = -(sum_{i=k+1}^{j} C(k,i)*R(i,j)) * g_k,  k < j,  g_k = 1/C(k,k),
+// the sums formed in decreasing i over the contiguous columns, two columns of R at a time
+// (two independent chains of dependent steps). The strictly lower triangle is not written
+// (the reduction never reads it). cinv: n doubles, the g_k.
+void whiten(double* C, const double* cdiag, std::int64_t n, double* f, double* cinv) {
+    for (std::int64_t k = n - 1; k >= 0; --k) {
+        f[k] = f[k] / cdiag[k];
+        subtract_multiple(f, C + k * n, f[k], k);
+    }
+    for (std::int64_t k = 0; k < n; ++k) cinv[k] = 1.0 / cdiag[k];
+    std::int64_t j = n - 1;
+    for (; j >= 1; j -= 2) {
+        double* a = C + j * n;        // column j: C(0..j-1, j), becoming the sums, then R
+        double* b = C + (j - 1) * n;  // column j-1 (read by column j's first step, then its own)
+        const double ga = cinv[j], gb = cinv[j - 1];
+        for (std::int64_t i = 0; i < j; ++i) a[i] = a[i] * ga;
+        a[j] = ga;
+        const double r = -(a[j - 1] * gb);
+        a[j - 1] = r;
+        subtract_multiple(a, b, -r, j - 1);
+        for (std::int64_t i = 0; i < j - 1; ++i) b[i] = b[i] * gb;
+        b[j - 1] = gb;
+        for (std::int64_t k = j - 2; k >= 0; --k) {
+            const double ra = -(a[k] * cinv[k]), rb = -(b[k] * cinv[k]);
+            a[k] = ra;
+            b[k] = rb;
+            subtract_from_two(a, -ra, b, -rb, C + k * n, k);
         }
     }
-    for (; j < n; ++j) {
-        double* rj = T + j * n;
-        rj[j] = 1.0 / cdiag[j];
-        for (std::int64_t i = j - 1; i >= 0; --i) {
-            const double* ti = T + i * n;
-            double t = 0.0;
-            for (std::int64_t k = i + 1; k <= j; ++k) t = t + ti[k] * rj[k];
-            rj[i] = -(t / cdiag[i]);
-        }
-    }
+    if (j == 0) C[0] = cinv[0];
 }
 
 // ---- decorrelation ------------------------------------------------------------------------
@@ -255,18 +299,6 @@ double column_max(const double* c, std::int64_t n) {
 double threshold(double rjj) {
     const double h = 0.49 * std::fabs(rjj);
     return h >= std::numeric_limits<double>::min() ? h : -1.0;
-}
-
-// y[i] = y[i] - mu*x[i], written in pairs so that the compiler packs each pair into one
-// vector operation (every element still gets one product and one difference).
-inline void subtract_multiple(double* __restrict y, const double* __restrict x, double mu,
-                              std::int64_t len) {
-    std::int64_t i = 0;
-    for (; i + 2 <= len; i += 2) {
-        y[i] = y[i] - mu * x[i];
-        y[i + 1] = y[i + 1] - mu * x[i + 1];
-    }
-    if (i < len) y[i] = y[i] - mu * x[i];
 }
 
 void swap_columns(double* a, double* b, std::int64_t n) {
@@ -701,6 +733,12 @@ bool transform_back(reducer& r, const double* z, const double* s, std::int64_t* 
     return back_transform(r.U, r.ubound, r.n, z, s, afix);
 }
 
+// x[perm[i]] = x[i] for every i at once (from the order of the factorisation to Q's).
+void to_original(double* x, const std::int64_t* perm, std::int64_t n, double* tmp) {
+    for (std::int64_t i = 0; i < n; ++i) tmp[i] = x[i];
+    for (std::int64_t i = 0; i < n; ++i) x[perm[i]] = tmp[i];
+}
+
 }  // namespace
 
 std::size_t ambiguity_scratch_bytes(std::int64_t n, std::int64_t ncands) {
@@ -726,12 +764,7 @@ ambiguity_result ambiguity_fix(const double* ahat, const double* Q, std::int64_t
     if (n <= 0) return res;
     const layout s = carve(scratch, n, M);
 
-    // 1, 2: shift, scale. zf holds the shift s until the back-transform.
-    double* shift = s.zf;
-    for (std::int64_t i = 0; i < n; ++i) {
-        shift[i] = nearest_integer(ahat[i]);
-        s.y[i] = ahat[i] - shift[i];
-    }
+    // 1: scale.
     double qmax = 0.0;
     for (std::int64_t i = 0; i < n; ++i) qmax = std::fmax(qmax, Q[i + i * n]);
     int e = 0;
@@ -741,12 +774,20 @@ ambiguity_result ambiguity_fix(const double* ahat, const double* Q, std::int64_t
         e = static_cast<int>(std::floor(static_cast<double>(p - 1) / 2.0));
     }
 
-    // 3: Q = C*C', R = inv(C), y = R*f.
-    if (!reverse_cholesky(Q, n, e, s.R, s.cand)) {
+    // 2: P'*Q*P = C*C' (round: P = I; it makes no use of the order).
+    const std::int64_t* perm = s.perm;
+    if (!reverse_cholesky(scaled_matrix(Q, n, e), n, options.method != ambiguity_method::round, s.R,
+                          s.cand, s.step, s.perm)) {
         res.status = ambiguity_status::not_positive_definite;
         return res;
     }
-    whiten(s.R, s.cand, n, s.y);
+    // 3: shift in the order of P (zf holds it until the back-transform), R = inv(C), y = R*f.
+    double* shift = s.zf;
+    for (std::int64_t i = 0; i < n; ++i) {
+        shift[i] = nearest_integer(ahat[perm[i]]);
+        s.y[i] = ahat[perm[i]] - shift[i];
+    }
+    whiten(s.R, s.cand, n, s.y, s.rinv);
 
     // 4: decorrelation (round: none, the rounded vector is the answer).
     // U and Z start as the identity (formed from the log only when needed)
@@ -771,11 +812,12 @@ ambiguity_result ambiguity_fix(const double* ahat, const double* Q, std::int64_t
     res.success_rate = bootstrap_success_rate(out.D, 0, n);
     res.fixed_success_rate = res.success_rate;
     if (out.Z != nullptr || out.U != nullptr) form_transforms(red);
-    if (out.Z != nullptr) {
-        for (std::int64_t i = 0; i < n * n; ++i) out.Z[i] = s.Z[i];
+    // a = P*a' (a' in the order of the factorisation): the rows of U and Z are those of P
+    for (std::int64_t j = 0; out.Z != nullptr && j < n; ++j) {
+        for (std::int64_t i = 0; i < n; ++i) out.Z[perm[i] + j * n] = s.Z[i + j * n];
     }
-    if (out.U != nullptr) {
-        for (std::int64_t i = 0; i < n * n; ++i) out.U[i] = s.U[i];
+    for (std::int64_t j = 0; out.U != nullptr && j < n; ++j) {
+        for (std::int64_t i = 0; i < n; ++i) out.U[perm[i] + j * n] = s.U[i + j * n];
     }
     for (std::int64_t i = 0; i < n; ++i) s.rinv[i] = 1.0 / s.R[i + i * n];
     // rows of R for the search: R(i,j) also at R[j + i*n], j > i (the strict lower triangle)
@@ -806,6 +848,7 @@ ambiguity_result ambiguity_fix(const double* ahat, const double* Q, std::int64_t
             res.status = ambiguity_status::out_of_range;
             return res;
         }
+        to_original(out.afix, perm, n, s.pdist);
         for (std::int64_t i = 0; i < n; ++i) out.fixed[i] = 1.0;
         out.sqnorm[0] = unscale(d);
         res.found = 1;
@@ -861,6 +904,7 @@ ambiguity_result ambiguity_fix(const double* ahat, const double* Q, std::int64_t
                 res.status = ambiguity_status::out_of_range;
                 return res;
             }
+            to_original(out.afix + c * n, perm, n, s.pdist);
         }
         for (std::int64_t i = 0; i < n; ++i) out.fixed[i] = 1.0;
         return res;
@@ -898,5 +942,7 @@ ambiguity_result ambiguity_fix(const double* ahat, const double* Q, std::int64_t
             out.afix[i] = shift[i] + t;
         }
     }
+    to_original(out.afix, perm, n, s.pdist);
+    to_original(out.fixed, perm, n, s.pdist);
     return res;
 }

@@ -5,16 +5,18 @@
 // The problem: minimise (ahat - a)' * inv(Q) * (ahat - a) over integer a. Steps:
 //   1. shift: ahat = s + f, s = the nearest integer (halves upwards), f in [-1/2, 1/2);
 //   2. scale Q by a power of four (exact) so that its largest diagonal entry lies in [1, 4);
-//   3. reverse Cholesky Q = C*C' (C upper triangular, computed from the last index back, the
-//      L'DL factorisation with C = L'*sqrt(D)), read from the lower triangle of Q; then
-//      R = inv(C) (upper triangular: a triangular inverse, never an inverse of Q) and
-//      y = R*f, so that (f - a)' * inv(Q) * (f - a) = ||y - R*a||^2;
+//   3. reverse Cholesky with symmetric pivoting P'*Q*P = C*C' (C upper triangular, computed
+//      from the last position back, the L'DL factorisation with C = L'*sqrt(D); each position
+//      takes the ambiguity of least variance conditioned on those after it), read from the
+//      lower triangle of Q; then R = inv(C) (upper triangular: a triangular inverse, never an
+//      inverse of Q) and y = R*P'*f, so that (f - a)' * inv(Q) * (f - a) = ||y - R*P'*a||^2
+//      (the pivoting halves the reduction's exchanges; P is part of U and Z below);
 //   4. decorrelation: LLL reduction of the columns of R (pairs k-1, k: size reduction of
 //      R(k-1,k), then an exchange when delta*R(k-1,k-1)^2 > R(k-1,k)^2 + R(k,k)^2, with the
-//      Givens rotation of rows k-1, k applied to R and y), R*U = G*R2, U integer unimodular
-//      with its exact inverse; z = inv(U)*a = Z'*a, Z = inv(U)'. The steps on U and Z are
-//      logged (O(1) each) and U and Z formed from the log only when they are asked for, when
-//      partial fixing needs U, or when a column bound nears 2^52 (from then on they are
+//      Givens rotation of rows k-1, k applied to R and y), R*U' = G*R2, U' integer
+//      unimodular with its exact inverse; U = P*U', z = inv(U)*a = Z'*a, Z = inv(U)'. The steps on
+//      U and Z are logged (O(1) each) and U and Z formed from the log only when they are asked for,
+//      when partial fixing needs U, or when a column bound nears 2^52 (from then on they are
 //      updated step by step and checked exactly);
 //   5. search: depth-first Schnorr-Euchner enumeration from the last row (the most precise
 //      ambiguity) to the first, keeping the ncands best; once ncands are held the radius is

@@ -5,8 +5,9 @@ function varargout = ambiguity_fix(varargin)
 %   minimise (AHAT - a)' * inv(Q) * (AHAT - a), the integer least-squares (ILS)
 %   problem of GNSS carrier-phase ambiguity resolution (RTK, PPP-AR), by the
 %   LAMBDA method: AHAT is shifted by its nearest integers (values of 1e9
-%   cycles lose nothing), Q is factorised Q = L'*D*L from its last index back
-%   (no inverse of Q is formed), the problem is decorrelated by an LLL
+%   cycles lose nothing), Q is factorised Q = L'*D*L from its last index back,
+%   each position taking the ambiguity of least conditional variance (no
+%   inverse of Q is formed), the problem is decorrelated by an LLL
 %   reduction with an exact integer unimodular Z (z = Z'*a), searched
 %   depth-first (Schnorr-Euchner) keeping the NCANDS best, and transformed
 %   back exactly with the integer inverse of Z.

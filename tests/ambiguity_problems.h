@@ -50,6 +50,30 @@ inline double dense_quadratic(const std::vector<double>& L, std::size_t n, const
     return s;
 }
 
+// x' * inv(A) * x as above in long double (64-bit significands): a reference for squared
+// norms within 1e-9 on problems whose Q is too ill-conditioned for the double version.
+inline double precise_quadratic(const std::vector<double>& A, std::size_t n, const double* x) {
+    std::vector<long double> L(n * n, 0.0L), w(x, x + n);
+    for (std::size_t j = 0; j < n; ++j) {
+        long double s = A[j + j * n];
+        for (std::size_t k = 0; k < j; ++k) s -= L[j + k * n] * L[j + k * n];
+        const long double ljj = std::sqrt(s);
+        L[j + j * n] = ljj;
+        for (std::size_t i = j + 1; i < n; ++i) {
+            long double t = A[i + j * n];
+            for (std::size_t k = 0; k < j; ++k) t -= L[i + k * n] * L[j + k * n];
+            L[i + j * n] = t / ljj;
+        }
+    }
+    long double s = 0.0L;
+    for (std::size_t i = 0; i < n; ++i) {
+        for (std::size_t k = 0; k < i; ++k) w[i] -= L[i + k * n] * w[k];
+        w[i] /= L[i + i * n];
+        s += w[i] * w[i];
+    }
+    return static_cast<double>(s);
+}
+
 // inv(A) of an SPD matrix through its Cholesky factor (columns solved one by one).
 inline std::vector<double> dense_spd_inverse(const std::vector<double>& A, std::size_t n) {
     std::vector<double> L, X(n * n, 0.0);

@@ -133,10 +133,9 @@ bool brute_force(const ambiguity_problem& p, std::size_t ncands, double bound,
 }
 
 double quadratic(const ambiguity_problem& p, const double* a) {
-    std::vector<double> L, diff(p.n);
-    dense_cholesky(p.Q, p.n, L);
+    std::vector<double> diff(p.n);
     for (std::size_t i = 0; i < p.n; ++i) diff[i] = p.ahat[i] - a[i];
-    return dense_quadratic(L, p.n, diff.data());
+    return precise_quadratic(p.Q, p.n, diff.data());
 }
 
 // Z'*U = I and a = U*(Z'*a) for the columns of afix, in 128-bit integers.
@@ -446,6 +445,74 @@ TEST(AmbiguityFix, LoggedTransformEqualsTheFormedOne) {
         }
     }
     EXPECT_EQ(compared, 7 * 4 * 4 * 4);
+}
+
+// Independent ambiguities: the factorisation's order alone decorrelates them. Z is the
+// permutation that puts the variances in falling order (Q = c*I: the identity), D holds them
+// in that order, and every method rounds each component (par: those it fixes).
+TEST(AmbiguityFix, IndependentAmbiguitiesAreOrderedByVariance) {
+    const std::vector<std::vector<double>> cases = {
+        {1, 1, 1, 1}, {4, 1, 0.25, 2}, {0.5, 3, 0.5, 3, 1e-6}, {7}, {1e-3, 1e-3}};
+    for (const std::vector<double>& var : cases) {
+        const std::size_t n = var.size();
+        ambiguity_problem p;
+        p.n = n;
+        p.Q.assign(n * n, 0.0);
+        for (std::size_t i = 0; i < n; ++i) {
+            p.Q[i + i * n] = var[i];
+            p.ahat.push_back(1e6 * static_cast<double>(i) - 0.3 + 0.07 * static_cast<double>(i));
+        }
+        double expected = 0.0;
+        for (std::size_t i = 0; i < n; ++i) {
+            const double f = p.ahat[i] - std::round(p.ahat[i]);
+            expected += f * f / var[i];
+        }
+        for (const auto& [m, M] : std::vector<std::pair<ambiguity_method, std::int64_t>>{
+                 {ambiguity_method::ils, 1},
+                 {ambiguity_method::ils, 4},
+                 {ambiguity_method::bootstrap, 1},
+                 {ambiguity_method::par, 1}}) {
+            const fix_run f = run(p, with(m, M));
+            ASSERT_EQ(f.r.status, ambiguity_status::optimal);
+            EXPECT_EQ(f.r.exchanges, 0);
+            for (std::int64_t c = 1; c < f.r.found; ++c) {
+                EXPECT_GE(f.sqnorm[c], f.sqnorm[c - 1]);
+            }
+            for (std::size_t i = 0; i < n; ++i) {
+                // par: the floats of an independent ambiguity are its own
+                if (f.fixed[i] != 0.0) {
+                    EXPECT_EQ(f.afix[i], std::round(p.ahat[i]));
+                } else {
+                    EXPECT_EQ(m, ambiguity_method::par);
+                    EXPECT_NEAR(f.afix[i], p.ahat[i], 1e-15 * std::fabs(p.ahat[i]));
+                }
+            }
+            if (m != ambiguity_method::par) {
+                EXPECT_NEAR(f.sqnorm[0], expected, 1e-14 * expected);
+            }
+            bool identity = true;
+            for (std::size_t j = 0; j < n; ++j) {
+                std::size_t at = n, ones = 0;
+                for (std::size_t i = 0; i < n; ++i) {
+                    const double z = f.Z[i + j * n];
+                    EXPECT_TRUE(z == 0.0 || z == 1.0);
+                    if (z == 1.0) {
+                        at = i;
+                        ++ones;
+                    }
+                }
+                ASSERT_EQ(ones, 1u);
+                identity = identity && at == j;
+                EXPECT_NEAR(f.D[j], var[at], 1e-14 * var[at]);
+                if (j > 0) {
+                    EXPECT_LE(f.D[j], f.D[j - 1]);
+                }
+            }
+            if (std::all_of(var.begin(), var.end(), [&](double v) { return v == var[0]; })) {
+                EXPECT_TRUE(identity);
+            }
+        }
+    }
 }
 
 TEST(AmbiguityFix, RoundAndBootstrap) {
