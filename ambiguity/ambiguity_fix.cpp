@@ -622,6 +622,25 @@ inline void descend(const double* y, const double* R, std::int64_t ld, std::int6
     a.stale[k] = k;
 }
 
+// Whether a candidate of level k that ties with the radius (d == radius, e its residual), or
+// with the level's first while fewer than ncands are held, does so only because its step's
+// increment is below the rounding of the distance (conditional variances 1e30 and more apart): its
+// distance equals that of the level's first candidate (the nearest to the centre) though it lies
+// further from the centre, or that of the candidate one step nearer on the same side. So would that
+// of every candidate after it, a run of up to 2^51 ties that no rounding can order: the search ends
+// the level there, keeping the candidates nearer the centre. Exact ties, as between the two
+// candidates around a centre at a half (residuals of opposite signs and equal magnitudes), are
+// still ordered. The candidate one step nearer on the same side is c + sign(e)*sign(r): its
+// residual e' = e - |r|*sign(e) (as the search forms it) has the sign of e and |e'| <= |e|.
+inline bool absorbed_step(double r, std::int64_t k, double e, double d, const search_arrays& a) {
+    const double e0 = a.t[k] - r * std::floor(a.t[k] * a.rinv[k] + 0.5);
+    if (std::fabs(e) > std::fabs(e0) && a.pdist[k] + e0 * e0 == d) return true;
+    if (e == 0.0) return false;
+    const double nearer = a.cand[k] + ((e > 0.0) == (r > 0.0) ? 1.0 : -1.0);
+    const double e1 = a.t[k] - r * nearer;
+    return (e1 > 0.0) == (e > 0.0) && e1 != 0.0 && a.pdist[k] + e1 * e1 == d;
+}
+
 // The ncands best integer z for ||y - R*z||^2 (m levels, R with leading dimension ld), the
 // first leaf being the bootstrapped one. Counts the nodes into nodes.
 ambiguity_status search_best(const double* y, const double* R, std::int64_t ld, std::int64_t m,
@@ -650,7 +669,9 @@ ambiguity_status search_best(const double* y, const double* R, std::int64_t ld, 
         }
         const double e = a.t[k] - R[k + k * ld] * a.cand[k];
         const double d = a.pdist[k] + e * e;
-        if (d <= radius && d < inf) {
+        // while fewer than ncands are held (radius inf), every candidate is asked too
+        if ((d < radius && radius < inf) ||
+            (d <= radius && d < inf && !absorbed_step(R[k + k * ld], k, e, d, a))) {
             if (k > 0) {
                 descend(y, R, ld, m, k, a);
                 a.pdist[k - 1] = d;

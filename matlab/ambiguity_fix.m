@@ -76,7 +76,10 @@ function varargout = ambiguity_fix(varargin)
 %                           (the answer needs integers beyond 2^51 in the
 %                           decorrelated problem or 2^53 in AFIX: AFIX NaN).
 %   Ties: vectors with equal squared norms are ordered by z = Z'*a, compared
-%   from z(n) to z(1), smaller first.
+%   from z(n) to z(1), smaller first. Where the norms are equal only because
+%   a step between candidates is below their rounding (conditional variances
+%   1e30 and more apart), the candidates nearer the float solution are kept
+%   and the run of such ties is not searched.
 %
 %   Errors: "USAGE: [afix,sqnorm,info]=ambiguity_fix(ahat,Q,Name,Value,...)";
 %   "ahat must be an n-by-1 column vector"; "ahat must have at most 1000
