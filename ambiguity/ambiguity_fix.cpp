@@ -53,6 +53,7 @@ struct layout {
     double* ubound;         // n: bounds on the columns of U
     double* zbound;         // n: and of Z
     double* half;           // n: 0.49*|R(j,j)|, or -1 where that is not a normal number
+    double* inv;            // n: 1/R(j,j) where half[j] >= 0, else 0
     std::int64_t* settled;  // n: the reduction's count of settled rows of each column
     std::int64_t* v;        // n: the back-transform's integers
     std::int64_t* perm;     // n: the index of Q at each position of the factorisation
@@ -61,7 +62,7 @@ struct layout {
 
 std::size_t layout_doubles(std::int64_t n, std::int64_t ncands) {
     const auto N = static_cast<std::size_t>(n), M = static_cast<std::size_t>(ncands);
-    return 4 * N * N + 15 * N + M * N + M + 1 + static_cast<std::size_t>(log_capacity(n));
+    return 4 * N * N + 16 * N + M * N + M + 1 + static_cast<std::size_t>(log_capacity(n));
 }
 
 layout carve(void* scratch, std::int64_t n, std::int64_t ncands) {
@@ -100,6 +101,8 @@ layout carve(void* scratch, std::int64_t n, std::int64_t ncands) {
     p += N;
     s.half = p;
     p += N;
+    s.inv = p;
+    p += N;
     s.settled = reinterpret_cast<std::int64_t*>(p);
     p += N;
     s.v = reinterpret_cast<std::int64_t*>(p);
@@ -116,6 +119,14 @@ layout carve(void* scratch, std::int64_t n, std::int64_t ncands) {
 double nearest_integer(double x) {
     const double f = std::floor(x);
     return x - f >= 0.5 ? f + 1.0 : f;
+}
+
+// floor(v) for |v| < 2^62: the truncation, one less where it rounded up (never -0: floor
+// gives -0 only for v = -0, and v = centre + 0.5 is never -0). A third of the cost of a
+// search node was the general floor, which handles every magnitude and the sign of zero.
+inline double floor_in_range(double v) {
+    const double t = static_cast<double>(static_cast<std::int64_t>(v));
+    return t > v ? t - 1.0 : t;
 }
 
 // ---- factorisation ------------------------------------------------------------------------
@@ -280,8 +291,9 @@ struct reducer {
     std::int64_t* settled;
     reduction_op* log;
     std::int64_t log_count = 0, log_cap = 0;
-    bool formed = false;   // U and Z hold the steps so far, and the next steps go to them
-    bool limited = false;  // a step was refused: the entries would pass ambiguity_z_limit
+    double* inv = nullptr;  // n: 1/R(j,j) where half[j] >= 0, else 0 (set_column_scale())
+    bool formed = false;    // U and Z hold the steps so far, and the next steps go to them
+    bool limited = false;   // a step was refused: the entries would pass ambiguity_z_limit
 };
 
 bool within_limit(__int128 v) {
@@ -299,6 +311,23 @@ double column_max(const double* c, std::int64_t n) {
 double threshold(double rjj) {
     const double h = 0.49 * std::fabs(rjj);
     return h >= std::numeric_limits<double>::min() ? h : -1.0;
+}
+
+// half[j] and inv[j] for a new R(j,j).
+void set_column_scale(reducer& r, std::int64_t j) {
+    const double rjj = r.R[j + j * r.n];
+    r.half[j] = threshold(rjj);
+    r.inv[j] = r.half[j] >= 0.0 ? 1.0 / rjj : 0.0;
+}
+
+// floor(x/R(j,j) + 0.5), the quotient by the reciprocal where there is one (a normal
+// R(j,j): 1/R(j,j) is finite; x*(1/R(j,j)) is within two roundings of x/R(j,j), so that the
+// step leaves |R(j,k)| <= (0.5 + 2^-51)*|R(j,j)|: as reduced for the exchange test, and for
+// the threshold's 0.49 alike), and the floor by truncation where |v| < 2^52.
+inline double nearest_multiple(const reducer& r, double x, std::int64_t j) {
+    const double g = r.inv[j];
+    const double v = (g != 0.0 ? x * g : x / r.R[j + j * r.n]) + 0.5;
+    return std::fabs(v) < 4503599627370496.0 ? floor_in_range(v) : std::floor(v);
 }
 
 void swap_columns(double* a, double* b, std::int64_t n) {
@@ -372,7 +401,7 @@ outcome size_reduce(reducer& r, std::int64_t j, std::int64_t k) {
     const std::int64_t n = r.n;
     double* rk = r.R + k * n;
     const double* rj = r.R + j * n;
-    const double q = std::floor(rk[j] / rj[j] + 0.5);
+    const double q = nearest_multiple(r, rk[j], j);
     if (q == 0.0) return outcome::none;
     const double lim = static_cast<double>(ambiguity_z_limit);
     if (!(std::fabs(q) <= lim)) {
@@ -411,7 +440,7 @@ outcome size_reduce(reducer& r, std::int64_t j, std::int64_t k) {
 // then the q of size_reduce).
 bool settled_entry(const reducer& r, std::int64_t j, std::int64_t k) {
     const double x = r.R[j + k * r.n];
-    return std::fabs(x) <= r.half[j] || std::floor(x / r.R[j + j * r.n] + 0.5) == 0.0;
+    return std::fabs(x) <= r.half[j] || nearest_multiple(r, x, j) == 0.0;
 }
 
 // Exchange of columns k-1 and k with the rotation that restores the triangle:
@@ -444,8 +473,8 @@ void exchange(reducer& r, std::int64_t k, double norm2) {
     const double x = r.y[k - 1], w = r.y[k];
     r.y[k - 1] = c * x + s * w;
     r.y[k] = c * w - s * x;
-    r.half[k - 1] = threshold(r0[k - 1]);
-    r.half[k] = threshold(r1[k]);
+    set_column_scale(r, k - 1);
+    set_column_scale(r, k);
     // columns 0 .. k-2 and rows 0 .. k-2 keep their values: the swapped columns keep their
     // settled rows below k-1, and every later column loses rows k-1 and k
     const std::int64_t below = k - 1;
@@ -468,7 +497,7 @@ bool decorrelate(reducer& r, double delta, std::int64_t& exchanges, const interr
     const std::int64_t n = r.n;
     const std::int64_t cap = 1024 + 16 * n * n;
     for (std::int64_t j = 0; j < n; ++j) {
-        r.half[j] = threshold(r.R[j + j * n]);
+        set_column_scale(r, j);
         r.settled[j] = 0;
     }
     std::int64_t k = 1;
@@ -589,7 +618,7 @@ struct search_arrays {
 inline bool start_level(std::int64_t k, const search_arrays& a) {
     const double centre = a.t[k] * a.rinv[k];
     if (!(std::fabs(centre) <= centre_limit)) return false;
-    const double c = std::floor(centre + 0.5);
+    const double c = floor_in_range(centre + 0.5);
     a.cand[k] = c;
     a.step[k] = centre >= c ? 1.0 : -1.0;
     return true;
@@ -818,6 +847,7 @@ ambiguity_result ambiguity_fix(const double* ahat, const double* Q, std::int64_t
     }
     reducer red{s.R, s.y, s.U, s.Z, n, s.ubound, s.zbound, s.half, s.settled, s.log};
     red.log_cap = log_capacity(n);
+    red.inv = s.inv;
     if (options.method != ambiguity_method::round) {
         if (!decorrelate(red, options.delta, res.exchanges, check)) {
             res.status = ambiguity_status::interrupted;
