@@ -9,6 +9,7 @@
 #include <limits>
 #include <utility>
 
+#include "core/columns.h"
 #include "detect/zigzag.h"
 
 namespace {
@@ -130,18 +131,6 @@ inline double floor_in_range(double v) {
 }
 
 // ---- factorisation ------------------------------------------------------------------------
-
-// y[i] = y[i] - mu*x[i], written in pairs so that the compiler packs each pair into one
-// vector operation (every element still gets one product and one difference).
-inline void subtract_multiple(double* __restrict y, const double* __restrict x, double mu,
-                              std::int64_t len) {
-    std::int64_t i = 0;
-    for (; i + 2 <= len; i += 2) {
-        y[i] = y[i] - mu * x[i];
-        y[i + 1] = y[i + 1] - mu * x[i + 1];
-    }
-    if (i < len) y[i] = y[i] - mu * x[i];
-}
 
 // y[i] = (y[i] - a*x[i]) - b*w[i]: two of the steps above in one pass over y.
 inline void subtract_two(double* __restrict y, const double* __restrict x, double a,
