@@ -132,7 +132,7 @@ inline double floor_in_range(double v) {
 
 // ---- factorisation ------------------------------------------------------------------------
 
-// y[i] = (y[i] - a*x[i]) - b*w[i]: two of the steps above in one pass over y.
+// y[i] = (y[i] - a*x[i]) - b*w[i]: two of subtract_multiple's steps in one pass over y.
 inline void subtract_two(double* __restrict y, const double* __restrict x, double a,
                          const double* __restrict w, double b, std::int64_t len) {
     std::int64_t i = 0;
