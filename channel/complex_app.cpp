@@ -18,6 +18,9 @@ struct geometry {
     bool grid = false;
     std::int64_t nre = 0, nim = 0;
     double gre = 0.0, gim = 0.0, dmin = 0.0;
+    // a grid's point m is the ia[m]-th real part with the ib[m]-th imaginary part; rep_re[a]
+    // and rep_im[b] are points with the a-th real and the b-th imaginary part
+    std::uint8_t ia[256], ib[256], rep_re[256], rep_im[256];
 };
 
 // The distinct values of v[0], v[2], .. (M of them) into out, ascending; their count.
@@ -63,8 +66,13 @@ geometry alphabet_geometry(const complex_alphabet& a, double* tmp) {
         // every pair taken once: one cell of the nre-by-nim table per point, none twice
         std::uint64_t seen[4] = {0, 0, 0, 0};  // M <= 256 cells
         for (std::int64_t m = 0; m < M && g.grid; ++m) {
-            const std::int64_t cell = index_of(re, g.nre, a.points[2 * m]) * g.nim +
-                                      index_of(im, g.nim, a.points[2 * m + 1]);
+            const std::int64_t ia = index_of(re, g.nre, a.points[2 * m]);
+            const std::int64_t ib = index_of(im, g.nim, a.points[2 * m + 1]);
+            g.ia[m] = static_cast<std::uint8_t>(ia);
+            g.ib[m] = static_cast<std::uint8_t>(ib);
+            g.rep_re[ia] = static_cast<std::uint8_t>(m);
+            g.rep_im[ib] = static_cast<std::uint8_t>(m);
+            const std::int64_t cell = ia * g.nim + ib;
             const std::uint64_t bit = std::uint64_t{1} << (cell % 64);
             if ((seen[cell / 64] & bit) != 0) g.grid = false;
             seen[cell / 64] |= bit;
@@ -129,7 +137,49 @@ struct point_front {
         const auto path = [px](std::int64_t j) { return static_cast<std::int64_t>(px[j]); };
         complex_levels::level_centre<Real>(z, R, n, i, a, path, ur, ui);
         complex_levels::level_metrics<Real>(ur, ui, q + 2 * i * a.M, nullptr, a.M, pd, dist);
+        if (i == 0) {
+            u0r = ur;
+            u0i = ui;
+        }
     }
+
+    // w[m] = e^{-(dist[m] - least)/u} for the leaves of the last expand(0) without priors
+    // as a product of a real and an imaginary factor: with R(0,0) real, a grid's
+    // dist[m] - pd = dr[ia[m]]^2 + di[ib[m]]^2 with the very dr and di that level_metrics forms
+    // (R(0,0)*p[m] has the real part R(0,0)*Re p[m] and the imaginary part R(0,0)*Im p[m]), and
+    // the least of the sums is the sum of the least parts (rounding is monotone). nre + nim
+    // exponentials instead of M. False (w untouched) where that does not hold.
+    bool leaf_weights(double u, double* w) const {
+        if (!g.grid || (!Real && R[1] != 0.0) || !std::isfinite(u0r) || !std::isfinite(u0i)) {
+            return false;
+        }
+        double er[256], ei[256];
+        parts(u0r, 0, g.rep_re, g.nre, u, er);
+        if (Real) {
+            for (std::int64_t b = 0; b < g.nim; ++b) ei[b] = 1.0;
+        } else {
+            parts(u0i, 1, g.rep_im, g.nim, u, ei);
+        }
+        for (std::int64_t m = 0; m < a.M; ++m) w[m] = er[g.ia[m]] * ei[g.ib[m]];
+        return true;
+    }
+
+    // e[c] = e^{-(d_c^2 - least)/un}, d_c = c0 - (part `part` of R(0,0)*p[rep[c]]).
+    void parts(double c0, int part, const std::uint8_t* rep, std::int64_t count, double un,
+               double* e) const {
+        double least = app_tree::inf;
+        for (std::int64_t c = 0; c < count; ++c) {
+            const double d = c0 - q[2 * rep[c] + part];
+            e[c] = d * d;
+            least = e[c] < least ? e[c] : least;
+        }
+        for (std::int64_t c = 0; c < count; ++c) {
+            const double x = (e[c] - least) / un;
+            e[c] = x <= 746.0 ? std::exp(-x) : 0.0;
+        }
+    }
+
+    double u0r = 0.0, u0i = 0.0;  // level 0's centre from the last expand(0)
 };
 
 std::int64_t search_size(std::int64_t n, std::int64_t M, std::int32_t bits) {

@@ -51,6 +51,9 @@ struct pam_front {
             dist[a] = pd + e * e;
         }
     }
+
+    // One dimension a level: the leaves' weights are their exponentials (app_tree.h).
+    bool leaf_weights(double, double*) const { return false; }
 };
 
 // The max-log pass of a finite clip: its LLRs, its point, its scratch.

@@ -94,7 +94,9 @@
 // hypotheses of level k's bits and r*F_k for those of the levels below; if that fits, all of them
 // are dropped at once and the level is left. Otherwise the child alone is checked, and dropped, or
 // recorded (a leaf), or entered. The leaves are not taken one by one: every child of a node
-// on level 1 is recorded at once (record_group), one exponential per leaf.
+// on level 1 is recorded at once (record_group), one exponential per leaf, or, without
+// priors, the weights the front forms (leaf_weights: complex_app.cpp's grids take one
+// exponential per real and per imaginary part).
 // Recording a leaf instead of dropping it only adds to S, which every bound above allows.
 #pragma once
 
@@ -682,9 +684,16 @@ private:
         if (least == inf) return;
         if (g_ == inf) g_ = least;
         double total = 0.0;
+        // without priors mu[j] is the leaf's distance: the front may form the weights from
+        // fewer exponentials
+        const bool formed = p_.La == nullptr && front_.leaf_weights(u_, w);
         for (std::int64_t j = 0; j < M; ++j) {
-            const double x = (mu[j] - least) / u_;
-            w[j] = mu[j] < inf && x <= 746.0 ? std::exp(-x) : 0.0;
+            if (!formed) {
+                const double x = (mu[j] - least) / u_;
+                w[j] = mu[j] < inf && x <= 746.0 ? std::exp(-x) : 0.0;
+            } else if (!(mu[j] < inf)) {
+                w[j] = 0.0;
+            }
             total = total + w[j];
         }
         const std::int32_t m0 = front_.bits_of(0);

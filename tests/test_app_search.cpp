@@ -357,6 +357,53 @@ TEST(AppSearch, PointsEqualEnumeration) {
     }
 }
 
+// R with a real diagonal (as a QR gives it) and no priors: a grid's leaves are weighed by
+// one exponential per real and per imaginary part. Grids square and rectangular, labels
+// Gray and not, every SNR, and a non-grid and a complex R(0,0) beside them (the leaf by
+// leaf weights).
+TEST(AppSearch, GridLeavesOfARealDiagonalEqualEnumeration) {
+    using namespace complex_test;
+    constellation rect{"8-point 4x2 grid", {}, {}, 3};
+    for (std::uint32_t l = 0; l < 8; ++l) {
+        rect.points.emplace_back(2.0 * (l & 3u) - 3.0, (l & 4u) != 0 ? 1.0 : -1.0);
+        rect.labels.push_back(l ^ 5u);
+    }
+    struct shape {
+        constellation c;
+        std::int64_t n;
+    };
+    const std::vector<shape> shapes = {{square_qam(4, true), 3},
+                                       {square_qam(4, false), 2},
+                                       {square_qam(8, true), 2},
+                                       {rect, 3},
+                                       {bpsk(), 4},
+                                       {cross32(), 2}};
+    std::mt19937 rng(41);
+    std::vector<double> noise(std::begin(n0s), std::end(n0s));
+    noise.push_back(1e-310);  // 1/n0 overflows
+    noise.push_back(1e300);
+    for (const auto& s : shapes) {
+        for (double n0 : noise) {
+            for (int kind = 0; kind < 3; ++kind) {
+                app_problem p = point_problem(rng, s.c, s.n, kind == 1 ? 0 : kind);
+                // row i times conj(R(i,i))/|R(i,i)|: the same distances (a unit factor per
+                // row), kind 1 keeps R(0,0) complex
+                for (std::int64_t i = kind == 1 ? 1 : 0; i < p.n; ++i) {
+                    const cplx d = p.R[i + i * p.n];
+                    const cplx f = std::conj(d) / std::abs(d);
+                    for (std::int64_t j = i; j < p.n; ++j) p.R[i + j * p.n] *= f;
+                    p.R[i + i * p.n] = std::abs(d);
+                    p.z[i] *= f;
+                }
+                p.n0 = n0;
+                check_against_enumeration(
+                    p, run_points,
+                    s.c.name + ", n0 " + std::to_string(n0) + ", kind " + std::to_string(kind));
+            }
+        }
+    }
+}
+
 // Deep trees at high SNR, where whole subtrees are dropped through the levels' child
 // bounds, where a bit beyond the clip refines its minority hypothesis only against
 // e^{-clip} times the majority, and where leaves are recorded a node's children at once:
