@@ -130,6 +130,17 @@ inline double floor_in_range(double v) {
     return t > v ? t - 1.0 : t;
 }
 
+// The same without a branch (the one subtracted is 1.0 or +0.0 from the bits), for the
+// search's centres: whether the truncation rounded up is their sign, data that no branch
+// predictor learns (a sixth of a node's time on the problems with most nodes).
+inline double floor_in_range_unbranched(double v) {
+    const double t = static_cast<double>(static_cast<std::int64_t>(v));
+    const std::uint64_t bits = static_cast<std::uint64_t>(t > v) * 0x3FF0000000000000ULL;
+    double one;
+    std::memcpy(&one, &bits, sizeof one);
+    return t - one;
+}
+
 // ---- factorisation ------------------------------------------------------------------------
 
 // y[i] = (y[i] - a*x[i]) - b*w[i]: two of subtract_multiple's steps in one pass over y.
@@ -607,9 +618,9 @@ struct search_arrays {
 inline bool start_level(std::int64_t k, const search_arrays& a) {
     const double centre = a.t[k] * a.rinv[k];
     if (!(std::fabs(centre) <= centre_limit)) return false;
-    const double c = floor_in_range(centre + 0.5);
+    const double c = floor_in_range_unbranched(centre + 0.5);
     a.cand[k] = c;
-    a.step[k] = centre >= c ? 1.0 : -1.0;
+    a.step[k] = signed_one(centre < c);  // +1 where centre >= c, else -1
     return true;
 }
 
