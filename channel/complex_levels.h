@@ -116,9 +116,13 @@ inline bool is_real(const double* z, const double* R, std::int64_t n, const comp
 }
 
 // The LLR of a bit from the least scaled metric with the bit flipped (counter, +Inf:
-// none) and the least scaled metric (best), as complex_search.h states it.
+// none) and the least scaled metric (best), as complex_search.h states it, within
+// [-clip, clip]. counter < best only where best is not the least metric of all (K-best's
+// list, whose formed counter-hypotheses can be closer than the whole list): the LLR then
+// favours the flipped bit.
 inline double clipped_llr(double counter, double best, double n0, double clip, bool one) {
-    const double v = counter >= best + clip * n0 ? clip : std::min((counter - best) / n0, clip);
+    const double v =
+        counter >= best + clip * n0 ? clip : std::max(std::min((counter - best) / n0, clip), -clip);
     return one ? -v : v;
 }
 

@@ -55,7 +55,10 @@ function varargout = mimo_detect(varargin)
 %                       differs, the levels below completed by decision
 %                       feedback; every LLR then comes from the metrics of real
 %                       candidates ('fill' 'clip': +-clip with the sign of the
-%                       best path's bit, as before);
+%                       best path's bit, as before). A formed candidate can be
+%                       closer than the whole list (a short list that lost the
+%                       closest point): its bit's LLR then favours it, against
+%                       IDX's bit, clipped like every other;
 %             'mmse'    unbiased linear MMSE filter, then per-stream max-log:
 %                       G = (H'H + (N0/Es) I)^-1 H' (real model: N0/(2 Es)),
 %                       Es the mean of |CONST|.^2, mu_t = (G*H)(t,t),
@@ -154,8 +157,11 @@ function varargout = mimo_detect(varargin)
 %           distances divided by N0: 'app' exactly, the others in max-log
 %           form, (least metric with the bit 1) - (least metric with the bit
 %           0), the linear ones per stream. The hard methods give +-clip with the
-%           decision's sign, so LLR < 0 gives the decided bits for every
-%           method while clip > 0. With clip 0 every LLR is +-0: the hard
+%           decision's sign, so LLR < 0 gives the decided bits while clip > 0;
+%           so it does, with the posterior output, for 'maxlog' (the point of
+%           least metric) and the per-stream methods, but not always for 'app'
+%           (bitwise MAP signs), 'kbest' (above) or the extrinsic output
+%           (without the bit's own prior). With clip 0 every LLR is +-0: the hard
 %           methods keep the decided bit in the sign (signbit(LLR) is 1 for
 %           a 1); IDX gives the decisions of every method.
 %     IDX   Nt-by-K: 1-based indices into CONST of the decided points (for

@@ -20,7 +20,7 @@ struct result {
 
 result run(const problem& p, const constellation& c, std::int64_t K, double clip,
            const std::vector<double>& La, const interrupt_check* check = nullptr,
-           search_status expected = search_status::found) {
+           search_status expected = search_status::found, bool fill = false) {
     const complex_alphabet a = c.alphabet();
     std::vector<double> scratch(kbest_scratch_size(p.n, a.M, K), std::nan(""));
     std::vector<double> L(p.n * a.bits);
@@ -29,7 +29,7 @@ result run(const problem& p, const constellation& c, std::int64_t K, double clip
     EXPECT_EQ(kbest_llrs(reinterpret_cast<const double*>(p.z.data()),
                          reinterpret_cast<const double*>(p.R.data()), p.n, a, K, p.n0, clip,
                          La.empty() ? nullptr : La.data(), L.data(), idx.data(), &nodes,
-                         scratch.data(), check),
+                         scratch.data(), check, fill),
               expected);
     return {L, std::vector<int>(idx.begin(), idx.end()), nodes};
 }
@@ -144,6 +144,49 @@ TEST(KBest, SmallListEqualsPlainKBest) {
     // the cases reach lists that miss the max-log answer and bits without a counter-hypothesis
     EXPECT_GT(differs_from_maxlog, 50);
     EXPECT_GT(missing_counter, 50);
+}
+
+// 'flip' with a finite clip returns the unclipped LLRs clipped, sign*min(|L|, clip), also
+// where a formed counter-hypothesis is closer than the whole list (a short list that lost
+// the closest point): there the LLR favours the formed candidate's bit, against the best
+// path's, and before it was clipped on one side only (+-45.9 at clip 20, found by fuzzing).
+TEST(KBest, FlipFillIsClippedOnBothSides) {
+    std::mt19937 rng(47);
+    int against_best = 0;
+    for (const constellation& c : all_constellations()) {
+        for (std::int64_t n = 2; n <= 3; ++n) {
+            for (int kind = 0; kind < (is_real(c) ? 4 : 3); ++kind) {
+                const problem p = random_problem(rng, c, n, kind);
+                const std::vector<double> La = random_priors(rng, n * c.bits);
+                for (const std::int64_t K : {1, 2, 3}) {
+                    for (const std::vector<double>& la : {std::vector<double>(), La}) {
+                        const result wide =
+                            run(p, c, K, inf, la, nullptr, search_status::found, true);
+                        for (const double clip : {20.0, 2.0, 0.5}) {
+                            SCOPED_TRACE(c.name + " n=" + std::to_string(n) + " kind=" +
+                                         std::to_string(kind) + " K=" + std::to_string(K) +
+                                         " clip=" + std::to_string(clip));
+                            const result r =
+                                run(p, c, K, clip, la, nullptr, search_status::found, true);
+                            EXPECT_EQ(r.idx, wide.idx);
+                            for (std::size_t b = 0; b < r.L.size(); ++b) {
+                                const double w = wide.L[b];
+                                ASSERT_TRUE(std::isfinite(w));
+                                const double want = std::copysign(std::min(std::fabs(w), clip), w);
+                                EXPECT_NEAR(r.L[b], want, 1e-12 * (1.0 + std::fabs(want)));
+                                EXPECT_LE(std::fabs(r.L[b]), clip);
+                                const bool one = label_bit(c.labels[wide.idx[b / c.bits]], c.bits,
+                                                           static_cast<std::int32_t>(b % c.bits));
+                                if ((w < 0.0) != one && w != 0.0) ++against_best;
+                            }
+                        }
+                    }
+                }
+            }
+        }
+    }
+    // the cases reach formed candidates closer than the list
+    EXPECT_GT(against_best, 20);
 }
 
 // The caller's check is asked between extensions once search_poll_interval nodes are done.
