@@ -173,6 +173,33 @@ struct scaled_matrix {
     }
 };
 
+// c[i] = c[i]/g, then d[i] = d[i] - c[i]^2, for i < len (c and d different arrays; in pairs,
+// as subtract_multiple).
+inline void divide_and_deflate(double* __restrict c, double* __restrict d, double g,
+                               std::int64_t len) {
+    std::int64_t i = 0;
+    for (; i + 2 <= len; i += 2) {
+        c[i] = c[i] / g;
+        c[i + 1] = c[i + 1] / g;
+        d[i] = d[i] - c[i] * c[i];
+        d[i + 1] = d[i + 1] - c[i + 1] * c[i + 1];
+    }
+    if (i < len) {
+        c[i] = c[i] / g;
+        d[i] = d[i] - c[i] * c[i];
+    }
+}
+
+// y[i] = y[i]*g for i < len (in pairs, as subtract_multiple).
+inline void scale(double* __restrict y, double g, std::int64_t len) {
+    std::int64_t i = 0;
+    for (; i + 2 <= len; i += 2) {
+        y[i] = y[i] * g;
+        y[i + 1] = y[i + 1] * g;
+    }
+    if (i < len) y[i] = y[i] * g;
+}
+
 // Reverse Cholesky with symmetric pivoting, P'*A*P = C*C' with C upper triangular,
 // A = 4^-e * Q, from the last position back: position j takes, of the indices not yet placed,
 // the one whose variance conditioned on those placed after it (d below) is the least (on ties
@@ -215,10 +242,7 @@ bool reverse_cholesky(const scaled_matrix& A, std::int64_t n, bool pivot, double
             subtract_two(cj, C + k * n, C[j + k * n], C + (k + 1) * n, C[j + (k + 1) * n], j);
         }
         if (k < n) subtract_multiple(cj, C + k * n, C[j + k * n], j);
-        for (std::int64_t i = 0; i < j; ++i) {
-            cj[i] = cj[i] / cjj;
-            d[i] = d[i] - cj[i] * cj[i];
-        }
+        divide_and_deflate(cj, d, cjj, j);
     }
     return true;
 }
@@ -257,12 +281,12 @@ void whiten(double* C, const double* cdiag, std::int64_t n, double* f, double* c
         double* a = C + j * n;        // column j: C(0..j-1, j), becoming the sums, then R
         double* b = C + (j - 1) * n;  // column j-1 (read by column j's first step, then its own)
         const double ga = cinv[j], gb = cinv[j - 1];
-        for (std::int64_t i = 0; i < j; ++i) a[i] = a[i] * ga;
+        scale(a, ga, j);
         a[j] = ga;
         const double r = -(a[j - 1] * gb);
         a[j - 1] = r;
         subtract_multiple(a, b, -r, j - 1);
-        for (std::int64_t i = 0; i < j - 1; ++i) b[i] = b[i] * gb;
+        scale(b, gb, j - 1);
         b[j - 1] = gb;
         for (std::int64_t k = j - 2; k >= 0; --k) {
             const double ra = -(a[k] * cinv[k]), rb = -(b[k] * cinv[k]);
@@ -330,8 +354,16 @@ inline double nearest_multiple(const reducer& r, double x, std::int64_t j) {
     return std::fabs(v) < 4503599627370496.0 ? floor_in_range(v) : std::floor(v);
 }
 
-void swap_columns(double* a, double* b, std::int64_t n) {
-    for (std::int64_t i = 0; i < n; ++i) {
+void swap_columns(double* __restrict a, double* __restrict b, std::int64_t n) {
+    std::int64_t i = 0;
+    for (; i + 2 <= n; i += 2) {
+        const double t0 = a[i], t1 = a[i + 1];
+        a[i] = b[i];
+        a[i + 1] = b[i + 1];
+        b[i] = t0;
+        b[i + 1] = t1;
+    }
+    if (i < n) {
         const double t = a[i];
         a[i] = b[i];
         b[i] = t;
