@@ -354,22 +354,6 @@ inline double nearest_multiple(const reducer& r, double x, std::int64_t j) {
     return std::fabs(v) < 4503599627370496.0 ? floor_in_range(v) : std::floor(v);
 }
 
-void swap_columns(double* __restrict a, double* __restrict b, std::int64_t n) {
-    std::int64_t i = 0;
-    for (; i + 2 <= n; i += 2) {
-        const double t0 = a[i], t1 = a[i + 1];
-        a[i] = b[i];
-        a[i + 1] = b[i + 1];
-        b[i] = t0;
-        b[i + 1] = t1;
-    }
-    if (i < n) {
-        const double t = a[i];
-        a[i] = b[i];
-        b[i] = t;
-    }
-}
-
 // The steps of the reduction on U (column k -= q*column j) and Z (column j += q*column k).
 void apply_step(reducer& r, std::int64_t j, std::int64_t k, double q) {
     const std::int64_t n = r.n;

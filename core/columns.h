@@ -16,3 +16,20 @@ inline void subtract_multiple(double* __restrict y, const double* __restrict x, 
     }
     if (i < len) y[i] = y[i] - mu * x[i];
 }
+
+// Swaps the len doubles of columns x and y (different columns; in pairs, as above).
+inline void swap_columns(double* __restrict x, double* __restrict y, std::int64_t len) {
+    std::int64_t i = 0;
+    for (; i + 2 <= len; i += 2) {
+        const double x0 = x[i], x1 = x[i + 1];
+        x[i] = y[i];
+        x[i + 1] = y[i + 1];
+        y[i] = x0;
+        y[i + 1] = x1;
+    }
+    if (i < len) {
+        const double x0 = x[i];
+        x[i] = y[i];
+        y[i] = x0;
+    }
+}

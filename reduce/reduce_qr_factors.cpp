@@ -10,23 +10,6 @@
 
 namespace {
 
-// Swaps the len doubles of columns x and y.
-inline void exchange_columns(double* __restrict x, double* __restrict y, std::int64_t len) {
-    std::int64_t i = 0;
-    for (; i + 2 <= len; i += 2) {
-        const double x0 = x[i], x1 = x[i + 1];
-        x[i] = y[i];
-        x[i + 1] = y[i + 1];
-        y[i] = x0;
-        y[i + 1] = x1;
-    }
-    if (i < len) {
-        const double x0 = x[i];
-        x[i] = y[i];
-        y[i] = x0;
-    }
-}
-
 // New x = c*x + s*y and new y = c*y - s*x, element by element, from the old values.
 inline void rotate_columns(double* __restrict x, double* __restrict y, double c, double s,
                            std::int64_t len) {
@@ -151,8 +134,8 @@ bool reduce_qr_factors(double* Q, double* R, double* U, std::int64_t m, std::int
         // columns k-1 .. n-1 (adjacent in each column) and columns k-1 and k of Q. Each new
         // value is computed from the old pair only, so working in place gives the same
         // values as computing all pairs aside first.
-        exchange_columns(R + (k - 1) * n, rk, n);
-        exchange_columns(U + (k - 1) * n, uk, n);
+        swap_columns(R + (k - 1) * n, rk, n);
+        swap_columns(U + (k - 1) * n, uk, n);
         for (std::int64_t t = k - 1; t < n; ++t) {
             double* p = R + (k - 1) + t * n;
             const double x = p[0], y = p[1];
